@@ -1,0 +1,176 @@
+#include "app/command_line.h"
+
+#include "app/commands.h"
+#include "app/headless.h"
+#include "app/qt_settings_store.h"
+#include "app/single_instance.h"
+#include "app/startup.h"
+#include "directory/data_files.h"
+#include "queue/file_listing.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <unistd.h>
+
+namespace brimlow {
+namespace {
+
+std::atomic<bool> g_stopRequested{false};
+
+void OnStopSignal(int) { g_stopRequested = true; }
+
+struct Options {
+    std::string dataDir;
+    bool server = false;
+    bool headless = false;
+    std::string command;
+    std::vector<std::string> args;
+};
+
+const char* kUsage =
+    "usage: brimlow [--data DIR] [--server] [--headless | COMMAND ...]\n"
+    "commands:\n"
+    "  queue                                   print the queue count and the pending-modem count\n"
+    "  export [--companies F] [--subscribers F] [--groups F] [--yes]\n"
+    "  import [--companies F] [--subscribers F] [--groups F]\n";
+
+using Command = int (*)(CommandContext&);
+
+const std::map<std::string, Command>& Commands() {
+    static const std::map<std::string, Command> commands = {
+        {"queue", CommandQueue},
+        {"export", CommandExport},
+        {"import", CommandImport},
+    };
+    return commands;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--data" && i + 1 < argc)
+            options.dataDir = argv[++i];
+        else if (arg == "--server")
+            options.server = true;
+        else if (arg == "--headless")
+            options.headless = true;
+        else if (arg.rfind("--", 0) == 0)
+            return false;
+        else
+            break;
+    }
+    if (i < argc) {
+        options.command = argv[i++];
+        options.args.assign(argv + i, argv + argc);
+    }
+    return true;
+}
+
+bool EnterDataDirectory(const std::string& dataDir) {
+    if (dataDir.empty())
+        return true;
+    return MakeFolder(dataDir) && chdir(dataDir.c_str()) == 0;
+}
+
+int RunConsole(Console& console, TextOperator& op, int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QtSettingsStore store;
+    SingleInstanceGuard guard(store.FileName());
+    if (!guard.Acquire()) {
+        printf("Brimlow is already running; it was asked to come to the front.\n");
+        return 0;
+    }
+    guard.OnRaiseRequest([&op] { op.AddResultLine("Another console was started; this one keeps running."); });
+    DataDirectoryLock dataLock;
+    if (!dataLock.Acquire(console.dataDir))
+        return Fail("Another console is using the data directory " + console.dataDir);
+
+    LoadConsole(console, store);
+    ApplyRoleSettings(console);
+
+    struct sigaction action{};
+    action.sa_handler = OnStopSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " +
+                     console.dataDir);
+    RunHeadlessLoop(console, g_stopRequested, [] { QCoreApplication::processEvents(); });
+    ShutDownConsole(console, store);
+    return 0;
+}
+
+} // namespace
+
+std::vector<std::string> CommandContext::Values(const std::string& name) const {
+    std::vector<std::string> values;
+    for (size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == name)
+            values.push_back(args[++i]);
+    return values;
+}
+
+std::string CommandContext::Value(const std::string& name, const std::string& fallback) const {
+    std::vector<std::string> values = Values(name);
+    return values.empty() ? fallback : values.back();
+}
+
+bool CommandContext::Flag(const std::string& name) const {
+    for (const std::string& arg : args)
+        if (arg == name)
+            return true;
+    return false;
+}
+
+std::string CommandContext::FileArgument(const std::string& name, const std::string& fallback) const {
+    std::string value = Value(name, fallback);
+    return value.empty() || value[0] == '/' ? value : JoinPath(invocationDirectory, value);
+}
+
+int Fail(const std::string& message) {
+    fprintf(stderr, "brimlow: %s\n", message.c_str());
+    return 1;
+}
+
+int RunCommandLine(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        fputs(kUsage, stderr);
+        return 2;
+    }
+    std::string invocationDirectory = CurrentDataDirectory();
+    if (!EnterDataDirectory(options.dataDir))
+        return Fail("cannot use the data directory " + options.dataDir);
+
+    Console console;
+    console.dataDir = CurrentDataDirectory();
+    console.serverRole = options.server;
+
+    if (options.command.empty()) {
+        if (!options.headless)
+            return Fail("the main window is not available in this build; start with --headless");
+        TextOperator op;
+        console.op = &op;
+        return RunConsole(console, op, argc, argv);
+    }
+
+    auto command = Commands().find(options.command);
+    if (command == Commands().end()) {
+        fputs(kUsage, stderr);
+        return 2;
+    }
+    bool answerYes = std::find(options.args.begin(), options.args.end(), "--yes") != options.args.end();
+    TextOperator op(answerYes);
+    console.op = &op;
+    CommandContext context{console, op, options.args, invocationDirectory};
+    QCoreApplication app(argc, argv);
+    QtSettingsStore store;
+    LoadConsole(console, store);
+    ApplyRoleSettings(console);
+    return command->second(context);
+}
+
+} // namespace brimlow

@@ -1,0 +1,58 @@
+#include "app/commands.h"
+#include "app/startup.h"
+#include "directory/csv.h"
+#include "directory/data_files.h"
+#include "queue/queue_count.h"
+
+#include <cstdio>
+
+namespace brimlow {
+namespace {
+
+CsvPaths PathsFrom(const CommandContext& context) {
+    return CsvPaths{context.FileArgument("--companies", kDefaultCompanyCsv),
+                    context.FileArgument("--subscribers", kDefaultSubscriberCsv),
+                    context.FileArgument("--groups", kDefaultGroupCsv)};
+}
+
+} // namespace
+
+int CommandQueue(CommandContext& context) {
+    QueueCounts counts = CountQueue(context.console.dataDir);
+    printf("Queue: %d\nPending modem: %d\n", counts.queueCount, counts.pendingModem);
+    return 0;
+}
+
+int CommandExport(CommandContext& context) {
+    CsvPaths paths = PathsFrom(context);
+    if (ExportTargetsExist(paths) &&
+        !context.op.AskYesNo(MessageIcon::Warning, kDatabaseExportCaption, kExportOverwriteQuestion))
+        return 1;
+    CsvResult result = ExportDirectory(*context.console.local, paths);
+    printf("Exported companies: %d\nExported subscribers: %d\nExported groups: %d\n", result.counts.companies,
+           result.counts.subscribers, result.counts.groups);
+    if (!result.error.empty())
+        return Fail(result.error);
+    return 0;
+}
+
+int CommandImport(CommandContext& context) {
+    Console& console = context.console;
+    DataDirectoryLock lock;
+    if (!lock.Acquire(console.dataDir))
+        return Fail("A console is using the data directory " + console.dataDir + "; close it before importing.");
+    CsvResult result = ImportDirectory(*console.local, PathsFrom(context));
+    printf("Imported companies: %d\nImported subscribers: %d\nImported groups: %d\n", result.counts.companies,
+           result.counts.subscribers, result.counts.groups);
+    // What was imported before a failing file is kept, as the console keeps it until its exit.
+    std::lock_guard tables(console.databaseLock);
+    bool saved = SaveDirectoryFiles(console.dataDir, *console.local, console.modem) &&
+                 SaveCompanyFile(console.dataDir, *console.local);
+    if (!result.error.empty())
+        return Fail(result.error);
+    if (!saved)
+        return Fail("Unable to write the data files in " + console.dataDir);
+    return 0;
+}
+
+} // namespace brimlow

@@ -1,0 +1,14 @@
+#pragma once
+// The console without a window: the same start-up, the periodic work of the window's timer in a loop of its
+// own, status lines on standard output, and the orderly shut-down on SIGINT or SIGTERM.
+#include "app/console.h"
+#include "app/settings.h"
+
+#include <atomic>
+
+namespace brimlow {
+
+// Runs until stop becomes true; processEvents is called between the loop's steps (the single-instance guard).
+void RunHeadlessLoop(Console& console, const std::atomic<bool>& stop, const std::function<void()>& processEvents);
+
+} // namespace brimlow

@@ -1,0 +1,55 @@
+#include "queue/file_listing.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fnmatch.h>
+#include <memory>
+#include <sys/stat.h>
+
+namespace brimlow {
+
+bool MatchesPattern(const std::string& name, const std::string& pattern) {
+    if (pattern == "*.*" || pattern == "*")
+        return true;
+    return fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD | FNM_PERIOD) == 0;
+}
+
+std::vector<ListedFile> ListFolder(const std::string& folder, const std::string& pattern) {
+    std::vector<ListedFile> out;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
+    if (!dir)
+        return out;
+    while (dirent* entry = readdir(dir.get())) {
+        std::string name = entry->d_name;
+        if (name == "." || name == ".." || !MatchesPattern(name, pattern))
+            continue;
+        ListedFile file;
+        file.name = name;
+        struct stat st{};
+        if (fstatat(dirfd(dir.get()), entry->d_name, &st, 0) == 0) {
+            file.lastWrite = st.st_mtime;
+            file.size = st.st_size;
+            file.isFolder = S_ISDIR(st.st_mode);
+            file.mode = st.st_mode;
+        }
+        out.push_back(std::move(file));
+    }
+    return out;
+}
+
+std::vector<std::string> ListNames(const std::string& folder, const std::string& pattern) {
+    std::vector<std::string> names;
+    for (ListedFile& f : ListFolder(folder, pattern))
+        names.push_back(std::move(f.name));
+    return names;
+}
+
+bool MakeFolder(const std::string& path) {
+    if (mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) {
+        struct stat st{};
+        return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+    return false;
+}
+
+} // namespace brimlow

@@ -1,0 +1,17 @@
+#pragma once
+// Counts the disk queue as every queue scan does, and picks what the next dial run serves.
+#include <string>
+
+namespace brimlow {
+
+struct QueueCounts {
+    int queueCount = 0;
+    int pendingModem = 0;
+    int chosenCompany = -1;        // highest company folder holding any queued file
+    std::string chosenEntry;       // network queue entry (client user name) with ready pages
+    int chosenEntryCompany = -1;
+};
+
+QueueCounts CountQueue(const std::string& dataDir);
+
+} // namespace brimlow

@@ -1,0 +1,45 @@
+#include "queue/status.h"
+
+#include "queue/logs.h"
+
+namespace brimlow {
+
+void PostStatus(Console& console, const std::string& text) {
+    std::string line = text.substr(0, kStatusCopyLimit);
+    for (char& c : line)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    StatusMailbox& box = console.mailbox;
+    std::unique_lock lock(box.mutex);
+    box.emptied.wait(lock, [&] { return box.line.empty(); });
+    // Logged under the mailbox lock, so the log keeps the order in which the lines reach the screen.
+    WriteStatusLog(console, line);
+    box.line = line.substr(0, kMailboxLimit);
+    if (box.line.empty())
+        box.line = " "; // an empty line would read as a free mailbox
+    box.emptied.notify_all();
+}
+
+std::optional<std::string> TakeStatus(Console& console) {
+    StatusMailbox& box = console.mailbox;
+    std::lock_guard lock(box.mutex);
+    if (box.line.empty())
+        return std::nullopt;
+    std::string line;
+    line.swap(box.line);
+    box.emptied.notify_all();
+    return line;
+}
+
+std::optional<std::string> WaitStatus(Console& console, int timeoutMs) {
+    StatusMailbox& box = console.mailbox;
+    std::unique_lock lock(box.mutex);
+    if (!box.emptied.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !box.line.empty(); }))
+        return std::nullopt;
+    std::string line;
+    line.swap(box.line);
+    box.emptied.notify_all();
+    return line;
+}
+
+} // namespace brimlow

@@ -1,0 +1,23 @@
+#pragma once
+// The status channel: every progress line of every worker goes to MSNPP.LOG at once and, through a one-line
+// mailbox, to the Result list, which takes one line per 100 ms. A burst of lines slows its senders to that pace.
+#include "app/console.h"
+
+#include <optional>
+#include <string>
+
+namespace brimlow {
+
+constexpr size_t kStatusCopyLimit = 3999;
+constexpr size_t kMailboxLimit = 1999;
+
+// Blocks while the mailbox holds a line; never fails.
+void PostStatus(Console& console, const std::string& text);
+
+// The consumer's side: takes the waiting line and frees the mailbox.
+std::optional<std::string> TakeStatus(Console& console);
+
+// Waits up to timeoutMs for a line (for consumers that are not a window timer).
+std::optional<std::string> WaitStatus(Console& console, int timeoutMs);
+
+} // namespace brimlow

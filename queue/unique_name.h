@@ -1,0 +1,25 @@
+#pragma once
+// Unique 8.3 names for queue and packet files from one letter counter per console. The counter moves on only
+// past a name that exists, and the file is created with O_EXCL under the console's naming lock, so neither two
+// threads nor two processes can take the same name.
+#include "app/console.h"
+
+#include <string>
+
+namespace brimlow {
+
+constexpr const char* kNameTemplate = "XXXXXXXXX";
+
+// Replaces the trailing "XXXXXXXXX" of path with the counter's next free name. Returns false and leaves the
+// path unchanged when it does not end so.
+bool MakeUniqueName(Console& console, std::string& path);
+
+// MakeUniqueName and the exclusive creation of the file in one step. Returns the open descriptor, or -1 (the
+// path then holds the last name tried).
+int CreateUniqueFile(Console& console, std::string& path);
+
+// Adds one to an eight-letter base-26 counter, the last letter least significant; a carry out of the first
+// letter is dropped.
+void AdvanceNameCounter(std::array<char, 8>& counter);
+
+} // namespace brimlow

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds a release build and starts the console on a data directory (./data unless
+# --data is given).
+#   scripts/run.sh [--data DIR] [--server] [--headless | COMMAND ...]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/scripts/common.sh"
+brimlow_install_packages
+
+build="$root/build-release"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRIMLOW_TESTS=OFF >/dev/null
+cmake --build "$build"
+
+args=("$@")
+data_given=0 command_given=0 headless_given=0
+for ((i = 0; i < ${#args[@]}; i++)); do
+    case "${args[i]}" in
+        --data) data_given=1; i=$((i + 1)) ;;
+        --headless) headless_given=1 ;;
+        --*) ;;
+        *) command_given=1; break ;;
+    esac
+done
+[ $data_given -eq 1 ] || args=(--data "$PWD/data" "${args[@]}")
+# The console runs without a window until the main window lands.
+if [ $command_given -eq 0 ] && [ $headless_given -eq 0 ]; then args+=(--headless); fi
+exec "$build/brimlow" "${args[@]}"

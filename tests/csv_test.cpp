@@ -1,0 +1,196 @@
+#include "directory/csv.h"
+#include "tests/support/test_console.h"
+
+#include <gtest/gtest.h>
+
+namespace brimlow {
+namespace {
+
+using test::ReadFile;
+using test::WriteFile;
+
+class CsvTest : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    Directory tables;
+    CsvPaths paths{dir.File("c.brw"), dir.File("s.brw"), dir.File("g.brw")};
+};
+
+TEST_F(CsvTest, EmptyDirectoryExportsHeadersAnd200GroupLines) {
+    CsvResult r = ExportDirectory(tables, paths);
+    EXPECT_TRUE(r.error.empty());
+    EXPECT_EQ(r.counts.companies + r.counts.subscribers + r.counts.groups, 0);
+    EXPECT_EQ(ReadFile(paths.company),
+              "\"Company #\",\"Name\",\"Address\",\"Socket\",\"TwoWay\",\"Port\",\"Phone\",\"Baud\",\"Max Chars\"\r\n");
+    EXPECT_EQ(ReadFile(paths.subscriber),
+              "\"Name\",\"PIN\",\"Company\",\"Tab\",\"CompanyName\",\"Address\",\"City\",\"State\",\"ZIP\","
+              "\"WorkPhone\",\"HomePhone\",\"FAX\",\"Cell\",\"Email\"\r\n");
+    std::string groups = ReadFile(paths.group);
+    std::string expected;
+    for (int g = 0; g < 200; ++g)
+        expected += "\"-" + std::to_string(g) + "\"\r\n";
+    EXPECT_EQ(groups, expected);
+}
+
+TEST_F(CsvTest, ExportWritesTheExactLines) {
+    CompanyRecord c = test::MakeCompany("Metro Paging", "snpp.metro.example", 444);
+    c.Port = 1;
+    c.TwoWay = 1;
+    SetText(c.Phone, "5551000");
+    tables.companies[0] = c;
+    SubscriberRecord s = test::MakeSubscriber("Ann Lee", 0, "123", 2);
+    SetText(s.City, "Springfield");
+    SetText(s.Email, "ann@example.org");
+    AddSubscriber(tables, s);
+    test::AddGroup(tables, "Desks", {"Desk A", "Desk B"});
+    CsvResult r = ExportDirectory(tables, paths);
+    EXPECT_EQ(r.counts.companies, 1);
+    EXPECT_EQ(r.counts.subscribers, 2);
+    EXPECT_EQ(r.counts.groups, 1);
+    std::string company = ReadFile(paths.company);
+    EXPECT_NE(company.find("\r\n\"0\",\"Metro Paging\",\"snpp.metro.example\",\"444\",\"1\",\"COM2\",\"5551000\",\"9600\","
+                           "\"300\"\r\n"),
+              std::string::npos)
+        << company;
+    std::string subscribers = ReadFile(paths.subscriber);
+    EXPECT_NE(subscribers.find("\r\n\"Ann Lee\",\"123\",\"0\",\"2\",\"\",\"\",\"Springfield\",\"\",\"\",\"\",\"\",\"\",\"\","
+                               "\"ann@example.org\"\r\n"),
+              std::string::npos);
+    EXPECT_NE(subscribers.find("\"Desks\",\"\",\"-1\",\"0\""), std::string::npos);
+    EXPECT_NE(ReadFile(paths.group).find("\r\n\"-1\",\"Desk A\",\"Desk B\"\r\n\"-2\"\r\n"), std::string::npos);
+}
+
+TEST_F(CsvTest, RoundTripKeepsTheTables) {
+    for (int i = 0; i < 3; ++i) {
+        CompanyRecord c = test::MakeCompany("Co" + std::to_string(i), "host" + std::to_string(i), 400 + i);
+        c.Port = static_cast<int16_t>(i);
+        c.Baud = 2400;
+        tables.companies[i] = c;
+    }
+    for (int i = 0; i < 30; ++i) {
+        SubscriberRecord s = test::MakeSubscriber("Sub " + std::to_string(100 + i), i % 3, std::to_string(i), i % 3);
+        SetText(s.Address, "1 Main St");
+        SetText(s.Cell, "555");
+        AddSubscriber(tables, s);
+    }
+    test::AddGroup(tables, "Team", {"Sub 100", "Sub 101"});
+    SortSubscribers(tables);
+    ASSERT_TRUE(ExportDirectory(tables, paths).error.empty());
+
+    Directory imported;
+    for (CompanyRecord& c : imported.companies)
+        c.Socket = 444, c.MaxChars = 300;
+    CsvResult r = ImportDirectory(imported, paths);
+    EXPECT_TRUE(r.error.empty());
+    EXPECT_EQ(r.counts.subscribers, 31);
+    EXPECT_EQ(r.counts.groups, 1);
+    EXPECT_EQ(r.counts.companies, 3);
+    EXPECT_EQ(memcmp(&imported.subscribers, &tables.subscribers, sizeof tables.subscribers), 0);
+    EXPECT_EQ(memcmp(&imported.groups, &tables.groups, sizeof tables.groups), 0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(memcmp(&imported.companies[i], &tables.companies[i], sizeof(CompanyRecord)), 0) << i;
+}
+
+TEST_F(CsvTest, ImportTakesVariationsInBlanksLineEndsAndShortLines) {
+    WriteFile(paths.subscriber, "header\n"
+                                "  \"Ann\" ,  \"12\"\n"                      // only Name and PIN
+                                "\n"                                          // an empty slot
+                                "\"Bob   Smith\",\"7\",\"3\",\"1\"\r\n"       // CR LF, a run of blanks
+                                "\"Cy\",\"8\",\"-2\",\"0\"");                 // no final line end
+    WriteFile(paths.group, "\"-0\"\n\"-1\", \"Ann\",\"Bob Smith\"\n");
+    WriteFile(paths.company, "h\n\"0\",\"Metro\",\"host\",\"555\",\"1\",\"COM4\",\"911\",\"1200\",\"150\"\n"
+                             "\"1\",\"Tiny\",\"h\",\"1\",\"0\",\"CO\"\n");
+    tables.companies[1].Baud = 4800; // not carried by the short line: kept
+    CsvResult r = ImportDirectory(tables, paths);
+    ASSERT_TRUE(r.error.empty());
+    EXPECT_EQ(r.counts.subscribers, 4);
+    EXPECT_EQ(GetText(tables.subscribers[0].Name), "Ann");
+    EXPECT_EQ(GetText(tables.subscribers[0].PIN), "12");
+    EXPECT_EQ(tables.subscribers[0].Company, 0);
+    EXPECT_EQ(tables.subscribers[0].Tab, 0);
+    EXPECT_TRUE(IsEmptyText(tables.subscribers[1].Name));
+    EXPECT_EQ(GetText(tables.subscribers[2].Name), "Bob Smith");
+    EXPECT_EQ(tables.subscribers[2].Company, 3);
+    EXPECT_EQ(tables.subscribers[2].Tab, 1);
+    EXPECT_EQ(tables.subscribers[3].Company, -2);
+    EXPECT_EQ(GetText(tables.groups[1].Members[1]), "Bob Smith");
+    EXPECT_EQ(r.counts.groups, 1);
+    EXPECT_EQ(tables.companies[0].Port, 3);
+    EXPECT_EQ(tables.companies[0].Socket, 555);
+    EXPECT_EQ(tables.companies[0].MaxChars, 150);
+    EXPECT_EQ(tables.companies[1].Port, -1) << "a short Port column reads as no number";
+    EXPECT_EQ(tables.companies[1].Baud, 4800);
+}
+
+TEST_F(CsvTest, OverlongLinesAreCutAndTheirRestSkipped) {
+    std::string longName(400, 'x');
+    WriteFile(paths.subscriber, "h\n\"" + longName + "\",\"1\"\n\"Next\",\"2\"\n");
+    WriteFile(paths.group, "");
+    WriteFile(paths.company, "h\n");
+    CsvResult r = ImportDirectory(tables, paths);
+    EXPECT_EQ(r.counts.subscribers, 2);
+    EXPECT_EQ(GetText(tables.subscribers[0].Name), std::string(78, 'x'));
+    EXPECT_EQ(GetText(tables.subscribers[1].Name), "Next");
+    EXPECT_TRUE(IsEmptyText(tables.subscribers[2].Name));
+}
+
+TEST_F(CsvTest, ImportStopsAtTheTableLimits) {
+    std::string subs = "h\n";
+    for (int i = 0; i < 2100; ++i)
+        subs += "\"S" + std::to_string(i) + "\"\n";
+    WriteFile(paths.subscriber, subs);
+    std::string groups;
+    for (int i = 0; i < 250; ++i)
+        groups += "\"-" + std::to_string(i) + "\",\"M\"\n";
+    WriteFile(paths.group, groups);
+    std::string companies = "h\n";
+    for (int i = 0; i < 150; ++i)
+        companies += "\"" + std::to_string(i) + "\",\"C" + std::to_string(i) + "\"\n";
+    WriteFile(paths.company, companies);
+    CsvResult r = ImportDirectory(tables, paths);
+    EXPECT_EQ(r.counts.subscribers, 2000);
+    EXPECT_EQ(r.counts.groups, 200);
+    EXPECT_EQ(r.counts.companies, 100);
+    EXPECT_EQ(GetText(tables.companies[99].Name), "C99");
+}
+
+TEST_F(CsvTest, MissingFilesEndTheImportAtThatFile) {
+    tables.subscribers[0] = test::MakeSubscriber("Keep", 0);
+    CsvResult r = ImportDirectory(tables, paths);
+    EXPECT_EQ(r.error, kImportOpenError);
+    EXPECT_EQ(GetText(tables.subscribers[0].Name), "Keep") << "nothing changes when the first file is missing";
+
+    WriteFile(paths.subscriber, "h\n\"New\"\n");
+    SetText(tables.groups[1].Members[0], "Old member");
+    r = ImportDirectory(tables, paths);
+    EXPECT_EQ(r.error, kImportOpenError);
+    EXPECT_EQ(GetText(tables.subscribers[0].Name), "New");
+    EXPECT_EQ(GetText(tables.groups[1].Members[0]), "Old member");
+}
+
+TEST_F(CsvTest, ExportReportsAnUnwritableFile) {
+    paths.group = dir.File("no/such/folder/g.brw");
+    CsvResult r = ExportDirectory(tables, paths);
+    EXPECT_EQ(r.error, kExportOpenError);
+    EXPECT_TRUE(test::FileExists(paths.subscriber));
+    EXPECT_FALSE(test::FileExists(paths.company)) << "the company file is not written after a failure";
+    EXPECT_TRUE(ExportTargetsExist(paths));
+}
+
+TEST(NormalizeBlanks, ShrinksRunsAndDropsBlanksAroundQuotesAndSeparators) {
+    EXPECT_EQ(NormalizeBlanks("   \"a  b\" , \"  c\"  "), "\"a b\",\"c\"");
+    EXPECT_EQ(NormalizeBlanks("\"x\", \"y\""), "\"x\",\"y\"");
+    EXPECT_EQ(NormalizeBlanks(""), "");
+    EXPECT_EQ(NormalizeBlanks("    "), "");
+    EXPECT_EQ(NormalizeBlanks("a b "), "a b");
+}
+
+TEST(SplitQuotedFields, SplitsAtCommasAfterQuotesOnly) {
+    EXPECT_EQ(SplitQuotedFields("\"a,b\",\"c\""), (std::vector<std::string>{"a,b", "c"}));
+    EXPECT_EQ(SplitQuotedFields("\"\",\"\",\"x\""), (std::vector<std::string>{"", "", "x"}));
+    EXPECT_EQ(SplitQuotedFields("\""), (std::vector<std::string>{""}));
+    EXPECT_TRUE(SplitQuotedFields("").empty());
+}
+
+} // namespace
+} // namespace brimlow

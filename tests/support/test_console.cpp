@@ -1,0 +1,274 @@
+#include "tests/support/test_console.h"
+
+#include "directory/data_files.h"
+#include "queue/status.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace brimlow::test {
+
+TempDir::TempDir() {
+    std::string templ = (std::filesystem::temp_directory_path() / "brimlow-test-XXXXXX").string();
+    char* made = mkdtemp(templ.data());
+    m_path = made ? made : "/tmp";
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+void RecordingOperator::ShowMessage(MessageIcon icon, const std::string& caption, const std::string& text) {
+    std::lock_guard lock(m_mutex);
+    m_messages.push_back({icon, caption, text});
+}
+
+bool RecordingOperator::AskYesNo(MessageIcon, const std::string&, const std::string& text) {
+    std::lock_guard lock(m_mutex);
+    m_questions.push_back(text);
+    return m_answer;
+}
+
+void RecordingOperator::AddResultLine(const std::string& text) {
+    std::lock_guard lock(m_mutex);
+    m_resultLines.push_back(text);
+}
+
+std::vector<RecordingOperator::Message> RecordingOperator::Messages() const {
+    std::lock_guard lock(m_mutex);
+    return m_messages;
+}
+
+std::vector<std::string> RecordingOperator::MessageTexts() const {
+    std::lock_guard lock(m_mutex);
+    std::vector<std::string> texts;
+    for (const Message& m : m_messages)
+        texts.push_back(m.text);
+    return texts;
+}
+
+std::vector<std::string> RecordingOperator::ResultLines() const {
+    std::lock_guard lock(m_mutex);
+    return m_resultLines;
+}
+
+std::vector<std::string> RecordingOperator::Questions() const {
+    std::lock_guard lock(m_mutex);
+    return m_questions;
+}
+
+int MemorySettingsStore::GetInt(const std::string& name, int defaultValue) {
+    readOrder.push_back(name);
+    auto it = values.find(name);
+    return it == values.end() ? defaultValue : std::atoi(it->second.c_str());
+}
+
+std::string MemorySettingsStore::GetString(const std::string& name, const std::string& defaultValue) {
+    readOrder.push_back(name);
+    auto it = values.find(name);
+    return it == values.end() ? defaultValue : it->second;
+}
+
+void MemorySettingsStore::SetInt(const std::string& name, int value) {
+    writeOrder.push_back(name);
+    values[name] = std::to_string(value);
+}
+
+void MemorySettingsStore::SetString(const std::string& name, const std::string& value) {
+    writeOrder.push_back(name);
+    values[name] = value;
+}
+
+TestConsole::TestConsole(bool drainStatus) {
+    console.dataDir = dir.Path();
+    console.op = &op;
+    if (drainStatus)
+        m_drain = std::thread([this] { Drain(); });
+}
+
+TestConsole::~TestConsole() {
+    // Workers may still post; keep draining until they are gone.
+    console.workers.WaitIdle(30000);
+    m_stop = true;
+    if (m_drain.joinable())
+        m_drain.join();
+}
+
+void TestConsole::Drain() {
+    while (!m_stop) {
+        if (auto line = WaitStatus(console, 20)) {
+            std::lock_guard lock(m_mutex);
+            m_lines.push_back(*line);
+        }
+    }
+}
+
+std::vector<std::string> TestConsole::StatusLines() const {
+    std::lock_guard lock(m_mutex);
+    return m_lines;
+}
+
+bool TestConsole::WaitForStatus(const std::string& text, int timeoutMs) const {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        {
+            std::lock_guard lock(m_mutex);
+            for (const std::string& line : m_lines)
+                if (line.find(text) != std::string::npos)
+                    return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> ListDir(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(path.c_str())) {
+        while (dirent* e = readdir(d))
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+SubscriberRecord MakeSubscriber(const std::string& name, int company, const std::string& pin, int tab) {
+    SubscriberRecord r{};
+    SetText(r.Name, name);
+    SetText(r.PIN, pin);
+    r.Company = company;
+    r.Tab = static_cast<int8_t>(tab);
+    return r;
+}
+
+CompanyRecord MakeCompany(const std::string& name, const std::string& address, int socket) {
+    CompanyRecord c{};
+    SetText(c.Name, name);
+    SetText(c.Address, address);
+    c.Socket = static_cast<int16_t>(socket);
+    c.Baud = 9600;
+    c.MaxChars = 300;
+    return c;
+}
+
+int AddGroup(Directory& dir, const std::string& name, const std::vector<std::string>& members, int tab) {
+    int group = AllocateGroupNumber(dir);
+    for (size_t m = 0; m < members.size(); ++m)
+        SetText(dir.groups[group].Members[m], members[m]);
+    SubscriberRecord entry = MakeSubscriber(name, -group, "", tab);
+    AddSubscriber(dir, entry);
+    return group;
+}
+
+std::string BrimlowBinary() {
+    const char* binary = getenv("BRIMLOW_BINARY");
+    return binary ? binary : "brimlow";
+}
+
+std::string SourceDir() {
+    const char* dir = getenv("BRIMLOW_SOURCE_DIR");
+    return dir ? dir : ".";
+}
+
+RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                     const std::string& stdinText) {
+    int inPipe[2], outPipe[2], errPipe[2];
+    if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
+        posix_spawn_file_actions_addclose(&actions, fd);
+
+    std::string binary = BrimlowBinary();
+    std::vector<std::string> argStrings{binary};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argStrings)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e)
+        envStrings.push_back(*e);
+    envStrings.insert(envStrings.end(), env.begin(), env.end());
+    std::vector<char*> envp;
+    for (std::string& e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(inPipe[0]);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    RunResult result;
+    if (rc != 0) {
+        close(inPipe[1]);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        return result;
+    }
+    if (!stdinText.empty() && write(inPipe[1], stdinText.data(), stdinText.size()) < 0) {
+    }
+    close(inPipe[1]);
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    char buffer[4096];
+    while (open > 0 && poll(fds, 2, -1) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            } else {
+                (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+            }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+} // namespace brimlow::test

@@ -1,0 +1,109 @@
+#pragma once
+// What the engine tests share: a console on a fresh temporary data directory, an operator that records what it
+// was shown, an in-memory settings store, and a drain that collects status lines as the window would.
+#include "app/console.h"
+#include "app/settings.h"
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace brimlow::test {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+class RecordingOperator final : public OperatorInterface {
+public:
+    struct Message {
+        MessageIcon icon;
+        std::string caption;
+        std::string text;
+    };
+    void ShowMessage(MessageIcon icon, const std::string& caption, const std::string& text) override;
+    bool AskYesNo(MessageIcon icon, const std::string& caption, const std::string& text) override;
+    void AddResultLine(const std::string& text) override;
+
+    std::vector<Message> Messages() const;
+    std::vector<std::string> MessageTexts() const;
+    std::vector<std::string> ResultLines() const;
+    void SetAnswer(bool yes) { m_answer = yes; }
+    std::vector<std::string> Questions() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Message> m_messages;
+    std::vector<std::string> m_questions;
+    std::vector<std::string> m_resultLines;
+    bool m_answer = true;
+};
+
+class MemorySettingsStore final : public SettingsStore {
+public:
+    int GetInt(const std::string& name, int defaultValue) override;
+    std::string GetString(const std::string& name, const std::string& defaultValue) override;
+    void SetInt(const std::string& name, int value) override;
+    void SetString(const std::string& name, const std::string& value) override;
+
+    std::map<std::string, std::string> values;
+    std::vector<std::string> readOrder;
+    std::vector<std::string> writeOrder;
+};
+
+// A console on its own temporary data directory. With drainStatus, a thread empties the status mailbox into
+// StatusLines() the way the window's timer would.
+class TestConsole {
+public:
+    explicit TestConsole(bool drainStatus = true);
+    ~TestConsole();
+
+    Console console;
+    RecordingOperator op;
+    TempDir dir;
+
+    std::vector<std::string> StatusLines() const;
+    // Waits until a status line containing text has arrived; false after timeoutMs.
+    bool WaitForStatus(const std::string& text, int timeoutMs = 10000) const;
+    std::string DataFile(const std::string& name) const { return dir.File(name); }
+
+private:
+    void Drain();
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+    std::thread m_drain;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+std::vector<std::string> ListDir(const std::string& path);
+
+SubscriberRecord MakeSubscriber(const std::string& name, int company, const std::string& pin = "1234", int tab = 0);
+CompanyRecord MakeCompany(const std::string& name, const std::string& address = "", int socket = 444);
+// Adds a group entry named name with the given members; returns its group number.
+int AddGroup(Directory& dir, const std::string& name, const std::vector<std::string>& members, int tab = 0);
+
+// Runs the brimlow executable with args; returns the exit status and collects standard output and error.
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                     const std::string& stdinText = "");
+std::string BrimlowBinary();
+std::string SourceDir();
+
+} // namespace brimlow::test
