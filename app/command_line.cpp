@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <cstdio>
 #include <map>
 #include <unistd.h>
@@ -73,7 +74,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 bool EnterDataDirectory(const std::string& dataDir) {
     if (dataDir.empty())
         return true;
-    return MakeFolder(dataDir) && chdir(dataDir.c_str()) == 0;
+    std::error_code error;
+    std::filesystem::create_directories(dataDir, error);
+    return chdir(dataDir.c_str()) == 0;
 }
 
 int RunConsole(Console& console, TextOperator& op, int argc, char** argv) {

@@ -77,7 +77,8 @@ TEST_F(CsvTest, RoundTripKeepsTheTables) {
     SortSubscribers(tables);
     ASSERT_TRUE(ExportDirectory(tables, paths).error.empty());
 
-    Directory imported;
+    auto owned = Directory::Create();
+    Directory& imported = *owned;
     for (CompanyRecord& c : imported.companies)
         c.Socket = 444, c.MaxChars = 300;
     CsvResult r = ImportDirectory(imported, paths);

@@ -190,7 +190,8 @@ TEST_F(DataFilesTest, SaveThenLoadRoundTripsEveryTable) {
     ASSERT_EQ(SaveSignatureFile(dir.Path(), signature), 1);
     EXPECT_EQ(tables.subscribers[0].LockByte, 0) << "a save clears the lock bytes";
 
-    Directory loaded;
+    auto owned = Directory::Create();
+    Directory& loaded = *owned;
     ModemSettings loadedModem{};
     Signature loadedSignature{};
     LoadDirectoryFiles(dir.Path(), loaded, loadedModem);

@@ -1,1 +1,304 @@
+#include "directory/data_files.h"
+#include "queue/message_file.h"
+#include "queue/queue_count.h"
+#include "queue/queue_writer.h"
+#include "queue/unique_name.h"
+#include "tests/support/test_console.h"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <set>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace brimlow {
+namespace {
+
+using test::FileExists;
+using test::ListDir;
+using test::ReadFile;
+
+TEST(UniqueName, HandsOutNamesInCounterOrderAndOnlyPastExistingOnes) {
+    test::TestConsole t(false);
+    std::string path = t.dir.File("MSGXXXXXXXXX");
+    ASSERT_TRUE(MakeUniqueName(t.console, path));
+    EXPECT_EQ(path, t.dir.File("MSGAAAAA.AAA"));
+    std::string again = t.dir.File("MSGXXXXXXXXX");
+    ASSERT_TRUE(MakeUniqueName(t.console, again));
+    EXPECT_EQ(again, path) << "the counter moves on only past a name that exists";
+
+    test::WriteFile(path, "x");
+    std::string next = t.dir.File("MSGXXXXXXXXX");
+    ASSERT_TRUE(MakeUniqueName(t.console, next));
+    EXPECT_EQ(next, t.dir.File("MSGAAAAA.AAB"));
+}
+
+TEST(UniqueName, RefusesPathsWithoutTheTemplate) {
+    test::TestConsole t(false);
+    for (std::string path : {std::string("MSGXXXXXXXX"), std::string("XXXXXXXX"), std::string("MSGXXXXXXXXY")}) {
+        std::string before = path;
+        EXPECT_FALSE(MakeUniqueName(t.console, path));
+        EXPECT_EQ(path, before);
+        EXPECT_EQ(CreateUniqueFile(t.console, path), -1);
+    }
+}
+
+TEST(UniqueName, CounterCarriesInBase26AndWrapsAfterTheLastName) {
+    std::array<char, 8> counter{'A', 'A', 'A', 'A', 'A', 'A', 'A', 'Z'};
+    AdvanceNameCounter(counter);
+    EXPECT_EQ(std::string(counter.data(), 8), "AAAAAABA");
+    counter = {'A', 'A', 'A', 'A', 'Z', 'Z', 'Z', 'Z'};
+    AdvanceNameCounter(counter);
+    EXPECT_EQ(std::string(counter.data(), 8), "AAABAAAA");
+    counter = {'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z'};
+    AdvanceNameCounter(counter);
+    EXPECT_EQ(std::string(counter.data(), 8), "AAAAAAAA");
+
+    test::TestConsole t(false);
+    t.console.uniqueNameCounter = {'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z'};
+    test::WriteFile(t.dir.File("EMGZZZZZ.ZZZ"), "taken");
+    std::string path = t.dir.File("EMGXXXXXXXXX");
+    ASSERT_TRUE(MakeUniqueName(t.console, path));
+    EXPECT_EQ(path, t.dir.File("EMGAAAAA.AAA"));
+}
+
+// Creates count files and writes the writer's tag into each; returns the names.
+std::vector<std::string> CreateTagged(Console& console, int count, const std::string& tag) {
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        std::string path = JoinPath(console.dataDir, "MSGXXXXXXXXX");
+        int fd = CreateUniqueFile(console, path);
+        if (fd < 0)
+            break;
+        std::string content = tag + std::to_string(i);
+        (void)!write(fd, content.data(), content.size());
+        close(fd);
+        names.push_back(path);
+    }
+    return names;
+}
+
+TEST(UniqueName, ThreadsNeverTakeTheSameName) {
+    test::TestConsole t(false);
+    std::vector<std::vector<std::string>> made(4);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([&, i] { made[i] = CreateTagged(t.console, 100, "t" + std::to_string(i) + "-"); });
+    for (std::thread& th : threads)
+        th.join();
+    std::set<std::string> all;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(made[i].size(), 100u);
+        for (size_t k = 0; k < made[i].size(); ++k) {
+            all.insert(made[i][k]);
+            EXPECT_EQ(ReadFile(made[i][k]), "t" + std::to_string(i) + "-" + std::to_string(k));
+        }
+    }
+    EXPECT_EQ(all.size(), 400u);
+}
+
+TEST(UniqueName, TwoProcessesNeverTakeTheSameName) {
+    test::TempDir dir;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Console console;
+        console.dataDir = dir.Path();
+        _exit(CreateTagged(console, 300, "child-").size() == 300 ? 0 : 1);
+    }
+    Console console;
+    console.dataDir = dir.Path();
+    std::vector<std::string> mine = CreateTagged(console, 300, "parent-");
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(mine.size(), 300u);
+    std::vector<std::string> files = ListDir(dir.Path());
+    EXPECT_EQ(files.size(), 600u);
+    for (size_t k = 0; k < mine.size(); ++k)
+        EXPECT_EQ(ReadFile(mine[k]), "parent-" + std::to_string(k)) << "a file was taken over by the other process";
+}
+
+class QueueWriterTest : public ::testing::Test {
+protected:
+    test::TestConsole t{false};
+    Directory& local() { return *t.console.local; }
+    ComposedPage Page(SendMode mode, const std::string& message = "Call the desk") {
+        ComposedPage page;
+        page.message = message;
+        page.mode = mode;
+        return page;
+    }
+    int SlotOf(Directory& dir, const std::string& name) {
+        for (int i = 0; i < kSubscriberSlots; ++i)
+            if (GetText(dir.subscribers[i].Name) == name)
+                return i;
+        return -1;
+    }
+};
+
+TEST_F(QueueWriterTest, NetPageWritesRootMessageFilesOfTheFixedSize) {
+    AddSubscriber(local(), test::MakeSubscriber("Ann", 4, "555"));
+    ASSERT_TRUE(QueueForSubscriber(t.console, Page(SendMode::NetPage), 0));
+    ASSERT_TRUE(QueueForSubscriber(t.console, Page(SendMode::NetPage), 0));
+    std::string first = ReadFile(t.DataFile("MSGAAAAA.AAA"));
+    ASSERT_EQ(first.size(), 1546u);
+    EXPECT_EQ(memcmp(first.data(), &local().subscribers[0], 536), 0);
+    EXPECT_EQ(first.substr(536, 14), std::string("Call the desk\0", 14));
+    EXPECT_EQ(first.substr(550), std::string(1546 - 550, '\0'));
+    EXPECT_TRUE(FileExists(t.DataFile("MSGAAAAA.AAB")));
+    std::string log = ReadFile(t.DataFile("Messages.LOG"));
+    EXPECT_NE(log.find(" Ann Msg: Call the desk\r\n\r\n"), std::string::npos) << log;
+}
+
+TEST_F(QueueWriterTest, PageModeHoldsTheFileInTheCompanyFolder) {
+    AddSubscriber(local(), test::MakeSubscriber("Bob", 7));
+    ASSERT_TRUE(QueueForSubscriber(t.console, Page(SendMode::Page), 0));
+    EXPECT_EQ(ListDir(t.DataFile("7")), (std::vector<std::string>{"MSQAAAAA.AAA"}));
+    EXPECT_EQ(ReadFile(t.DataFile("7/MSQAAAAA.AAA")).size(), 1546u);
+}
+
+TEST_F(QueueWriterTest, GroupsExpandByExactNameAndEveryMatchGetsAPage) {
+    AddSubscriber(local(), test::MakeSubscriber("Desk A", 1, "1"));
+    AddSubscriber(local(), test::MakeSubscriber("Desk A", 1, "2"));
+    AddSubscriber(local(), test::MakeSubscriber("desk b", 1, "3"));
+    AddSubscriber(local(), test::MakeSubscriber("Desk B", 1, "4"));
+    test::AddGroup(local(), "Desks", {"Desk A", "Desk B"});
+    ASSERT_TRUE(QueueForSubscriber(t.console, Page(SendMode::Page), SlotOf(local(), "Desks")));
+    std::vector<std::string> files = ListDir(t.DataFile("1"));
+    ASSERT_EQ(files.size(), 3u);
+    std::multiset<std::string> pins;
+    for (const std::string& f : files)
+        pins.insert(GetText(ReadMessageFile(t.DataFile("1/" + f))->record.PIN));
+    EXPECT_EQ(pins, (std::multiset<std::string>{"1", "2", "4"}));
+}
+
+TEST_F(QueueWriterTest, NetworkTabExpandsWithTheNetworkDirectory) {
+    Directory& net = *t.console.network;
+    AddSubscriber(net, test::MakeSubscriber("Remote", 2, "77", 3));
+    test::AddGroup(net, "RemoteGroup", {"Remote"}, 3);
+    AddSubscriber(local(), test::MakeSubscriber("Remote", 9, "11")); // not the one to page
+    ComposedPage page = Page(SendMode::Page);
+    page.currentTab = kNetworkTab;
+    ASSERT_TRUE(QueueForSubscriber(t.console, page, SlotOf(net, "RemoteGroup")));
+    std::vector<std::string> files = ListDir(t.DataFile("2"));
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(GetText(ReadMessageFile(t.DataFile("2/" + files[0]))->record.PIN), "77");
+    EXPECT_FALSE(FileExists(t.DataFile("9")));
+}
+
+TEST_F(QueueWriterTest, SignatureIsAppendedAndTheWholeCutTo1009Characters) {
+    AddSubscriber(local(), test::MakeSubscriber("Ann", 0));
+    SetText(t.console.signature.Text, std::string(100, 's'));
+    ComposedPage page = Page(SendMode::NetPage, std::string(1200, 'm'));
+    page.attachSignature = true;
+    ASSERT_TRUE(QueueForSubscriber(t.console, page, 0));
+    std::string bytes = ReadFile(t.DataFile("MSGAAAAA.AAA"));
+    ASSERT_EQ(bytes.size(), 1546u);
+    EXPECT_EQ(bytes.substr(536, 999), std::string(999, 'm'));
+    EXPECT_EQ(bytes.substr(536 + 999, 10), std::string(10, 's'));
+    EXPECT_EQ(bytes[536 + 1009], '\0');
+}
+
+TEST_F(QueueWriterTest, QueueChecksMessageAndSelectionAndResolvesItemsPerTab) {
+    EXPECT_EQ(Queue(t.console, Page(SendMode::NetPage, ""), {0}), 0);
+    EXPECT_EQ(Queue(t.console, Page(SendMode::NetPage), {}), 0);
+    EXPECT_EQ(t.op.MessageTexts(), (std::vector<std::string>{kNoMessageError, kNoSelectionError}));
+    EXPECT_FALSE(FileExists(t.DataFile("Messages.LOG")));
+
+    AddSubscriber(local(), test::MakeSubscriber("A0", 0, "1", 0));
+    AddSubscriber(local(), test::MakeSubscriber("B1", 1, "2", 1));
+    AddSubscriber(local(), test::MakeSubscriber("C1", 2, "3", 1));
+    ComposedPage page = Page(SendMode::Page);
+    page.currentTab = 1;
+    EXPECT_EQ(ResolveListItem(t.console, 1, 1), 2);
+    EXPECT_EQ(ResolveListItem(t.console, 1, 2), -1);
+    EXPECT_EQ(Queue(t.console, page, {1}), 1);
+    EXPECT_EQ(ListDir(t.DataFile("2")).size(), 1u);
+    EXPECT_FALSE(FileExists(t.DataFile("1")));
+}
+
+TEST_F(QueueWriterTest, AFileThatCannotBeCreatedEndsTheWholeOperation) {
+    AddSubscriber(local(), test::MakeSubscriber("Desk A", 5));
+    AddSubscriber(local(), test::MakeSubscriber("Desk A", 6));
+    test::AddGroup(local(), "G", {"Desk A"});
+    test::WriteFile(t.DataFile("5"), "a file where the folder should be");
+    EXPECT_FALSE(QueueForSubscriber(t.console, Page(SendMode::Page), SlotOf(local(), "G")));
+    EXPECT_EQ(t.op.MessageTexts(), (std::vector<std::string>{kQueueFileError}));
+    EXPECT_FALSE(FileExists(t.DataFile("6"))) << "the remaining members are not queued";
+}
+
+TEST_F(QueueWriterTest, ACompanyNumberOutOfRangeIsNeverUsedAsAFolder) {
+    AddSubscriber(local(), test::MakeSubscriber("Odd", 150));
+    EXPECT_FALSE(QueueForSubscriber(t.console, Page(SendMode::Page), 0));
+    EXPECT_FALSE(FileExists(t.DataFile("150")));
+    EXPECT_EQ(WriteDirectPage(t.console, 0, "x"), 0);
+    EXPECT_EQ(WriteDirectPage(t.console, 2000, "x"), 0);
+}
+
+TEST_F(QueueWriterTest, DirectPageIsReadyAtOnce) {
+    AddSubscriber(local(), test::MakeSubscriber("Ann", 3, "42"));
+    ASSERT_EQ(WriteDirectPage(t.console, 0, "server page"), 1);
+    std::vector<std::string> files = ListDir(t.DataFile("3"));
+    ASSERT_EQ(files, (std::vector<std::string>{"MSGAAAAA.AAA"}));
+    std::optional<MessageFile> file = ReadMessageFile(t.DataFile("3/MSGAAAAA.AAA"));
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->text, "server page");
+    EXPECT_EQ(ReadFile(t.DataFile("3/MSGAAAAA.AAA")).size(), 1546u);
+}
+
+TEST_F(QueueWriterTest, ServerIntakeWritesCompanyAndAnUnterminatedNetworkFile) {
+    CompanyRecord company = test::MakeCompany("Their Co", "", 444);
+    SetText(company.Phone, "5551212");
+    SubscriberRecord sub = test::MakeSubscriber("Field Tech", 4, "8080");
+    ASSERT_EQ(WriteServerIntake(t.console, "north", company, sub, "hello there"), 1);
+    std::string companyBytes = ReadFile(t.DataFile("Queue/north/4/Company.dat"));
+    ASSERT_EQ(companyBytes.size(), 758u);
+    EXPECT_EQ(memcmp(companyBytes.data(), &company, 758), 0);
+    std::vector<std::string> files = ListDir(t.DataFile("Queue/north/4"));
+    ASSERT_EQ(files.size(), 2u);
+    std::string message = ReadFile(t.DataFile("Queue/north/4/MSGAAAAA.AAA"));
+    EXPECT_EQ(message.size(), 536u + 11u);
+    EXPECT_EQ(message.substr(536), "hello there");
+    EXPECT_EQ(ReadMessageFile(t.DataFile("Queue/north/4/MSGAAAAA.AAA"), 1001)->text, "hello there");
+}
+
+TEST_F(QueueWriterTest, ServerIntakeRefusesNamesThatWouldLeaveTheQueueFolder) {
+    CompanyRecord company = test::MakeCompany("Co");
+    SubscriberRecord sub = test::MakeSubscriber("X", 1);
+    EXPECT_EQ(WriteServerIntake(t.console, "..", company, sub, "x"), 0);
+    EXPECT_EQ(WriteServerIntake(t.console, "", company, sub, "x"), 0);
+    ASSERT_EQ(WriteServerIntake(t.console, "../../etc", company, sub, "x"), 1);
+    EXPECT_TRUE(FileExists(t.DataFile("Queue/.. .. etc/1/Company.dat")));
+    sub.Company = -3;
+    EXPECT_EQ(WriteServerIntake(t.console, "north", company, sub, "x"), 0);
+}
+
+TEST(QueueCount, CountsEveryFolderAndChoosesAsTheScanDoes) {
+    test::TempDir d;
+    auto touch = [&](const std::string& rel) {
+        std::string path = d.File(rel);
+        for (size_t slash = path.find('/', d.Path().size() + 1); slash != std::string::npos;
+             slash = path.find('/', slash + 1))
+            mkdir(path.substr(0, slash).c_str(), 0700);
+        test::WriteFile(path, "x");
+    };
+    touch("MSGAAAAA.AAA");
+    touch("emgAAAAA.AAA");
+    touch("2/MSGAAAAA.AAA");
+    touch("9/MSQAAAAA.AAA");
+    touch("4/notqueued.txt");
+    touch("Queue/north/5/MSGAAAAA.AAA");
+    touch("Queue/north/5/Company.dat");
+    QueueCounts c = CountQueue(d.Path());
+    EXPECT_EQ(c.queueCount, 5);
+    EXPECT_EQ(c.pendingModem, 2);
+    EXPECT_EQ(c.chosenCompany, 9) << "the highest folder holding any queued file";
+    EXPECT_EQ(c.chosenEntry, "north");
+    EXPECT_EQ(c.chosenEntryCompany, 5);
+}
+
+} // namespace
+} // namespace brimlow

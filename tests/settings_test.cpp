@@ -1,1 +1,138 @@
+#include "app/qt_settings_store.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "directory/data_files.h"
+#include "tests/support/test_console.h"
+
+#include <QSettings>
 #include <gtest/gtest.h>
+
+namespace brimlow {
+namespace {
+
+const std::vector<std::string> kTableOrder = {"ModemPort", "User Name", "Return Address", "Outbound Mail Server",
+                                              "Tab1", "Tab2", "Tab3", "NetworkEnabled", "Server", "Username",
+                                              "Password", "SendViaServer", "SendAllViaServer"};
+
+TEST(Settings, ReadAndWrittenInTableOrderWithTheirDefaults) {
+    test::MemorySettingsStore store;
+    Settings s;
+    LoadSettings(store, s);
+    EXPECT_EQ(std::vector<std::string>(store.readOrder.begin(), store.readOrder.begin() + 13), kTableOrder);
+    EXPECT_EQ(s.ModemPort, 0);
+    EXPECT_EQ(s.Tab1, "Tab1");
+    EXPECT_EQ(s.Tab3, "Tab3");
+    EXPECT_TRUE(s.OutboundMailServer.empty());
+    EXPECT_EQ(s.ComDevice[0], "/dev/ttyS0");
+    EXPECT_EQ(s.ComDevice[3], "/dev/ttyS3");
+    SaveSettings(store, s);
+    EXPECT_EQ(std::vector<std::string>(store.writeOrder.begin(), store.writeOrder.begin() + 13), kTableOrder);
+    EXPECT_EQ(store.values["Tab2"], "Tab2");
+}
+
+TEST(Settings, ServerRoleAndDisabledNetworkForceTheirValues) {
+    Settings s;
+    s.NetworkEnabled = 1;
+    s.SendViaServer = 1;
+    s.SendAllViaServer = 1;
+    s.Username = "ann";
+    s.Password = "pw";
+    Settings client = s;
+    ApplyNetworkEnabled(client);
+    EXPECT_EQ(client.SendAllViaServer, 1) << "a network client keeps its send-via choices";
+    ApplyServerRole(s);
+    ApplyNetworkEnabled(s);
+    EXPECT_EQ(s.NetworkEnabled, 0);
+    EXPECT_EQ(s.SendViaServer, 0);
+    EXPECT_EQ(s.SendAllViaServer, 0);
+    EXPECT_TRUE(s.Username.empty());
+    EXPECT_TRUE(s.Password.empty());
+    Settings off;
+    off.SendViaServer = 1;
+    off.SendAllViaServer = 1;
+    ApplyNetworkEnabled(off);
+    EXPECT_EQ(off.SendViaServer + off.SendAllViaServer, 0);
+}
+
+TEST(Settings, QtStoreKeepsEveryByteInGroupOptions) {
+    test::TempDir config;
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    {
+        QtSettingsStore store;
+        EXPECT_EQ(store.FileName().toStdString(), config.Path() + "/Quillfen Labs/Brimlow.conf");
+        Settings s;
+        s.UserName = "Caf\xE9 Desk"; // Latin-1
+        s.ModemPort = 2;
+        s.Tab2 = "North";
+        SaveSettings(store, s);
+    }
+    QSettings raw(QString::fromStdString(config.Path() + "/Quillfen Labs/Brimlow.conf"), QSettings::IniFormat);
+    EXPECT_EQ(raw.value("Options/ModemPort").toInt(), 2);
+    EXPECT_EQ(raw.value("Options/Tab2").toString().toStdString(), "North");
+    QtSettingsStore again;
+    Settings loaded;
+    LoadSettings(again, loaded);
+    EXPECT_EQ(loaded.UserName, "Caf\xE9 Desk");
+    EXPECT_EQ(loaded.ModemPort, 2);
+    unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(StartUp, LoadsAndSavesInOrderAndWaitsOnlyForRunningWorkers) {
+    test::TestConsole t(false);
+    test::MemorySettingsStore store;
+    store.values["NetworkEnabled"] = "0";
+    store.values["SendAllViaServer"] = "1";
+    LoadConsole(t.console, store);
+    ApplyRoleSettings(t.console);
+    EXPECT_EQ(t.console.settings.Get().SendAllViaServer, 0);
+    EXPECT_EQ(GetText(t.console.modem.InitString), "ATE0M0");
+    AddSubscriber(*t.console.local, test::MakeSubscriber("Saved", 0));
+
+    std::atomic<bool> release{false};
+    t.console.StartWorker([&] {
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    auto start = std::chrono::steady_clock::now();
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        release = true;
+    });
+    ShutDownConsole(t.console, store);
+    releaser.join();
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(waited, std::chrono::seconds(5)) << "the grace ends when the last worker ends";
+    EXPECT_EQ(t.console.exiting.load(), 1);
+    EXPECT_EQ(store.values["SendAllViaServer"], "0");
+    auto owned = Directory::Create();
+    Directory& reloaded = *owned;
+    ModemSettings modem{};
+    LoadDirectoryFiles(t.dir.Path(), reloaded, modem);
+    EXPECT_EQ(GetText(reloaded.subscribers[0].Name), "Saved");
+}
+
+TEST(StartUp, ServerRoleClearsTheClientSettings) {
+    test::TestConsole t(false);
+    test::MemorySettingsStore store;
+    store.values = {{"NetworkEnabled", "1"}, {"SendViaServer", "1"}, {"Username", "ann"}, {"Password", "x"}};
+    t.console.serverRole = true;
+    LoadConsole(t.console, store);
+    ApplyRoleSettings(t.console);
+    ShutDownConsole(t.console, store, 0);
+    EXPECT_EQ(store.values["NetworkEnabled"], "0");
+    EXPECT_EQ(store.values["SendViaServer"], "0");
+    EXPECT_EQ(store.values["Username"], "");
+    EXPECT_EQ(store.values["Password"], "");
+}
+
+TEST(DataDirectoryLock, OneHolderAtATime) {
+    test::TempDir d;
+    DataDirectoryLock first, second;
+    EXPECT_TRUE(first.Acquire(d.Path()));
+    EXPECT_FALSE(second.Acquire(d.Path()));
+    first.Release();
+    EXPECT_TRUE(second.Acquire(d.Path()));
+}
+
+} // namespace
+} // namespace brimlow

@@ -4,6 +4,7 @@
 #include "queue/status.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -269,6 +270,111 @@ RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+} // namespace brimlow::test
+
+namespace brimlow::test {
+
+BrimlowProcess::~BrimlowProcess() {
+    if (m_pid > 0 && !m_ended) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+    if (m_out >= 0)
+        close(m_out);
+}
+
+bool BrimlowProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    int outPipe[2];
+    if (pipe(outPipe) != 0)
+        return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 2);
+    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
+    posix_spawn_file_actions_addclose(&actions, outPipe[1]);
+    std::string binary = BrimlowBinary();
+    std::vector<std::string> argStrings{binary};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argStrings)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e)
+        envStrings.push_back(*e);
+    envStrings.insert(envStrings.end(), env.begin(), env.end());
+    std::vector<char*> envp;
+    for (std::string& e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    int rc = posix_spawn(&m_pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(outPipe[1]);
+    m_out = outPipe[0];
+    return rc == 0;
+}
+
+void BrimlowProcess::Pump(int timeoutMs) {
+    if (m_out < 0)
+        return;
+    pollfd pfd{m_out, POLLIN, 0};
+    if (poll(&pfd, 1, timeoutMs) <= 0)
+        return;
+    char buffer[4096];
+    ssize_t n = read(m_out, buffer, sizeof buffer);
+    if (n > 0) {
+        m_output.append(buffer, static_cast<size_t>(n));
+    } else {
+        close(m_out);
+        m_out = -1;
+    }
+}
+
+bool BrimlowProcess::WaitForOutput(const std::string& text, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (m_output.find(text) == std::string::npos) {
+        if (m_out < 0 || std::chrono::steady_clock::now() >= deadline)
+            return false;
+        Pump(50);
+    }
+    return true;
+}
+
+void BrimlowProcess::Signal(int sig) {
+    if (m_pid > 0 && !m_ended)
+        kill(m_pid, sig);
+}
+
+int BrimlowProcess::Wait(int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!m_ended) {
+        int status = 0;
+        pid_t done = waitpid(m_pid, &status, WNOHANG);
+        if (done == m_pid) {
+            m_ended = true;
+            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+            m_ended = true;
+            return -1;
+        }
+        Pump(20);
+    }
+    while (m_out >= 0)
+        Pump(100);
+    return m_status;
+}
+
+std::string BrimlowProcess::Output() {
+    Pump(0);
+    return m_output;
 }
 
 } // namespace brimlow::test

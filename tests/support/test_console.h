@@ -107,3 +107,29 @@ std::string BrimlowBinary();
 std::string SourceDir();
 
 } // namespace brimlow::test
+
+namespace brimlow::test {
+
+// A brimlow process running in the background, for consoles that a test starts, signals and waits for.
+class BrimlowProcess {
+public:
+    BrimlowProcess() = default;
+    ~BrimlowProcess();
+    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+    // Waits until standard output holds text; false after timeoutMs or when the process ended without it.
+    bool WaitForOutput(const std::string& text, int timeoutMs = 20000);
+    void Signal(int sig);
+    // Waits for the end; the exit status, or -1 after timeoutMs (the process is then killed).
+    int Wait(int timeoutMs = 30000);
+    std::string Output();
+
+private:
+    void Pump(int timeoutMs);
+    pid_t m_pid = -1;
+    int m_out = -1;
+    std::string m_output;
+    bool m_ended = false;
+    int m_status = -1;
+};
+
+} // namespace brimlow::test
