@@ -2,6 +2,7 @@
 
 #include "app/commands.h"
 #include "app/headless.h"
+#include "app/install_files.h"
 #include "app/qt_settings_store.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
@@ -92,6 +93,7 @@ int RunConsole(Console& console, TextOperator& op, int argc, char** argv) {
     if (!dataLock.Acquire(console.dataDir))
         return Fail("Another console is using the data directory " + console.dataDir);
 
+    InstallDataFiles(console.dataDir);
     LoadConsole(console, store);
     ApplyRoleSettings(console);
 

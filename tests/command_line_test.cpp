@@ -106,6 +106,9 @@ TEST_F(CommandLineTest, HeadlessConsoleShutsDownInOrderOnSigterm) {
     for (const char* name : {kCompanyFile, kSubscriberFile, kGroupFile, kModemFile, kSignatureFile})
         EXPECT_TRUE(FileExists(data.File(name))) << name;
     EXPECT_EQ(ReadFile(data.File(kGroupFile)).size(), 3240000u);
+    for (const char* name : {"click.wav", "receive.wav", "Brimlow.PDF"})
+        EXPECT_TRUE(FileExists(data.File(name))) << "installation file " << name;
+    EXPECT_EQ(ReadFile(data.File("Brimlow.PDF")).substr(0, 5), "%PDF-");
     QSettings saved(QString::fromStdString(config.Path() + "/Quillfen Labs/Brimlow.conf"), QSettings::IniFormat);
     EXPECT_EQ(saved.value("Options/NetworkEnabled").toInt(), 0);
     EXPECT_EQ(saved.value("Options/Username").toString(), "");
