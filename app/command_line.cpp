@@ -80,7 +80,8 @@ bool EnterDataDirectory(const std::string& dataDir) {
     return chdir(dataDir.c_str()) == 0;
 }
 
-int RunConsole(Console& console, TextOperator& op, int argc, char** argv) {
+// The console: the single-instance guard comes first, so a second console ends before it touches anything.
+int RunConsole(const Options& options, int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QtSettingsStore store;
     SingleInstanceGuard guard(store.FileName());
@@ -88,6 +89,13 @@ int RunConsole(Console& console, TextOperator& op, int argc, char** argv) {
         printf("Brimlow is already running; it was asked to come to the front.\n");
         return 0;
     }
+    if (!EnterDataDirectory(options.dataDir))
+        return Fail("cannot use the data directory " + options.dataDir);
+    TextOperator op;
+    Console console;
+    console.op = &op;
+    console.dataDir = CurrentDataDirectory();
+    console.serverRole = options.server;
     guard.OnRaiseRequest([&op] { op.AddResultLine("Another console was started; this one keeps running."); });
     DataDirectoryLock dataLock;
     if (!dataLock.Acquire(console.dataDir))
@@ -146,21 +154,18 @@ int RunCommandLine(int argc, char** argv) {
         fputs(kUsage, stderr);
         return 2;
     }
-    std::string invocationDirectory = CurrentDataDirectory();
-    if (!EnterDataDirectory(options.dataDir))
-        return Fail("cannot use the data directory " + options.dataDir);
-
-    Console console;
-    console.dataDir = CurrentDataDirectory();
-    console.serverRole = options.server;
-
     if (options.command.empty()) {
         if (!options.headless)
             return Fail("the main window is not available in this build; start with --headless");
-        TextOperator op;
-        console.op = &op;
-        return RunConsole(console, op, argc, argv);
+        return RunConsole(options, argc, argv);
     }
+
+    std::string invocationDirectory = CurrentDataDirectory();
+    if (!EnterDataDirectory(options.dataDir))
+        return Fail("cannot use the data directory " + options.dataDir);
+    Console console;
+    console.dataDir = CurrentDataDirectory();
+    console.serverRole = options.server;
 
     auto command = Commands().find(options.command);
     if (command == Commands().end()) {

@@ -121,10 +121,10 @@ TEST_F(CommandLineTest, SecondConsoleOnTheSameDesktopEndsWithoutTouchingFiles) {
     ASSERT_TRUE(first.WaitForOutput("running on")) << first.Output();
 
     test::TempDir secondData;
-    test::RunResult second = RunBrimlow({"--data", secondData.Path(), "--headless"}, Env());
+    test::RunResult second = RunBrimlow({"--data", secondData.File("new"), "--headless"}, Env());
     EXPECT_EQ(second.status, 0) << second.err;
     EXPECT_NE(second.out.find("already running"), std::string::npos) << second.out;
-    EXPECT_TRUE(test::ListDir(secondData.Path()).empty());
+    EXPECT_TRUE(test::ListDir(secondData.Path()).empty()) << "not even the data directory is created";
     EXPECT_TRUE(first.WaitForOutput("Another console was started"));
 
     // A separate settings location is another desktop: it runs side by side, but not on the same data.
