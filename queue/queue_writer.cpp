@@ -1,6 +1,7 @@
 #include "queue/queue_writer.h"
 
 #include "directory/data_files.h"
+#include "directory/file_io.h"
 #include "queue/file_listing.h"
 #include "queue/logs.h"
 #include "queue/message_file.h"
@@ -139,7 +140,7 @@ int WriteServerIntake(Console& console, const std::string& userName, const Compa
     int fd = open(JoinPath(companyFolder, kCompanyDatFile).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return 0;
-    bool ok = write(fd, &company, sizeof company) == static_cast<ssize_t>(sizeof company);
+    bool ok = WriteFully(fd, &company, sizeof company);
     ok = close(fd) == 0 && ok;
     if (!ok)
         return 0;
@@ -150,7 +151,7 @@ int WriteServerIntake(Console& console, const std::string& userName, const Compa
         return 0;
     std::string bytes(reinterpret_cast<const char*>(&subscriber), sizeof subscriber);
     bytes += text.substr(0, strnlen(text.c_str(), text.size()));
-    ok = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    ok = WriteFully(fd, bytes.data(), bytes.size());
     ok = close(fd) == 0 && ok;
     if (!ok)
         unlink(path.c_str());

@@ -204,19 +204,11 @@ std::string SourceDir() {
     return dir ? dir : ".";
 }
 
-RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                     const std::string& stdinText) {
-    int inPipe[2], outPipe[2], errPipe[2];
-    if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0)
-        return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
-        posix_spawn_file_actions_addclose(&actions, fd);
+namespace {
 
+// Starts the brimlow executable with args, this process's environment plus env.
+int SpawnBrimlow(pid_t& pid, const posix_spawn_file_actions_t& actions, const std::vector<std::string>& args,
+                 const std::vector<std::string>& env) {
     std::string binary = BrimlowBinary();
     std::vector<std::string> argStrings{binary};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
@@ -232,9 +224,26 @@ RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std
     for (std::string& e : envStrings)
         envp.push_back(e.data());
     envp.push_back(nullptr);
+    return posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
+}
+
+} // namespace
+
+RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                     const std::string& stdinText) {
+    int inPipe[2], outPipe[2], errPipe[2];
+    if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
+        posix_spawn_file_actions_addclose(&actions, fd);
 
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
+    int rc = SpawnBrimlow(pid, actions, args, env);
     posix_spawn_file_actions_destroy(&actions);
     close(inPipe[0]);
     close(outPipe[1]);
@@ -296,22 +305,7 @@ bool BrimlowProcess::Start(const std::vector<std::string>& args, const std::vect
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 2);
     posix_spawn_file_actions_addclose(&actions, outPipe[0]);
     posix_spawn_file_actions_addclose(&actions, outPipe[1]);
-    std::string binary = BrimlowBinary();
-    std::vector<std::string> argStrings{binary};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argStrings)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e)
-        envStrings.push_back(*e);
-    envStrings.insert(envStrings.end(), env.begin(), env.end());
-    std::vector<char*> envp;
-    for (std::string& e : envStrings)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    int rc = posix_spawn(&m_pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
+    int rc = SpawnBrimlow(m_pid, actions, args, env);
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);
     m_out = outPipe[0];
