@@ -1,6 +1,7 @@
 #include "queue/queue_writer.h"
 
 #include "directory/data_files.h"
+#include "queue/email_packet.h"
 #include "queue/file_listing.h"
 #include "queue/logs.h"
 #include "queue/message_file.h"
@@ -41,6 +42,10 @@ std::string QueuedText(const Console& console, const ComposedPage& page) {
     return text.substr(0, kQueuedTextLimit);
 }
 
+std::string MessageLogLine(const std::string& name, const std::string& subject, const std::string& text) {
+    return subject.empty() ? name + " Msg: " + text + "\n" : name + " Sub: " + subject + " Msg: " + text + "\n";
+}
+
 int ResolveListItem(const Console& console, int tab, int itemIndex) {
     if (itemIndex < 0)
         return -1;
@@ -62,6 +67,13 @@ bool QueueForSubscriber(Console& console, const ComposedPage& page, int slot) {
         std::string folder;
         const char* prefix = nullptr;
         switch (page.mode) {
+        case SendMode::Email: {
+            std::string subject = page.subject.substr(0, kSubjectFieldLimit);
+            WriteMessageLog(console, MessageLogLine(GetText(record.Name), subject, text));
+            if (!WriteEmailPacket(console, record, subject, text))
+                console.op->ShowError(kSendError);
+            return true;
+        }
         case SendMode::NetPage:
             folder = console.dataDir;
             prefix = kReadyPrefix;
@@ -81,7 +93,7 @@ bool QueueForSubscriber(Console& console, const ComposedPage& page, int slot) {
             console.op->ShowError(kQueueFileError);
             return false;
         }
-        WriteMessageLog(console, GetText(record.Name) + " Msg: " + text + "\n");
+        WriteMessageLog(console, MessageLogLine(GetText(record.Name), "", text));
         return true;
     });
 }

@@ -23,6 +23,9 @@ constexpr const char* kSendError = "Error sending message!";
 // attached, the whole cut to 1,009 characters.
 std::string QueuedText(const Console& console, const ComposedPage& page);
 
+// The Messages.LOG line of one page: "%s Sub: %s Msg: %s\n", or "%s Msg: %s\n" without a subject.
+std::string MessageLogLine(const std::string& name, const std::string& subject, const std::string& text);
+
 // The slot of the k-th item of the subscriber list on a tab: the item index itself on the Network tab, else
 // the slot of the k-th local record whose Tab equals the tab. -1 when there is none.
 int ResolveListItem(const Console& console, int tab, int itemIndex);
