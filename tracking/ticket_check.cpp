@@ -87,8 +87,11 @@ bool CheckTicket(Console& console, const std::string& name, const LineLimits& li
     std::string path = TicketPath(console, name);
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     int stored = fd >= 0 ? StoredCount(fd) : 0;
-    if (fd >= 0)
+    // A ticket that vanished starts again with its count line, so that rewriting the count spoils no reply.
+    if (fd >= 0 && lseek(fd, 0, SEEK_END) == 0) {
+        RewriteCount(fd, 0);
         lseek(fd, 0, SEEK_END);
+    }
     int received = 0;
     while (received < kMaxStoredReplies) {
         channel.ReadTimedLine(line, kStatusReplySize);
