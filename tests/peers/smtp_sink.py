@@ -1,6 +1,7 @@
-"""aiosmtpd on a free loopback port for the e-mail tests: prints the port, then appends every message it
-accepts to the file given as the first argument as one JSON line (envelope sender, recipients, content)."""
-import json
+"""aiosmtpd on a free loopback port for the e-mail tests: prints the port, then stores every message it accepts
+in the folder given as the first argument: N.env with the lines "FROM sender" and "TO recipient", and N.eml
+with the message content as received."""
+import os
 import socket
 import sys
 import time
@@ -9,17 +10,19 @@ from aiosmtpd.controller import Controller
 
 
 class Sink:
-    def __init__(self, path):
-        self.path = path
+    def __init__(self, folder):
+        self.folder = folder
+        self.count = 0
 
     async def handle_DATA(self, server, session, envelope):
-        record = {
-            "mail_from": envelope.mail_from,
-            "rcpt_tos": envelope.rcpt_tos,
-            "content": envelope.original_content.decode("latin-1"),
-        }
-        with open(self.path, "a", encoding="utf-8") as out:
-            out.write(json.dumps(record) + "\n")
+        self.count += 1
+        base = os.path.join(self.folder, str(self.count))
+        with open(base + ".eml", "wb") as out:
+            out.write(envelope.original_content)
+        with open(base + ".env", "w", encoding="latin-1") as out:
+            out.write("FROM " + envelope.mail_from + "\n")
+            for rcpt in envelope.rcpt_tos:
+                out.write("TO " + rcpt + "\n")
         return "250 Message accepted for delivery"
 
 
