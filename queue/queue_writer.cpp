@@ -35,11 +35,15 @@ std::string CompanyFolder(const Console& console, int company) {
 
 } // namespace
 
-std::string QueuedText(const Console& console, const ComposedPage& page) {
+std::string PageText(const Console& console, const ComposedPage& page) {
     std::string text = page.message.substr(0, kMessageFieldLimit);
     if (page.attachSignature)
         text += std::string(console.signature.Text, strnlen(console.signature.Text, sizeof console.signature.Text));
-    return text.substr(0, kQueuedTextLimit);
+    return text;
+}
+
+std::string QueuedText(const Console& console, const ComposedPage& page) {
+    return PageText(console, page).substr(0, kQueuedTextLimit);
 }
 
 std::string MessageLogLine(const std::string& name, const std::string& subject, const std::string& text) {

@@ -19,6 +19,7 @@ using test::ReadFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 
 class SendTest : public ::testing::Test {
 protected:
@@ -161,6 +162,18 @@ TEST_F(SendCommandTest, NetPageToAGroupPrintsTheDialogueAndSucceeds) {
     run = Send({"--mode", "netpage", "--to", "Desk B"}, "From standard input\n");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_THAT(server.Messages().back(), "From standard input\n");
+}
+
+TEST_F(SendCommandTest, TheTraceShowsTheRawExchange) {
+    test::RunResult run = Send({"--mode", "netpage", "--to", "Desk B", "--message", "One\ntwo"}, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_THAT(run.err, Not(HasSubstr("-->")));
+    run = test::RunBrimlow({"--data", data, "send", "--mode", "netpage", "--to", "Desk B", "--message", "One\ntwo"},
+                           {"BRIMLOW_TRACE=tap,snpp"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("snpp <-- 220 SNPP simulator ready\n"));
+    EXPECT_THAT(run.err, HasSubstr("snpp --> PAGE 21\\r\\n\n"));
+    EXPECT_THAT(run.err, HasSubstr("snpp --> One\\ntwo\\r\\n.\\r\\n\n"));
 }
 
 TEST_F(SendCommandTest, PageModeQueuesAndUnknownNamesFail) {

@@ -263,6 +263,13 @@ TEST_F(SimulatedSnppTest, AConnectionClosedWithoutReplyIsAFailureNotASentPage) {
     EXPECT_THAT(Tickets(), IsEmpty());
 }
 
+TEST_F(SimulatedSnppTest, ALineBreakInThePinStartsNoCommand) {
+    test::SnppSimulator server(test::SnppScript{});
+    SetCompany(server.Port(), false);
+    EXPECT_TRUE(SendSnppByRecord(tc.console, tc.console.local->companies[0], "Desk", "12\r\nRESE", "Hi", "ann"));
+    EXPECT_THAT(server.Commands(), ElementsAre("PAGE 12  RESE", "DATA", "SEND", "QUIT"));
+}
+
 TEST_F(SimulatedSnppTest, UnreachableServersAreReportedWithoutCounting) {
     SetCompany(444, false, "1234");
     EXPECT_FALSE(SendSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""));

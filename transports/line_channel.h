@@ -16,6 +16,9 @@ struct LineLimits {
     int replyLimitMs = 0; // overall wait for one reply line; 0 for none
 };
 
+// The status line for a reply that never came.
+inline std::string NoReplyText(const std::string& server) { return "No reply from " + server; }
+
 class LineChannel {
 public:
     LineChannel(TraceArea area, const LineLimits& limits) : m_area(area), m_limits(limits) {}

@@ -46,7 +46,7 @@ private:
         bool answered = m_channel.ReadReply(m_reply, kSmtpReplySize) >= 0;
         if (phase != SmtpPhase::Greeting && phase != SmtpPhase::EndOfData)
             Post(command);
-        Post(answered ? m_reply : "No reply from " + m_server);
+        Post(answered ? m_reply : NoReplyText(m_server));
         if (answered && ReplyOk(m_reply))
             return true;
         if (phase != SmtpPhase::Greeting)

@@ -4,8 +4,6 @@
 #include "queue/status.h"
 #include "transports/snpp_session.h"
 
-#include <cstring>
-
 namespace brimlow {
 namespace {
 
@@ -54,7 +52,7 @@ private:
             m_channel.SendLine(command);
         bool answered = m_channel.ReadReply(m_reply, kSnppReplySize) >= 0;
         if (phase != SnppPhase::TwoWay || m_page.postTwoWayReply)
-            m_page.post(answered ? m_reply : NoReplyLine());
+            m_page.post(answered ? m_reply : NoReplyText(m_address));
         if (answered && ReplyOk(m_reply))
             return true;
         if (phase == SnppPhase::Greeting)
@@ -66,11 +64,6 @@ private:
         return false;
     }
 
-    std::string NoReplyLine() const {
-        std::string text = kNoReplyFrom;
-        return text.replace(text.find("%s"), 2, m_address);
-    }
-
     Console& m_console;
     const SnppPage& m_page;
     LineChannel m_channel;
@@ -78,12 +71,22 @@ private:
     std::string m_reply;
 };
 
+// The PIN becomes an argument of the PAGE command (and a line of the ticket); a line break in it, from a
+// record handed over the LAN, must not start a command of its own.
+std::string SingleLine(const std::string& text) {
+    std::string line = text;
+    for (char& c : line)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return line;
+}
+
 SnppPage MakePage(const CompanyRecord& company, const std::string& subscriberName, const std::string& pin,
                   const std::string& text) {
     SnppPage page;
     page.company = company;
     page.subscriberName = subscriberName;
-    page.pin = pin;
+    page.pin = SingleLine(pin);
     page.text = text;
     return page;
 }
@@ -117,9 +120,7 @@ bool SendSnppNow(Console& console, const ComposedPage& composed, const std::stri
     if (!IsValidCompanyIndex(companyIndex))
         return false;
     bool network = composed.currentTab == kNetworkTab;
-    std::string text = composed.message.substr(0, kMessageFieldLimit);
-    if (composed.attachSignature)
-        text += std::string(console.signature.Text, strnlen(console.signature.Text, sizeof console.signature.Text));
+    std::string text = PageText(console, composed);
     CompanyRecord company;
     {
         std::lock_guard lock(console.databaseLock);

@@ -16,7 +16,6 @@ constexpr int kSnppReplyLimitMs = 60000;
 constexpr LineLimits kSnppLimits{kSocketTimeoutMs, kSnppReplyLimitMs};
 
 constexpr const char* kTwoWayRefused = "ERROR: Two Way mode not supported!";
-constexpr const char* kNoReplyFrom = "No reply from %s";
 
 struct SnppPage {
     CompanyRecord company{};
