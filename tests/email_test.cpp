@@ -10,7 +10,9 @@
 #include "transports/email.h"
 #include "transports/smtp.h"
 
+#include <csignal>
 #include <cstdlib>
+#include <sys/resource.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <map>
@@ -165,6 +167,40 @@ TEST_F(EmailTest, APacketThatCannotBeCreatedIsReported) {
     EXPECT_TRUE(tc.WaitForStatus("Please make sure that the queue directory exists!"));
     EXPECT_THAT(tc.StatusLines(), ElementsAre("Unable to create message packet!",
                                               "Please make sure that the queue directory exists!"));
+}
+
+// Writes beyond a file-size limit fail as on a full disk (the signal that would end the process is ignored).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_old); }
+
+private:
+    rlimit m_old{};
+};
+
+TEST_F(EmailTest, WriteFailuresAreReportedAndLeaveNoPacket) {
+    ASSERT_EQ(WriteEmailPacket(tc.console, ann, "", "x"), 1);
+    const rlim_t headSize = ReadFile(tc.dir.File("EMGAAAAA.AAA")).size() - 2;
+    ShredFile(tc.dir.File("EMGAAAAA.AAA"));
+    {
+        FileSizeLimit limit(headSize - 10);
+        EXPECT_EQ(WriteEmailPacket(tc.console, ann, "", "x"), 0);
+    }
+    EXPECT_TRUE(tc.WaitForStatus("Error writing packet file!"));
+    EXPECT_THAT(Packets(), IsEmpty());
+    {
+        FileSizeLimit limit(headSize + 3);
+        EXPECT_EQ(WriteEmailPacket(tc.console, ann, "", "a longer text"), 0);
+    }
+    EXPECT_TRUE(tc.WaitForStatus("Error writting packet file!"));
+    EXPECT_THAT(Packets(), IsEmpty());
 }
 
 TEST_F(EmailTest, ShredFileRemovesOnlyWhatExists) {

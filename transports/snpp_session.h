@@ -10,8 +10,8 @@
 namespace brimlow {
 
 constexpr size_t kSnppReplySize = 200;
-// One reply line is waited for in receives of the socket time-out each, for at most a minute in all, so a
-// server that holds the connection open in silence cannot hang the console.
+// One reply line is waited for in receives of the socket time-out each; the first time-out after a minute ends
+// the wait, so a server that holds the connection open in silence cannot hang the console.
 constexpr int kSnppReplyLimitMs = 60000;
 constexpr LineLimits kSnppLimits{kSocketTimeoutMs, kSnppReplyLimitMs};
 
