@@ -28,7 +28,9 @@ protected:
     }
     int Near() const { return m_fds[0]; }
     int Far() const { return m_fds[1]; }
-    void FarSends(const std::string& bytes) { ASSERT_EQ(send(Far(), bytes.data(), bytes.size(), 0), (ssize_t)bytes.size()); }
+    void FarSends(const std::string& bytes) {
+        ASSERT_EQ(send(Far(), bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+    }
     void CloseFar() {
         close(m_fds[1]);
         m_fds[1] = -1;

@@ -101,6 +101,8 @@ protected:
         tc.console.clock = &clock;
         MakeFolder(JoinPath(tc.dir.Path(), kTrackingFolder));
     }
+    // A background thread left running by a failed expectation ends with the console.
+    ~TicketCheckTest() override { tc.console.exiting = 1; }
 
     std::string Path(const std::string& name) { return tc.dir.File("Tracking/" + name); }
 
