@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "directory/data_files.h"
 #include "queue/file_listing.h"
+#include "tracking/tracking_check_thread.h"
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -37,7 +38,8 @@ const char* kUsage =
     "commands:\n"
     "  queue                                   print the queue count and the pending-modem count\n"
     "  export [--companies F] [--subscribers F] [--groups F] [--yes]\n"
-    "  import [--companies F] [--subscribers F] [--groups F]\n";
+    "  import [--companies F] [--subscribers F] [--groups F]\n"
+    "  send --mode netpage|page|email [--subject S] [--signature] --to NAME [--to NAME ...] [--message TEXT]\n";
 
 using Command = int (*)(CommandContext&);
 
@@ -46,6 +48,7 @@ const std::map<std::string, Command>& Commands() {
         {"queue", CommandQueue},
         {"export", CommandExport},
         {"import", CommandImport},
+        {"send", CommandSend},
     };
     return commands;
 }
@@ -111,6 +114,7 @@ int RunConsole(const Options& options, int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " +
                      console.dataDir);
+    StartTrackingCheckThread(console);
     RunHeadlessLoop(console, g_stopRequested, [] { QCoreApplication::processEvents(); });
     ShutDownConsole(console, store);
     return 0;

@@ -7,5 +7,6 @@ namespace brimlow {
 int CommandQueue(CommandContext& context);
 int CommandExport(CommandContext& context);
 int CommandImport(CommandContext& context);
+int CommandSend(CommandContext& context);
 
 } // namespace brimlow

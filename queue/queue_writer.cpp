@@ -2,6 +2,7 @@
 
 #include "directory/data_files.h"
 #include "directory/file_io.h"
+#include "queue/email_packet.h"
 #include "queue/file_listing.h"
 #include "queue/logs.h"
 #include "queue/message_file.h"
@@ -35,11 +36,19 @@ std::string CompanyFolder(const Console& console, int company) {
 
 } // namespace
 
-std::string QueuedText(const Console& console, const ComposedPage& page) {
+std::string PageText(const Console& console, const ComposedPage& page) {
     std::string text = page.message.substr(0, kMessageFieldLimit);
     if (page.attachSignature)
         text += std::string(console.signature.Text, strnlen(console.signature.Text, sizeof console.signature.Text));
-    return text.substr(0, kQueuedTextLimit);
+    return text;
+}
+
+std::string QueuedText(const Console& console, const ComposedPage& page) {
+    return PageText(console, page).substr(0, kQueuedTextLimit);
+}
+
+std::string MessageLogLine(const std::string& name, const std::string& subject, const std::string& text) {
+    return subject.empty() ? name + " Msg: " + text + "\n" : name + " Sub: " + subject + " Msg: " + text + "\n";
 }
 
 int ResolveListItem(const Console& console, int tab, int itemIndex) {
@@ -63,6 +72,13 @@ bool QueueForSubscriber(Console& console, const ComposedPage& page, int slot) {
         std::string folder;
         const char* prefix = nullptr;
         switch (page.mode) {
+        case SendMode::Email: {
+            std::string subject = page.subject.substr(0, kSubjectFieldLimit);
+            WriteMessageLog(console, MessageLogLine(GetText(record.Name), subject, text));
+            if (!WriteEmailPacket(console, record, subject, text))
+                console.op->ShowError(kSendError);
+            return true;
+        }
         case SendMode::NetPage:
             folder = console.dataDir;
             prefix = kReadyPrefix;
@@ -82,7 +98,7 @@ bool QueueForSubscriber(Console& console, const ComposedPage& page, int slot) {
             console.op->ShowError(kQueueFileError);
             return false;
         }
-        WriteMessageLog(console, GetText(record.Name) + " Msg: " + text + "\n");
+        WriteMessageLog(console, MessageLogLine(GetText(record.Name), "", text));
         return true;
     });
 }

@@ -19,9 +19,13 @@ constexpr const char* kNoSelectionError = "You must select a subscriber to send 
 constexpr const char* kQueueFileError = "Error creating queue file!";
 constexpr const char* kSendError = "Error sending message!";
 
-// The page text as the queue stores it: at most 999 characters of the message, then the signature when
-// attached, the whole cut to 1,009 characters.
+// The page text as it is sent: at most 999 characters of the message, then the signature when attached.
+std::string PageText(const Console& console, const ComposedPage& page);
+// The page text as the queue stores it: PageText cut to 1,009 characters.
 std::string QueuedText(const Console& console, const ComposedPage& page);
+
+// The Messages.LOG line of one page: "%s Sub: %s Msg: %s\n", or "%s Msg: %s\n" without a subject.
+std::string MessageLogLine(const std::string& name, const std::string& subject, const std::string& text);
 
 // The slot of the k-th item of the subscriber list on a tab: the item index itself on the Network tab, else
 // the slot of the k-th local record whose Tab equals the tab. -1 when there is none.

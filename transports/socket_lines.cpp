@@ -19,9 +19,29 @@ constexpr int kLineTimedByteSeconds = 3;
 
 bool IsTimeout(int err) { return err == EAGAIN || err == EWOULDBLOCK || err == ETIMEDOUT; }
 
+constexpr int kByteTimedOut = -2;
+
 int64_t NowMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// One byte within waitMs; kByteTimedOut when none came, -1 when the connection closed or failed. Unlike
+// RecvByteTimed a NUL byte stays distinguishable from silence.
+int TakeByteWithin(int sock, int waitMs) {
+    pollfd pfd{sock, POLLIN, 0};
+    int ready = poll(&pfd, 1, waitMs);
+    if (ready == 0 || (ready < 0 && errno == EINTR))
+        return kByteTimedOut;
+    if (ready < 0)
+        return -1;
+    unsigned char c = 0;
+    ssize_t n = recv(sock, &c, 1, 0);
+    if (n == 1)
+        return c;
+    if (n < 0 && IsTimeout(errno))
+        return kByteTimedOut;
+    return -1;
 }
 
 } // namespace
@@ -104,17 +124,8 @@ int PeekByte(int sock) {
 }
 
 int RecvByteTimed(int sock, int seconds) {
-    pollfd pfd{sock, POLLIN, 0};
-    int waitMs = seconds <= 0 ? 0 : seconds * 1000;
-    if (poll(&pfd, 1, waitMs) <= 0)
-        return 0;
-    unsigned char c = 0;
-    ssize_t n = recv(sock, &c, 1, 0);
-    if (n == 1)
-        return c;
-    if (n < 0 && IsTimeout(errno))
-        return 0;
-    return -1;
+    int c = TakeByteWithin(sock, seconds <= 0 ? 0 : seconds * 1000);
+    return c == kByteTimedOut ? 0 : c;
 }
 
 int RecvLineTimed(int sock, std::string& line, size_t size) {
@@ -122,20 +133,18 @@ int RecvLineTimed(int sock, std::string& line, size_t size) {
     std::string acc;
     int64_t deadline = NowMs() + kLineTimedTotalSeconds * 1000;
     while (NowMs() < deadline && acc.size() < size) {
-        int c = RecvByteTimed(sock, kLineTimedByteSeconds);
-        if (c < 0)
+        int c = TakeByteWithin(sock, kLineTimedByteSeconds * 1000);
+        // Silence ends the line: a status list comes in one burst, and a server that does not close it with a
+        // 259 line must not hold each check for the whole minute.
+        if (c == kByteTimedOut || c < 0)
             break;
-        if (c == 0) {
-            // Three silent seconds end the line; a NUL byte is dropped.
-            break;
-        }
+        if (c == 0)
+            continue; // a NUL byte carries nothing and does not end the line
         acc.push_back(static_cast<char>(c));
         if (acc.size() >= 2 && acc.compare(acc.size() - 2, 2, "\r\n") == 0)
             break;
     }
-    for (char c : acc)
-        if (c != '\r' && c != '\n')
-            line.push_back(c);
+    line = acc.substr(0, acc.find_first_of("\r\n"));
     return static_cast<int>(acc.size());
 }
 

@@ -29,8 +29,9 @@ int PeekByte(int sock);
 // One byte within whole seconds; 0 on time-out, -1 on error.
 int RecvByteTimed(int sock, int seconds);
 
-// Up to size bytes within 60 seconds, 3 seconds per byte, until CR LF; CR and LF are dropped from the result.
-// Returns the bytes taken.
+// Up to size bytes within 60 seconds until CR LF. Three seconds without a byte end the line with what has come
+// (the status list of a server that omits its 259 line then costs three seconds, not a minute). NUL bytes are
+// dropped; the line is cut at its first CR or LF. Returns the bytes taken.
 int RecvLineTimed(int sock, std::string& line, size_t size);
 
 // False exactly for replies whose first three characters are 500..599.

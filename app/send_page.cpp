@@ -1,0 +1,85 @@
+#include "app/send_page.h"
+
+#include "queue/email_packet.h"
+#include "queue/logs.h"
+#include "queue/queue_writer.h"
+#include "transports/email.h"
+#include "transports/snpp.h"
+
+namespace brimlow {
+namespace {
+
+class SendOperation {
+public:
+    SendOperation(Console& console, const ComposedPage& page)
+        : m_console(console), m_page(page), m_message(page.message.substr(0, kMessageFieldLimit)),
+          m_directory(console.DirectoryForTab(page.currentTab)) {}
+
+    SendOutcome Run(const std::vector<int>& slots) {
+        for (int slot : slots)
+            ExpandEntry(m_directory, slot, [this](int target) {
+                Deliver(target);
+                return true;
+            });
+        return m_outcome;
+    }
+
+private:
+    // One recipient. A hand-off to the LAN server, where the settings ask for it, takes the place of the
+    // mode's own transport here.
+    void Deliver(int slot) {
+        ++m_outcome.recipients;
+        const SubscriberRecord record = m_directory.subscribers[slot];
+        const std::string name = GetText(record.Name);
+        switch (m_page.mode) {
+        case SendMode::NetPage:
+            WriteMessageLog(m_console, MessageLogLine(name, "", m_message));
+            Report(SendSnppNow(m_console, m_page, name, GetText(record.PIN), record.Company));
+            break;
+        case SendMode::Email: {
+            std::string subject = m_page.subject.substr(0, kSubjectFieldLimit);
+            WriteMessageLog(m_console, MessageLogLine(name, subject, m_message));
+            bool written = WriteEmailPacket(m_console, record, subject, m_message) == 1;
+            m_outcome.emailPackets += written ? 1 : 0;
+            Report(written);
+            StartSmtpDaemonsForPackets(m_console, kSmtpHandoffPollMs);
+            break;
+        }
+        case SendMode::Page:
+            // The queue writer shows its own error.
+            m_outcome.failures += QueueForSubscriber(m_console, m_page, slot) ? 0 : 1;
+            m_outcome.queued = true;
+            break;
+        }
+    }
+
+    void Report(bool delivered) {
+        if (!delivered) {
+            m_console.op->ShowError(kSendError);
+            ++m_outcome.failures;
+        }
+    }
+
+    Console& m_console;
+    const ComposedPage& m_page;
+    const std::string m_message;
+    Directory& m_directory;
+    SendOutcome m_outcome;
+};
+
+} // namespace
+
+SendOutcome SendPage(Console& console, const ComposedPage& page, const std::vector<int>& slots) {
+    if (page.message.empty()) {
+        console.op->ShowError(kNoMessageError);
+        return {};
+    }
+    console.sending = 1;
+    SendOutcome outcome = SendOperation(console, page).Run(slots);
+    if (outcome.recipients == 0)
+        console.op->ShowError(kNoSelectionError);
+    console.sending = 0;
+    return outcome;
+}
+
+} // namespace brimlow

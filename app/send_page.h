@@ -1,0 +1,23 @@
+#pragma once
+// What the Send button does: for every given entry (a subscriber, or every member of a group) the page goes out
+// by the send mode at once: SNPP, an e-mail packet and its SMTP daemons, or the disk queue.
+#include "app/console.h"
+
+#include <vector>
+
+namespace brimlow {
+
+constexpr int kSmtpHandoffPollMs = 1000;
+
+struct SendOutcome {
+    int recipients = 0;
+    int failures = 0;     // pages whose sending or writing failed (each was shown)
+    int emailPackets = 0; // packets handed to SMTP daemons, which report on their own
+    bool queued = false;  // a page went into the local disk queue
+};
+
+// slots are subscriber slots of the directory of page.currentTab. Failures are shown through console.op and
+// the remaining recipients are still served.
+SendOutcome SendPage(Console& console, const ComposedPage& page, const std::vector<int>& slots);
+
+} // namespace brimlow

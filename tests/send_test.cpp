@@ -1,0 +1,217 @@
+#include "app/send_page.h"
+#include "directory/data_files.h"
+#include "queue/file_listing.h"
+#include "queue/logs.h"
+#include "queue/queue_writer.h"
+#include "tests/snpp_simulator.h"
+#include "tests/support/peer_process.h"
+#include "tests/support/test_console.h"
+#include "transports/smtp.h"
+
+#include <cstdlib>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace brimlow {
+namespace {
+
+using test::ReadFile;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+class SendTest : public ::testing::Test {
+protected:
+    SendTest() {
+        Directory& dir = *tc.console.local;
+        dir.companies[0] = test::MakeCompany("Metro", "127.0.0.1", server.Port());
+        dir.companies[1] = test::MakeCompany("Refusing", "127.0.0.1", refusing.Port());
+        AddSubscriber(dir, WithEmail(test::MakeSubscriber("Desk A", 0, "11"), "a1@example.net"));
+        AddSubscriber(dir, WithEmail(test::MakeSubscriber("Desk A", 1, "12"), "a2@example.net"));
+        AddSubscriber(dir, WithEmail(test::MakeSubscriber("Desk B", 0, "21"), "b@example.net"));
+        test::AddGroup(dir, "Desks", {"Desk A", "Desk B", "", "Desk C"});
+        test::AddGroup(dir, "Nobody", {"Desk Z"});
+        SortSubscribers(dir);
+    }
+
+    static SubscriberRecord WithEmail(SubscriberRecord record, const std::string& email) {
+        SetText(record.Email, email);
+        return record;
+    }
+
+    int Slot(const std::string& name, int nth = 0) {
+        for (int slot = 0; slot < kSubscriberSlots; ++slot)
+            if (GetText(tc.console.local->subscribers[slot].Name) == name && nth-- == 0)
+                return slot;
+        return -1;
+    }
+
+    static test::SnppScript Refusing() {
+        test::SnppScript script;
+        script.replies["PAGE"] = "550 Invalid pager id";
+        return script;
+    }
+
+    ComposedPage Page(SendMode mode, const std::string& message = "Drill at noon") {
+        ComposedPage page;
+        page.mode = mode;
+        page.message = message;
+        return page;
+    }
+
+    test::SnppSimulator server{test::SnppScript{}};
+    test::SnppSimulator refusing{Refusing()};
+    test::TestConsole tc;
+};
+
+TEST_F(SendTest, AnEmptyMessageOrNoRecipientIsRefused) {
+    SendOutcome outcome = SendPage(tc.console, Page(SendMode::NetPage, ""), {Slot("Desk B")});
+    EXPECT_EQ(outcome.recipients, 0);
+    EXPECT_THAT(tc.op.MessageTexts(), ElementsAre(kNoMessageError));
+    EXPECT_FALSE(test::FileExists(tc.dir.File(kMessageLog)));
+
+    outcome = SendPage(tc.console, Page(SendMode::NetPage), {Slot("Nobody")});
+    EXPECT_EQ(outcome.recipients, 0);
+    EXPECT_THAT(tc.op.MessageTexts(), ElementsAre(kNoMessageError, kNoSelectionError));
+    EXPECT_THAT(server.Commands(), IsEmpty());
+}
+
+TEST_F(SendTest, NetPageServesEveryMemberAndReportsEachFailure) {
+    SendOutcome outcome = SendPage(tc.console, Page(SendMode::NetPage), {Slot("Desks")});
+    EXPECT_EQ(outcome.recipients, 3);
+    EXPECT_EQ(outcome.failures, 1); // the second Desk A's company refuses its PIN
+    EXPECT_THAT(tc.op.MessageTexts(), ElementsAre(kSendError));
+    EXPECT_THAT(server.Commands(), ElementsAre("PAGE 11", "DATA", "SEND", "QUIT", "PAGE 21", "DATA", "SEND", "QUIT"));
+    EXPECT_EQ(tc.console.sentPages, 2);
+    EXPECT_EQ(tc.console.failedPages, 1);
+    EXPECT_EQ(tc.console.sending, 0);
+    std::string log = ReadFile(tc.dir.File(kMessageLog));
+    EXPECT_THAT(log, HasSubstr(" Desk A Msg: Drill at noon\r\n\r\n"));
+    EXPECT_THAT(log, HasSubstr(" Desk B Msg: Drill at noon\r\n\r\n"));
+    EXPECT_THAT(tc.op.ResultLines(), ::testing::Contains("550 Invalid pager id"));
+}
+
+TEST_F(SendTest, PageModeQueuesHeldFilesPerCompany) {
+    SendOutcome outcome = SendPage(tc.console, Page(SendMode::Page), {Slot("Desk B"), Slot("Desk A", 1)});
+    EXPECT_EQ(outcome.recipients, 2);
+    EXPECT_EQ(outcome.failures, 0);
+    EXPECT_TRUE(outcome.queued);
+    EXPECT_THAT(test::ListDir(tc.dir.File("0")), ElementsAre("MSQAAAAA.AAA"));
+    EXPECT_THAT(test::ListDir(tc.dir.File("1")), ElementsAre("MSQAAAAA.AAA"));
+    EXPECT_THAT(server.Commands(), IsEmpty());
+}
+
+TEST_F(SendTest, EmailModeDeliversEveryPacketThroughTheMailServer) {
+    std::string mail = tc.dir.File("mail");
+    MakeFolder(mail);
+    test::PeerProcess smtp({"/usr/bin/python3", test::PeerScript("smtp_sink.py"), mail});
+    ASSERT_GT(smtp.Port(), 0);
+    setenv(kSmtpPortVariable, std::to_string(smtp.Port()).c_str(), 1);
+    tc.console.settings.Update([](Settings& s) {
+        s.OutboundMailServer = "127.0.0.1";
+        s.ReturnAddress = "desk@example.com";
+    });
+    ComposedPage page = Page(SendMode::Email);
+    page.subject = "Drill";
+    page.attachSignature = true; // e-mail pages go without the signature
+    SetText(tc.console.signature.Text, " --sig");
+    SendOutcome outcome = SendPage(tc.console, page, {Slot("Desks")});
+    ASSERT_TRUE(tc.console.workers.WaitIdle(30000));
+    unsetenv(kSmtpPortVariable);
+    EXPECT_EQ(outcome.recipients, 3);
+    EXPECT_EQ(outcome.emailPackets, 3);
+    EXPECT_EQ(tc.console.sentPages, 3);
+    EXPECT_THAT(test::ListDir(mail), ElementsAre("1.eml", "1.env", "2.eml", "2.env", "3.eml", "3.env"));
+    EXPECT_THAT(ReadFile(mail + "/1.eml"), HasSubstr("\r\n\r\nDrill at noon\r\n"));
+    for (const std::string& name : test::ListDir(tc.dir.Path()))
+        EXPECT_NE(name.substr(0, 3), "EMG") << name;
+    EXPECT_THAT(ReadFile(tc.dir.File(kMessageLog)), HasSubstr(" Desk B Sub: Drill Msg: Drill at noon\r\n"));
+}
+
+// The command line on a data directory of its own, with its settings in a configuration folder of its own.
+class SendCommandTest : public SendTest {
+protected:
+    SendCommandTest() : data(tc.dir.File("data")), config(tc.dir.File("config")) {
+        MakeFolder(data);
+        MakeFolder(config);
+        MakeFolder(config + "/Quillfen Labs");
+        EXPECT_TRUE(SaveDirectoryFiles(data, *tc.console.local, tc.console.modem));
+        EXPECT_TRUE(SaveCompanyFile(data, *tc.console.local));
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    }
+    ~SendCommandTest() override { unsetenv("XDG_CONFIG_HOME"); }
+
+    test::RunResult Send(std::vector<std::string> args, const std::string& input = "") {
+        args.insert(args.begin(), {"--data", data, "send"});
+        return test::RunBrimlow(args, {}, input);
+    }
+
+    std::string data;
+    std::string config;
+};
+
+TEST_F(SendCommandTest, NetPageToAGroupPrintsTheDialogueAndSucceeds) {
+    test::RunResult run = Send({"--mode", "netpage", "--to", "Desk B", "--to", "Desk A", "--message", "Drill"});
+    EXPECT_EQ(run.status, 1) << run.err; // the second Desk A is refused
+    EXPECT_THAT(run.err, HasSubstr("Error sending message!"));
+    EXPECT_THAT(run.out, HasSubstr("250 Message sent successfully"));
+    EXPECT_THAT(run.out, HasSubstr("550 Invalid pager id"));
+    EXPECT_THAT(server.Commands(), ElementsAre("PAGE 21", "DATA", "SEND", "QUIT", "PAGE 11", "DATA", "SEND", "QUIT"));
+
+    run = Send({"--mode", "netpage", "--to", "Desk B"}, "From standard input\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(server.Messages().back(), "From standard input\n");
+}
+
+TEST_F(SendCommandTest, TheTraceShowsTheRawExchange) {
+    test::RunResult run = Send({"--mode", "netpage", "--to", "Desk B", "--message", "One\ntwo"}, "");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_THAT(run.err, Not(HasSubstr("-->")));
+    run = test::RunBrimlow({"--data", data, "send", "--mode", "netpage", "--to", "Desk B", "--message", "One\ntwo"},
+                           {"BRIMLOW_TRACE=tap,snpp"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("snpp <-- 220 SNPP simulator ready\n"));
+    EXPECT_THAT(run.err, HasSubstr("snpp --> PAGE 21\\r\\n\n"));
+    EXPECT_THAT(run.err, HasSubstr("snpp --> One\\ntwo\\r\\n.\\r\\n\n"));
+}
+
+TEST_F(SendCommandTest, PageModeQueuesAndUnknownNamesFail) {
+    test::RunResult run = Send({"--mode", "page", "--to", "Desks", "--message", "Drill"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(test::ListDir(data + "/0"), ElementsAre("MSQAAAAA.AAA", "MSQAAAAA.AAB"));
+    EXPECT_THAT(test::ListDir(data + "/1"), ElementsAre("MSQAAAAA.AAA"));
+
+    run = Send({"--mode", "page", "--to", "Desk Q", "--message", "Drill"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("Desk Q"));
+    EXPECT_EQ(Send({"--mode", "fax", "--to", "Desk B", "--message", "x"}).status, 1);
+    EXPECT_EQ(Send({"--mode", "page", "--to", "Nobody", "--message", "x"}).status, 1);
+}
+
+TEST_F(SendCommandTest, EmailWaitsForItsDaemonsAndFailsWhenTheServerRefuses) {
+    std::string mail = tc.dir.File("mail");
+    MakeFolder(mail);
+    test::PeerProcess smtp({"/usr/bin/python3", test::PeerScript("smtp_sink.py"), mail});
+    ASSERT_GT(smtp.Port(), 0);
+    test::WriteFile(config + "/Quillfen Labs/Brimlow.conf",
+                    "[Options]\nOutbound%20Mail%20Server=127.0.0.1\nReturn%20Address=desk@example.com\n"
+                    "User%20Name=Duty Desk\n");
+    setenv(kSmtpPortVariable, std::to_string(smtp.Port()).c_str(), 1);
+    test::RunResult run = Send({"--mode", "email", "--subject", "Drill", "--to", "Desk B", "--message", "Hi"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("250 Message accepted for delivery"));
+    EXPECT_THAT(test::ListDir(mail), ElementsAre("1.eml", "1.env"));
+    EXPECT_THAT(ReadFile(mail + "/1.eml"), HasSubstr("From: Duty Desk <desk@example.com>\r\nSubject: Drill\r\n"));
+
+    setenv(kSmtpPortVariable, std::to_string(test::UnusedPort()).c_str(), 1);
+    run = Send({"--mode", "email", "--to", "Desk B", "--message", "Hi"});
+    unsetenv(kSmtpPortVariable);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, HasSubstr("Unable to connect to 127.0.0.1"));
+    for (const std::string& name : test::ListDir(data))
+        EXPECT_NE(name.substr(0, 3), "EMG") << name;
+}
+
+} // namespace
+} // namespace brimlow

@@ -1,0 +1,29 @@
+#pragma once
+// Virtual time for time-outs and periods: SleepMs moves the clock on at once (and yields), Now is set by the test
+// and moves with the sleeps.
+#include "app/clock.h"
+
+#include <atomic>
+#include <thread>
+
+namespace brimlow::test {
+
+class FakeClock final : public Clock {
+public:
+    explicit FakeClock(time_t start = 1700000000) : m_ms(static_cast<int64_t>(start) * 1000) {}
+    time_t Now() override { return static_cast<time_t>(m_ms.load() / 1000); }
+    int64_t NowMs() override { return m_ms.load(); }
+    void SleepMs(int ms) override {
+        m_ms += ms > 0 ? ms : 0;
+        m_sleeps += 1;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    void Set(time_t now) { m_ms = static_cast<int64_t>(now) * 1000; }
+    int Sleeps() const { return m_sleeps.load(); }
+
+private:
+    std::atomic<int64_t> m_ms;
+    std::atomic<int> m_sleeps{0};
+};
+
+} // namespace brimlow::test

@@ -1,0 +1,101 @@
+#include "tests/support/line_peer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace brimlow::test {
+namespace {
+
+int ListenLoopback(int& port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd, 8);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+} // namespace
+
+void PeerSession::Send(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n <= 0)
+            return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+bool PeerSession::ReadLine(std::string& line) {
+    for (;;) {
+        size_t lf = m_pending.find('\n');
+        if (lf != std::string::npos) {
+            line = m_pending.substr(0, lf);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            m_pending.erase(0, lf + 1);
+            return true;
+        }
+        char buffer[1024];
+        ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return false;
+        m_pending.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+void PeerSession::WaitClosed() {
+    char buffer[256];
+    while (recv(m_fd, buffer, sizeof buffer, 0) > 0) {
+    }
+}
+
+LinePeer::LinePeer(Script script) : m_script(std::move(script)) {
+    m_listen = ListenLoopback(m_port);
+    m_thread = std::thread([this] { Run(); });
+}
+
+LinePeer::~LinePeer() {
+    m_stop = true;
+    shutdown(m_listen, SHUT_RDWR);
+    int client = m_client.load();
+    if (client >= 0)
+        shutdown(client, SHUT_RDWR);
+    m_thread.join();
+    close(m_listen);
+}
+
+void LinePeer::Run() {
+    while (!m_stop) {
+        pollfd pfd{m_listen, POLLIN, 0};
+        if (poll(&pfd, 1, 50) <= 0)
+            continue;
+        int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        m_client = fd;
+        ++m_connections;
+        PeerSession session(fd);
+        m_script(session);
+        m_client = -1;
+        close(fd);
+    }
+}
+
+int UnusedPort() {
+    int port = 0;
+    int fd = ListenLoopback(port);
+    close(fd);
+    return port;
+}
+
+} // namespace brimlow::test

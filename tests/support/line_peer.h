@@ -1,0 +1,50 @@
+#pragma once
+// A loopback TCP peer for protocol tests: it accepts connections one after another and runs a script per
+// connection on its own thread, with plain POSIX calls (nothing of the code under test).
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace brimlow::test {
+
+class PeerSession {
+public:
+    explicit PeerSession(int fd) : m_fd(fd) {}
+    void Send(const std::string& bytes);
+    void SendLine(const std::string& line) { Send(line + "\r\n"); }
+    // One line without its CR LF; false when the connection closed.
+    bool ReadLine(std::string& line);
+    // Waits until the client closes (a server that never answers).
+    void WaitClosed();
+
+private:
+    int m_fd;
+    std::string m_pending;
+};
+
+class LinePeer {
+public:
+    using Script = std::function<void(PeerSession&)>;
+    explicit LinePeer(Script script);
+    ~LinePeer();
+    int Port() const { return m_port; }
+    int Connections() const { return m_connections.load(); }
+
+private:
+    void Run();
+    Script m_script;
+    int m_listen = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    std::atomic<int> m_client{-1};
+    std::thread m_thread;
+};
+
+// A port on loopback that nothing listens on.
+int UnusedPort();
+
+} // namespace brimlow::test

@@ -1,0 +1,61 @@
+#include "tests/support/peer_process.h"
+
+#include "tests/support/test_console.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace brimlow::test {
+
+PeerProcess::PeerProcess(const std::vector<std::string>& argv) {
+    int out[2];
+    if (pipe(out) != 0)
+        return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, out[1]);
+    std::vector<std::string> args = argv;
+    std::vector<char*> raw;
+    for (std::string& a : args)
+        raw.push_back(a.data());
+    raw.push_back(nullptr);
+    int rc = posix_spawn(&m_pid, raw[0], &actions, nullptr, raw.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    m_out = out[0];
+    if (rc != 0) {
+        m_pid = -1;
+        return;
+    }
+    std::string line;
+    pollfd pfd{m_out, POLLIN, 0};
+    while (line.find('\n') == std::string::npos && poll(&pfd, 1, 10000) > 0) {
+        char c;
+        if (read(m_out, &c, 1) != 1)
+            break;
+        line += c;
+    }
+    m_port = atoi(line.c_str());
+}
+
+PeerProcess::~PeerProcess() {
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        waitpid(m_pid, nullptr, 0);
+    }
+    if (m_out >= 0)
+        close(m_out);
+}
+
+std::string PeerScript(const std::string& name) { return SourceDir() + "/tests/peers/" + name; }
+
+} // namespace brimlow::test

@@ -1,0 +1,297 @@
+#include "directory/data_files.h"
+#include "queue/file_listing.h"
+#include "tests/snpp_simulator.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/test_console.h"
+#include "tracking/ticket.h"
+#include "tracking/ticket_check.h"
+#include "tracking/tracking_check_thread.h"
+#include "tracking/unread_mark.h"
+
+#include <chrono>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/time.h>
+#include <thread>
+
+namespace brimlow {
+namespace {
+
+using namespace std::chrono;
+using test::ReadFile;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+TEST(TicketNames, AreParsedByTheirDashCount) {
+    struct Case {
+        const char* name;
+        bool parsed;
+        bool hostForm;
+        uint64_t tag;
+        int pass;
+        int index;
+        bool network;
+        const char* host;
+        int port;
+    };
+    const Case cases[] = {
+        {"Duty Desk.4242.77.3", true, false, 4242, 77, 3, false, "", 0},
+        {"Duty Desk.4242.77.3N", true, false, 4242, 77, 3, true, "", 0},
+        {"Duty Desk.4242.77.3-ann", true, false, 4242, 77, 3, false, "", 0},
+        {"Desk.18446744073709551615.-5.99", true, false, 18446744073709551615ull, -5, 99, false, "", 0},
+        {"Desk.1.2-pager.example-444-ann", true, true, 1, 2, 0, false, "pager.example", 444},
+        // A dash in the subscriber name moves a name into the other form.
+        {"Jean-Paul.1.2-h-44", true, true, 1, 2, 0, false, "h", 44},
+        {"A-B-C.1.2.5", true, false, 1, 2, 5, false, "", 0},
+        // The host form without owner has two dashes and is read as an index form, which it does not fit.
+        {"Desk.1.2-127.0.0.1-444", false, false, 0, 0, 0, false, "", 0},
+        {"Desk.1.2.100", false, false, 0, 0, 0, false, "", 0},
+        {"Desk.1.2", false, false, 0, 0, 0, false, "", 0},
+        {"Nodot", false, false, 0, 0, 0, false, "", 0},
+    };
+    for (const Case& c : cases) {
+        std::optional<TicketTarget> target = ParseTicketName(c.name);
+        ASSERT_EQ(target.has_value(), c.parsed) << c.name;
+        if (!target)
+            continue;
+        EXPECT_EQ(target->hostForm, c.hostForm) << c.name;
+        EXPECT_EQ(target->tag, c.tag) << c.name;
+        EXPECT_EQ(target->pass, c.pass) << c.name;
+        EXPECT_EQ(target->companyIndex, c.index) << c.name;
+        EXPECT_EQ(target->networkDirectory, c.network) << c.name;
+        EXPECT_EQ(target->host, c.host) << c.name;
+        EXPECT_EQ(target->port, c.port) << c.name;
+    }
+}
+
+TEST(TicketNames, AreBuiltInTheFiveFormsAndStayInTheTrackingFolder) {
+    TicketNumbers numbers{4242, 77};
+    TicketSource local{TicketSource::Form::LocalIndex, 3, "", 0, ""};
+    TicketSource owned{TicketSource::Form::LocalIndex, 3, "", 0, "AnnZ"};
+    TicketSource network{TicketSource::Form::NetworkIndex, 3, "", 0, ""};
+    TicketSource host{TicketSource::Form::Host, 0, "snpp.example", 444, ""};
+    TicketSource hostOwned{TicketSource::Form::Host, 0, "snpp.example", 444, "Ann"};
+    EXPECT_EQ(TicketFileName("Dr. Who", numbers, local), "Dr  Who.4242.77.3");
+    EXPECT_EQ(TicketFileName("Dr. Who", numbers, owned), "Dr  Who.4242.77.3-annz");
+    EXPECT_EQ(TicketFileName("Dr. Who", numbers, network), "Dr  Who.4242.77.3N");
+    EXPECT_EQ(TicketFileName("Dr. Who", numbers, host), "Dr  Who.4242.77-snpp.example-444");
+    EXPECT_EQ(TicketFileName("Dr. Who", numbers, hostOwned), "Dr  Who.4242.77-snpp.example-444-ann");
+
+    TicketSource hostile{TicketSource::Form::Host, 0, "../h/", 1, "../../x"};
+    std::string name = TicketFileName("../../etc", numbers, hostile);
+    EXPECT_EQ(name.find('/'), std::string::npos) << name;
+    EXPECT_EQ(name, "      etc.4242.77-.. h -1-.. .. x");
+    EXPECT_EQ(TicketFileName("..", {}, local), "  .0.0.3");
+}
+
+TEST(TicketNames, SendRepliesGiveTagAndPassOrZeros) {
+    TicketNumbers full = ParseSendReply("960 18446744073709551615 -3 OK, Message queued");
+    EXPECT_EQ(full.tag, 18446744073709551615ull);
+    EXPECT_EQ(full.pass, -3);
+    for (const char* reply : {"250 Message sent", "960 12", "", "960 x 4"}) {
+        TicketNumbers none = ParseSendReply(reply);
+        EXPECT_EQ(none.tag, 0u) << reply;
+        EXPECT_EQ(none.pass, 0) << reply;
+    }
+}
+
+class TicketCheckTest : public ::testing::Test {
+protected:
+    TicketCheckTest() {
+        tc.console.clock = &clock;
+        MakeFolder(JoinPath(tc.dir.Path(), kTrackingFolder));
+    }
+    // A background thread left running by a failed expectation ends with the console.
+    ~TicketCheckTest() override { tc.console.exiting = 1; }
+
+    std::string Path(const std::string& name) { return tc.dir.File("Tracking/" + name); }
+
+    void WriteTicket(const std::string& name, const std::string& content, time_t lastWrite = 0) {
+        test::WriteFile(Path(name), content);
+        if (lastWrite) {
+            timeval times[2] = {{lastWrite, 0}, {lastWrite, 0}};
+            utimes(Path(name).c_str(), times);
+        }
+    }
+
+    void SetCompany(int slot, int port) {
+        tc.console.local->companies[slot] = test::MakeCompany("Metro", "127.0.0.1", port);
+    }
+
+    std::vector<std::string> StatusLinesAfter(size_t count) {
+        auto deadline = steady_clock::now() + seconds(10);
+        while (tc.StatusLines().size() < count && steady_clock::now() < deadline)
+            std::this_thread::sleep_for(milliseconds(5));
+        std::this_thread::sleep_for(milliseconds(50));
+        return tc.StatusLines();
+    }
+
+    test::FakeClock clock{1765000000};
+    test::TestConsole tc;
+};
+
+constexpr const char* kHead = "960 31337 5 OK\r\nThu Dec  4 09:05:00 2025\r\nDesk\r\n12\r\nHi\r\n";
+
+TEST_F(TicketCheckTest, OnlyRepliesBeyondTheStoredCountAreAppendedAndPosted) {
+    test::SnppScript script;
+    script.statusLists = {{"889 one", "889 two", "889 three"},
+                          {"889 one", "889 two", "889 three", "860 four"},
+                          {"889 one", "889 two", "889 three", "860 four"}};
+    test::SnppSimulator server(script);
+    SetCompany(2, server.Port());
+    WriteTicket("Desk.31337.5.2", std::string("0002\r\n") + kHead + "889 one\r\n889 two\r\n");
+
+    EXPECT_TRUE(CheckTicket(tc.console, "Desk.31337.5.2"));
+    EXPECT_EQ(ReadFile(Path("Desk.31337.5.2")),
+              std::string("0003\r\n") + kHead + "889 one\r\n889 two\r\n889 three\r\n");
+    EXPECT_THAT(StatusLinesAfter(2), ElementsAre("Checking status of PIN: 31337  Tracking: 5  Company: Metro",
+                                                 "889 three"));
+    EXPECT_TRUE(HasUnreadMark(Path("Desk.31337.5.2")));
+    EXPECT_EQ(tc.console.trackingRefresh, 1);
+    EXPECT_EQ(tc.console.secondRefresh, 1);
+    EXPECT_EQ(tc.console.received, 1);
+
+    // The list grew by one: one more line; the 259 line is never stored.
+    EXPECT_TRUE(CheckTicket(tc.console, "Desk.31337.5.2"));
+    EXPECT_EQ(ReadFile(Path("Desk.31337.5.2")),
+              std::string("0004\r\n") + kHead + "889 one\r\n889 two\r\n889 three\r\n860 four\r\n");
+
+    // Nothing new: the ticket, its mark and the flags stay as they are.
+    ClearUnreadMark(Path("Desk.31337.5.2"));
+    tc.console.received = 0;
+    EXPECT_TRUE(CheckTicket(tc.console, "Desk.31337.5.2"));
+    EXPECT_EQ(ReadFile(Path("Desk.31337.5.2")),
+              std::string("0004\r\n") + kHead + "889 one\r\n889 two\r\n889 three\r\n860 four\r\n");
+    EXPECT_FALSE(HasUnreadMark(Path("Desk.31337.5.2")));
+    EXPECT_EQ(tc.console.received, 0);
+    EXPECT_THAT(server.Commands(), ElementsAre("MSTA 31337.5", "QUIT", "MSTA 31337.5", "QUIT", "MSTA 31337.5", "QUIT"));
+}
+
+TEST_F(TicketCheckTest, TheHostFormIsCheckedAgainstTheHostInItsName) {
+    test::SnppScript script;
+    script.statusLists = {{"889 7 delivered"}};
+    test::SnppSimulator server(script);
+    std::string name = "Desk.7.8-127.0.0.1-" + std::to_string(server.Port()) + "-ann";
+    WriteTicket(name, std::string("0000\r\n") + kHead);
+    EXPECT_TRUE(CheckTicket(tc.console, name));
+    EXPECT_THAT(server.Commands(), ElementsAre("MSTA 7.8", "QUIT"));
+    EXPECT_EQ(ReadFile(Path(name)), std::string("0001\r\n") + kHead + "889 7 delivered\r\n");
+    EXPECT_THAT(StatusLinesAfter(2),
+                ElementsAre("Checking status of PIN: 7  Tracking: 8  Company: 127.0.0.1", "889 7 delivered"));
+}
+
+TEST_F(TicketCheckTest, TheNetworkIndexFormUsesTheNetworkCompanies) {
+    test::SnppScript script;
+    script.statusLists = {{"889 ok"}};
+    test::SnppSimulator server(script);
+    tc.console.network->companies[4] = test::MakeCompany("Server's", "127.0.0.1", server.Port());
+    SetCompany(4, test::UnusedPort());
+    WriteTicket("Desk.1.2.4N", std::string("0000\r\n") + kHead);
+    EXPECT_TRUE(CheckTicket(tc.console, "Desk.1.2.4N"));
+    EXPECT_THAT(server.Commands(), ElementsAre("MSTA 1.2", "QUIT"));
+}
+
+TEST_F(TicketCheckTest, AVanishedTicketStartsAgainWithItsCountLine) {
+    test::SnppScript script;
+    script.statusLists = {{"889 a", "889 b"}};
+    test::SnppSimulator server(script);
+    SetCompany(0, server.Port());
+    EXPECT_TRUE(CheckTicket(tc.console, "Gone.1.2.0"));
+    EXPECT_EQ(ReadFile(Path("Gone.1.2.0")), "0002\r\n889 a\r\n889 b\r\n");
+}
+
+TEST_F(TicketCheckTest, UnreachableServersAndRefusedGreetingsLeaveTheTicketAlone) {
+    test::SnppScript script;
+    script.greeting = "554 Not now";
+    test::SnppSimulator refusing(script);
+    SetCompany(0, refusing.Port());
+    SetCompany(1, test::UnusedPort());
+    std::string content = std::string("0000\r\n") + kHead;
+    WriteTicket("Desk.1.2.0", content);
+    WriteTicket("Desk.1.2.1", content);
+    EXPECT_FALSE(CheckTicket(tc.console, "Desk.1.2.0"));
+    EXPECT_FALSE(CheckTicket(tc.console, "Desk.1.2.1"));
+    EXPECT_FALSE(CheckTicket(tc.console, "Desk.1.2-127.0.0.1-1")); // two dashes: no company index
+    EXPECT_EQ(ReadFile(Path("Desk.1.2.0")), content);
+    EXPECT_EQ(ReadFile(Path("Desk.1.2.1")), content);
+    EXPECT_TRUE(tc.WaitForStatus("Unable to connect to 127.0.0.1"));
+    EXPECT_THAT(refusing.Commands(), IsEmpty());
+}
+
+TEST_F(TicketCheckTest, TheCheckJobEmptiesItsBufferThenChecks) {
+    test::SnppScript script;
+    script.statusLists = {{"889 done"}};
+    test::SnppSimulator server(script);
+    SetCompany(0, server.Port());
+    WriteTicket("Desk.1.2.0", std::string("0000\r\n") + kHead);
+    HandoffBuffer buffer;
+    buffer.Put("Desk.1.2.0");
+    StartCheckTicketJob(tc.console, buffer);
+    buffer.WaitTaken(100);
+    EXPECT_TRUE(tc.console.workers.WaitIdle(10000));
+    EXPECT_EQ(ReadFile(Path("Desk.1.2.0")), std::string("0001\r\n") + kHead + "889 done\r\n");
+}
+
+TEST(TrackingSelection, RecentTicketsExceptOwnAreDue) {
+    Settings settings;
+    EXPECT_EQ(OwnSuffix(settings), "");
+    settings.Username = "Ann";
+    EXPECT_EQ(OwnSuffix(settings), "-ann");
+
+    const time_t now = 1765000000;
+    auto due = [&](const std::string& name, time_t age, const std::string& suffix) {
+        ListedFile file;
+        file.name = name;
+        file.lastWrite = now - age;
+        return TicketDue(file, now, suffix, 3600);
+    };
+    EXPECT_TRUE(due("Desk.1.2.0", 3600, ""));
+    EXPECT_FALSE(due("Desk.1.2.0", 3601, ""));
+    EXPECT_TRUE(due("Desk.1.2.0-ann", 0, ""));
+    EXPECT_FALSE(due("Desk.1.2.0-ann", 0, "-ann"));
+    EXPECT_TRUE(due("Desk.1.2.0-bob", 0, "-ann"));
+    EXPECT_FALSE(due("..", 0, ""));
+}
+
+class TrackingThreadTest : public TicketCheckTest {};
+
+TEST_F(TrackingThreadTest, APassChecksRecentTicketsSkipsOwnAndReportsFailures) {
+    test::SnppScript script;
+    script.statusLists = {{"889 fresh"}};
+    test::SnppSimulator server(script);
+    SetCompany(0, server.Port());
+    SetCompany(1, test::UnusedPort());
+    time_t now = clock.Now();
+    std::string content = std::string("0000\r\n") + kHead;
+    WriteTicket("Fresh.1.1.0", content, now - 3600);
+    WriteTicket("Stale.2.2.0", content, now - 3601);
+    WriteTicket("Own.3.3.0-ann", content, now);
+    WriteTicket("Lost.4.4.1", content, now);
+    RunTrackingCheckPass(tc.console, "-ann", TrackingCheckTiming{});
+    EXPECT_THAT(server.Commands(), ElementsAre("MSTA 1.1", "QUIT"));
+    EXPECT_TRUE(tc.WaitForStatus("Error checking tracking number!"));
+}
+
+TEST_F(TrackingThreadTest, TheThreadWaitsItsPeriodAndWhileChecksArePaused) {
+    test::SnppScript script;
+    script.statusLists = {{"889 fresh"}};
+    test::SnppSimulator server(script);
+    SetCompany(0, server.Port());
+    WriteTicket("Fresh.1.1.0", std::string("0000\r\n") + kHead, clock.Now());
+    tc.console.trackingPause = 1;
+    StartTrackingCheckThread(tc.console, TrackingCheckTiming{});
+    // A whole period passes in virtual time; the thread then waits for the pause to end.
+    while (clock.NowMs() < 1765000000ll * 1000 + 190000)
+        std::this_thread::sleep_for(milliseconds(1));
+    EXPECT_THAT(server.Commands(), IsEmpty());
+    tc.console.trackingPause = 0;
+    auto deadline = steady_clock::now() + seconds(10);
+    while (server.Commands().size() < 2 && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(5));
+    EXPECT_THAT(server.Commands(), ElementsAre("MSTA 1.1", "QUIT"));
+    tc.console.exiting = 1;
+    EXPECT_TRUE(tc.console.workers.WaitIdle(5000));
+}
+
+} // namespace
+} // namespace brimlow

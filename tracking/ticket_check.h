@@ -1,0 +1,43 @@
+#pragma once
+// Status checks of tracking tickets: connect to the ticket's server, ask "MSTA tag.pass", and append the replies
+// beyond those already stored.
+#include "app/console.h"
+#include "app/handoff_buffer.h"
+#include "transports/line_channel.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace brimlow {
+
+constexpr size_t kGreetingSize = 200;
+constexpr size_t kStatusReplySize = 2000;
+constexpr int kStatusListEndCode = 259;
+constexpr int kMaxStoredReplies = 9999; // the count line holds four digits
+// A greeting or QUIT reply that does not come within a minute ends the check.
+constexpr LineLimits kCheckLimits{kSocketTimeoutMs, 60000};
+
+struct TicketTarget {
+    uint64_t tag = 0;
+    int pass = 0;
+    bool hostForm = false;
+    std::string host; // host form
+    int port = 0;
+    int companyIndex = 0; // index form
+    bool networkDirectory = false;
+};
+
+// The name after its first "." is read: with exactly three "-" in the whole name as "tag.pass-host-port...",
+// otherwise as "tag.pass.index" ("N" as the last character: the network directory). Empty when the name does
+// not carry the numbers its form needs or the index is no company slot.
+std::optional<TicketTarget> ParseTicketName(const std::string& name);
+
+// One check of the ticket (file name without folder). True when the exchange ran to QUIT; false when the name
+// cannot be read, the server could not be reached or its greeting was refused.
+bool CheckTicket(Console& console, const std::string& name, const LineLimits& limits = kCheckLimits);
+
+// The check button's job: takes the ticket name out of the buffer (emptying it) and checks it.
+void StartCheckTicketJob(Console& console, HandoffBuffer& ticketName);
+
+} // namespace brimlow

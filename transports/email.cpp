@@ -1,0 +1,99 @@
+#include "transports/email.h"
+
+#include "directory/data_files.h"
+#include "queue/email_packet.h"
+#include "queue/file_listing.h"
+#include "queue/status.h"
+#include "transports/smtp.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brimlow {
+namespace {
+
+constexpr int kPacketLineSize = 160; // 159 characters and the terminator
+
+// Takes the packet for this daemon: false when another daemon holds it or has already shredded it.
+bool ClaimPacket(FILE* packet) {
+    if (flock(fileno(packet), LOCK_EX | LOCK_NB) != 0)
+        return false;
+    struct stat st{};
+    return fstat(fileno(packet), &st) == 0 && st.st_nlink > 0;
+}
+
+bool ReadPacketLine(FILE* packet, std::string& line) {
+    char buffer[kPacketLineSize];
+    if (!fgets(buffer, sizeof buffer, packet))
+        return false;
+    line = buffer;
+    return true;
+}
+
+void RunSmtpDaemon(Console& console, const std::string& path) {
+    FILE* packet = fopen(path.c_str(), "r");
+    if (packet && !ClaimPacket(packet)) {
+        fclose(packet);
+        return;
+    }
+    auto post = [&console](const std::string& line) { PostStatus(console, line); };
+    post("SMTP Daemon started...");
+    post("Processing message " + path + "...");
+    if (!packet) {
+        post("Unable to open message packet!");
+        ShredFile(path);
+        return;
+    }
+    std::string sender, recipient;
+    bool read = ReadPacketLine(packet, sender);
+    while (read && !sender.empty() && (sender.back() == '\r' || sender.back() == '\n'))
+        sender.pop_back();
+    read = read && ReadPacketLine(packet, recipient);
+    if (!read) {
+        post("Error reading packet file!");
+    } else {
+        // The recipient is posted after each line end removed, so the Result list shows it.
+        while (!recipient.empty() && (recipient.back() == '\r' || recipient.back() == '\n')) {
+            recipient.pop_back();
+            post(recipient);
+        }
+        if (!SmtpSend(console, packet, recipient, sender))
+            post("Error sending message!");
+    }
+    // Shredded while the claim still holds, so no other daemon can take the packet up again.
+    ShredFile(path);
+    fclose(packet);
+}
+
+} // namespace
+
+int ShredFile(const std::string& path) {
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0)
+        return 0;
+    int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd >= 0)
+        close(fd);
+    return unlink(path.c_str()) == 0 ? 1 : 0;
+}
+
+void StartSmtpDaemon(Console& console, PathHandoff& handoff) {
+    console.StartWorker([&console, &handoff] {
+        std::string path = handoff.Take();
+        RunSmtpDaemon(console, path);
+    });
+}
+
+void StartSmtpDaemonsForPackets(Console& console, int pollMs) {
+    PathHandoff handoff;
+    for (const std::string& name : ListNames(console.dataDir, kEmailPacketPattern)) {
+        handoff.Put(JoinPath(console.dataDir, name));
+        StartSmtpDaemon(console, handoff);
+        handoff.WaitTaken(pollMs);
+    }
+}
+
+} // namespace brimlow
