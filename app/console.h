@@ -90,6 +90,10 @@ struct Console {
     Clock* clock = &SystemClock::Instance();
     WorkerCount workers;
 
+    // The queue scan's network step (the LAN client's reconnect, polls and ticket collection); empty while
+    // this console is no LAN client.
+    std::function<void()> networkScanStep;
+
     // Runs job on a detached worker thread that shut-down waits for during its grace period.
     void StartWorker(std::function<void()> job);
 
