@@ -7,6 +7,7 @@
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "directory/data_files.h"
+#include "network/net_client_scan.h"
 #include "queue/file_listing.h"
 #include "tracking/tracking_check_thread.h"
 
@@ -115,6 +116,8 @@ int RunConsole(const Options& options, int argc, char** argv) {
     op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " +
                      console.dataDir);
     StartTrackingCheckThread(console);
+    // The connect job's "click.wav" call point: this build has no sound player yet, so nothing plays.
+    StartNetworkClient(console, SoundPlayer{});
     RunHeadlessLoop(console, g_stopRequested, [] { QCoreApplication::processEvents(); });
     ShutDownConsole(console, store);
     return 0;

@@ -17,6 +17,8 @@
 
 namespace brimlow {
 
+class NetClient;
+
 enum class SendMode : int { NetPage = 0, Email = 2, Page = 3 };
 constexpr int kNetworkTab = 3;
 
@@ -93,6 +95,8 @@ struct Console {
     // The queue scan's network step (the LAN client's reconnect, polls and ticket collection); empty while
     // this console is no LAN client.
     std::function<void()> networkScanStep;
+    // The LAN client of a console that is one (network/net_client.h); empty otherwise.
+    std::shared_ptr<NetClient> netClient;
 
     // Runs job on a detached worker thread that shut-down waits for during its grace period.
     void StartWorker(std::function<void()> job);

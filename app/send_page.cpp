@@ -1,5 +1,6 @@
 #include "app/send_page.h"
 
+#include "network/net_client.h"
 #include "queue/email_packet.h"
 #include "queue/logs.h"
 #include "queue/queue_writer.h"
@@ -13,7 +14,7 @@ class SendOperation {
 public:
     SendOperation(Console& console, const ComposedPage& page)
         : m_console(console), m_page(page), m_message(page.message.substr(0, kMessageFieldLimit)),
-          m_directory(console.DirectoryForTab(page.currentTab)) {}
+          m_directory(console.DirectoryForTab(page.currentTab)), m_viaServer(ViaServer(console, page)) {}
 
     SendOutcome Run(const std::vector<int>& slots) {
         for (int slot : slots)
@@ -34,11 +35,18 @@ private:
         switch (m_page.mode) {
         case SendMode::NetPage:
             WriteMessageLog(m_console, MessageLogLine(name, "", m_message));
-            Report(SendSnppNow(m_console, m_page, name, GetText(record.PIN), record.Company));
+            if (m_viaServer)
+                HandToServer(slot, "", PageType::Snpp);
+            else
+                Report(SendSnppNow(m_console, m_page, name, GetText(record.PIN), record.Company));
             break;
         case SendMode::Email: {
             std::string subject = m_page.subject.substr(0, kSubjectFieldLimit);
             WriteMessageLog(m_console, MessageLogLine(name, subject, m_message));
+            if (m_viaServer) {
+                HandToServer(slot, subject, PageType::Email);
+                break;
+            }
             bool written = WriteEmailPacket(m_console, record, subject, m_message) == 1;
             m_outcome.emailPackets += written ? 1 : 0;
             Report(written);
@@ -46,11 +54,34 @@ private:
             break;
         }
         case SendMode::Page:
+            if (m_viaServer) {
+                HandToServer(slot, "", PageType::Modem);
+                break;
+            }
             // The queue writer shows its own error.
             m_outcome.failures += QueueForSubscriber(m_console, m_page, slot) ? 0 : 1;
             m_outcome.queued = true;
             break;
         }
+    }
+
+    // Pages of the Network tab go by the server's own slot; pages of a local tab carry their records.
+    static bool ViaServer(Console& console, const ComposedPage& page) {
+        Settings settings = console.settings.Get();
+        return page.currentTab == kNetworkTab ? settings.SendViaServer != 0 : settings.SendAllViaServer != 0;
+    }
+
+    void HandToServer(int slot, const std::string& subject, PageType type) {
+        NetClient* client = m_console.netClient.get();
+        int handed = 0;
+        if (client)
+            handed = m_page.currentTab == kNetworkTab ? client->SendServerPage(slot, subject, m_message, type)
+                                                      : client->SendClientPage(slot, subject, m_message, type);
+        if (handed == 1) {
+            m_console.op->AddResultLine(kSentToServerText);
+            ++m_console.sentPages;
+        }
+        Report(handed == 1);
     }
 
     void Report(bool delivered) {
@@ -64,6 +95,7 @@ private:
     const ComposedPage& m_page;
     const std::string m_message;
     Directory& m_directory;
+    const bool m_viaServer;
     SendOutcome m_outcome;
 };
 

@@ -1,5 +1,6 @@
 #include "transports/socket_lines.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -165,18 +166,31 @@ bool ReplyOk(const std::string& line) {
     return code < 500 || code > 599;
 }
 
-size_t RecvExact(int sock, void* buffer, size_t size, bool retryOnTimeout) {
-    char* p = static_cast<char*>(buffer);
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = recv(sock, p + done, size - done, 0);
+size_t RecvSome(int sock, void* buffer, size_t size, bool retryOnTimeout, int overallLimitMs) {
+    int64_t deadline = overallLimitMs > 0 ? NowMs() + overallLimitMs : 0;
+    while (size > 0) {
+        ssize_t n = recv(sock, buffer, size, 0);
+        if (n > 0)
+            return static_cast<size_t>(n);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && IsTimeout(errno) && retryOnTimeout)
+        if (n < 0 && IsTimeout(errno) && retryOnTimeout && !(deadline && NowMs() >= deadline))
             continue;
-        if (n <= 0)
+        break;
+    }
+    return 0;
+}
+
+size_t RecvExact(int sock, void* buffer, size_t size, bool retryOnTimeout, int overallLimitMs) {
+    char* p = static_cast<char*>(buffer);
+    int64_t deadline = overallLimitMs > 0 ? NowMs() + overallLimitMs : 0;
+    size_t done = 0;
+    while (done < size) {
+        int left = deadline ? static_cast<int>(std::max<int64_t>(deadline - NowMs(), 1)) : 0;
+        size_t n = RecvSome(sock, p + done, size - done, retryOnTimeout, left);
+        if (n == 0)
             break;
-        done += static_cast<size_t>(n);
+        done += n;
     }
     return done;
 }

@@ -39,9 +39,13 @@ bool ReplyOk(const std::string& line);
 // The decimal value of the first three characters, 0 when they are not digits.
 int ReplyCode(const std::string& line);
 
-// Receives exactly size bytes unless the connection fails; time-outs are repeated when retryOnTimeout.
-// Returns the bytes received.
-size_t RecvExact(int sock, void* buffer, size_t size, bool retryOnTimeout);
+// Receives exactly size bytes unless the connection fails; time-outs are repeated when retryOnTimeout, for at
+// most overallLimitMs in all (0: as long as the connection stays open). Returns the bytes received.
+size_t RecvExact(int sock, void* buffer, size_t size, bool retryOnTimeout, int overallLimitMs = 0);
+
+// What one receive returns, up to size bytes; time-outs are repeated as for RecvExact. Returns the bytes
+// received, 0 when the connection closed, failed or stayed silent.
+size_t RecvSome(int sock, void* buffer, size_t size, bool retryOnTimeout, int overallLimitMs = 0);
 
 enum class ConnectError { None, Resolve, Socket, RecvTimeout, SendTimeout, Connect };
 

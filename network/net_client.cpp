@@ -1,0 +1,435 @@
+#include "network/net_client.h"
+
+#include "directory/data_files.h"
+#include "directory/file_io.h"
+#include "queue/logs.h"
+#include "queue/status.h"
+#include "tracking/ticket.h"
+#include "tracking/unread_mark.h"
+#include "transports/socket_lines.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace brimlow {
+namespace {
+
+constexpr size_t kGreetingLimit = 80;
+constexpr size_t kLoginReplyLimit = 10;
+constexpr size_t kAddGroupReplyLimit = 20;
+constexpr size_t kLockOwnerLimit = 100;
+constexpr size_t kPageReplyLimit = 100;
+constexpr int kMaxGroupIndex = kGroupSlots - 1;
+
+int DecimalValue(const std::string& text) { return static_cast<int>(strtol(text.c_str(), nullptr, 10)); }
+
+bool IsGroupIndex(int group) { return group >= 0 && group <= kMaxGroupIndex; }
+
+// Text fields of a record from the wire end inside their arrays whatever the server sent.
+void TerminateTexts(CompanyRecord& c) {
+    c.Name[sizeof c.Name - 1] = '\0';
+    c.Address[sizeof c.Address - 1] = '\0';
+    c.Phone[sizeof c.Phone - 1] = '\0';
+}
+
+bool BitSet(const uint8_t* bitmap, int index) { return (bitmap[index / 8] >> (index % 8)) & 1; }
+
+} // namespace
+
+// One request and its reply under "ClientLock". A failed send, or a reply that does not arrive whole or
+// cannot be read, marks the exchange failed; Finish then releases the lock and gives the connection up.
+class NetClient::Exchange {
+public:
+    explicit Exchange(NetClient& client) : m_client(client), m_lock(client.m_clientLock) {}
+
+    // False when the connection went away meanwhile (nothing is sent) or the send failed.
+    bool Send(const std::string& frame) {
+        if (m_client.m_sock < 0) {
+            m_gone = true;
+            return false;
+        }
+        if (!SendBytes(m_client.m_sock, frame.data(), frame.size()))
+            m_failed = true;
+        return !m_failed;
+    }
+    bool Exact(void* buffer, size_t size, bool retryOnTimeout) {
+        if (RecvExact(m_client.m_sock, buffer, size, retryOnTimeout, m_client.m_timings.replyLimitMs) != size)
+            m_failed = true;
+        return !m_failed;
+    }
+    size_t Some(void* buffer, size_t size) {
+        size_t n = RecvSome(m_client.m_sock, buffer, size, true, m_client.m_timings.replyLimitMs);
+        if (n == 0)
+            m_failed = true;
+        return n;
+    }
+    bool Line(std::string& line, size_t maximum) {
+        if (RecvLine(m_client.m_sock, line, maximum, m_client.m_timings.replyLimitMs) < 0)
+            m_failed = true;
+        return !m_failed;
+    }
+    void Fail() { m_failed = true; }
+    bool Ok() const { return !m_failed && !m_gone; }
+
+    int Finish(int result) {
+        m_lock.unlock();
+        if (m_failed) {
+            m_client.AbortConnection();
+            return 0;
+        }
+        return m_gone ? 0 : result;
+    }
+
+private:
+    NetClient& m_client;
+    std::unique_lock<std::mutex> m_lock;
+    bool m_failed = false;
+    bool m_gone = false;
+};
+
+NetClient::NetClient(Console& console, NetClientTimings timings)
+    : m_console(console), m_timings(timings), m_port(LanPort()) {}
+
+NetClient::~NetClient() {
+    std::lock_guard lock(m_clientLock);
+    CloseAbortive(m_sock);
+    m_sock = -1;
+}
+
+int NetClient::ConnectToServer(const std::string& address, int port) {
+    if (m_connected)
+        return kAlreadyConnected;
+    ConnectResult result = ConnectTcp(address, port, m_timings.socketTimeoutMs);
+    if (result.sock < 0) {
+        m_connected = false;
+        return 0;
+    }
+    std::string greeting;
+    RecvLine(result.sock, greeting, kGreetingLimit, m_timings.replyLimitMs);
+    std::lock_guard lock(m_clientLock);
+    m_sock = result.sock;
+    m_connected = true;
+    return 1;
+}
+
+int NetClient::AbortConnection() {
+    std::unique_lock lock(m_clientLock);
+    int result = 0;
+    if (m_connected) {
+        CloseAbortive(m_sock);
+        m_sock = -1;
+        m_connected = false;
+        WriteNetworkLog(m_console, kConnectionAbortedText);
+        result = 1;
+    }
+    lock.unlock();
+    m_console.reconnectWanted = 1;
+    return result;
+}
+
+void NetClient::PostStatusLater(const std::string& text) {
+    // The caller may be the thread that empties the mailbox (the scan): it must not wait for it.
+    Console& console = m_console;
+    console.StartWorker([&console, text] { PostStatus(console, text); });
+}
+
+int NetClient::Login(const std::string& username, const std::string& password) {
+    std::lock_guard lock(m_clientLock);
+    if (m_sock < 0 || SendText(m_sock, LoginFrame(username, password)) < 0)
+        return 0;
+    std::string line;
+    if (RecvLine(m_sock, line, kLoginReplyLimit, m_timings.replyLimitMs) < 0)
+        return 0;
+    return DecimalValue(line);
+}
+
+int NetClient::SyncWithServer() {
+    if (m_giveUp)
+        return 0;
+    if (m_connected) {
+        CheckNetSubscribers();
+        return 1;
+    }
+    m_console.network->Clear();
+    Settings settings = m_console.settings.Get();
+    if (ConnectToServer(settings.Server, m_port) != 1) {
+        AbortConnection();
+        return 0;
+    }
+    if (Login(settings.Username, settings.Password) != 1) {
+        PostStatusLater(kLoginRefusedText);
+        m_giveUp = true;
+        AbortConnection();
+        return 0;
+    }
+    for (int slot = 0; slot < kSubscriberSlots && ReadNetSubscriber(slot) == 1; ++slot) {
+    }
+    for (int group = 0; group < kGroupSlots; ++group)
+        ReadNetGroup(group);
+    ReadAllNetCompanies();
+    return m_connected ? 1 : 0;
+}
+
+void NetClient::StoreSubscriber(int slot, const std::string& text) {
+    m_console.network->subscribers[slot] = DecodeCustomerText(text);
+}
+
+int NetClient::ReadNetSubscriber(int slot) {
+    if (!m_connected || !IsValidSubscriberSlot(slot))
+        return 0;
+    Exchange ex(*this);
+    char length[3];
+    if (!ex.Send(IndexFrame('2', slot)) || !ex.Exact(length, sizeof length, false))
+        return ex.Finish(0);
+    int n = ParseDigits(length, sizeof length);
+    if (n < 0) {
+        ex.Fail();
+        return ex.Finish(0);
+    }
+    if (n == 0)
+        return ex.Finish(0);
+    std::string text(static_cast<size_t>(n), '\0');
+    if (!ex.Exact(text.data(), text.size(), false))
+        return ex.Finish(0);
+    StoreSubscriber(slot, text);
+    return ex.Finish(IsEmptyText(m_console.network->subscribers[slot].Name) ? 0 : 1);
+}
+
+int NetClient::ReadNetGroup(int group) {
+    if (!m_connected || !IsGroupIndex(group))
+        return 0;
+    Exchange ex(*this);
+    char count[3];
+    if (!ex.Send(IndexFrame('3', group)) || !ex.Exact(count, sizeof count, false))
+        return ex.Finish(0);
+    int m = ParseDigits(count, sizeof count);
+    if (m < 0 || m > kGroupMembers) {
+        ex.Fail();
+        return ex.Finish(0);
+    }
+    GroupRecord members{};
+    if (m > 0 && !ex.Exact(&members, static_cast<size_t>(m) * kMemberNameSize, false))
+        return ex.Finish(0);
+    for (int i = 0; i < m; ++i)
+        members.Members[i][kMemberNameSize - 1] = '\0';
+    // A free group slot ("000") empties the copy: a group deleted on the server must not live on here.
+    GroupRecord& copy = m_console.network->groups[group];
+    copy = members;
+    return ex.Finish(IsEmptyText(copy.Members[0]) ? 0 : 1);
+}
+
+int NetClient::ReadNetCompany(int company) {
+    if (!m_connected || !IsValidCompanyIndex(company))
+        return 0;
+    Exchange ex(*this);
+    CompanyRecord record;
+    if (!ex.Send(IndexFrame('?', company)) || !ex.Exact(&record, sizeof record, true))
+        return ex.Finish(0);
+    TerminateTexts(record);
+    m_console.network->companies[company] = record;
+    return ex.Finish(IsEmptyText(record.Name) ? 0 : 1);
+}
+
+int NetClient::ReadAllNetCompanies() {
+    for (int company = 0; company < kCompanySlots; ++company)
+        ReadNetCompany(company);
+    return 1;
+}
+
+int NetClient::CheckNetSubscribers() {
+    if (!m_connected)
+        return 0;
+    uint8_t bitmap[kSubscriberBitmapSize];
+    {
+        Exchange ex(*this);
+        if (ex.Send(Frame('8', "")))
+            ex.Exact(bitmap, sizeof bitmap, true);
+        if (ex.Finish(1) == 0)
+            return 0;
+    }
+    int marked = 0;
+    for (int slot = 0; slot < kSubscriberSlots; ++slot)
+        if (BitSet(bitmap, slot)) {
+            ++marked;
+            ReadNetSubscriber(slot);
+        }
+    return marked > 0 ? 1 : 0;
+}
+
+int NetClient::CheckNetGroups() {
+    if (!m_connected)
+        return 0;
+    // Room for 250 bytes as the reply was always read; the bitmap is its first 25.
+    uint8_t bitmap[kSubscriberBitmapSize];
+    {
+        Exchange ex(*this);
+        if (ex.Send(Frame('9', ""))) {
+            size_t n = ex.Some(bitmap, sizeof bitmap);
+            if (n > 0 && n < kGroupBitmapSize)
+                ex.Exact(bitmap + n, kGroupBitmapSize - n, true);
+        }
+        if (ex.Finish(1) == 0)
+            return 0;
+    }
+    int marked = 0;
+    for (int group = 0; group < kGroupSlots; ++group)
+        if (BitSet(bitmap, group)) {
+            ++marked;
+            ReadNetGroup(group);
+        }
+    return marked > 0 ? 1 : 0;
+}
+
+int NetClient::StatusRequest(const std::string& frame, int notConnected, bool retryOnTimeout) {
+    if (!m_connected)
+        return notConnected;
+    Exchange ex(*this);
+    char reply[3];
+    if (!ex.Send(frame) || !ex.Exact(reply, sizeof reply, retryOnTimeout))
+        return ex.Finish(0);
+    return ex.Finish(DecimalValue(std::string(reply, sizeof reply)));
+}
+
+int NetClient::WriteNetSubscriber(int slot) {
+    if (!IsValidSubscriberSlot(slot))
+        return 0;
+    return StatusRequest(WriteSubscriberFrame(slot, m_console.network->subscribers[slot]));
+}
+
+int NetClient::AddNetSubscriber(const SubscriberRecord& record) { return StatusRequest(AddSubscriberFrame(record)); }
+
+int NetClient::DeleteNetSubscriber(int slot) {
+    if (!IsValidSubscriberSlot(slot))
+        return 0;
+    return StatusRequest(IndexFrame(';', slot), 0, false);
+}
+
+int NetClient::WriteNetGroup(int group) {
+    if (!m_connected)
+        return kGroupNotConnected;
+    if (!IsGroupIndex(group))
+        return 0;
+    return StatusRequest(WriteGroupFrame(group, m_console.network->groups[group]), kGroupNotConnected);
+}
+
+int NetClient::AddNetGroup(const std::string& name, int scratchGroup) {
+    if (!m_connected)
+        return kGroupNotConnected;
+    if (!IsGroupIndex(scratchGroup))
+        return 0;
+    Exchange ex(*this);
+    GroupRecord& scratch = m_console.network->groups[scratchGroup];
+    std::string line;
+    if (ex.Send(AddGroupFrame(scratchGroup, name, scratch)))
+        ex.Line(line, kAddGroupReplyLimit);
+    if (ex.Ok())
+        scratch = GroupRecord{};
+    return ex.Finish(DecimalValue(line));
+}
+
+int NetClient::LockNetRecord(int slot) {
+    return IsValidSubscriberSlot(slot) ? StatusRequest(IndexFrame('4', slot)) : 0;
+}
+
+int NetClient::UnlockNetRecord(int slot) {
+    return IsValidSubscriberSlot(slot) ? StatusRequest(IndexFrame('5', slot)) : 0;
+}
+
+int NetClient::GetLockOwner(int slot, std::string& owner) {
+    owner.clear();
+    if (!m_connected || !IsValidSubscriberSlot(slot))
+        return 0;
+    Exchange ex(*this);
+    char text[kLockOwnerLimit];
+    if (!ex.Send(IndexFrame('6', slot)))
+        return ex.Finish(0);
+    size_t n = ex.Some(text, sizeof text);
+    owner.assign(text, n);
+    return ex.Finish(1);
+}
+
+int NetClient::GetSecurityLevel() { return StatusRequest(Frame('>', ""), 0, false); }
+
+int NetClient::SendServerPage(int slot, const std::string& subject, const std::string& message, PageType type) {
+    if (!m_connected || !IsValidSubscriberSlot(slot))
+        return 0;
+    Exchange ex(*this);
+    char reply[kPageReplyLimit];
+    if (ex.Send(ServerPageFrame(slot, type, subject, message)))
+        ex.Some(reply, sizeof reply);
+    return ex.Finish(1);
+}
+
+int NetClient::SendClientPage(int localSlot, const std::string& subject, const std::string& message,
+                              PageType type) {
+    if (!m_connected || !IsValidSubscriberSlot(localSlot))
+        return 0;
+    SubscriberRecord subscriber;
+    CompanyRecord company;
+    {
+        std::lock_guard lock(m_console.databaseLock);
+        subscriber = m_console.local->subscribers[localSlot];
+        if (!IsValidCompanyIndex(subscriber.Company))
+            return 0; // a group entry or a broken record has no company to carry
+        company = m_console.local->companies[subscriber.Company];
+    }
+    std::string frame =
+        ClientPageFrame(type, m_console.settings.Get().Username, subject, message, company, subscriber);
+    Exchange ex(*this);
+    char reply[kPageReplyLimit];
+    if (ex.Send(frame))
+        ex.Some(reply, sizeof reply);
+    return ex.Finish(1);
+}
+
+int NetClient::TicketRequest(char code, FileFindRecord& record) {
+    record = FileFindRecord{};
+    if (!m_connected)
+        return 0;
+    Exchange ex(*this);
+    FileFindRecord received;
+    if (!ex.Send(Frame(code, "")) || !ex.Exact(&received, sizeof received, true))
+        return ex.Finish(0);
+    received.name[sizeof received.name - 1] = '\0';
+    record = received;
+    return ex.Finish(IsEmptyText(record.name) ? 0 : 1);
+}
+
+int NetClient::FirstNetTicket(FileFindRecord& record) { return TicketRequest('D', record); }
+int NetClient::NextNetTicket(FileFindRecord& record) { return TicketRequest('E', record); }
+
+int NetClient::FetchNetTicket(const std::string& name) {
+    // The name comes from the server: it may only ever name a file inside the Tracking folder.
+    if (!m_connected || !IsSafeTicketName(name))
+        return 0;
+    std::string content;
+    {
+        Exchange ex(*this);
+        char length[4];
+        if (!ex.Send(FetchTicketFrame(name)) || !ex.Exact(length, sizeof length, false))
+            return ex.Finish(0);
+        if (length[0] == '-')
+            return ex.Finish(DecimalValue(std::string(length, sizeof length)));
+        int n = ParseDigits(length, sizeof length);
+        if (n < 0) {
+            ex.Fail();
+            return ex.Finish(0);
+        }
+        content.resize(static_cast<size_t>(n));
+        if (n > 0 && !ex.Exact(content.data(), content.size(), false))
+            return ex.Finish(0);
+        if (ex.Finish(1) == 0 || n == 0)
+            return 0;
+    }
+    std::string path = TicketPath(m_console, name);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return 0;
+    bool written = WriteFully(fd, content.data(), content.size());
+    close(fd);
+    SetUnreadMark(path); // a ticket not yet looked at on this console
+    return written ? static_cast<int>(content.size()) : 0;
+}
+
+} // namespace brimlow

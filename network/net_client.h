@@ -1,0 +1,94 @@
+#pragma once
+// The LAN client: one persistent connection to the server console, the login and the download of the server's
+// directory into Console::network, the polls that keep that copy current, one blocking operation per request,
+// the edit-lock protocol and the collection of this operator's tracking tickets.
+//
+// Every request holds "ClientLock" from its send to the end of its reply, so requests of different threads never
+// interleave on the socket. Replies are read by the lengths their request implies; a reply that does not come
+// whole, or whose length field is no number in range, leaves the byte stream unusable, so the connection is
+// given up and the next queue scan reconnects and reloads.
+#include "app/console.h"
+#include "directory/records.h"
+#include "network/net_frames.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace brimlow {
+
+constexpr const char* kConnectionAbortedText = "Network connection aborted!";
+constexpr const char* kLoginRefusedText = "Server version mis-match, aborting network connection!";
+constexpr const char* kSentToServerText = "Message sent to server...";
+
+// Results of the operations that are not the server's answer.
+constexpr int kAlreadyConnected = -7;
+constexpr int kGroupNotConnected = -5;
+
+// Tickets collected by one queue scan at most; the rest wait for the next scan.
+constexpr int kTicketsPerScan = 200;
+
+struct NetClientTimings {
+    int socketTimeoutMs = kClientSocketTimeoutMs;
+    // Bound on one reply across repeated receive time-outs: a server that holds a connection open but never
+    // answers must not hold the caller (often the user-interface thread) for ever.
+    int replyLimitMs = 60000;
+};
+
+class NetClient {
+public:
+    explicit NetClient(Console& console, NetClientTimings timings = {});
+    ~NetClient();
+    NetClient(const NetClient&) = delete;
+    NetClient& operator=(const NetClient&) = delete;
+
+    // The port SyncWithServer connects to (LanPort() unless a test chose another).
+    void SetPort(int port) { m_port = port; }
+    bool Connected() const { return m_connected.load(); }
+    bool GaveUp() const { return m_giveUp.load(); }
+
+    int ConnectToServer(const std::string& address, int port);
+    int AbortConnection();
+    int SyncWithServer();
+
+    int ReadNetSubscriber(int slot);
+    int ReadNetGroup(int group);
+    int ReadNetCompany(int company);
+    int ReadAllNetCompanies();
+    int CheckNetSubscribers();
+    int CheckNetGroups();
+    int WriteNetSubscriber(int slot);
+    int AddNetSubscriber(const SubscriberRecord& record);
+    int DeleteNetSubscriber(int slot);
+    int WriteNetGroup(int group);
+    int AddNetGroup(const std::string& name, int scratchGroup);
+    int LockNetRecord(int slot);
+    int UnlockNetRecord(int slot);
+    int GetLockOwner(int slot, std::string& owner);
+    int GetSecurityLevel();
+    int SendServerPage(int slot, const std::string& subject, const std::string& message, PageType type);
+    int SendClientPage(int localSlot, const std::string& subject, const std::string& message, PageType type);
+    int FirstNetTicket(FileFindRecord& record);
+    int NextNetTicket(FileFindRecord& record);
+    int FetchNetTicket(const std::string& name);
+
+private:
+    class Exchange;
+    // Status replies: three bytes, their decimal value.
+    int StatusRequest(const std::string& frame, int notConnected = 0, bool retryOnTimeout = true);
+    int TicketRequest(char code, FileFindRecord& record);
+    int Login(const std::string& username, const std::string& password);
+    void StoreSubscriber(int slot, const std::string& text);
+    void PostStatusLater(const std::string& text);
+
+    Console& m_console;
+    NetClientTimings m_timings;
+    int m_port;
+    std::mutex m_clientLock; // "ClientLock"
+    int m_sock = -1;         // under m_clientLock
+    std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_giveUp{false};
+};
+
+} // namespace brimlow

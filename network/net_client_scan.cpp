@@ -1,0 +1,54 @@
+#include "network/net_client_scan.h"
+
+namespace brimlow {
+
+void StartConnectJob(Console& console, std::shared_ptr<NetClient> client, SoundPlayer play) {
+    console.networkBusy = 1;
+    console.StartWorker([&console, client = std::move(client), play = std::move(play)] {
+        client->SyncWithServer();
+        console.networkBusy = 0;
+        if (play)
+            play(kConnectDoneSound);
+    });
+}
+
+int CollectNetTickets(Console& console, NetClient& client) {
+    int collected = 0;
+    FileFindRecord record;
+    // A server that offered the same ticket for ever must not hold the scan: the rest waits for the next one.
+    for (int more = client.FirstNetTicket(record); more == 1 && collected < kTicketsPerScan;
+         more = client.NextNetTicket(record)) {
+        std::string name = GetText(record.name);
+        console.op->AddResultLine(name);
+        client.FetchNetTicket(name);
+        console.received = 1;
+        console.secondRefresh = 1;
+        console.trackingRefresh = 1;
+        ++collected;
+    }
+    return collected;
+}
+
+void PollServer(Console& console, NetClient& client) {
+    if (console.networkBusy)
+        return;
+    if (console.reconnectWanted.exchange(0))
+        client.SyncWithServer();
+    if (client.CheckNetSubscribers())
+        console.secondRefresh = 1;
+    if (client.CheckNetGroups())
+        console.secondRefresh = 1;
+    if (!console.serverRole && console.settings.Get().NetworkEnabled)
+        CollectNetTickets(console, client);
+}
+
+void StartNetworkClient(Console& console, SoundPlayer play) {
+    if (console.serverRole || !console.settings.Get().NetworkEnabled)
+        return;
+    auto client = std::make_shared<NetClient>(console);
+    console.netClient = client;
+    console.networkScanStep = [&console, raw = client.get()] { PollServer(console, *raw); };
+    StartConnectJob(console, client, std::move(play));
+}
+
+} // namespace brimlow

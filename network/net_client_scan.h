@@ -1,0 +1,30 @@
+#pragma once
+// The client's share of the console's periodic work: the start-up connect job, and the queue scan's network
+// step (reconnect when wanted, the polls of changed records, the collection of this operator's tickets).
+#include "app/console.h"
+#include "network/net_client.h"
+
+#include <functional>
+#include <memory>
+
+namespace brimlow {
+
+// The sound the connect job plays when it is done ("click.wav"); the console hands in its player.
+using SoundPlayer = std::function<void(const std::string& fileName)>;
+constexpr const char* kConnectDoneSound = "click.wav";
+
+// Sets the network-busy flag, then runs SyncWithServer on a worker; the worker clears the flag and plays the
+// click. The flag is set before the worker starts, so no scan can poll in between.
+void StartConnectJob(Console& console, std::shared_ptr<NetClient> client, SoundPlayer play);
+
+// Copies every ticket the server offers this operator into the Tracking folder; returns how many came.
+int CollectNetTickets(Console& console, NetClient& client);
+
+// The queue scan's network step. Skipped while the connect job runs.
+void PollServer(Console& console, NetClient& client);
+
+// On a console that is no server and has networking enabled: makes the client (console.netClient), hooks its
+// step into console.networkScanStep and starts the connect job. Does nothing otherwise.
+void StartNetworkClient(Console& console, SoundPlayer play);
+
+} // namespace brimlow
