@@ -36,7 +36,7 @@ private:
         case SendMode::NetPage:
             WriteMessageLog(m_console, MessageLogLine(name, "", m_message));
             if (m_viaServer)
-                HandToServer(slot, "", PageType::Snpp);
+                HandToServer(slot, "", lan::kPageSnpp);
             else
                 Report(SendSnppNow(m_console, m_page, name, GetText(record.PIN), record.Company));
             break;
@@ -44,7 +44,7 @@ private:
             std::string subject = m_page.subject.substr(0, kSubjectFieldLimit);
             WriteMessageLog(m_console, MessageLogLine(name, subject, m_message));
             if (m_viaServer) {
-                HandToServer(slot, subject, PageType::Email);
+                HandToServer(slot, subject, lan::kPageEmail);
                 break;
             }
             bool written = WriteEmailPacket(m_console, record, subject, m_message) == 1;
@@ -55,7 +55,7 @@ private:
         }
         case SendMode::Page:
             if (m_viaServer) {
-                HandToServer(slot, "", PageType::Modem);
+                HandToServer(slot, "", lan::kPageModem);
                 break;
             }
             // The queue writer shows its own error.
@@ -71,7 +71,7 @@ private:
         return page.currentTab == kNetworkTab ? settings.SendViaServer != 0 : settings.SendAllViaServer != 0;
     }
 
-    void HandToServer(int slot, const std::string& subject, PageType type) {
+    void HandToServer(int slot, const std::string& subject, int32_t type) {
         NetClient* client = m_console.netClient.get();
         int handed = 0;
         if (client)

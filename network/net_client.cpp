@@ -15,14 +15,30 @@
 namespace brimlow {
 namespace {
 
-constexpr size_t kGreetingLimit = 80;
 constexpr size_t kLoginReplyLimit = 10;
 constexpr size_t kAddGroupReplyLimit = 20;
-constexpr size_t kLockOwnerLimit = 100;
 constexpr size_t kPageReplyLimit = 100;
 constexpr int kMaxGroupIndex = kGroupSlots - 1;
 
-int DecimalValue(const std::string& text) { return static_cast<int>(strtol(text.c_str(), nullptr, 10)); }
+int DecimalValue(const std::string& text) { return lan::ReplyValue(text); }
+
+// The decimal value of digits only ("042" is 42); -1 when any byte is no digit. Lengths and counts decide how
+// many bytes are read next, so nothing else is taken for one.
+int ParseDigits(const char* bytes, size_t size) {
+    int value = 0;
+    for (size_t i = 0; i < size; ++i) {
+        if (bytes[i] < '0' || bytes[i] > '9')
+            return -1;
+        value = value * 10 + (bytes[i] - '0');
+    }
+    return value;
+}
+
+// Records leave without a lock byte: the server stores the carried one, and only it may lock.
+SubscriberRecord Unlocked(SubscriberRecord record) {
+    record.LockByte = 0;
+    return record;
+}
 
 bool IsGroupIndex(int group) { return group >= 0 && group <= kMaxGroupIndex; }
 
@@ -33,9 +49,27 @@ void TerminateTexts(CompanyRecord& c) {
     c.Phone[sizeof c.Phone - 1] = '\0';
 }
 
-bool BitSet(const uint8_t* bitmap, int index) { return (bitmap[index / 8] >> (index % 8)) & 1; }
-
 } // namespace
+
+int LanPort() {
+    const char* text = getenv(lan::kLanPortEnv);
+    if (text && *text) {
+        char* end = nullptr;
+        long port = strtol(text, &end, 10);
+        if (*end == '\0' && port > 0 && port < 65536)
+            return static_cast<int>(port);
+    }
+    return lan::kLanPort;
+}
+
+bool IsSafeTicketName(const std::string& name) {
+    if (name.empty() || name.size() >= sizeof(FileFindRecord::name) || name == "." || name == "..")
+        return false;
+    for (char c : name)
+        if (c == '/' || c == '\\' || c == '\0' || c == lan::kEtx)
+            return false;
+    return true;
+}
 
 // One request and its reply under "ClientLock". A failed send, or a reply that does not arrive whole or
 // cannot be read, marks the exchange failed; Finish then releases the lock and gives the connection up.
@@ -106,7 +140,7 @@ int NetClient::ConnectToServer(const std::string& address, int port) {
         return 0;
     }
     std::string greeting;
-    RecvLine(result.sock, greeting, kGreetingLimit, m_timings.replyLimitMs);
+    RecvLine(result.sock, greeting, lan::kGreetingLimit, m_timings.replyLimitMs);
     std::lock_guard lock(m_clientLock);
     m_sock = result.sock;
     m_connected = true;
@@ -136,7 +170,7 @@ void NetClient::PostStatusLater(const std::string& text) {
 
 int NetClient::Login(const std::string& username, const std::string& password) {
     std::lock_guard lock(m_clientLock);
-    if (m_sock < 0 || SendText(m_sock, LoginFrame(username, password)) < 0)
+    if (m_sock < 0 || SendText(m_sock, lan::EncodeLogin(username, password)) < 0)
         return 0;
     std::string line;
     if (RecvLine(m_sock, line, kLoginReplyLimit, m_timings.replyLimitMs) < 0)
@@ -172,7 +206,9 @@ int NetClient::SyncWithServer() {
 }
 
 void NetClient::StoreSubscriber(int slot, const std::string& text) {
-    m_console.network->subscribers[slot] = DecodeCustomerText(text);
+    SubscriberRecord& copy = m_console.network->subscribers[slot];
+    lan::DecodeQuotedSubscriberText(text, copy);
+    copy.Tab = kNetworkTab; // whatever the server's tab, the entry belongs to the Network tab here
 }
 
 int NetClient::ReadNetSubscriber(int slot) {
@@ -180,7 +216,7 @@ int NetClient::ReadNetSubscriber(int slot) {
         return 0;
     Exchange ex(*this);
     char length[3];
-    if (!ex.Send(IndexFrame('2', slot)) || !ex.Exact(length, sizeof length, false))
+    if (!ex.Send(lan::EncodeIndex(lan::Request::ReadCustomer, slot)) || !ex.Exact(length, sizeof length, false))
         return ex.Finish(0);
     int n = ParseDigits(length, sizeof length);
     if (n < 0) {
@@ -201,21 +237,19 @@ int NetClient::ReadNetGroup(int group) {
         return 0;
     Exchange ex(*this);
     char count[3];
-    if (!ex.Send(IndexFrame('3', group)) || !ex.Exact(count, sizeof count, false))
+    if (!ex.Send(lan::EncodeIndex(lan::Request::ReadGroup, group)) || !ex.Exact(count, sizeof count, false))
         return ex.Finish(0);
     int m = ParseDigits(count, sizeof count);
     if (m < 0 || m > kGroupMembers) {
         ex.Fail();
         return ex.Finish(0);
     }
-    GroupRecord members{};
-    if (m > 0 && !ex.Exact(&members, static_cast<size_t>(m) * kMemberNameSize, false))
+    std::string members(static_cast<size_t>(m) * kMemberNameSize, '\0');
+    if (m > 0 && !ex.Exact(members.data(), members.size(), false))
         return ex.Finish(0);
-    for (int i = 0; i < m; ++i)
-        members.Members[i][kMemberNameSize - 1] = '\0';
     // A free group slot ("000") empties the copy: a group deleted on the server must not live on here.
     GroupRecord& copy = m_console.network->groups[group];
-    copy = members;
+    lan::DecodeReadGroupMembers(members, m, copy);
     return ex.Finish(IsEmptyText(copy.Members[0]) ? 0 : 1);
 }
 
@@ -224,7 +258,7 @@ int NetClient::ReadNetCompany(int company) {
         return 0;
     Exchange ex(*this);
     CompanyRecord record;
-    if (!ex.Send(IndexFrame('?', company)) || !ex.Exact(&record, sizeof record, true))
+    if (!ex.Send(lan::EncodeIndex(lan::Request::ReadCompany, company)) || !ex.Exact(&record, sizeof record, true))
         return ex.Finish(0);
     TerminateTexts(record);
     m_console.network->companies[company] = record;
@@ -240,17 +274,17 @@ int NetClient::ReadAllNetCompanies() {
 int NetClient::CheckNetSubscribers() {
     if (!m_connected)
         return 0;
-    uint8_t bitmap[kSubscriberBitmapSize];
+    lan::SubscriberBitmap bitmap;
     {
         Exchange ex(*this);
-        if (ex.Send(Frame('8', "")))
-            ex.Exact(bitmap, sizeof bitmap, true);
+        if (ex.Send(lan::EncodeEmpty(lan::Request::CheckCust)))
+            ex.Exact(bitmap.data(), bitmap.size(), true);
         if (ex.Finish(1) == 0)
             return 0;
     }
     int marked = 0;
     for (int slot = 0; slot < kSubscriberSlots; ++slot)
-        if (BitSet(bitmap, slot)) {
+        if (lan::TestBit(bitmap, slot)) {
             ++marked;
             ReadNetSubscriber(slot);
         }
@@ -261,20 +295,20 @@ int NetClient::CheckNetGroups() {
     if (!m_connected)
         return 0;
     // Room for 250 bytes as the reply was always read; the bitmap is its first 25.
-    uint8_t bitmap[kSubscriberBitmapSize];
+    char bitmap[lan::kSubscriberBitmapSize];
     {
         Exchange ex(*this);
-        if (ex.Send(Frame('9', ""))) {
+        if (ex.Send(lan::EncodeEmpty(lan::Request::CheckGroup))) {
             size_t n = ex.Some(bitmap, sizeof bitmap);
-            if (n > 0 && n < kGroupBitmapSize)
-                ex.Exact(bitmap + n, kGroupBitmapSize - n, true);
+            if (n > 0 && n < lan::kGroupBitmapSize)
+                ex.Exact(bitmap + n, lan::kGroupBitmapSize - n, true);
         }
         if (ex.Finish(1) == 0)
             return 0;
     }
     int marked = 0;
     for (int group = 0; group < kGroupSlots; ++group)
-        if (BitSet(bitmap, group)) {
+        if (lan::TestBit(std::string_view(bitmap, lan::kGroupBitmapSize), group)) {
             ++marked;
             ReadNetGroup(group);
         }
@@ -294,15 +328,15 @@ int NetClient::StatusRequest(const std::string& frame, int notConnected, bool re
 int NetClient::WriteNetSubscriber(int slot) {
     if (!IsValidSubscriberSlot(slot))
         return 0;
-    return StatusRequest(WriteSubscriberFrame(slot, m_console.network->subscribers[slot]));
+    return StatusRequest(lan::EncodeWriteCustomer(slot, Unlocked(m_console.network->subscribers[slot])));
 }
 
-int NetClient::AddNetSubscriber(const SubscriberRecord& record) { return StatusRequest(AddSubscriberFrame(record)); }
+int NetClient::AddNetSubscriber(const SubscriberRecord& record) { return StatusRequest(lan::EncodeAddCustomer(Unlocked(record))); }
 
 int NetClient::DeleteNetSubscriber(int slot) {
     if (!IsValidSubscriberSlot(slot))
         return 0;
-    return StatusRequest(IndexFrame(';', slot), 0, false);
+    return StatusRequest(lan::EncodeIndex(lan::Request::DeleteCust, slot), 0, false);
 }
 
 int NetClient::WriteNetGroup(int group) {
@@ -310,7 +344,7 @@ int NetClient::WriteNetGroup(int group) {
         return kGroupNotConnected;
     if (!IsGroupIndex(group))
         return 0;
-    return StatusRequest(WriteGroupFrame(group, m_console.network->groups[group]), kGroupNotConnected);
+    return StatusRequest(lan::EncodeWriteGroup(group, m_console.network->groups[group]), kGroupNotConnected);
 }
 
 int NetClient::AddNetGroup(const std::string& name, int scratchGroup) {
@@ -321,7 +355,7 @@ int NetClient::AddNetGroup(const std::string& name, int scratchGroup) {
     Exchange ex(*this);
     GroupRecord& scratch = m_console.network->groups[scratchGroup];
     std::string line;
-    if (ex.Send(AddGroupFrame(scratchGroup, name, scratch)))
+    if (ex.Send(lan::EncodeAddGroup(scratchGroup, name, scratch)))
         ex.Line(line, kAddGroupReplyLimit);
     if (ex.Ok())
         scratch = GroupRecord{};
@@ -329,11 +363,11 @@ int NetClient::AddNetGroup(const std::string& name, int scratchGroup) {
 }
 
 int NetClient::LockNetRecord(int slot) {
-    return IsValidSubscriberSlot(slot) ? StatusRequest(IndexFrame('4', slot)) : 0;
+    return IsValidSubscriberSlot(slot) ? StatusRequest(lan::EncodeIndex(lan::Request::LockRecord, slot)) : 0;
 }
 
 int NetClient::UnlockNetRecord(int slot) {
-    return IsValidSubscriberSlot(slot) ? StatusRequest(IndexFrame('5', slot)) : 0;
+    return IsValidSubscriberSlot(slot) ? StatusRequest(lan::EncodeIndex(lan::Request::UnlockRecord, slot)) : 0;
 }
 
 int NetClient::GetLockOwner(int slot, std::string& owner) {
@@ -341,28 +375,28 @@ int NetClient::GetLockOwner(int slot, std::string& owner) {
     if (!m_connected || !IsValidSubscriberSlot(slot))
         return 0;
     Exchange ex(*this);
-    char text[kLockOwnerLimit];
-    if (!ex.Send(IndexFrame('6', slot)))
+    char text[lan::kLockOwnerReplyLimit];
+    if (!ex.Send(lan::EncodeIndex(lan::Request::LockOwner, slot)))
         return ex.Finish(0);
     size_t n = ex.Some(text, sizeof text);
     owner.assign(text, n);
     return ex.Finish(1);
 }
 
-int NetClient::GetSecurityLevel() { return StatusRequest(Frame('>', ""), 0, false); }
+int NetClient::GetSecurityLevel() { return StatusRequest(lan::EncodeEmpty(lan::Request::SecurityLevel), 0, false); }
 
-int NetClient::SendServerPage(int slot, const std::string& subject, const std::string& message, PageType type) {
+int NetClient::SendServerPage(int slot, const std::string& subject, const std::string& message, int32_t pageType) {
     if (!m_connected || !IsValidSubscriberSlot(slot))
         return 0;
     Exchange ex(*this);
     char reply[kPageReplyLimit];
-    if (ex.Send(ServerPageFrame(slot, type, subject, message)))
+    if (ex.Send(lan::EncodeServerPage(slot, pageType, subject, message)))
         ex.Some(reply, sizeof reply);
     return ex.Finish(1);
 }
 
 int NetClient::SendClientPage(int localSlot, const std::string& subject, const std::string& message,
-                              PageType type) {
+                              int32_t pageType) {
     if (!m_connected || !IsValidSubscriberSlot(localSlot))
         return 0;
     SubscriberRecord subscriber;
@@ -375,7 +409,7 @@ int NetClient::SendClientPage(int localSlot, const std::string& subject, const s
         company = m_console.local->companies[subscriber.Company];
     }
     std::string frame =
-        ClientPageFrame(type, m_console.settings.Get().Username, subject, message, company, subscriber);
+        lan::EncodeClientPage(pageType, m_console.settings.Get().Username, subject, message, company, Unlocked(subscriber));
     Exchange ex(*this);
     char reply[kPageReplyLimit];
     if (ex.Send(frame))
@@ -383,21 +417,20 @@ int NetClient::SendClientPage(int localSlot, const std::string& subject, const s
     return ex.Finish(1);
 }
 
-int NetClient::TicketRequest(char code, FileFindRecord& record) {
+int NetClient::TicketRequest(lan::Request code, FileFindRecord& record) {
     record = FileFindRecord{};
     if (!m_connected)
         return 0;
     Exchange ex(*this);
-    FileFindRecord received;
-    if (!ex.Send(Frame(code, "")) || !ex.Exact(&received, sizeof received, true))
+    std::string received(lan::kFileFindSize, '\0');
+    if (!ex.Send(lan::EncodeEmpty(code)) || !ex.Exact(received.data(), received.size(), true))
         return ex.Finish(0);
-    received.name[sizeof received.name - 1] = '\0';
-    record = received;
+    lan::DecodeFileFind(received, record);
     return ex.Finish(IsEmptyText(record.name) ? 0 : 1);
 }
 
-int NetClient::FirstNetTicket(FileFindRecord& record) { return TicketRequest('D', record); }
-int NetClient::NextNetTicket(FileFindRecord& record) { return TicketRequest('E', record); }
+int NetClient::FirstNetTicket(FileFindRecord& record) { return TicketRequest(lan::Request::FirstTicket, record); }
+int NetClient::NextNetTicket(FileFindRecord& record) { return TicketRequest(lan::Request::NextTicket, record); }
 
 int NetClient::FetchNetTicket(const std::string& name) {
     // The name comes from the server: it may only ever name a file inside the Tracking folder.
@@ -407,7 +440,7 @@ int NetClient::FetchNetTicket(const std::string& name) {
     {
         Exchange ex(*this);
         char length[4];
-        if (!ex.Send(FetchTicketFrame(name)) || !ex.Exact(length, sizeof length, false))
+        if (!ex.Send(lan::EncodeFetchTicket(name)) || !ex.Exact(length, sizeof length, false))
             return ex.Finish(0);
         if (length[0] == '-')
             return ex.Finish(DecimalValue(std::string(length, sizeof length)));

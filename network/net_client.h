@@ -9,7 +9,7 @@
 // given up and the next queue scan reconnects and reloads.
 #include "app/console.h"
 #include "directory/records.h"
-#include "network/net_frames.h"
+#include "network/protocol.h"
 
 #include <atomic>
 #include <cstdint>
@@ -28,6 +28,16 @@ constexpr int kGroupNotConnected = -5;
 
 // Tickets collected by one queue scan at most; the rest wait for the next scan.
 constexpr int kTicketsPerScan = 200;
+constexpr int kClientSocketTimeoutMs = 10000;
+
+using lan::FileFindRecord;
+
+// The port the client connects to: 777, or BRIMLOW_LAN_PORT when it names a port.
+int LanPort();
+
+// A ticket name from the server that may become a file of the Tracking folder: not empty, no folder part, not
+// "." or "..", shorter than the file-find record's name field.
+bool IsSafeTicketName(const std::string& name);
 
 struct NetClientTimings {
     int socketTimeoutMs = kClientSocketTimeoutMs;
@@ -67,8 +77,8 @@ public:
     int UnlockNetRecord(int slot);
     int GetLockOwner(int slot, std::string& owner);
     int GetSecurityLevel();
-    int SendServerPage(int slot, const std::string& subject, const std::string& message, PageType type);
-    int SendClientPage(int localSlot, const std::string& subject, const std::string& message, PageType type);
+    int SendServerPage(int slot, const std::string& subject, const std::string& message, int32_t pageType);
+    int SendClientPage(int localSlot, const std::string& subject, const std::string& message, int32_t pageType);
     int FirstNetTicket(FileFindRecord& record);
     int NextNetTicket(FileFindRecord& record);
     int FetchNetTicket(const std::string& name);
@@ -77,7 +87,7 @@ private:
     class Exchange;
     // Status replies: three bytes, their decimal value.
     int StatusRequest(const std::string& frame, int notConnected = 0, bool retryOnTimeout = true);
-    int TicketRequest(char code, FileFindRecord& record);
+    int TicketRequest(lan::Request code, FileFindRecord& record);
     int Login(const std::string& username, const std::string& password);
     void StoreSubscriber(int slot, const std::string& text);
     void PostStatusLater(const std::string& text);

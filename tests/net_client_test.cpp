@@ -27,92 +27,7 @@ using ::testing::IsEmpty;
 
 std::string Bytes(const void* data, size_t size) { return std::string(static_cast<const char*>(data), size); }
 
-TEST(NetFramesTest, RequestsAreLaidOutByteForByte) {
-    EXPECT_EQ(IndexFrame('4', 12), std::string("\x01" "412\x03"));
-    EXPECT_EQ(IndexFrame('2', 0), std::string("\x01" "20\x03", 4));
-
-    std::string login = LoginFrame("abcdefghijabcdefghijabcdefghij", "twelve-chars");
-    ASSERT_EQ(login.size(), kLoginFrameSize);
-    EXPECT_EQ(login.substr(0, 2), "\x01" "0");
-    EXPECT_EQ(login.substr(2, 30), "abcdefghijabcdefghijabcdefghij");
-    EXPECT_EQ(login.substr(32, 30), "twelve-chars" + std::string(18, ' '));
-    EXPECT_EQ(login.back(), '\x03');
-
-    SubscriberRecord r = test::MakeSubscriber("Ann", 2, "77");
-    r.LockByte = 0xFF;
-    std::string write = WriteSubscriberFrame(12, r);
-    ASSERT_EQ(write.size(), 543u);
-    EXPECT_EQ(write.substr(0, 6), "\x01" "10012");
-    r.LockByte = 0; // the lock byte never leaves set
-    EXPECT_EQ(write.substr(6, 536), Bytes(&r, sizeof r));
-    EXPECT_EQ(AddSubscriberFrame(r).substr(0, 6), "\x01<0000");
-
-    GroupRecord g{};
-    SetText(g.Members[0], "Ann");
-    std::string add = AddGroupFrame(0, "Night shift", g);
-    ASSERT_EQ(add.size(), 16287u);
-    EXPECT_EQ(add.substr(0, 6), "\x01=0000");
-    EXPECT_EQ(add.substr(6, 80), "Night shift" + std::string(69, ' '));
-    EXPECT_EQ(add.substr(86, 16200), Bytes(&g, sizeof g));
-    EXPECT_EQ(WriteGroupFrame(7, g).size(), 16207u);
-    EXPECT_EQ(WriteGroupFrame(7, g).substr(0, 6), "\x01:0007");
-}
-
-TEST(NetFramesTest, PagesCarryTheirFieldsAtTheirOffsets) {
-    std::string message(1200, 'm');
-    std::string page = ServerPageFrame(1234, PageType::Email, "Drill", message);
-    ASSERT_EQ(page.size(), kServerPageFrameSize);
-    EXPECT_EQ(page.substr(0, 2), "\x01" "B");
-    int32_t slot, type;
-    memcpy(&slot, page.data() + 2, 4);
-    memcpy(&type, page.data() + 6, 4);
-    EXPECT_EQ(slot, 1234);
-    EXPECT_EQ(type, 2);
-    EXPECT_EQ(page.substr(10, 100), "Drill" + std::string(95, '\0'));
-    EXPECT_EQ(page.substr(110, 1000), std::string(999, 'm') + '\0'); // the first 999 characters
-    EXPECT_EQ(page[1110], '\x03');
-
-    CompanyRecord company = test::MakeCompany("Metro", "10.0.0.5", 444);
-    SubscriberRecord subscriber = test::MakeSubscriber("Bob", 4, "55");
-    std::string client = ClientPageFrame(PageType::Modem, "ann", std::string(150, 's'), "Hello", company, subscriber);
-    ASSERT_EQ(client.size(), kClientPageFrameSize);
-    EXPECT_EQ(client.substr(0, 4), std::string("\x01" "C\0\0", 4));
-    memcpy(&type, client.data() + 4, 4);
-    EXPECT_EQ(type, 1);
-    EXPECT_EQ(client.substr(8, 31), "ann" + std::string(28, '\0'));
-    EXPECT_EQ(client.substr(39, 100), std::string(99, 's') + '\0');
-    EXPECT_EQ(client.substr(139, 6), std::string("Hello\0", 6));
-    EXPECT_EQ(client[1139], '\0');
-    EXPECT_EQ(client.substr(1140, 758), Bytes(&company, sizeof company));
-    EXPECT_EQ(client.substr(1898, 536), Bytes(&subscriber, sizeof subscriber));
-    EXPECT_EQ(client[2434], '\x03');
-}
-
-TEST(NetFramesTest, CustomerTextDecodesWithBlanksNormalised) {
-    SubscriberRecord ann = test::MakeSubscriber("Ann", 2, "");
-    std::string text = LanServerSimulator::CustomerText(ann);
-    EXPECT_EQ(text.size(), 46u);
-    SubscriberRecord decoded = DecodeCustomerText(text);
-    EXPECT_EQ(GetText(decoded.Name), "Ann");
-    EXPECT_EQ(decoded.Company, 2);
-    EXPECT_EQ(decoded.Tab, 3);
-
-    decoded = DecodeCustomerText("  \"Ann   Lee \",\"77\",\"-4\",\"1\",\"Acme\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\","
-                                 "\"ann@example.net\",\"extra\"");
-    EXPECT_EQ(GetText(decoded.Name), "Ann Lee ");
-    EXPECT_EQ(GetText(decoded.PIN), "77");
-    EXPECT_EQ(decoded.Company, -4);
-    EXPECT_EQ(GetText(decoded.CompanyName), "Acme");
-    EXPECT_EQ(GetText(decoded.Email), "ann@example.net");
-
-    // Junk decodes into a bounded record: overlong texts are cut, a huge number is clamped.
-    decoded = DecodeCustomerText("\"" + std::string(500, 'x') + "\",\"1\",\"99999999999\"");
-    EXPECT_EQ(GetText(decoded.Name), std::string(78, 'x'));
-    EXPECT_EQ(decoded.Company, INT32_MAX);
-    EXPECT_EQ(DecodeCustomerText("").Name[0], '\0');
-}
-
-TEST(NetFramesTest, OnlyPlainTicketNamesMayBecomeFiles) {
+TEST(NetClientNamesTest, OnlyPlainTicketNamesMayBecomeFiles) {
     EXPECT_TRUE(IsSafeTicketName("Ann.31337.5.0-ann"));
     for (const std::string& bad : {std::string(), std::string("."), std::string(".."), std::string("../COMPANY.DAT"),
                                    std::string("a/b"), std::string(260, 'x')})
@@ -176,9 +91,9 @@ TEST_F(NetClientTest, SyncLogsInAndDownloadsEveryTable) {
     ExpectCopyMatchesServer();
     std::vector<std::string> requests = sim.Requests();
     ASSERT_EQ(requests.size(), 1u + 4 + 200 + 100);
-    EXPECT_EQ(requests[0], LoginFrame("ann", "secret"));
+    EXPECT_EQ(requests[0], lan::EncodeLogin("ann", "secret"));
     EXPECT_EQ(sim.Codes(), "0" + std::string(4, '2') + std::string(200, '3') + std::string(100, '?'));
-    EXPECT_EQ(requests[4], IndexFrame('2', 3)); // the first empty slot ends the subscriber download
+    EXPECT_EQ(requests[4], lan::EncodeIndex(lan::Request::ReadCustomer, 3)); // the first empty slot ends the subscriber download
 
     sim.ClearRequests();
     EXPECT_EQ(client->SyncWithServer(), 1); // connected: only the subscriber poll
@@ -240,7 +155,7 @@ TEST_F(NetClientTest, PollsReReadOnlyTheMarkedRecords) {
     sim.MarkSubscriber(1999);
     sim.ClearRequests();
     EXPECT_EQ(client->CheckNetSubscribers(), 1);
-    EXPECT_THAT(sim.Requests(), ElementsAre(Frame('8', ""), IndexFrame('2', 1), IndexFrame('2', 1999)));
+    EXPECT_THAT(sim.Requests(), ElementsAre(lan::EncodeEmpty(lan::Request::CheckCust), lan::EncodeIndex(lan::Request::ReadCustomer, 1), lan::EncodeIndex(lan::Request::ReadCustomer, 1999)));
     EXPECT_EQ(GetText(Net().subscribers[1].PIN), "99");
 
     const int group = 1; // Desks
@@ -248,7 +163,7 @@ TEST_F(NetClientTest, PollsReReadOnlyTheMarkedRecords) {
     sim.MarkGroup(group);
     sim.ClearRequests();
     EXPECT_EQ(client->CheckNetGroups(), 1);
-    EXPECT_THAT(sim.Requests(), ElementsAre(Frame('9', ""), IndexFrame('3', group)));
+    EXPECT_THAT(sim.Requests(), ElementsAre(lan::EncodeEmpty(lan::Request::CheckGroup), lan::EncodeIndex(lan::Request::ReadGroup, group)));
     ExpectCopyMatchesServer();
 
     // A group emptied on the server is emptied here too.
@@ -262,6 +177,7 @@ TEST_F(NetClientTest, RequestsSendTheCopyAndReturnTheServersAnswer) {
     ASSERT_EQ(client->SyncWithServer(), 1);
     sim.ClearRequests();
     SetText(Net().subscribers[0].City, "Tulsa");
+    Net().subscribers[0].LockByte = kLockedByLocalEditor;
     EXPECT_EQ(client->LockNetRecord(0), 1);
     EXPECT_EQ(client->WriteNetSubscriber(0), 1);
     EXPECT_EQ(client->UnlockNetRecord(0), 1);
@@ -275,9 +191,11 @@ TEST_F(NetClientTest, RequestsSendTheCopyAndReturnTheServersAnswer) {
     EXPECT_TRUE(IsEmptyText(Net().groups[0].Members[0])); // the scratch slot is emptied
     std::vector<std::string> r = sim.Requests();
     ASSERT_EQ(r.size(), 7u);
-    EXPECT_EQ(r[1], WriteSubscriberFrame(0, Net().subscribers[0]));
+    SubscriberRecord sent = Net().subscribers[0];
+    sent.LockByte = 0; // only the server locks; a write always ends the lock
+    EXPECT_EQ(r[1], lan::EncodeWriteCustomer(0, sent));
     EXPECT_EQ(r[1].substr(6 + offsetof(SubscriberRecord, City), 5), "Tulsa");
-    EXPECT_EQ(r[3], IndexFrame(';', 2));
+    EXPECT_EQ(r[3], lan::EncodeIndex(lan::Request::DeleteCust, 2));
 
     sim.SetOverride([](const std::string& req) -> std::optional<LanServerSimulator::Reply> {
         if (req[1] == '4')
@@ -350,7 +268,7 @@ TEST_F(NetClientTest, BrokenRepliesNeverCorruptTheCopy) {
         {"short bitmap", '8', {std::string(10, '\xff'), true}, [&] { return client->CheckNetSubscribers(); }},
         {"silence", '8', {""}, [&] { return client->CheckNetSubscribers(); }},
         {"status cut", '4', {"1", true}, [&] { return client->LockNetRecord(0); }},
-        {"closed page", 'B', {"", true}, [&] { return client->SendServerPage(0, "", "hi", PageType::Snpp); }},
+        {"closed page", 'B', {"", true}, [&] { return client->SendServerPage(0, "", "hi", lan::kPageSnpp); }},
         {"junk ticket length", 'F', {"zz\r\n"}, [&] { return client->FetchNetTicket("T-ann"); }},
         {"short ticket", 'F', {"0100abc", true}, [&] { return client->FetchNetTicket("T-ann"); }},
     };
@@ -406,9 +324,9 @@ TEST_F(NetClientTest, StartNetworkClientHooksTheScanStepOnClientsOnly) {
     EXPECT_FALSE(tc.console.networkScanStep);
 
     tc.console.serverRole = false;
-    setenv(kLanPortVariable, std::to_string(sim.Port()).c_str(), 1);
+    setenv(lan::kLanPortEnv, std::to_string(sim.Port()).c_str(), 1);
     StartNetworkClient(tc.console, nullptr);
-    unsetenv(kLanPortVariable);
+    unsetenv(lan::kLanPortEnv);
     ASSERT_TRUE(tc.console.netClient);
     ASSERT_TRUE(tc.console.workers.WaitIdle(10000));
     EXPECT_TRUE(tc.console.netClient->Connected());
@@ -462,10 +380,10 @@ TEST_F(SendViaServerTest, LocalEntriesGoAsClientPagesOfEachType) {
         EXPECT_FALSE(outcome.queued);
         std::vector<std::string> r = sim.Requests();
         ASSERT_EQ(r.size(), 2u);
-        PageType type = mode == SendMode::NetPage ? PageType::Snpp : mode == SendMode::Page ? PageType::Modem
-                                                                                            : PageType::Email;
+        int32_t type = mode == SendMode::NetPage ? lan::kPageSnpp : mode == SendMode::Page ? lan::kPageModem
+                                                                                            : lan::kPageEmail;
         std::string subject = mode == SendMode::Email ? "Alert" : "";
-        EXPECT_EQ(r[0], ClientPageFrame(type, "ann", subject, "Gas leak", tc.console.local->companies[3],
+        EXPECT_EQ(r[0], lan::EncodeClientPage(type, "ann", subject, "Gas leak", tc.console.local->companies[3],
                                         tc.console.local->subscribers[0]));
         EXPECT_EQ(r[1].substr(1898, 536), Bytes(&tc.console.local->subscribers[1], sizeof(SubscriberRecord)));
     }
@@ -483,7 +401,7 @@ TEST_F(SendViaServerTest, NetworkEntriesGoAsServerPagesByTheirSlot) {
     sim.ClearRequests();
     SendOutcome outcome = SendPage(tc.console, Page(SendMode::Email, kNetworkTab), {1});
     EXPECT_EQ(outcome.failures, 0);
-    EXPECT_THAT(sim.Requests(), ElementsAre(ServerPageFrame(1, PageType::Email, "Alert", "Gas leak")));
+    EXPECT_THAT(sim.Requests(), ElementsAre(lan::EncodeServerPage(1, lan::kPageEmail, "Alert", "Gas leak")));
 
     // Local entries still go by the console's own transports; a lost server shows the send error.
     sim.ClearRequests();

@@ -1,0 +1,410 @@
+#include "network/protocol.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace brimlow::lan {
+namespace {
+
+const std::string kSohS(1, kSoh);
+const std::string kEtxS(1, kEtx);
+
+SubscriberRecord Subscriber(const std::string& name, int company, int tab) {
+    SubscriberRecord r{};
+    SetText(r.Name, name);
+    r.Company = company;
+    r.Tab = static_cast<int8_t>(tab);
+    return r;
+}
+
+TEST(ProtocolRequests, LoginPadsBothFieldsWithSpaces) {
+    std::string frame = EncodeLogin("ann", "secret123456");
+    ASSERT_EQ(frame.size(), 63u);
+    EXPECT_EQ(frame[0], kSoh);
+    EXPECT_EQ(frame[1], '0');
+    EXPECT_EQ(frame.substr(2, 30), "ann" + std::string(27, ' '));
+    EXPECT_EQ(frame.substr(32, 30), "secret123456" + std::string(18, ' '));
+    EXPECT_EQ(frame[62], kEtx);
+
+    std::string thirty(30, 'u');
+    frame = EncodeLogin(thirty + "overflow", "p");
+    EXPECT_EQ(frame.substr(2, 30), thirty);
+    EXPECT_EQ(frame.size(), 63u);
+
+    LoginRequest login;
+    ASSERT_TRUE(DecodeLogin(frame, login));
+    EXPECT_EQ(login.user, thirty);
+    EXPECT_EQ(login.password, "p");
+}
+
+TEST(ProtocolRequests, LoginFieldsAreCutAtTheirFirstSpace) {
+    LoginRequest login;
+    ASSERT_TRUE(DecodeLogin(EncodeLogin("ann smith", "pass word"), login));
+    EXPECT_EQ(login.user, "ann");
+    EXPECT_EQ(login.password, "pass");
+    EXPECT_FALSE(DecodeLogin(EncodeLogin("ann", "x").substr(0, 62), login));
+}
+
+TEST(ProtocolRequests, IndexRequestsAreDecimalWithoutPadding) {
+    EXPECT_EQ(EncodeIndex(Request::LockRecord, 12), std::string("\x01\x34\x31\x32\x03", 5));
+    EXPECT_EQ(EncodeIndex(Request::ReadCustomer, 0), kSohS + "20" + kEtxS);
+    EXPECT_EQ(EncodeIndex(Request::ReadCompany, 99), kSohS + "?99" + kEtxS);
+    EXPECT_EQ(EncodeEmpty(Request::CheckCust), kSohS + "8" + kEtxS);
+
+    EXPECT_EQ(DecodeIndex(kSohS + "21999" + kEtxS), 1999);
+    EXPECT_EQ(DecodeIndex(kSohS + "20" + kEtxS), 0);
+    EXPECT_EQ(DecodeIndex(kSohS + "2" + kEtxS), -1);
+    EXPECT_EQ(DecodeIndex(kSohS + "2-1" + kEtxS), -1);
+    EXPECT_EQ(DecodeIndex(kSohS + "212a" + kEtxS), -1);
+    EXPECT_EQ(DecodeIndex(kSohS + "29999999999" + kEtxS), -1);
+}
+
+TEST(ProtocolRequests, WriteAndAddCustomerCarryTheRecordAfterFourDigits) {
+    SubscriberRecord rec = Subscriber("Bob", 4, 3);
+    std::string frame = EncodeWriteCustomer(7, rec);
+    ASSERT_EQ(frame.size(), 543u);
+    EXPECT_EQ(frame.substr(0, 6), kSohS + "10007");
+    EXPECT_EQ(frame.substr(6, 3), "Bob");
+    EXPECT_EQ(static_cast<uint8_t>(frame[6 + 80]), 3); // the Tab byte is ETX's value
+    EXPECT_EQ(frame[542], kEtx);
+
+    int slot = -1;
+    SubscriberRecord back{};
+    ASSERT_TRUE(DecodeCustomerFrame(frame, slot, back));
+    EXPECT_EQ(slot, 7);
+    EXPECT_EQ(memcmp(&back, &rec, sizeof rec), 0);
+
+    frame = EncodeAddCustomer(rec);
+    EXPECT_EQ(frame.substr(0, 6), kSohS + "<0000");
+    EXPECT_EQ(frame.size(), 543u);
+    frame[3] = 'x';
+    EXPECT_FALSE(DecodeCustomerFrame(frame, slot, back));
+}
+
+TEST(ProtocolRequests, GroupWritesCarryTheNamePaddedTo80AndTheRecordAt86) {
+    auto group = std::make_unique<GroupRecord>();
+    memset(group.get(), 0, sizeof *group);
+    SetText(group->Members[0], "Ann");
+    SetText(group->Members[199], "Zed");
+
+    std::string write = EncodeWriteGroup(5, *group);
+    ASSERT_EQ(write.size(), 16207u);
+    EXPECT_EQ(write.substr(0, 6), kSohS + ":0005");
+    EXPECT_EQ(write.substr(6, 3), "Ann");
+    EXPECT_EQ(write.back(), kEtx);
+
+    std::string add = EncodeAddGroup(12, "Night shift", *group);
+    ASSERT_EQ(add.size(), 16287u);
+    EXPECT_EQ(add.substr(0, 6), kSohS + "=0012");
+    EXPECT_EQ(add.substr(6, 80), "Night shift" + std::string(69, ' '));
+    EXPECT_EQ(add.substr(86, 3), "Ann");
+    EXPECT_EQ(add.substr(86 + 199 * 81, 3), "Zed");
+    EXPECT_EQ(add.back(), kEtx);
+
+    auto back = std::make_unique<GroupRecord>();
+    std::string name;
+    ASSERT_TRUE(DecodeAddGroup(add, name, *back));
+    EXPECT_EQ(name, "Night shift");
+    EXPECT_EQ(memcmp(back.get(), group.get(), sizeof *group), 0);
+    int number = 0;
+    ASSERT_TRUE(DecodeWriteGroup(write, number, *back));
+    EXPECT_EQ(number, 5);
+}
+
+TEST(ProtocolRequests, ServerPageFieldsSitAtTheirOffsets) {
+    std::string longMessage(1200, 'm');
+    std::string frame = EncodeServerPage(1999, kPageEmail, std::string(150, 's'), longMessage);
+    ASSERT_EQ(frame.size(), 1111u);
+    EXPECT_EQ(frame.substr(0, 2), kSohS + "B");
+    EXPECT_EQ(frame.substr(2, 4), std::string("\xCF\x07\x00\x00", 4));
+    EXPECT_EQ(frame.substr(6, 4), std::string("\x02\x00\x00\x00", 4));
+    EXPECT_EQ(frame.substr(10, 99), std::string(99, 's'));
+    EXPECT_EQ(frame[109], '\0');
+    EXPECT_EQ(frame.substr(110, 999), std::string(999, 'm'));
+    EXPECT_EQ(frame[1109], '\0');
+    EXPECT_EQ(frame[1110], kEtx);
+
+    ServerPageRequest page;
+    ASSERT_TRUE(DecodeServerPage(frame, page));
+    EXPECT_EQ(page.slot, 1999);
+    EXPECT_EQ(page.pageType, 2);
+    EXPECT_EQ(page.subject.size(), 99u);
+    EXPECT_EQ(page.message, std::string(999, 'm'));
+}
+
+TEST(ProtocolRequests, ClientPageFieldsSitAtTheirOffsets) {
+    CompanyRecord company{};
+    SetText(company.Name, "Acme Paging");
+    company.Socket = 444;
+    SubscriberRecord sub = Subscriber("Ann", 6, 1);
+    SetText(sub.PIN, "5551234");
+    std::string frame = EncodeClientPage(kPageModem, "ann", "subj", "hello", company, sub);
+    ASSERT_EQ(frame.size(), 2435u);
+    EXPECT_EQ(frame.substr(0, 4), kSohS + "C" + std::string(2, '\0'));
+    EXPECT_EQ(frame.substr(4, 4), std::string("\x01\x00\x00\x00", 4));
+    EXPECT_EQ(frame.substr(8, 4), std::string("ann\0", 4));
+    EXPECT_EQ(frame.substr(39, 5), std::string("subj\0", 5));
+    EXPECT_EQ(frame.substr(139, 6), std::string("hello\0", 6));
+    EXPECT_EQ(frame[1139], '\0');
+    EXPECT_EQ(frame.substr(1140, 11), "Acme Paging");
+    EXPECT_EQ(frame.substr(1898, 3), "Ann");
+    EXPECT_EQ(frame[2434], kEtx);
+
+    ClientPageRequest page;
+    ASSERT_TRUE(DecodeClientPage(frame, page));
+    EXPECT_EQ(page.pageType, 1);
+    EXPECT_EQ(page.userName, "ann");
+    EXPECT_EQ(page.subject, "subj");
+    EXPECT_EQ(page.message, "hello");
+    EXPECT_EQ(page.company.Socket, 444);
+    EXPECT_EQ(GetText(page.subscriber.PIN), "5551234");
+}
+
+TEST(ProtocolRequests, FetchTicketNameStopsAtNulOrEtx) {
+    std::string frame = EncodeFetchTicket("00001234-ann");
+    EXPECT_EQ(frame, kSohS + "F00001234-ann" + kEtxS);
+    EXPECT_EQ(DecodeFetchTicketName(frame), "00001234-ann");
+    EXPECT_EQ(DecodeFetchTicketName(kSohS + "Fab" + std::string(1, '\0') + "cd" + kEtxS), "ab");
+}
+
+TEST(ProtocolReplies, ReadCustomerOfAnnIs046) {
+    SubscriberRecord ann = Subscriber("Ann", 2, 0);
+    std::string reply = EncodeReadCustomerReply(ann);
+    EXPECT_EQ(reply, "046\"Ann\",\"\",\"2\",\"0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"");
+    EXPECT_EQ(reply.size(), 3u + 46u);
+
+    SubscriberRecord free{};
+    std::string text = QuotedSubscriberText(free);
+    EXPECT_EQ(text.substr(0, 9), "\"\",\"\",\"0\"");
+    SubscriberRecord decoded = Subscriber("x", 9, 9);
+    DecodeQuotedSubscriberText(text, decoded);
+    EXPECT_TRUE(IsEmptyText(decoded.Name));
+}
+
+TEST(ProtocolReplies, QuotedTextRoundTripsEveryField) {
+    SubscriberRecord r = Subscriber("Ann Lee", -4, 3);
+    SetText(r.PIN, "12345");
+    SetText(r.CompanyName, "North Co");
+    SetText(r.Address, "1 Main St");
+    SetText(r.City, "Springfield");
+    SetText(r.State, "IL");
+    SetText(r.ZIP, "62701");
+    SetText(r.WorkPhone, "555-1000");
+    SetText(r.HomePhone, "555-2000");
+    SetText(r.FAX, "555-3000");
+    SetText(r.Cell, "555-4000");
+    SetText(r.Email, "ann@example.com");
+    SubscriberRecord back{};
+    DecodeQuotedSubscriberText(QuotedSubscriberText(r), back);
+    r.LockByte = 0;
+    EXPECT_EQ(memcmp(&back, &r, sizeof r), 0);
+}
+
+TEST(ProtocolReplies, DecodingNormalisesSpacesAsTheImportDoes) {
+    SubscriberRecord back{};
+    DecodeQuotedSubscriberText("  \"Ann   Lee\", \"  12\",\"3\",\"0\",\"x \"", back);
+    EXPECT_EQ(GetText(back.Name), "Ann Lee");
+    EXPECT_EQ(GetText(back.PIN), "12");
+    EXPECT_EQ(back.Company, 3);
+    EXPECT_EQ(GetText(back.CompanyName), "x ");
+
+    // A quote followed by a comma inside a value splits it: the format has no escape.
+    SubscriberRecord odd = Subscriber("a\",b", 1, 0);
+    DecodeQuotedSubscriberText(QuotedSubscriberText(odd), back);
+    EXPECT_EQ(GetText(back.Name), "a");
+
+    // More than 14 pieces: the rest is ignored.
+    std::string text = QuotedSubscriberText(Subscriber("Ann", 1, 0)) + ",\"extra\"";
+    DecodeQuotedSubscriberText(text, back);
+    EXPECT_EQ(GetText(back.Email), "");
+}
+
+TEST(ProtocolReplies, ReadGroupCountsLeadingMembers) {
+    auto group = std::make_unique<GroupRecord>();
+    memset(group.get(), 0, sizeof *group);
+    EXPECT_EQ(EncodeReadGroupReply(*group), "000");
+
+    for (int i = 0; i < kGroupMembers; ++i)
+        SetText(group->Members[i], "member" + std::to_string(i));
+    std::string full = EncodeReadGroupReply(*group);
+    ASSERT_EQ(full.size(), 3u + 16200u);
+    EXPECT_EQ(full.substr(0, 3), "200");
+    EXPECT_EQ(memcmp(full.data() + 3, group->Members, 16200), 0);
+
+    group->Members[2][0] = '\0';
+    std::string two = EncodeReadGroupReply(*group);
+    EXPECT_EQ(two.substr(0, 3), "002");
+    EXPECT_EQ(two.size(), 3u + 162u);
+
+    auto back = std::make_unique<GroupRecord>();
+    DecodeReadGroupMembers(std::string_view(two).substr(3), ReplyValue(two.substr(0, 3)), *back);
+    EXPECT_EQ(GetText(back->Members[1]), "member1");
+    EXPECT_TRUE(IsEmptyText(back->Members[2]));
+    DecodeReadGroupMembers(std::string_view(two).substr(3, 100), 250, *back); // count beyond the bytes
+    EXPECT_EQ(GetText(back->Members[0]), "member0");
+}
+
+TEST(ProtocolReplies, BitmapsAreLeastSignificantBitFirst) {
+    SubscriberBitmap subs{};
+    SetBit(subs, 0);
+    SetBit(subs, 9);
+    SetBit(subs, 1999);
+    SetBit(subs, 2000); // out of range: ignored
+    SetBit(subs, -1);
+    EXPECT_EQ(subs[0], 0x01);
+    EXPECT_EQ(subs[1], 0x02);
+    EXPECT_EQ(subs[249], 0x80);
+    EXPECT_TRUE(TestBit(subs, 9));
+    EXPECT_FALSE(TestBit(subs, 10));
+    EXPECT_FALSE(TestBit(subs, 2000));
+
+    GroupBitmap groups{};
+    SetBit(groups, 199);
+    EXPECT_EQ(groups.size(), 25u);
+    EXPECT_EQ(groups[24], 0x80);
+    std::string wire(reinterpret_cast<const char*>(groups.data()), groups.size());
+    EXPECT_TRUE(TestBit(wire, 199));
+    EXPECT_FALSE(TestBit(wire, 200));
+}
+
+TEST(ProtocolReplies, FileFindRecordIs280LittleEndianBytes) {
+    FileFindRecord rec{};
+    rec.attributes = kArchiveAttribute;
+    rec.created = 0x01020304;
+    rec.written = 1700000000;
+    rec.size = 321;
+    strcpy(rec.name, "00012345-ann");
+    std::string bytes = EncodeFileFind(rec);
+    ASSERT_EQ(bytes.size(), 280u);
+    EXPECT_EQ(bytes.substr(0, 4), std::string("\x20\0\0\0", 4));
+    EXPECT_EQ(bytes.substr(4, 4), std::string("\x04\x03\x02\x01", 4));
+    EXPECT_EQ(bytes.substr(16, 4), std::string("\x41\x01\0\0", 4));
+    EXPECT_EQ(bytes.substr(20, 13), std::string("00012345-ann\0", 13));
+
+    FileFindRecord back;
+    ASSERT_TRUE(DecodeFileFind(bytes, back));
+    EXPECT_EQ(back.written, 1700000000u);
+    EXPECT_STREQ(back.name, "00012345-ann");
+    EXPECT_FALSE(DecodeFileFind(bytes.substr(0, 279), back));
+    EXPECT_EQ(back.name[0], '\0');
+}
+
+TEST(ProtocolReplies, StatusTextsAndFetchReply) {
+    EXPECT_EQ(StatusReply(1), "1\r\n");
+    EXPECT_EQ(StatusReply(kNotAuthenticated), "-10\r\n");
+    EXPECT_EQ(ReplyValue("1\r\n"), 1);
+    EXPECT_EQ(ReplyValue("-1\r\n"), -1);
+    EXPECT_EQ(ReplyValue("046\"Ann\""), 46);
+    EXPECT_EQ(ReplyValue(""), 0);
+    EXPECT_EQ(LockOwnerText("ann", "desk7"), "ann / desk7");
+    EXPECT_EQ(EncodeFetchTicketReply("abc"), "0003abc");
+    std::string big(5000, 't');
+    std::string reply = EncodeFetchTicketReply(big);
+    EXPECT_EQ(reply.substr(0, 4), "4000");
+    EXPECT_EQ(reply.size(), 4004u);
+}
+
+TEST(ProtocolReplies, GreetingsNameTheDottedAddress) {
+    const uint8_t loopback[4] = {127, 0, 0, 1};
+    EXPECT_EQ(FormatIPv4(loopback), "127.0.0.1");
+    EXPECT_EQ(SessionStartedGreeting(FormatIPv4(loopback)), "Network Session Started for 127.0.0.1\r\n");
+    const uint8_t lan[4] = {192, 168, 10, 254};
+    EXPECT_EQ(ConnectionRefusedGreeting(FormatIPv4(lan)), "Network Connection refused for 192.168.10.254\r\n");
+}
+
+// ---- Framing ------------------------------------------------------------------------------------------------
+
+std::vector<std::string> AllKindsOfFrames() {
+    SubscriberRecord etxRecord = Subscriber("Tab three", 1, 3);
+    etxRecord.LockByte = 3;
+    auto group = std::make_unique<GroupRecord>();
+    memset(group.get(), 3, sizeof *group);
+    CompanyRecord company{};
+    memset(&company, 3, sizeof company);
+    return {EncodeLogin("ann", "pw"),
+            EncodeIndex(Request::ReadCustomer, 1234),
+            EncodeEmpty(Request::CheckGroup),
+            EncodeWriteCustomer(12, etxRecord),
+            EncodeAddCustomer(etxRecord),
+            EncodeWriteGroup(3, *group),
+            EncodeAddGroup(3, "grp", *group),
+            EncodeServerPage(3, 3, std::string(5, '\x03'), std::string(700, '\x03')),
+            EncodeClientPage(0, "ann", "", "m", company, etxRecord),
+            EncodeFetchTicket("0001-ann"),
+            EncodeIndex(Request::LockOwner, 0)};
+}
+
+TEST(ProtocolFraming, EveryFrameIsCompleteExactlyAtItsLastByte) {
+    for (const std::string& frame : AllKindsOfFrames()) {
+        for (size_t cut = 0; cut < frame.size(); ++cut) {
+            FrameScan scan = ScanFrame(frame.data(), cut);
+            ASSERT_FALSE(scan.complete) << "code " << frame[1] << " cut at " << cut;
+            ASSERT_EQ(scan.skip, 0u) << "code " << frame[1] << " cut at " << cut;
+        }
+        FrameScan scan = ScanFrame(frame.data(), frame.size());
+        ASSERT_TRUE(scan.complete) << "code " << frame[1];
+        EXPECT_EQ(scan.skip, 0u);
+        EXPECT_EQ(scan.length, frame.size());
+    }
+}
+
+TEST(ProtocolFraming, BackToBackFramesAreTakenOneAtATime) {
+    std::string both = EncodeWriteCustomer(1, Subscriber("x", 1, 3)) + EncodeEmpty(Request::Ping);
+    FrameScan scan = ScanFrame(both.data(), both.size());
+    ASSERT_TRUE(scan.complete);
+    EXPECT_EQ(scan.length, 543u);
+    scan = ScanFrame(both.data() + 543, both.size() - 543);
+    ASSERT_TRUE(scan.complete);
+    EXPECT_EQ(scan.length, 3u);
+}
+
+TEST(ProtocolFraming, JunkBeforeSohIsSkipped) {
+    std::string bytes = "garbage\x03\x03" + EncodeEmpty(Request::Ping);
+    FrameScan scan = ScanFrame(bytes.data(), bytes.size());
+    ASSERT_TRUE(scan.complete);
+    EXPECT_EQ(scan.skip, 9u);
+    EXPECT_EQ(scan.length, 3u);
+
+    std::string junk(20000, 'j');
+    scan = ScanFrame(junk.data(), junk.size());
+    EXPECT_FALSE(scan.complete);
+    EXPECT_EQ(scan.skip, junk.size());
+}
+
+TEST(ProtocolFraming, AFrameThatCannotBeRightGivesUpItsSoh) {
+    // A fixed-size frame whose last byte is no ETX.
+    std::string bad = kSohS + "8X" + EncodeEmpty(Request::Ping);
+    FrameScan scan = ScanFrame(bad.data(), bad.size());
+    ASSERT_TRUE(scan.complete);
+    EXPECT_EQ(scan.skip, 3u);
+    // A variable frame without ETX within its limit.
+    std::string runaway = kSohS + "F" + std::string(400, 'n');
+    scan = ScanFrame(runaway.data(), runaway.size());
+    EXPECT_FALSE(scan.complete);
+    EXPECT_EQ(scan.skip, runaway.size());
+    // A variable frame still below its limit keeps waiting.
+    std::string pending = kSohS + "2" + "12";
+    scan = ScanFrame(pending.data(), pending.size());
+    EXPECT_FALSE(scan.complete);
+    EXPECT_EQ(scan.skip, 0u);
+}
+
+TEST(ProtocolFraming, FixedSizesMatchTheEncoders) {
+    EXPECT_EQ(FixedFrameSize('0'), 63u);
+    EXPECT_EQ(FixedFrameSize('1'), 543u);
+    EXPECT_EQ(FixedFrameSize('<'), 543u);
+    EXPECT_EQ(FixedFrameSize(':'), 16207u);
+    EXPECT_EQ(FixedFrameSize('='), 16287u);
+    EXPECT_EQ(FixedFrameSize('B'), 1111u);
+    EXPECT_EQ(FixedFrameSize('C'), 2435u);
+    EXPECT_EQ(FixedFrameSize('A'), 3u);
+    EXPECT_EQ(FixedFrameSize('2'), 0u);
+    EXPECT_EQ(FixedFrameSize('F'), 0u);
+    EXPECT_EQ(FixedFrameSize('Z'), 0u);
+    EXPECT_STREQ(RequestMonitorName('1'), "Write Customer");
+    EXPECT_STREQ(RequestMonitorName('?'), "Read Company");
+    EXPECT_EQ(RequestMonitorName('A'), nullptr);
+}
+
+} // namespace
+} // namespace brimlow::lan
