@@ -38,7 +38,7 @@ const char* kUsage =
     "usage: brimlow [--data DIR] [--server] [--headless | COMMAND ...]\n"
     "commands:\n"
     "  queue                                   print the queue count and the pending-modem count\n"
-    "  export [--companies F] [--subscribers F] [--groups F] [--yes]\n"
+    "  export [--network] [--companies F] [--subscribers F] [--groups F] [--yes]\n"
     "  import [--companies F] [--subscribers F] [--groups F]\n"
     "  send --mode netpage|page|email [--subject S] [--signature] --to NAME [--to NAME ...] [--message TEXT]\n";
 

@@ -2,6 +2,7 @@
 #include "app/startup.h"
 #include "directory/csv.h"
 #include "directory/data_files.h"
+#include "network/net_client_scan.h"
 #include "queue/queue_count.h"
 
 #include <cstdio>
@@ -28,7 +29,12 @@ int CommandExport(CommandContext& context) {
     if (ExportTargetsExist(paths) &&
         !context.op.AskYesNo(MessageIcon::Warning, kDatabaseExportCaption, kExportOverwriteQuestion))
         return 1;
-    CsvResult result = ExportDirectory(*context.console.local, paths);
+    // --network: the server's directory, as this console's client downloads it.
+    bool network = context.Flag("--network");
+    if (network && ConnectNetworkClientNow(context.console) != 1)
+        return Fail("cannot download the directory of the server \"" + context.console.settings.Get().Server +
+                    "\" (is networking enabled, and are the user name and password right?)");
+    CsvResult result = ExportDirectory(network ? *context.console.network : *context.console.local, paths);
     printf("Exported companies: %d\nExported subscribers: %d\nExported groups: %d\n", result.counts.companies,
            result.counts.subscribers, result.counts.groups);
     if (!result.error.empty())

@@ -1,5 +1,6 @@
 #include "app/commands.h"
 #include "app/send_page.h"
+#include "network/net_client_scan.h"
 #include "queue/status.h"
 
 #include <atomic>
@@ -90,6 +91,9 @@ int CommandSend(CommandContext& context) {
     int sentBefore = console.sentPages.load();
     {
         StatusPrinter printer(console);
+        // Local entries go via the server when the settings say so; the client connects for this one send.
+        if (console.settings.Get().SendAllViaServer)
+            ConnectNetworkClientNow(console);
         outcome = SendPage(console, page, slots);
         console.workers.WaitIdle(INT32_MAX); // the SMTP daemons
     }

@@ -51,4 +51,11 @@ void StartNetworkClient(Console& console, SoundPlayer play) {
     StartConnectJob(console, client, std::move(play));
 }
 
+int ConnectNetworkClientNow(Console& console) {
+    if (console.serverRole || !console.settings.Get().NetworkEnabled)
+        return 0;
+    console.netClient = std::make_shared<NetClient>(console);
+    return console.netClient->SyncWithServer();
+}
+
 } // namespace brimlow

@@ -27,4 +27,8 @@ void PollServer(Console& console, NetClient& client);
 // step into console.networkScanStep and starts the connect job. Does nothing otherwise.
 void StartNetworkClient(Console& console, SoundPlayer play);
 
+// For the command line: makes the client (console.netClient) and connects, logs in and downloads at once.
+// 1 when the console holds the server's directory afterwards; 0 when it is no client or the server failed.
+int ConnectNetworkClientNow(Console& console);
+
 } // namespace brimlow
