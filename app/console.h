@@ -93,6 +93,8 @@ struct Console {
     // The queue scan's network step (the LAN client's reconnect, polls and ticket collection); empty while
     // this console is no LAN client.
     std::function<void()> networkScanStep;
+    // Plays a .wav file and returns once it has played (Qt Multimedia in the console); empty plays nothing.
+    std::function<void(const std::string& path)> playSound;
 
     // Runs job on a detached worker thread that shut-down waits for during its grace period.
     void StartWorker(std::function<void()> job);

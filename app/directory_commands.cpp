@@ -2,6 +2,7 @@
 #include "app/startup.h"
 #include "directory/csv.h"
 #include "directory/data_files.h"
+#include "queue/purge.h"
 #include "queue/queue_count.h"
 
 #include <cstdio>
@@ -21,6 +22,11 @@ int CommandQueue(CommandContext& context) {
     QueueCounts counts = CountQueue(context.console.dataDir);
     printf("Queue: %d\nPending modem: %d\n", counts.queueCount, counts.pendingModem);
     return 0;
+}
+
+int CommandPurge(CommandContext& context) {
+    printf("Deleted: %d\n", PurgeAll(context.console));
+    return CommandQueue(context);
 }
 
 int CommandExport(CommandContext& context) {

@@ -1,5 +1,6 @@
 #include "app/commands.h"
 #include "app/send_page.h"
+#include "app/send_queue_worker.h"
 #include "queue/status.h"
 
 #include <atomic>
@@ -91,6 +92,9 @@ int CommandSend(CommandContext& context) {
     {
         StatusPrinter printer(console);
         outcome = SendPage(console, page, slots);
+        // As the Send button does after queueing modem pages: the worker releases them for dialling.
+        if (outcome.queued)
+            RunSendQueueWorker(console);
         console.workers.WaitIdle(INT32_MAX); // the SMTP daemons
     }
     // The daemons report only through status lines and the counters.
