@@ -4,6 +4,7 @@
 #include "app/headless.h"
 #include "app/install_files.h"
 #include "app/qt_settings_store.h"
+#include "app/qt_sound.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "directory/data_files.h"
@@ -38,6 +39,7 @@ const char* kUsage =
     "usage: brimlow [--data DIR] [--server] [--headless | COMMAND ...]\n"
     "commands:\n"
     "  queue                                   print the queue count and the pending-modem count\n"
+    "  purge                                   delete the queued SNPP and modem pages\n"
     "  export [--network] [--companies F] [--subscribers F] [--groups F] [--yes]\n"
     "  import [--companies F] [--subscribers F] [--groups F]\n"
     "  send --mode netpage|page|email [--subject S] [--signature] --to NAME [--to NAME ...] [--message TEXT]\n";
@@ -47,6 +49,7 @@ using Command = int (*)(CommandContext&);
 const std::map<std::string, Command>& Commands() {
     static const std::map<std::string, Command> commands = {
         {"queue", CommandQueue},
+        {"purge", CommandPurge},
         {"export", CommandExport},
         {"import", CommandImport},
         {"send", CommandSend},
@@ -115,9 +118,9 @@ int RunConsole(const Options& options, int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " +
                      console.dataDir);
+    console.playSound = PlayWavToEnd;
     StartTrackingCheckThread(console);
-    // The connect job's "click.wav" call point: this build has no sound player yet, so nothing plays.
-    StartNetworkClient(console, SoundPlayer{});
+    StartNetworkClient(console);
     RunHeadlessLoop(console, g_stopRequested, [] { QCoreApplication::processEvents(); });
     ShutDownConsole(console, store);
     return 0;

@@ -5,6 +5,7 @@
 namespace brimlow {
 
 int CommandQueue(CommandContext& context);
+int CommandPurge(CommandContext& context);
 int CommandExport(CommandContext& context);
 int CommandImport(CommandContext& context);
 int CommandSend(CommandContext& context);

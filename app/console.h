@@ -95,6 +95,8 @@ struct Console {
     // The queue scan's network step (the LAN client's reconnect, polls and ticket collection); empty while
     // this console is no LAN client.
     std::function<void()> networkScanStep;
+    // Plays a .wav file and returns once it has played (Qt Multimedia in the console); empty plays nothing.
+    std::function<void(const std::string& path)> playSound;
     // The LAN client of a console that is one (network/net_client.h); empty otherwise.
     std::shared_ptr<NetClient> netClient;
 

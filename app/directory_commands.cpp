@@ -3,6 +3,7 @@
 #include "directory/csv.h"
 #include "directory/data_files.h"
 #include "network/net_client_scan.h"
+#include "queue/purge.h"
 #include "queue/queue_count.h"
 
 #include <cstdio>
@@ -22,6 +23,11 @@ int CommandQueue(CommandContext& context) {
     QueueCounts counts = CountQueue(context.console.dataDir);
     printf("Queue: %d\nPending modem: %d\n", counts.queueCount, counts.pendingModem);
     return 0;
+}
+
+int CommandPurge(CommandContext& context) {
+    printf("Deleted: %d\n", PurgeAll(context.console));
+    return CommandQueue(context);
 }
 
 int CommandExport(CommandContext& context) {

@@ -1,27 +1,27 @@
 #include "app/headless.h"
 
-#include "queue/status.h"
+#include "app/queue_scan.h"
 
-#include <cstdio>
+#include <algorithm>
 
 namespace brimlow {
 namespace {
-constexpr int kStatusPeriodMs = 100;
-// Until the queue scan runs here, the LAN client's step runs at the scan's period on its own.
-constexpr int kNetworkStepPeriodMs = 2000;
+constexpr int kStopCheckMs = 50;
 }
 
+// The window's timer, without the window: each scan says when the next one runs; the wait is cut into short
+// steps so that a stop request is seen at once.
 void RunHeadlessLoop(Console& console, const std::atomic<bool>& stop, const std::function<void()>& processEvents) {
-    int64_t nextNetworkStep = console.clock->NowMs();
+    int waitMs = kFirstScanMs;
     while (!stop) {
-        if (std::optional<std::string> line = WaitStatus(console, kStatusPeriodMs))
-            console.op->AddResultLine(*line);
-        if (console.networkScanStep && console.clock->NowMs() >= nextNetworkStep) {
-            console.networkScanStep();
-            nextNetworkStep = console.clock->NowMs() + kNetworkStepPeriodMs;
+        for (int waited = 0; waited < waitMs && !stop; waited += kStopCheckMs) {
+            console.clock->SleepMs(std::min(kStopCheckMs, waitMs - waited));
+            if (processEvents)
+                processEvents();
         }
-        if (processEvents)
-            processEvents();
+        if (stop)
+            break;
+        waitMs = QueueScan(console).nextPeriodMs;
     }
 }
 

@@ -8,7 +8,8 @@
 
 namespace brimlow {
 
-// Runs until stop becomes true; processEvents is called between the loop's steps (the single-instance guard).
+// Runs the queue scan at the periods it asks for until stop becomes true; status lines go to console.op.
+// processEvents is called between the loop's steps (the single-instance guard, the sound player).
 void RunHeadlessLoop(Console& console, const std::atomic<bool>& stop, const std::function<void()>& processEvents);
 
 } // namespace brimlow

@@ -1,5 +1,6 @@
 #include "app/commands.h"
 #include "app/send_page.h"
+#include "app/send_queue_worker.h"
 #include "network/net_client_scan.h"
 #include "queue/status.h"
 
@@ -95,6 +96,9 @@ int CommandSend(CommandContext& context) {
         if (console.settings.Get().SendAllViaServer)
             ConnectNetworkClientNow(console);
         outcome = SendPage(console, page, slots);
+        // As the Send button does after queueing modem pages: the worker releases them for dialling.
+        if (outcome.queued)
+            RunSendQueueWorker(console);
         console.workers.WaitIdle(INT32_MAX); // the SMTP daemons
     }
     // The daemons report only through status lines and the counters.

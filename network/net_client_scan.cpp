@@ -1,14 +1,15 @@
 #include "network/net_client_scan.h"
 
+#include "app/play_sound.h"
+
 namespace brimlow {
 
-void StartConnectJob(Console& console, std::shared_ptr<NetClient> client, SoundPlayer play) {
+void StartConnectJob(Console& console, std::shared_ptr<NetClient> client) {
     console.networkBusy = 1;
-    console.StartWorker([&console, client = std::move(client), play = std::move(play)] {
+    console.StartWorker([&console, client = std::move(client)] {
         client->SyncWithServer();
         console.networkBusy = 0;
-        if (play)
-            play(kConnectDoneSound);
+        PlaySoundFile(console, kClickSound);
     });
 }
 
@@ -42,13 +43,13 @@ void PollServer(Console& console, NetClient& client) {
         CollectNetTickets(console, client);
 }
 
-void StartNetworkClient(Console& console, SoundPlayer play) {
+void StartNetworkClient(Console& console) {
     if (console.serverRole || !console.settings.Get().NetworkEnabled)
         return;
     auto client = std::make_shared<NetClient>(console);
     console.netClient = client;
     console.networkScanStep = [&console, raw = client.get()] { PollServer(console, *raw); };
-    StartConnectJob(console, client, std::move(play));
+    StartConnectJob(console, client);
 }
 
 int ConnectNetworkClientNow(Console& console) {

@@ -4,18 +4,13 @@
 #include "app/console.h"
 #include "network/net_client.h"
 
-#include <functional>
 #include <memory>
 
 namespace brimlow {
 
-// The sound the connect job plays when it is done ("click.wav"); the console hands in its player.
-using SoundPlayer = std::function<void(const std::string& fileName)>;
-constexpr const char* kConnectDoneSound = "click.wav";
-
-// Sets the network-busy flag, then runs SyncWithServer on a worker; the worker clears the flag and plays the
-// click. The flag is set before the worker starts, so no scan can poll in between.
-void StartConnectJob(Console& console, std::shared_ptr<NetClient> client, SoundPlayer play);
+// Sets the network-busy flag, then runs SyncWithServer on a worker; the worker clears the flag and plays
+// "click.wav". The flag is set before the worker starts, so no scan can poll in between.
+void StartConnectJob(Console& console, std::shared_ptr<NetClient> client);
 
 // Copies every ticket the server offers this operator into the Tracking folder; returns how many came.
 int CollectNetTickets(Console& console, NetClient& client);
@@ -25,7 +20,7 @@ void PollServer(Console& console, NetClient& client);
 
 // On a console that is no server and has networking enabled: makes the client (console.netClient), hooks its
 // step into console.networkScanStep and starts the connect job. Does nothing otherwise.
-void StartNetworkClient(Console& console, SoundPlayer play);
+void StartNetworkClient(Console& console);
 
 // For the command line: makes the client (console.netClient) and connects, logs in and downloads at once.
 // 1 when the console holds the server's directory afterwards; 0 when it is no client or the server failed.

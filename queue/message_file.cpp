@@ -16,19 +16,23 @@ bool WriteMessageFile(int fd, const SubscriberRecord& record, const std::string&
     return WriteFully(fd, buffer, sizeof buffer);
 }
 
+std::optional<MessageFile> ReadMessageFile(int fd, size_t maxText) {
+    MessageFile file{};
+    if (ReadFully(fd, reinterpret_cast<char*>(&file.record), sizeof file.record) != sizeof file.record)
+        return std::nullopt;
+    std::string text(maxText, '\0');
+    size_t textBytes = ReadFully(fd, text.data(), maxText);
+    text.resize(strnlen(text.data(), textBytes));
+    file.text = std::move(text);
+    return file;
+}
+
 std::optional<MessageFile> ReadMessageFile(const std::string& path, size_t maxText) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
-    MessageFile file{};
-    size_t got = ReadFully(fd, reinterpret_cast<char*>(&file.record), sizeof file.record);
-    std::string text(maxText, '\0');
-    size_t textBytes = got == sizeof file.record ? ReadFully(fd, text.data(), maxText) : 0;
+    std::optional<MessageFile> file = ReadMessageFile(fd, maxText);
     close(fd);
-    if (got != sizeof file.record)
-        return std::nullopt;
-    text.resize(strnlen(text.data(), textBytes));
-    file.text = std::move(text);
     return file;
 }
 

@@ -26,5 +26,7 @@ bool WriteMessageFile(int fd, const SubscriberRecord& record, const std::string&
 
 // Reads a local or a network message file; the text is taken up to its NUL or to at most maxText bytes.
 std::optional<MessageFile> ReadMessageFile(const std::string& path, size_t maxText = kMessageTextSize);
+// The same from an open descriptor, which stays open.
+std::optional<MessageFile> ReadMessageFile(int fd, size_t maxText = kMessageTextSize);
 
 } // namespace brimlow

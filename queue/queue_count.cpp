@@ -7,6 +7,11 @@
 
 namespace brimlow {
 
+bool IsSafeQueueEntryName(const std::string& name) {
+    return !name.empty() && name.size() <= kQueueEntryNameLimit && name != "." && name != ".." &&
+           name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
 QueueCounts CountQueue(const std::string& dataDir) {
     QueueCounts counts;
     counts.queueCount += static_cast<int>(ListNames(dataDir, "MSG*.*").size());
@@ -22,7 +27,7 @@ QueueCounts CountQueue(const std::string& dataDir) {
     }
     std::string queueFolder = JoinPath(dataDir, kQueueFolder);
     for (const ListedFile& entry : ListFolder(queueFolder, "*")) {
-        if (!entry.isFolder)
+        if (!entry.isFolder || !IsSafeQueueEntryName(entry.name))
             continue;
         std::string entryFolder = JoinPath(queueFolder, entry.name);
         for (int k = 0; k < kCompanySlots; ++k) {

@@ -14,4 +14,10 @@ struct QueueCounts {
 
 QueueCounts CountQueue(const std::string& dataDir);
 
+constexpr size_t kQueueEntryNameLimit = 31;
+
+// A network queue entry is a client's user name used as a folder name; one that could not have been made by
+// the server intake (empty, ".", "..", a "/", longer than 31 characters) is neither counted nor dialled.
+bool IsSafeQueueEntryName(const std::string& name);
+
 } // namespace brimlow

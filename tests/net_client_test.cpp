@@ -302,10 +302,11 @@ TEST_F(NetClientTest, BrokenRepliesNeverCorruptTheCopy) {
 TEST_F(NetClientTest, TheConnectJobHoldsTheBusyFlagUntilTheDownloadIsDone) {
     std::atomic<int> clicks{0};
     std::string played;
-    StartConnectJob(tc.console, client, [&](const std::string& name) {
-        played = name;
+    tc.console.playSound = [&](const std::string& path) {
+        played = path;
         ++clicks;
-    });
+    };
+    StartConnectJob(tc.console, client);
     EXPECT_EQ(tc.console.networkBusy, 1);
     tc.console.reconnectWanted = 1;
     PollServer(tc.console, *client); // skipped while busy
@@ -313,37 +314,36 @@ TEST_F(NetClientTest, TheConnectJobHoldsTheBusyFlagUntilTheDownloadIsDone) {
     ASSERT_TRUE(tc.console.workers.WaitIdle(10000));
     EXPECT_EQ(tc.console.networkBusy, 0);
     EXPECT_EQ(clicks, 1);
-    EXPECT_EQ(played, "click.wav");
+    EXPECT_EQ(played, tc.dir.File("click.wav"));
     ExpectCopyMatchesServer();
 }
 
 TEST_F(NetClientTest, StartNetworkClientHooksTheScanStepOnClientsOnly) {
     tc.console.serverRole = true;
-    StartNetworkClient(tc.console, nullptr);
+    StartNetworkClient(tc.console);
     EXPECT_FALSE(tc.console.netClient);
     EXPECT_FALSE(tc.console.networkScanStep);
 
     tc.console.serverRole = false;
     setenv(lan::kLanPortEnv, std::to_string(sim.Port()).c_str(), 1);
-    StartNetworkClient(tc.console, nullptr);
+    StartNetworkClient(tc.console);
     unsetenv(lan::kLanPortEnv);
     ASSERT_TRUE(tc.console.netClient);
     ASSERT_TRUE(tc.console.workers.WaitIdle(10000));
     EXPECT_TRUE(tc.console.netClient->Connected());
 
-    // The headless runner drives the step every 2,000 ms of its clock.
+    // The headless runner's queue scan drives the step: first after 100 ms, then every 2,000 ms.
     test::FakeClock clock;
     tc.console.clock = &clock;
     std::atomic<bool> stop{false};
-    int turns = 0;
+    int64_t start = clock.NowMs();
     sim.ClearRequests();
     RunHeadlessLoop(tc.console, stop, [&] {
-        clock.SleepMs(500);
-        if (++turns == 9)
+        if (clock.NowMs() - start >= 4150)
             stop = true;
     });
     tc.console.clock = &SystemClock::Instance();
-    EXPECT_EQ(sim.Codes(), "89D89D89D"); // at 0, 2,000 and 4,000 ms
+    EXPECT_EQ(sim.Codes(), "89D89D89D"); // at 100, 2,100 and 4,100 ms
 }
 
 class SendViaServerTest : public NetClientTest {

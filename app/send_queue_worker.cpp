@@ -1,0 +1,97 @@
+#include "app/send_queue_worker.h"
+
+#include "app/send_page.h"
+#include "directory/data_files.h"
+#include "queue/file_listing.h"
+#include "queue/message_file.h"
+#include "queue/unique_name.h"
+#include "transports/email.h"
+#include "transports/snpp.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace brimlow {
+namespace {
+
+constexpr int kFreshNameTries = 100;
+
+// A rename that never replaces: renameat2 where the file system has it, else a link and an unlink.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    if (link(from.c_str(), to.c_str()) != 0)
+        return false;
+    if (unlink(from.c_str()) != 0) {
+        int error = errno;
+        unlink(to.c_str()); // the other worker's claim stands
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+// Sends the root SNPP pages. A page is sent by the worker whose delete of its file succeeds.
+void SendSnppPages(Console& console) {
+    for (const std::string& name : ListNames(console.dataDir, std::string(kReadyPrefix) + "*.*")) {
+        std::string path = JoinPath(console.dataDir, name);
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ENOENT)
+                continue; // another worker took it
+            return;
+        }
+        std::optional<MessageFile> file = ReadMessageFile(fd, kMessageTextSize);
+        close(fd);
+        // A file too short for its record holds no page to send; it stays for Purge.
+        if (!file || unlink(path.c_str()) != 0)
+            continue;
+        SendSnppByIndex(console, GetText(file->record.Name), GetText(file->record.PIN), file->record.Company,
+                        file->text, "");
+    }
+}
+
+void ReleaseHeldPages(Console& console) {
+    for (int n = 0; n < kCompanySlots; ++n) {
+        std::string folder = JoinPath(console.dataDir, std::to_string(n));
+        for (const std::string& name : ListNames(folder, std::string(kHeldPrefix) + "*.*"))
+            ReleaseHeldPage(console, folder, name);
+    }
+}
+
+} // namespace
+
+bool ReleaseHeldPage(Console& console, const std::string& folder, const std::string& heldName) {
+    const std::string from = JoinPath(folder, heldName);
+    if (RenameNoReplace(from, JoinPath(folder, kReadyPrefix + heldName.substr(3))))
+        return true;
+    if (errno != EEXIST)
+        return false;
+    // A page of that ready name already waits (a direct page took the same letters): keep both.
+    for (int tries = 0; tries < kFreshNameTries; ++tries) {
+        std::string to = JoinPath(folder, std::string(kReadyPrefix) + kNameTemplate);
+        if (!MakeUniqueName(console, to))
+            return false;
+        if (RenameNoReplace(from, to))
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+void RunSendQueueWorker(Console& console) {
+    SendSnppPages(console);
+    StartSmtpDaemonsForPackets(console, kSmtpHandoffPollMs);
+    ReleaseHeldPages(console);
+}
+
+void StartSendQueueWorker(Console& console) {
+    console.StartWorker([&console] { RunSendQueueWorker(console); });
+}
+
+} // namespace brimlow
