@@ -56,11 +56,49 @@ bool IsFramedAs(std::string_view frame, size_t size) {
     return frame.size() == size && frame[size - 1] == kEtx;
 }
 
+// Records from the wire may fill a text field to its last byte; every field ends with a NUL before use.
+template <size_t N> void Terminate(char (&field)[N]) { field[N - 1] = '\0'; }
+
+void TerminateTexts(SubscriberRecord& r) {
+    Terminate(r.Name);
+    Terminate(r.CompanyName);
+    Terminate(r.Address);
+    Terminate(r.City);
+    Terminate(r.State);
+    Terminate(r.ZIP);
+    Terminate(r.WorkPhone);
+    Terminate(r.HomePhone);
+    Terminate(r.FAX);
+    Terminate(r.Cell);
+    Terminate(r.Email);
+    Terminate(r.PIN);
+}
+
+void TerminateTexts(CompanyRecord& r) {
+    Terminate(r.Name);
+    Terminate(r.Address);
+    Terminate(r.Phone);
+}
+
+void TerminateTexts(GroupRecord& r) {
+    for (auto& member : r.Members)
+        Terminate(member);
+}
+
 template <typename Record> std::string_view RecordBytes(const Record& record) {
     return std::string_view(reinterpret_cast<const char*>(&record), sizeof record);
 }
 
 } // namespace
+
+int LanPortFromEnvironment() {
+    const char* text = getenv(kLanPortEnv);
+    if (!text || !*text)
+        return kLanPort;
+    char* end = nullptr;
+    long port = strtol(text, &end, 10);
+    return *end == '\0' && port > 0 && port <= 65535 ? static_cast<int>(port) : kLanPort;
+}
 
 const char* RequestMonitorName(char code) {
     switch (code) {
@@ -227,6 +265,7 @@ bool DecodeCustomerFrame(std::string_view frame, int& slot, SubscriberRecord& re
         return false;
     slot = DecodeFourDigits(frame);
     memcpy(&record, frame.data() + 6, sizeof record);
+    TerminateTexts(record);
     return slot >= 0;
 }
 
@@ -235,6 +274,7 @@ bool DecodeWriteGroup(std::string_view frame, int& group, GroupRecord& record) {
         return false;
     group = DecodeFourDigits(frame);
     memcpy(&record, frame.data() + 6, sizeof record);
+    TerminateTexts(record);
     return group >= 0;
 }
 
@@ -247,6 +287,7 @@ bool DecodeAddGroup(std::string_view frame, std::string& name, GroupRecord& reco
         field.remove_suffix(1);
     name.assign(field);
     memcpy(&record, frame.data() + 6 + kGroupNameFieldSize, sizeof record);
+    TerminateTexts(record);
     return true;
 }
 
@@ -269,6 +310,8 @@ bool DecodeClientPage(std::string_view frame, ClientPageRequest& out) {
     out.message = TextAt(frame, 139, kPageMessageSize);
     memcpy(&out.company, frame.data() + 1140, sizeof out.company);
     memcpy(&out.subscriber, frame.data() + 1898, sizeof out.subscriber);
+    TerminateTexts(out.company);
+    TerminateTexts(out.subscriber);
     return true;
 }
 
@@ -410,8 +453,7 @@ void DecodeReadGroupMembers(std::string_view members, int count, GroupRecord& re
     if (bytes > members.size())
         bytes = members.size();
     memcpy(record.Members, members.data(), bytes);
-    for (int i = 0; i < kGroupMembers; ++i)
-        record.Members[i][kMemberNameSize - 1] = '\0';
+    TerminateTexts(record);
 }
 
 bool TestBit(std::string_view bits, int record) {

@@ -18,6 +18,8 @@ namespace brimlow::lan {
 
 constexpr int kLanPort = 777;           // BRIMLOW_LAN_PORT overrides it on both sides
 constexpr const char* kLanPortEnv = "BRIMLOW_LAN_PORT";
+// The LAN port: BRIMLOW_LAN_PORT when it holds a port number 1..65535, else 777.
+int LanPortFromEnvironment();
 constexpr char kSoh = 0x01;
 constexpr char kEtx = 0x03;
 
@@ -130,7 +132,8 @@ std::string EncodeFetchTicket(std::string_view name);
 // ---- Requests: decoders (server) ----------------------------------------------------------------------------
 // Each takes one complete frame as ScanFrame delimited it and returns false when the frame is not of the
 // expected size or its number fields are not numbers. Range checks are the caller's: an index that parses is
-// returned as it stands.
+// returned as it stands. Every text field of a carried record ends with a NUL afterwards, even when the sender
+// filled it to its last byte.
 
 struct LoginRequest {
     std::string user;     // cut at the first space

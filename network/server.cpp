@@ -1,0 +1,862 @@
+#include "network/server.h"
+
+#include "directory/data_files.h"
+#include "directory/directory.h"
+#include "directory/file_io.h"
+#include "queue/email_packet.h"
+#include "queue/file_listing.h"
+#include "queue/logs.h"
+#include "queue/queue_writer.h"
+#include "queue/status.h"
+#include "tracking/unread_mark.h"
+#include "transports/email.h"
+#include "transports/snpp.h"
+#include "transports/socket_lines.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brimlow::lan {
+
+namespace {
+
+bool SetTimeout(int fd, int option, int ms) {
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    return setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+bool EndsWithNoCase(const std::string& name, const std::string& suffix) {
+    return name.size() >= suffix.size() && Lower(name.substr(name.size() - suffix.size())) == Lower(suffix);
+}
+
+// A ticket name from a client names one file of the Tracking folder and nothing else.
+bool IsPlainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+const std::string kOk = StatusReply(1);
+const std::string kRefused = StatusReply(0);
+
+} // namespace
+
+// ---- One session ----------------------------------------------------------------------------------------------
+
+class NetServer::Session {
+public:
+    Session(NetServer& server, int slot, int sock)
+        : m_server(server), m_console(server.m_console), m_slot(slot), m_sock(sock),
+          m_buffer(kSessionBufferSize) {}
+
+    void Run();
+
+private:
+    bool HandleFrame(std::string_view frame, size_t lastReceive);
+    void Dispatch(std::string_view frame);
+    void Reply(const std::string& bytes);
+    bool Allowed(int level) const { return m_level >= level; }
+    void Refresh() {
+        if (m_console.currentTab.load() != kNetworkTab)
+            m_console.secondRefresh = 1;
+    }
+    Slot& MySlot() { return m_server.m_slots[m_slot]; }
+    void Monitor(const char* text) {
+        if (text)
+            m_server.SetMonitorCommand(text);
+    }
+
+    void Login(std::string_view frame);
+    void WriteCustomer(std::string_view frame);
+    void ReadCustomer(std::string_view frame);
+    void ReadGroup(std::string_view frame);
+    void LockRecord(std::string_view frame);
+    void UnlockRecord(std::string_view frame);
+    void LockOwner(std::string_view frame);
+    void IsGroup(std::string_view frame);
+    void CheckCust();
+    void CheckGroup();
+    void WriteGroup(std::string_view frame);
+    void DeleteCust(std::string_view frame);
+    void AddCustomer(std::string_view frame);
+    void AddGroup(std::string_view frame);
+    void ReadCompany(std::string_view frame);
+    void ServerPage(std::string_view frame);
+    void ClientPage(std::string_view frame);
+    void FirstTicket();
+    void NextTicket();
+    void FetchTicket(std::string_view frame);
+    std::string TicketFolder() const { return JoinPath(m_console.dataDir, kTrackingFolder); }
+    std::string TicketSuffix() const { return "-" + m_userName; }
+
+    NetServer& m_server;
+    Console& m_console;
+    const int m_slot;
+    const int m_sock;
+    std::vector<char> m_buffer;
+    size_t m_fill = 0;
+    bool m_authenticated = false;
+    bool m_end = false; // a refused Login or a failed send
+    std::string m_userName;
+    int m_level = 0;
+    std::vector<std::string> m_tickets; // the open ticket search
+    size_t m_nextTicket = 0;
+    bool m_searchOpen = false;
+};
+
+void NetServer::Session::Run() {
+    // The reverse look-up runs here, not in the listener, so a slow name server delays only this client.
+    {
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        char host[NI_MAXHOST];
+        if (getpeername(m_sock, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+            getnameinfo(reinterpret_cast<sockaddr*>(&peer), length, host, sizeof host, nullptr, 0, NI_NAMEREQD) == 0) {
+            std::lock_guard lock(m_console.databaseLock);
+            MySlot().host = std::string(host).substr(0, 100);
+        }
+    }
+    int64_t lastData = m_console.clock->NowMs();
+    while (!m_end) {
+        if (m_console.exiting.load() || m_server.m_stop.load())
+            break;
+        if (m_console.clock->NowMs() - lastData > m_server.m_timings.idleLimitMs)
+            break;
+        if (m_fill > kSessionDiscardLimit)
+            m_fill = 0;
+        ssize_t n = recv(m_sock, m_buffer.data() + m_fill, kSessionReceiveLimit - m_fill, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        if (n <= 0)
+            break;
+        lastData = m_console.clock->NowMs();
+        MySlot().bytesReceived += static_cast<uint64_t>(n);
+        m_fill += static_cast<size_t>(n);
+
+        // Take every complete request the buffer holds; junk before a request is dropped.
+        while (!m_end) {
+            FrameScan scan = ScanFrame(m_buffer.data(), m_fill);
+            if (scan.skip) {
+                memmove(m_buffer.data(), m_buffer.data() + scan.skip, m_fill - scan.skip);
+                m_fill -= scan.skip;
+            }
+            if (!scan.complete)
+                break;
+            HandleFrame(std::string_view(m_buffer.data(), scan.length), static_cast<size_t>(n));
+            memmove(m_buffer.data(), m_buffer.data() + scan.length, m_fill - scan.length);
+            m_fill -= scan.length;
+        }
+    }
+    m_server.SetMonitorCommand("Connection closed...");
+    std::lock_guard lock(m_console.databaseLock);
+    m_server.ReleaseSessionLocked(m_slot);
+}
+
+bool NetServer::Session::HandleFrame(std::string_view frame, size_t lastReceive) {
+    m_server.SetMonitorCommand("Received " + std::to_string(lastReceive) + " bytes");
+    char code = frame[1];
+    if (!m_authenticated && code != static_cast<char>(Request::Login)) {
+        m_server.SetMonitorCommand("Connection is not authenticated!  " + std::to_string(code - 48));
+        Reply(StatusReply(kNotAuthenticated));
+        return true;
+    }
+    Dispatch(frame);
+    if (!m_authenticated)
+        m_end = true;
+    return !m_end;
+}
+
+void NetServer::Session::Reply(const std::string& bytes) {
+    if (!SendBytes(m_sock, bytes.data(), bytes.size())) {
+        m_end = true;
+        return;
+    }
+    MySlot().bytesSent += bytes.size();
+}
+
+void NetServer::Session::Dispatch(std::string_view frame) {
+    char code = frame[1];
+    Monitor(RequestMonitorName(code));
+    switch (static_cast<Request>(code)) {
+    case Request::Login: Login(frame); break;
+    case Request::WriteCustomer: WriteCustomer(frame); break;
+    case Request::ReadCustomer: ReadCustomer(frame); break;
+    case Request::ReadGroup: ReadGroup(frame); break;
+    case Request::LockRecord: LockRecord(frame); break;
+    case Request::UnlockRecord: UnlockRecord(frame); break;
+    case Request::LockOwner: LockOwner(frame); break;
+    case Request::IsGroup: IsGroup(frame); break;
+    case Request::CheckCust: CheckCust(); break;
+    case Request::CheckGroup: CheckGroup(); break;
+    case Request::WriteGroup: WriteGroup(frame); break;
+    case Request::DeleteCust: DeleteCust(frame); break;
+    case Request::AddCustomer: AddCustomer(frame); break;
+    case Request::AddGroup: AddGroup(frame); break;
+    case Request::SecurityLevel: Reply(StatusReply(m_level)); break;
+    case Request::ReadCompany: ReadCompany(frame); break;
+    case Request::Ping: Reply(kPongReply); break;
+    case Request::ServerPage: ServerPage(frame); break;
+    case Request::ClientPage: ClientPage(frame); break;
+    case Request::FirstTicket: FirstTicket(); break;
+    case Request::NextTicket: NextTicket(); break;
+    case Request::FetchTicket: FetchTicket(frame); break;
+    default: break; // no reply
+    }
+}
+
+void NetServer::Session::Login(std::string_view frame) {
+    LoginRequest login;
+    std::optional<int16_t> level;
+    if (DecodeLogin(frame, login))
+        level = m_server.m_operators.Authenticate(login.user, login.password);
+    if (!level) {
+        m_server.SetMonitorCommand("INVALID PASSWORD");
+        m_authenticated = false;
+        Reply(kRefused);
+        return;
+    }
+    m_server.SetMonitorCommand("Login Successful");
+    m_userName = login.user;
+    m_level = *level;
+    {
+        std::lock_guard lock(m_console.databaseLock);
+        MySlot().userName = m_userName;
+        MySlot().level = *level;
+    }
+    m_authenticated = true;
+    Reply(kOk);
+    m_console.received = 1;
+}
+
+void NetServer::Session::WriteCustomer(std::string_view frame) {
+    m_server.m_counters.subscriberWrites++;
+    int slot = -1;
+    SubscriberRecord record;
+    bool ok = Allowed(kReadWrite) && DecodeCustomerFrame(frame, slot, record) && IsValidSubscriberSlot(slot) &&
+              !IsEmptyText(record.Name);
+    if (ok) {
+        std::lock_guard lock(m_console.databaseLock);
+        SubscriberRecord& stored = m_console.local->subscribers[slot];
+        ok = stored.LockByte != 0;
+        if (ok) {
+            if (stored.LockByte >= 1 && stored.LockByte <= kSessionSlots)
+                m_server.m_counters.locksHeld--;
+            record.Tab = stored.Tab;
+            record.LockByte = 0; // the write ends the lock
+            stored = record;
+        }
+    }
+    if (ok) {
+        Refresh();
+        if (!m_server.SortLocalSubscribers())
+            m_server.MarkSubscriberChanged(m_slot, slot);
+    }
+    Reply(ok ? kOk : kRefused);
+}
+
+void NetServer::Session::ReadCustomer(std::string_view frame) {
+    m_server.m_counters.subscriberReads++;
+    int slot = DecodeIndex(frame);
+    SubscriberRecord record{};
+    if (IsValidSubscriberSlot(slot)) {
+        std::lock_guard lock(m_console.databaseLock);
+        record = m_console.local->subscribers[slot];
+    }
+    Reply(EncodeReadCustomerReply(record));
+}
+
+void NetServer::Session::ReadGroup(std::string_view frame) {
+    m_server.m_counters.groupReads++;
+    int group = DecodeIndex(frame);
+    std::string reply = "000";
+    if (IsValidGroupNumber(group)) {
+        std::lock_guard lock(m_console.databaseLock);
+        reply = EncodeReadGroupReply(m_console.local->groups[group]);
+    }
+    Reply(reply);
+}
+
+void NetServer::Session::LockRecord(std::string_view frame) {
+    int slot = DecodeIndex(frame);
+    bool granted = false;
+    if (Allowed(kReadWrite) && IsValidSubscriberSlot(slot)) {
+        std::lock_guard lock(m_console.databaseLock);
+        uint8_t& lockByte = m_console.local->subscribers[slot].LockByte;
+        if (lockByte == 0) {
+            lockByte = static_cast<uint8_t>(m_slot + 1);
+            m_server.m_counters.locksHeld++;
+            granted = true;
+        }
+    }
+    Reply(granted ? kOk : kRefused);
+}
+
+void NetServer::Session::UnlockRecord(std::string_view frame) {
+    int slot = DecodeIndex(frame);
+    if (IsValidSubscriberSlot(slot)) {
+        std::lock_guard lock(m_console.databaseLock);
+        uint8_t& lockByte = m_console.local->subscribers[slot].LockByte;
+        if (lockByte >= 1 && lockByte <= kSessionSlots && m_server.m_counters.locksHeld > 0)
+            m_server.m_counters.locksHeld--;
+        lockByte = 0;
+    }
+    Reply(kOk);
+}
+
+void NetServer::Session::LockOwner(std::string_view frame) {
+    int slot = DecodeIndex(frame);
+    std::string text = kNotLockedText;
+    if (IsValidSubscriberSlot(slot)) {
+        std::lock_guard lock(m_console.databaseLock);
+        uint8_t lockByte = m_console.local->subscribers[slot].LockByte;
+        if (lockByte == kLockedByLocalEditor) {
+            text = kServerLockText;
+        } else if (lockByte >= 1 && lockByte <= kSessionSlots) {
+            const Slot& holder = m_server.m_slots[lockByte - 1];
+            if (!holder.host.empty())
+                text = LockOwnerText(holder.userName, holder.host);
+        }
+    }
+    Reply(text);
+}
+
+void NetServer::Session::IsGroup(std::string_view frame) {
+    int group = DecodeIndex(frame);
+    bool used = false;
+    if (IsValidGroupNumber(group)) {
+        std::lock_guard lock(m_console.databaseLock);
+        used = !IsEmptyText(m_console.local->groups[group].Members[0]);
+    }
+    Reply(used ? kOk : kRefused);
+}
+
+void NetServer::Session::CheckCust() {
+    m_server.m_counters.subscriberChecks++;
+    SubscriberBitmap bits;
+    {
+        std::lock_guard lock(m_console.databaseLock);
+        bits = MySlot().changedSubscribers;
+        MySlot().changedSubscribers.fill(0);
+    }
+    Reply(std::string(reinterpret_cast<const char*>(bits.data()), bits.size()));
+}
+
+void NetServer::Session::CheckGroup() {
+    m_server.m_counters.groupChecks++;
+    GroupBitmap bits;
+    {
+        std::lock_guard lock(m_console.databaseLock);
+        bits = MySlot().changedGroups;
+        MySlot().changedGroups.fill(0);
+    }
+    Reply(std::string(reinterpret_cast<const char*>(bits.data()), bits.size()));
+}
+
+void NetServer::Session::WriteGroup(std::string_view frame) {
+    m_server.m_counters.groupWrites++;
+    int group = -1;
+    auto record = std::make_unique<GroupRecord>();
+    bool ok = Allowed(kReadWrite) && DecodeWriteGroup(frame, group, *record) && IsValidGroupNumber(group);
+    if (ok) {
+        std::lock_guard lock(m_console.databaseLock);
+        m_console.local->groups[group] = *record;
+    }
+    if (ok) {
+        Refresh();
+        m_server.MarkGroupChanged(m_slot, group);
+    }
+    Reply(ok ? kOk : kRefused);
+}
+
+void NetServer::Session::DeleteCust(std::string_view frame) {
+    m_server.m_counters.deletes++;
+    int slot = DecodeIndex(frame);
+    bool ok = Allowed(kReadWriteDelete) && IsValidSubscriberSlot(slot);
+    if (ok) {
+        std::lock_guard lock(m_console.databaseLock);
+        Directory& dir = *m_console.local;
+        uint8_t lockByte = dir.subscribers[slot].LockByte;
+        if (lockByte >= 1 && lockByte <= kSessionSlots && m_server.m_counters.locksHeld > 0)
+            m_server.m_counters.locksHeld--;
+        int group = GroupNumberOf(dir.subscribers[slot]);
+        DeleteSubscriberEntry(dir, slot);
+        if (group)
+            m_server.MarkGroupLocked(-1, group);
+        for (int k = std::max(slot - 1, 0); k < kSubscriberSlots; ++k) {
+            m_server.MarkSubscriberLocked(-1, k);
+            if (IsEmptyText(dir.subscribers[k].Name))
+                break;
+        }
+    }
+    if (ok)
+        Refresh();
+    Reply(ok ? kOk : kRefused);
+}
+
+void NetServer::Session::AddCustomer(std::string_view frame) {
+    m_server.m_counters.subscriberAdds++;
+    int unused = 0;
+    SubscriberRecord record;
+    int slot = -1;
+    if (Allowed(kReadWrite) && DecodeCustomerFrame(frame, unused, record) && !IsEmptyText(record.Name)) {
+        record.Tab = 0;
+        record.LockByte = 0;
+        std::lock_guard lock(m_console.databaseLock);
+        slot = brimlow::AddSubscriber(*m_console.local, record);
+    }
+    if (slot >= 0) {
+        Refresh();
+        m_server.SortLocalSubscribers();
+        m_server.MarkSubscriberChanged(-1, slot);
+    }
+    Reply(slot >= 0 ? kOk : kRefused);
+}
+
+void NetServer::Session::AddGroup(std::string_view frame) {
+    m_server.m_counters.groupAdds++;
+    std::string name;
+    auto record = std::make_unique<GroupRecord>();
+    int group = 0;
+    int entry = -1;
+    if (Allowed(kReadWrite) && DecodeAddGroup(frame, name, *record)) {
+        std::lock_guard lock(m_console.databaseLock);
+        Directory& dir = *m_console.local;
+        group = AllocateGroupNumber(dir);
+        if (group) {
+            dir.groups[group] = *record;
+            if (!name.empty()) {
+                SubscriberRecord groupEntry{};
+                SetText(groupEntry.Name, name);
+                groupEntry.Company = -group;
+                entry = brimlow::AddSubscriber(dir, groupEntry);
+            }
+        }
+    }
+    if (group) {
+        Refresh();
+        m_server.MarkGroupChanged(-1, group);
+        if (!m_server.SortLocalSubscribers() && entry >= 0)
+            m_server.MarkSubscriberChanged(-1, entry);
+    }
+    Reply(group ? kOk : kRefused);
+}
+
+void NetServer::Session::ReadCompany(std::string_view frame) {
+    int company = DecodeIndex(frame);
+    CompanyRecord record{};
+    if (IsValidCompanyIndex(company)) {
+        std::lock_guard lock(m_console.databaseLock);
+        record = m_console.local->companies[company];
+    }
+    Reply(std::string(reinterpret_cast<const char*>(&record), sizeof record));
+}
+
+void NetServer::Session::ServerPage(std::string_view frame) {
+    ServerPageRequest page;
+    if (!DecodeServerPage(frame, page) || !IsValidSubscriberSlot(page.slot)) {
+        Reply(kOk);
+        return;
+    }
+    SubscriberRecord record;
+    {
+        std::lock_guard lock(m_console.databaseLock);
+        record = m_console.local->subscribers[page.slot];
+    }
+    if (IsEmptyText(record.Name)) {
+        Reply(kOk);
+        return;
+    }
+    NetServer& server = m_server;
+    Console& console = m_console;
+    switch (page.pageType) {
+    case kPageSnpp: {
+        SnppJobBox& box = MySlot().snppBox;
+        {
+            std::unique_lock lock(box.mutex);
+            while (box.full)
+                box.changed.wait_for(lock, std::chrono::milliseconds(server.m_timings.handoffPollMs));
+            box.full = true;
+            box.name = GetText(record.Name);
+            box.pin = GetText(record.PIN);
+            box.company = record.Company;
+            box.message = page.message;
+            box.owner = m_userName;
+        }
+        server.StartJob([&console, &box] {
+            std::string name, pin, message, owner;
+            int company;
+            {
+                std::lock_guard lock(box.mutex);
+                name.swap(box.name);
+                pin.swap(box.pin);
+                message.swap(box.message);
+                owner.swap(box.owner);
+                company = box.company;
+                box.company = 0;
+                box.full = false;
+                box.changed.notify_all();
+            }
+            SendSnppByIndex(console, name, pin, company, message, owner);
+        });
+        break;
+    }
+    case kPageModem: {
+        std::lock_guard lock(m_console.databaseLock);
+        WriteDirectPage(m_console, page.slot, page.message);
+        break;
+    }
+    case kPageEmail:
+        WriteEmailPacket(m_console, record, page.subject, page.message);
+        StartSmtpDaemonsForPackets(m_console, server.m_timings.handoffPollMs);
+        break;
+    default: break;
+    }
+    Reply(kOk);
+}
+
+void NetServer::Session::ClientPage(std::string_view frame) {
+    auto page = std::make_shared<ClientPageRequest>();
+    if (!DecodeClientPage(frame, *page)) {
+        Reply(kOk);
+        return;
+    }
+    NetServer& server = m_server;
+    Console& console = m_console;
+    server.m_processServer.acquire();
+    server.StartJob([&server, &console, page] {
+        switch (page->pageType) {
+        case kPageSnpp:
+            server.m_processServer.release();
+            SendSnppByRecord(console, page->company, GetText(page->subscriber.Name), GetText(page->subscriber.PIN),
+                             page->message, page->userName);
+            break;
+        case kPageModem:
+            WriteServerIntake(console, page->userName, page->company, page->subscriber, page->message);
+            server.m_processServer.release();
+            break;
+        case kPageEmail:
+            server.m_processServer.release();
+            WriteEmailPacket(console, page->subscriber, page->subject, page->message);
+            StartSmtpDaemonsForPackets(console, server.m_timings.handoffPollMs);
+            break;
+        default: server.m_processServer.release(); break;
+        }
+    });
+    Reply(kOk);
+}
+
+void NetServer::Session::FirstTicket() {
+    // The user's name is compared as a plain suffix: wildcard characters in it match only themselves.
+    m_tickets.clear();
+    for (const std::string& name : ListNames(TicketFolder(), "*"))
+        if (EndsWithNoCase(name, TicketSuffix()))
+            m_tickets.push_back(name);
+    m_nextTicket = 0;
+    m_searchOpen = true;
+    NextTicket();
+}
+
+void NetServer::Session::NextTicket() {
+    FileFindRecord record{};
+    while (m_searchOpen && m_nextTicket < m_tickets.size()) {
+        const std::string& name = m_tickets[m_nextTicket++];
+        struct stat st;
+        if (name.size() >= sizeof record.name || lstat(JoinPath(TicketFolder(), name).c_str(), &st) != 0 ||
+            !S_ISREG(st.st_mode) || !HasUnreadMark(st.st_mode))
+            continue;
+        record.attributes = kArchiveAttribute;
+        record.created = static_cast<uint32_t>(st.st_ctime);
+        record.accessed = static_cast<uint32_t>(st.st_atime);
+        record.written = static_cast<uint32_t>(st.st_mtime);
+        record.size = static_cast<uint32_t>(st.st_size);
+        memcpy(record.name, name.c_str(), name.size() + 1);
+        Reply(EncodeFileFind(record));
+        return;
+    }
+    m_searchOpen = false;
+    m_tickets.clear();
+    Reply(EncodeFileFind(record));
+}
+
+void NetServer::Session::FetchTicket(std::string_view frame) {
+    std::string name = DecodeFetchTicketName(frame);
+    // Only a ticket of this session's own user, and only a file of the Tracking folder itself.
+    if (!IsPlainFileName(name) || !EndsWithNoCase(name, TicketSuffix())) {
+        Reply(kFetchFailedReply);
+        return;
+    }
+    std::string path = JoinPath(TicketFolder(), name);
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            close(fd);
+        Reply(kFetchFailedReply);
+        return;
+    }
+    std::string content(kFetchTicketLimit, '\0');
+    content.resize(ReadFully(fd, content.data(), content.size()));
+    close(fd);
+    if (!ClearUnreadMark(path))
+        PostStatus(m_console, "Unable to set file attributes");
+    m_console.trackingRefresh = 1;
+    Reply(EncodeFetchTicketReply(content));
+}
+
+// ---- The server ---------------------------------------------------------------------------------------------
+
+NetServer::NetServer(Console& console, ServerTimings timings) : m_console(console), m_timings(timings) {}
+
+NetServer::~NetServer() { Stop(); }
+
+bool NetServer::Start(int port) {
+    if (m_listener.joinable() || m_console.exiting.load())
+        return false;
+    {
+        std::lock_guard lock(m_console.databaseLock);
+        for (int s = 0; s < kSessionSlots; ++s)
+            FreeSlotLocked(s);
+    }
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    socklen_t length = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 5) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(fd);
+        return false;
+    }
+    m_listenFd = fd;
+    m_port = ntohs(address.sin_port);
+    m_stop = false;
+    m_listener = std::thread([this] { Listen(); });
+    return true;
+}
+
+void NetServer::Stop() {
+    m_stop = true;
+    if (m_listener.joinable())
+        m_listener.join();
+    {
+        // Wakes every session out of its receive; each then ends as a session that lost its client.
+        std::lock_guard lock(m_console.databaseLock);
+        for (Slot& slot : m_slots)
+            if (slot.sock >= 0)
+                shutdown(slot.sock, SHUT_RDWR);
+    }
+    for (std::thread& thread : m_threads)
+        if (thread.joinable())
+            thread.join();
+    std::unique_lock lock(m_jobMutex);
+    m_jobsDone.wait(lock, [this] { return m_jobs == 0; });
+    m_port = 0;
+}
+
+void NetServer::Listen() {
+    while (!m_stop.load() && !m_console.exiting.load()) {
+        pollfd waiting{m_listenFd, POLLIN, 0};
+        if (poll(&waiting, 1, m_timings.acceptPollMs) <= 0)
+            continue;
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        int fd = accept4(m_listenFd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        uint8_t bytes[4];
+        memcpy(bytes, &peer.sin_addr.s_addr, 4);
+        Admit(fd, FormatIPv4(bytes));
+    }
+    close(m_listenFd);
+    m_listenFd = -1;
+}
+
+void NetServer::Admit(int fd, const std::string& address) {
+    int s = -1;
+    {
+        std::lock_guard lock(m_console.databaseLock);
+        for (int k = 0; k < kSessionSlots && s < 0; ++k)
+            if (m_slots[k].host.empty())
+                s = k;
+        if (s >= 0) {
+            Slot& slot = m_slots[s];
+            FreeSlotLocked(s);
+            slot.sock = fd;
+            slot.host = address;
+            slot.connectTime = m_console.clock->Now();
+        }
+    }
+    if (s < 0) {
+        SetMonitorCommand("Network Connection refused for " + address);
+        std::string refusal = ConnectionRefusedGreeting(address);
+        SendBytes(fd, refusal.data(), refusal.size());
+        CloseAbortive(fd);
+        return;
+    }
+    if (address != "127.0.0.1")
+        SetMonitorCommand("Network Session Started for " + address);
+
+    // A slot whose connection could not be set up is free again at once.
+    auto giveUp = [&] {
+        std::lock_guard lock(m_console.databaseLock);
+        FreeSlotLocked(s);
+        CloseAbortive(fd);
+    };
+    std::string greeting = SessionStartedGreeting(address);
+    if (!SendBytes(fd, greeting.data(), greeting.size()))
+        return giveUp();
+    if (!SetTimeout(fd, SO_RCVTIMEO, m_timings.receiveTimeoutMs)) {
+        SetMonitorCommand("Failed to set recv timeout: " + std::to_string(errno));
+        return giveUp();
+    }
+    if (!SetTimeout(fd, SO_SNDTIMEO, m_timings.sendTimeoutMs)) {
+        SetMonitorCommand("Failed to set send timeout: " + std::to_string(errno));
+        return giveUp();
+    }
+    // Every reply leaves at once: no coalescing of small segments.
+    int yes = 1;
+    if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes) != 0)
+        return giveUp();
+
+    if (m_threads[s].joinable())
+        m_threads[s].join(); // the slot's previous session has freed it and is ending
+    m_threads[s] = std::thread([this, s, fd] { Session(*this, s, fd).Run(); });
+}
+
+void NetServer::FreeSlotLocked(int s) {
+    Slot& slot = m_slots[s];
+    slot.sock = -1;
+    slot.userName.clear();
+    slot.level = 0;
+    slot.host.clear();
+    slot.connectTime = 0;
+    slot.bytesSent = 0;
+    slot.bytesReceived = 0;
+    slot.changedSubscribers.fill(0);
+    slot.changedGroups.fill(0);
+}
+
+void NetServer::ReleaseSessionLocked(int s) {
+    uint8_t mine = static_cast<uint8_t>(s + 1);
+    for (SubscriberRecord& record : m_console.local->subscribers)
+        if (record.LockByte == mine) {
+            record.LockByte = 0;
+            m_counters.locksHeld--;
+        }
+    CloseAbortive(m_slots[s].sock);
+    FreeSlotLocked(s);
+}
+
+void NetServer::MarkSubscriberLocked(int exceptSlot, int subscriber) {
+    for (int s = 0; s < kSessionSlots; ++s)
+        if (s != exceptSlot && !m_slots[s].host.empty())
+            SetBit(m_slots[s].changedSubscribers, subscriber);
+}
+
+void NetServer::MarkGroupLocked(int exceptSlot, int group) {
+    for (int s = 0; s < kSessionSlots; ++s)
+        if (s != exceptSlot && !m_slots[s].host.empty())
+            SetBit(m_slots[s].changedGroups, group);
+}
+
+void NetServer::MarkSubscriberChanged(int exceptSlot, int subscriber) {
+    std::lock_guard lock(m_console.databaseLock);
+    MarkSubscriberLocked(exceptSlot, subscriber);
+}
+
+void NetServer::MarkGroupChanged(int exceptSlot, int group) {
+    std::lock_guard lock(m_console.databaseLock);
+    MarkGroupLocked(exceptSlot, group);
+}
+
+void NetServer::MarkAllSubscribersChanged(int count) {
+    if (count > kSubscriberSlots) {
+        WriteNetworkLog(m_console, "Error in AllSubscribersChanged!");
+        return;
+    }
+    std::lock_guard lock(m_console.databaseLock);
+    for (int k = 0; k < count; ++k)
+        MarkSubscriberLocked(-1, k);
+}
+
+void NetServer::MarkAllGroupsChanged() {
+    std::lock_guard lock(m_console.databaseLock);
+    for (int g = 0; g < kGroupSlots; ++g)
+        MarkGroupLocked(-1, g);
+}
+
+bool NetServer::SortLocked() {
+    if (!SortSubscribers(*m_console.local))
+        return false;
+    for (int g = 0; g < kGroupSlots; ++g)
+        MarkGroupLocked(-1, g);
+    int used = UsedSubscriberSlots(*m_console.local);
+    for (int k = 0; k < used; ++k)
+        MarkSubscriberLocked(-1, k);
+    return true;
+}
+
+bool NetServer::SortLocalSubscribers() {
+    std::lock_guard lock(m_console.databaseLock);
+    return SortLocked();
+}
+
+std::string NetServer::MonitorCommand() const {
+    std::lock_guard lock(m_monitorMutex);
+    return m_monitorCommand;
+}
+
+void NetServer::SetMonitorCommand(const std::string& text) {
+    std::lock_guard lock(m_monitorMutex);
+    m_monitorCommand = text;
+}
+
+std::vector<SessionView> NetServer::Sessions() const {
+    std::vector<SessionView> views;
+    std::lock_guard lock(m_console.databaseLock);
+    for (int s = 0; s < kSessionSlots; ++s) {
+        const Slot& slot = m_slots[s];
+        if (slot.host.empty())
+            continue;
+        views.push_back({s, slot.userName, slot.level, slot.host, slot.connectTime, slot.bytesSent.load(),
+                         slot.bytesReceived.load()});
+    }
+    return views;
+}
+
+void NetServer::StartJob(std::function<void()> job) {
+    {
+        std::lock_guard lock(m_jobMutex);
+        ++m_jobs;
+    }
+    m_console.StartWorker([this, job = std::move(job)] {
+        job();
+        std::lock_guard lock(m_jobMutex);
+        if (--m_jobs == 0)
+            m_jobsDone.notify_all();
+    });
+}
+
+} // namespace brimlow::lan

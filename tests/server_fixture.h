@@ -1,0 +1,81 @@
+#pragma once
+// A server on a free loopback port over a test console, with three accounts: ann (level 2), bob (1), carl (0).
+#include "network/server.h"
+#include "tests/lan_raw_client.h"
+#include "tests/support/test_console.h"
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <thread>
+
+namespace brimlow::lan {
+
+inline ServerTimings FastTimings() {
+    ServerTimings t;
+    t.receiveTimeoutMs = 50;
+    t.sendTimeoutMs = 5000;
+    t.idleLimitMs = 60000;
+    t.acceptPollMs = 5;
+    t.handoffPollMs = 5;
+    return t;
+}
+
+// Polls cond every few milliseconds for up to timeoutMs.
+inline bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 10000) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+class ServerTest : public ::testing::Test {
+protected:
+    explicit ServerTest(ServerTimings timings = FastTimings()) : server(tc.console, timings) {
+        server.Operators().Set(0, "ann", "pw", kReadWriteDelete);
+        server.Operators().Set(1, "bob", "pw", kReadWrite);
+        server.Operators().Set(2, "carl", "pw", kReadOnly);
+    }
+    void SetUp() override { ASSERT_TRUE(server.Start(0)); }
+
+    std::unique_ptr<test::RawClient> LoggedIn(const std::string& user) {
+        auto client = std::make_unique<test::RawClient>(server.Port());
+        EXPECT_EQ(client->Request(EncodeLogin(user, "pw"), 3), "1\r\n") << user;
+        return client;
+    }
+
+    // The local operator's edits and reads take "DatabaseLock", as the window does.
+    void Edit(const std::function<void(Directory&)>& change) {
+        std::lock_guard lock(tc.console.databaseLock);
+        change(*tc.console.local);
+    }
+    template <typename F> auto Read(F read) {
+        std::lock_guard lock(tc.console.databaseLock);
+        return read(*tc.console.local);
+    }
+    // Slots 0..n-1 hold "Name 0000".. in sorted order, the rest is free.
+    void Fill(int n) {
+        Edit([n](Directory& d) {
+            memset(d.subscribers.data(), 0, sizeof d.subscribers);
+            for (int k = 0; k < n; ++k) {
+                char name[16];
+                snprintf(name, sizeof name, "Name %04d", k);
+                d.subscribers[k] = test::MakeSubscriber(name, 0);
+            }
+        });
+    }
+    std::string Snapshot() {
+        return Read([](Directory& d) { return std::string(reinterpret_cast<const char*>(&d), sizeof d); });
+    }
+    std::string CheckCust(test::RawClient& client) { return client.Request(EncodeEmpty(Request::CheckCust), 250); }
+
+    test::TestConsole tc;
+    NetServer server;
+};
+
+} // namespace brimlow::lan

@@ -1,0 +1,368 @@
+#include "network/server.h"
+#include "tests/lan_raw_client.h"
+#include "tests/server_fixture.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace brimlow::lan {
+namespace {
+
+using test::RawClient;
+using ::testing::HasSubstr;
+
+TEST_F(ServerTest, GreetsWithTheSessionLineAndLeavesTheMonitorAloneForLoopback) {
+    server.SetMonitorCommand("before");
+    RawClient client(server.Port());
+    EXPECT_EQ(client.Greeting(), "Network Session Started for 127.0.0.1\r\n");
+    EXPECT_EQ(server.MonitorCommand(), "before");
+    ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() == 1; }));
+    EXPECT_FALSE(server.Sessions()[0].host.empty());
+}
+
+TEST_F(ServerTest, RequestsBeforeLoginAreAnsweredMinusTenAndTheConnectionStays) {
+    RawClient client(server.Port());
+    EXPECT_EQ(client.Request(EncodeIndex(Request::ReadCustomer, 0), 5), "-10\r\n");
+    EXPECT_THAT(server.MonitorCommand(), HasSubstr("Connection is not authenticated!  2"));
+    EXPECT_EQ(client.Request(EncodeEmpty(Request::Ping), 5), "-10\r\n");
+    EXPECT_EQ(client.Request(EncodeLogin("ann", "pw"), 3), "1\r\n");
+    EXPECT_EQ(server.MonitorCommand(), "Login Successful");
+    EXPECT_EQ(client.Request(EncodeEmpty(Request::Ping), 6), "PONG\r\n");
+}
+
+TEST_F(ServerTest, LoginMatchesNameAndPasswordWithoutCaseAndCutsAtSpaces) {
+    RawClient client(server.Port());
+    EXPECT_EQ(client.Request(EncodeLogin("ANN smith", "PW"), 3), "1\r\n");
+    EXPECT_EQ(client.Request(EncodeEmpty(Request::SecurityLevel), 3), "2\r\n");
+    ASSERT_TRUE(WaitFor([&] { return !server.Sessions().empty() && server.Sessions()[0].userName == "ANN"; }));
+    EXPECT_EQ(tc.console.received.load(), 1);
+
+    // A second Login replaces the session's user and level.
+    EXPECT_EQ(client.Request(EncodeLogin("carl", "pw"), 3), "1\r\n");
+    EXPECT_EQ(client.Request(EncodeEmpty(Request::SecurityLevel), 3), "0\r\n");
+}
+
+TEST_F(ServerTest, RefusedLoginAnswersZeroAndEndsTheSession) {
+    RawClient client(server.Port());
+    EXPECT_EQ(client.Request(EncodeLogin("ann", "wrong"), 3), "0\r\n");
+    EXPECT_TRUE(client.WaitClosed());
+    EXPECT_TRUE(WaitFor([&] { return server.MonitorCommand() == "Connection closed..."; }));
+    EXPECT_TRUE(WaitFor([&] { return server.Sessions().empty(); }));
+}
+
+TEST_F(ServerTest, AnEmptyLoginDoesNotMatchAFreeRecordOfATableWithAccounts) {
+    RawClient client(server.Port());
+    EXPECT_EQ(client.Request(EncodeLogin("", ""), 3), "0\r\n");
+    EXPECT_TRUE(client.WaitClosed());
+}
+
+TEST_F(ServerTest, AnEmptyLoginIsReadOnlyWhenNoAccountExists) {
+    for (int k = 0; k < 3; ++k)
+        server.Operators().DeleteOperator(0);
+    RawClient client(server.Port());
+    EXPECT_EQ(client.Request(EncodeLogin("", ""), 3), "1\r\n");
+    EXPECT_EQ(client.Request(EncodeEmpty(Request::SecurityLevel), 3), "0\r\n");
+    EXPECT_EQ(client.Request(EncodeAddCustomer(test::MakeSubscriber("Eve", 0)), 3), "0\r\n");
+    RawClient other(server.Port());
+    EXPECT_EQ(other.Request(EncodeLogin("x", ""), 3), "0\r\n");
+}
+
+TEST_F(ServerTest, ReadCustomerSendsTheQuotedTextOfTheSlot) {
+    Edit([](Directory& d) { d.subscribers[0] = test::MakeSubscriber("Ann", 2, ""); });
+    auto client = LoggedIn("carl");
+    std::string length = client->Request(EncodeIndex(Request::ReadCustomer, 0), 3);
+    ASSERT_EQ(length, "046");
+    EXPECT_EQ(client->Recv(46), "\"Ann\",\"\",\"2\",\"0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"");
+    EXPECT_EQ(server.Counters().subscriberReads.load(), 1);
+
+    // A free slot and slots out of range look the same: 14 empty or zero fields.
+    const std::string freeText = QuotedSubscriberText(SubscriberRecord{});
+    for (const std::string& index : {std::string("1"), std::string("2000"), std::string("999999999")}) {
+        client->Send(std::string(1, kSoh) + "2" + index + std::string(1, kEtx));
+        std::string n = client->Recv(3);
+        EXPECT_EQ(client->Recv(static_cast<size_t>(ReplyValue(n))), freeText) << index;
+    }
+}
+
+TEST_F(ServerTest, ReadGroupSendsTheLeadingMembers) {
+    std::vector<std::string> members;
+    for (int i = 0; i < 200; ++i)
+        members.push_back("m" + std::to_string(i));
+    int full = 0;
+    Edit([&](Directory& d) { full = test::AddGroup(d, "All", members); });
+    auto client = LoggedIn("carl");
+    std::string reply = client->Request(EncodeIndex(Request::ReadGroup, full), 3 + 16200);
+    ASSERT_EQ(reply.size(), 3u + 16200u);
+    EXPECT_EQ(reply.substr(0, 3), "200");
+    EXPECT_EQ(reply.substr(3 + 199 * 81, 5), std::string("m199\0", 5));
+    EXPECT_EQ(client->Request(EncodeIndex(Request::ReadGroup, full + 1), 3), "000");
+    EXPECT_EQ(client->Request(EncodeIndex(Request::ReadGroup, 0), 3), "000");
+    EXPECT_EQ(client->Request(EncodeIndex(Request::ReadGroup, 200), 3), "000");
+    EXPECT_EQ(client->RecvFor(50), "");
+    EXPECT_EQ(client->Request(EncodeIndex(Request::IsGroup, full), 3), "1\r\n");
+    EXPECT_EQ(client->Request(EncodeIndex(Request::IsGroup, full + 1), 3), "0\r\n");
+    EXPECT_EQ(client->Request(EncodeIndex(Request::IsGroup, 5000), 3), "0\r\n");
+}
+
+TEST_F(ServerTest, ReadCompanySendsTheRecordAsItStands) {
+    CompanyRecord acme = test::MakeCompany("Acme", "10.0.0.9", 4444);
+    Edit([&](Directory& d) { d.companies[7] = acme; });
+    auto client = LoggedIn("carl");
+    std::string reply = client->Request(EncodeIndex(Request::ReadCompany, 7), 758);
+    ASSERT_EQ(reply.size(), 758u);
+    EXPECT_EQ(memcmp(reply.data(), &acme, 758), 0);
+    EXPECT_EQ(client->Request(EncodeIndex(Request::ReadCompany, 100), 758), std::string(758, '\0'));
+}
+
+TEST_F(ServerTest, LocksAreGrantedOnceAndNamedByTheirOwner) {
+    Fill(12);
+    auto ann = LoggedIn("ann");
+    auto bob = LoggedIn("bob");
+    EXPECT_EQ(ann->Request(EncodeIndex(Request::LockRecord, 5), 3), "1\r\n");
+    EXPECT_EQ(ann->Request(EncodeIndex(Request::LockRecord, 5), 3), "0\r\n");
+    EXPECT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 5), 3), "0\r\n");
+    EXPECT_EQ(server.Counters().locksHeld.load(), 1);
+
+    bob->Send(EncodeIndex(Request::LockOwner, 5));
+    std::string owner = bob->RecvFor(300);
+    EXPECT_THAT(owner, ::testing::StartsWith("ann / "));
+    EXPECT_EQ(bob->Request(EncodeIndex(Request::LockOwner, 6), 10), "Not Locked");
+
+    Edit([](Directory& d) {
+        d.subscribers[7].LockByte = kLockedByLocalEditor;
+        d.subscribers[8].LockByte = 150; // no session slot: never selects one
+        d.subscribers[9].LockByte = 60;  // a free session slot
+    });
+    EXPECT_EQ(bob->Request(EncodeIndex(Request::LockOwner, 7), 8), "*SERVER*");
+    EXPECT_EQ(bob->Request(EncodeIndex(Request::LockOwner, 8), 10), "Not Locked");
+    EXPECT_EQ(bob->Request(EncodeIndex(Request::LockOwner, 9), 10), "Not Locked");
+    EXPECT_EQ(bob->Request(EncodeIndex(Request::LockOwner, 4000), 10), "Not Locked");
+    EXPECT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 7), 3), "0\r\n");
+    EXPECT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 2000), 3), "0\r\n");
+
+    // Any session may unlock.
+    EXPECT_EQ(bob->Request(EncodeIndex(Request::UnlockRecord, 5), 3), "1\r\n");
+    EXPECT_EQ(server.Counters().locksHeld.load(), 0);
+    EXPECT_EQ(bob->Request(EncodeIndex(Request::UnlockRecord, 5000), 3), "1\r\n");
+    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[5].LockByte; }), 0);
+}
+
+TEST_F(ServerTest, WriteCustomerNeedsALockKeepsTheTabAndEndsTheLock) {
+    Fill(3);
+    Edit([](Directory& d) { d.subscribers[1].Tab = 2; });
+    auto ann = LoggedIn("ann");
+    auto bob = LoggedIn("bob");
+    SubscriberRecord changed = test::MakeSubscriber("Name 0001", 0, "777", 3);
+    SetText(changed.City, "Springfield");
+    EXPECT_EQ(bob->Request(EncodeWriteCustomer(1, changed), 3), "0\r\n");
+    EXPECT_EQ(Read([](Directory& d) { return GetText(d.subscribers[1].City); }), "");
+
+    ASSERT_EQ(ann->Request(EncodeIndex(Request::LockRecord, 1), 3), "1\r\n");
+    EXPECT_EQ(bob->Request(EncodeWriteCustomer(1, changed), 3), "1\r\n"); // any lock is enough
+    SubscriberRecord stored = Read([](Directory& d) { return d.subscribers[1]; });
+    EXPECT_EQ(GetText(stored.City), "Springfield");
+    EXPECT_EQ(GetText(stored.PIN), "777");
+    EXPECT_EQ(stored.Tab, 2);
+    EXPECT_EQ(stored.LockByte, 0);
+    EXPECT_EQ(server.Counters().locksHeld.load(), 0);
+    EXPECT_EQ(server.Counters().subscriberWrites.load(), 2);
+
+    // The others learn of the written entry even though the sort moved nothing; the writer does not.
+    EXPECT_TRUE(TestBit(CheckCust(*ann), 1));
+    EXPECT_FALSE(TestBit(CheckCust(*bob), 1));
+    EXPECT_EQ(CheckCust(*ann), std::string(250, '\0')); // cleared by the check
+}
+
+TEST_F(ServerTest, AWriteThatMovesTheSortMarksEverythingForEveryone) {
+    Fill(5);
+    auto ann = LoggedIn("ann");
+    auto bob = LoggedIn("bob");
+    ASSERT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 0), 3), "1\r\n");
+    EXPECT_EQ(bob->Request(EncodeWriteCustomer(0, test::MakeSubscriber("Zed", 0)), 3), "1\r\n");
+    EXPECT_EQ(Read([](Directory& d) { return GetText(d.subscribers[4].Name); }), "Zed");
+    for (RawClient* c : {ann.get(), bob.get()}) {
+        std::string bits = CheckCust(*c);
+        for (int k = 0; k < 5; ++k)
+            EXPECT_TRUE(TestBit(bits, k)) << k;
+        EXPECT_FALSE(TestBit(bits, 5));
+        std::string groups = c->Request(EncodeEmpty(Request::CheckGroup), 25);
+        EXPECT_EQ(groups, std::string(25, '\xff'));
+    }
+}
+
+TEST_F(ServerTest, WriteGroupStoresTheMembersAndMarksTheOtherSessions) {
+    int g = 0;
+    Edit([&](Directory& d) { g = test::AddGroup(d, "Night", {"a"}); });
+    auto ann = LoggedIn("ann");
+    auto bob = LoggedIn("bob");
+    auto group = std::make_unique<GroupRecord>();
+    memset(group.get(), 0, sizeof *group);
+    SetText(group->Members[0], "Ann");
+    SetText(group->Members[1], "Bob");
+    EXPECT_EQ(bob->Request(EncodeWriteGroup(g, *group), 3), "1\r\n");
+    EXPECT_EQ(Read([&](Directory& d) { return GetText(d.groups[g].Members[1]); }), "Bob");
+    EXPECT_TRUE(TestBit(ann->Request(EncodeEmpty(Request::CheckGroup), 25), g));
+    EXPECT_FALSE(TestBit(bob->Request(EncodeEmpty(Request::CheckGroup), 25), g));
+    EXPECT_EQ(bob->Request(EncodeWriteGroup(0, *group), 3), "0\r\n");
+    EXPECT_EQ(bob->Request(EncodeWriteGroup(200, *group), 3), "0\r\n");
+}
+
+TEST_F(ServerTest, DeleteMovesTheTableDownAndMarksFromTheSlotBefore) {
+    Fill(50);
+    auto ann = LoggedIn("ann");
+    auto bob = LoggedIn("bob");
+    EXPECT_EQ(ann->Request(EncodeIndex(Request::DeleteCust, 10), 3), "1\r\n");
+    EXPECT_EQ(Read([](Directory& d) { return GetText(d.subscribers[10].Name); }), "Name 0011");
+    EXPECT_EQ(Read([](Directory& d) { return UsedSubscriberSlots(d); }), 49);
+    for (RawClient* c : {ann.get(), bob.get()}) {
+        std::string bits = CheckCust(*c);
+        EXPECT_FALSE(TestBit(bits, 8));
+        for (int k = 9; k <= 49; ++k)
+            EXPECT_TRUE(TestBit(bits, k)) << k;
+        EXPECT_FALSE(TestBit(bits, 50));
+    }
+    EXPECT_EQ(ann->Request(EncodeIndex(Request::DeleteCust, 0), 3), "1\r\n");
+    std::string bits = CheckCust(*bob);
+    for (int k = 0; k <= 48; ++k)
+        EXPECT_TRUE(TestBit(bits, k)) << k;
+    EXPECT_FALSE(TestBit(bits, 49));
+    EXPECT_EQ(ann->Request(EncodeIndex(Request::DeleteCust, 2000), 3), "0\r\n");
+    EXPECT_EQ(Read([](Directory& d) { return UsedSubscriberSlots(d); }), 48);
+}
+
+TEST_F(ServerTest, DeletingAGroupEntryEmptiesTheGroupAndMarksItForEveryone) {
+    int g = 0;
+    Edit([&](Directory& d) { g = test::AddGroup(d, "Crew", {"x", "y"}); });
+    auto ann = LoggedIn("ann");
+    auto bob = LoggedIn("bob");
+    EXPECT_EQ(ann->Request(EncodeIndex(Request::DeleteCust, 0), 3), "1\r\n");
+    EXPECT_TRUE(Read([&](Directory& d) { return IsEmptyText(d.groups[g].Members[0]); }));
+    EXPECT_TRUE(TestBit(ann->Request(EncodeEmpty(Request::CheckGroup), 25), g));
+    EXPECT_TRUE(TestBit(bob->Request(EncodeEmpty(Request::CheckGroup), 25), g));
+}
+
+TEST_F(ServerTest, AddCustomerPutsTheRecordSortedWithTabZeroAndMarksItForAll) {
+    Fill(3);
+    auto ann = LoggedIn("ann");
+    SubscriberRecord added = test::MakeSubscriber("Name 0000a", 1, "99", 3);
+    added.LockByte = 42;
+    EXPECT_EQ(ann->Request(EncodeAddCustomer(added), 3), "1\r\n");
+    SubscriberRecord stored = Read([](Directory& d) { return d.subscribers[1]; });
+    EXPECT_EQ(GetText(stored.Name), "Name 0000a");
+    EXPECT_EQ(stored.Tab, 0);
+    EXPECT_EQ(stored.LockByte, 0);
+    EXPECT_TRUE(TestBit(CheckCust(*ann), 3));
+    EXPECT_EQ(ann->Request(EncodeAddCustomer(test::MakeSubscriber("", 1)), 3), "0\r\n");
+
+    Fill(2000);
+    EXPECT_EQ(ann->Request(EncodeAddCustomer(added), 3), "0\r\n");
+}
+
+TEST_F(ServerTest, AddGroupTakesAGroupSlotAndAnEntry) {
+    Fill(2);
+    auto ann = LoggedIn("ann");
+    auto bob = LoggedIn("bob");
+    auto group = std::make_unique<GroupRecord>();
+    memset(group.get(), 0, sizeof *group);
+    SetText(group->Members[0], "Name 0000");
+    EXPECT_EQ(ann->Request(EncodeAddGroup(77, "Zulu team", *group), 3), "1\r\n");
+    EXPECT_EQ(Read([](Directory& d) { return GetText(d.groups[1].Members[0]); }), "Name 0000");
+    SubscriberRecord entry = Read([](Directory& d) { return d.subscribers[2]; });
+    EXPECT_EQ(GetText(entry.Name), "Zulu team");
+    EXPECT_EQ(entry.Company, -1);
+    EXPECT_TRUE(TestBit(bob->Request(EncodeEmpty(Request::CheckGroup), 25), 1));
+    EXPECT_TRUE(TestBit(CheckCust(*bob), 2));
+
+    // With the subscriber table full the group is still stored, without an entry.
+    Fill(2000);
+    EXPECT_EQ(ann->Request(EncodeAddGroup(77, "Second", *group), 3), "1\r\n");
+    EXPECT_EQ(Read([](Directory& d) { return GetText(d.groups[1].Members[0]); }), "Name 0000");
+    Edit([&](Directory& d) {
+        for (int g = 1; g < kGroupSlots; ++g)
+            SetText(d.groups[g].Members[0], "m");
+    });
+    EXPECT_EQ(ann->Request(EncodeAddGroup(77, "Third", *group), 3), "0\r\n");
+}
+
+TEST_F(ServerTest, SecurityLevelsAreEnforcedByTheServer) {
+    Fill(4);
+    int g = 0;
+    Edit([&](Directory& d) { g = test::AddGroup(d, "Group", {"x"}); });
+    auto before = Snapshot();
+    auto group = std::make_unique<GroupRecord>();
+    memset(group.get(), 0, sizeof *group);
+    SetText(group->Members[0], "changed");
+
+    auto carl = LoggedIn("carl"); // read only
+    EXPECT_EQ(carl->Request(EncodeIndex(Request::LockRecord, 1), 3), "0\r\n");
+    Edit([](Directory& d) { d.subscribers[1].LockByte = kLockedByLocalEditor; });
+    EXPECT_EQ(carl->Request(EncodeWriteCustomer(1, test::MakeSubscriber("Changed", 0)), 3), "0\r\n");
+    Edit([](Directory& d) { d.subscribers[1].LockByte = 0; });
+    EXPECT_EQ(carl->Request(EncodeAddCustomer(test::MakeSubscriber("New", 0)), 3), "0\r\n");
+    EXPECT_EQ(carl->Request(EncodeIndex(Request::DeleteCust, 1), 3), "0\r\n");
+    EXPECT_EQ(carl->Request(EncodeWriteGroup(g, *group), 3), "0\r\n");
+    EXPECT_EQ(carl->Request(EncodeAddGroup(9, "New group", *group), 3), "0\r\n");
+
+    auto bob = LoggedIn("bob"); // read and write
+    EXPECT_EQ(bob->Request(EncodeIndex(Request::DeleteCust, 1), 3), "0\r\n");
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_EQ(bob->Request(EncodeAddCustomer(test::MakeSubscriber("New", 0)), 3), "1\r\n");
+    auto ann = LoggedIn("ann");
+    EXPECT_EQ(ann->Request(EncodeIndex(Request::DeleteCust, 1), 3), "1\r\n");
+}
+
+TEST_F(ServerTest, UnknownCodesAndTheUnusedCodeGetNoReply) {
+    auto client = LoggedIn("carl");
+    client->Send(std::string(1, kSoh) + "@" + std::string(1, kEtx));
+    client->Send(std::string(1, kSoh) + "Z12" + std::string(1, kEtx));
+    client->Send(std::string(1, kSoh) + "/" + std::string(1, kEtx));
+    EXPECT_EQ(client->Request(EncodeEmpty(Request::Ping), 6), "PONG\r\n");
+}
+
+TEST_F(ServerTest, AnEndingSessionReleasesItsLocks) {
+    Fill(12);
+    auto ann = LoggedIn("ann");
+    auto bob = LoggedIn("bob");
+    ASSERT_EQ(ann->Request(EncodeIndex(Request::LockRecord, 5), 3), "1\r\n");
+    ASSERT_EQ(ann->Request(EncodeIndex(Request::LockRecord, 9), 3), "1\r\n");
+    ASSERT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 3), 3), "1\r\n");
+    EXPECT_EQ(server.Counters().locksHeld.load(), 3);
+    ann->Close(true);
+    ASSERT_TRUE(WaitFor([&] { return server.Counters().locksHeld.load() == 1; }));
+    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[5].LockByte + d.subscribers[9].LockByte; }), 0);
+    EXPECT_NE(Read([](Directory& d) { return d.subscribers[3].LockByte; }), 0);
+    EXPECT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 5), 3), "1\r\n");
+}
+
+TEST_F(ServerTest, ARefusedSecondLoginEndsTheSessionAndReleasesItsLocks) {
+    Fill(3);
+    auto ann = LoggedIn("ann");
+    ASSERT_EQ(ann->Request(EncodeIndex(Request::LockRecord, 2), 3), "1\r\n");
+    EXPECT_EQ(ann->Request(EncodeLogin("ann", "bad"), 3), "0\r\n");
+    EXPECT_TRUE(ann->WaitClosed());
+    ASSERT_TRUE(WaitFor([&] { return server.Counters().locksHeld.load() == 0; }));
+    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[2].LockByte; }), 0);
+}
+
+TEST_F(ServerTest, MarkOperationsOfTheLocalOperatorReachEverySession) {
+    auto ann = LoggedIn("ann");
+    auto bob = LoggedIn("bob");
+    ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() == 2; }));
+    int annSlot = server.Sessions()[0].slot;
+    server.MarkSubscriberChanged(annSlot, 17);
+    server.MarkGroupChanged(-1, 5);
+    EXPECT_FALSE(TestBit(CheckCust(*ann), 17));
+    EXPECT_TRUE(TestBit(CheckCust(*bob), 17));
+    EXPECT_TRUE(TestBit(ann->Request(EncodeEmpty(Request::CheckGroup), 25), 5));
+
+    server.MarkAllSubscribersChanged(2001);
+    EXPECT_EQ(CheckCust(*ann), std::string(250, '\0'));
+    EXPECT_THAT(test::ReadFile(tc.DataFile("Network.log")), HasSubstr("Error in AllSubscribersChanged!"));
+    server.MarkAllSubscribersChanged(2000);
+    EXPECT_EQ(CheckCust(*ann), std::string(250, '\xff'));
+    server.MarkAllGroupsChanged();
+    EXPECT_EQ(bob->Request(EncodeEmpty(Request::CheckGroup), 25), std::string(25, '\xff'));
+}
+
+} // namespace
+} // namespace brimlow::lan
