@@ -163,14 +163,17 @@ FrameScan ScanFrame(const char* data, size_t n) {
                 return scan;
             }
         } else {
+            // Digits and ticket names hold neither SOH nor ETX: a SOH before the ETX starts the next request.
             size_t window = have < kVariableFrameLimit ? have : kVariableFrameLimit;
-            const char* etx = static_cast<const char*>(memchr(data + at + 2, kEtx, window - 2));
-            if (etx) {
-                scan.length = static_cast<size_t>(etx - (data + at)) + 1;
+            size_t end = 2;
+            while (end < window && data[at + end] != kEtx && data[at + end] != kSoh)
+                ++end;
+            if (end < window && data[at + end] == kEtx) {
+                scan.length = end + 1;
                 scan.complete = true;
                 return scan;
             }
-            if (have < kVariableFrameLimit)
+            if (end == window && have < kVariableFrameLimit)
                 return scan;
         }
         at += 1; // this SOH starts no frame: look for the next one

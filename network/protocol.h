@@ -94,7 +94,8 @@ size_t FixedFrameSize(char code);
 //   length:   when complete, the frame's length counted from data + skip (SOH through ETX).
 // A fixed-size request is complete exactly when its size has arrived and its last byte is ETX, so a binary
 // record holding 0x03 is never cut short wherever TCP splits it. A fixed-size frame whose last byte is not ETX,
-// or a variable frame without ETX within kVariableFrameLimit bytes, is not a frame: its SOH is skipped.
+// a variable frame without ETX within kVariableFrameLimit bytes, or one in which a SOH comes before the ETX,
+// is not a frame: its SOH is skipped.
 struct FrameScan {
     size_t skip = 0;
     size_t length = 0;

@@ -184,11 +184,9 @@ bool NetServer::Session::HandleFrame(std::string_view frame, size_t lastReceive)
 }
 
 void NetServer::Session::Reply(const std::string& bytes) {
-    if (!SendBytes(m_sock, bytes.data(), bytes.size())) {
+    MySlot().bytesSent += bytes.size(); // counted first, so the count is there when the client has the reply
+    if (!SendBytes(m_sock, bytes.data(), bytes.size()))
         m_end = true;
-        return;
-    }
-    MySlot().bytesSent += bytes.size();
 }
 
 void NetServer::Session::Dispatch(std::string_view frame) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -24,6 +25,8 @@ public:
             close(m_fd);
             m_fd = -1;
         }
+        int yes = 1; // every Send leaves as a segment of its own, so split frames arrive split
+        setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         if (readGreeting)
             m_greeting = ReadLine();
     }

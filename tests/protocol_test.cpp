@@ -382,6 +382,12 @@ TEST(ProtocolFraming, AFrameThatCannotBeRightGivesUpItsSoh) {
     scan = ScanFrame(runaway.data(), runaway.size());
     EXPECT_FALSE(scan.complete);
     EXPECT_EQ(scan.skip, runaway.size());
+    // A variable frame abandoned for a new request.
+    std::string abandoned = kSohS + "212" + EncodeEmpty(Request::Ping);
+    scan = ScanFrame(abandoned.data(), abandoned.size());
+    ASSERT_TRUE(scan.complete);
+    EXPECT_EQ(scan.skip, 4u);
+    EXPECT_EQ(scan.length, 3u);
     // A variable frame still below its limit keeps waiting.
     std::string pending = kSohS + "2" + "12";
     scan = ScanFrame(pending.data(), pending.size());

@@ -1,0 +1,233 @@
+// The server against clients that misbehave: junk, split frames, too many of them, silence, sudden ends, and
+// sessions that run while the local operator edits the directory.
+#include "tests/server_fixture.h"
+
+#include <atomic>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <random>
+#include <thread>
+
+namespace brimlow::lan {
+namespace {
+
+using test::RawClient;
+
+const std::string kSohS(1, kSoh);
+const std::string kEtxS(1, kEtx);
+
+std::string Pong(RawClient& client) { return client.Request(EncodeEmpty(Request::Ping), 6); }
+
+TEST_F(ServerTest, JunkWithoutEtxIsDroppedAndTheNextRequestIsServed) {
+    auto ann = LoggedIn("ann");
+    auto other = LoggedIn("bob");
+    ann->Send(kSohS + "212"); // abandoned before its ETX
+    EXPECT_EQ(ann->RecvFor(30), "");
+    EXPECT_EQ(Pong(*ann), "PONG\r\n");
+    ann->Send(kSohS + "F" + std::string(400, 'n')); // a ticket name that never ends
+    EXPECT_EQ(Pong(*ann), "PONG\r\n");
+    ann->Send(kSohS + "8" + "x"); // a fixed-length request with no ETX where it must be
+    EXPECT_EQ(Pong(*ann), "PONG\r\n");
+    EXPECT_EQ(Pong(*other), "PONG\r\n");
+}
+
+TEST_F(ServerTest, TwentyThousandBytesOfJunkLeaveTheSessionWorking) {
+    auto ann = LoggedIn("ann");
+    std::mt19937 random(1234);
+    std::string junk(20000, '\0');
+    for (char& c : junk) {
+        c = static_cast<char>(random() % 256);
+        if (c == kSoh)
+            c = kEtx; // plenty of ETX, no request start
+    }
+    ASSERT_TRUE(ann->Send(junk));
+    EXPECT_EQ(Pong(*ann), "PONG\r\n");
+    EXPECT_EQ(ann->RecvFor(30), "");
+
+    // Junk that starts requests: whatever it is taken for, the session survives and serves again once the
+    // pending bytes are flushed by a run of zeros longer than any request.
+    std::string requests;
+    for (int i = 0; i < 200; ++i)
+        requests += kSohS + std::string(1, static_cast<char>('0' + random() % 23)) + "abc";
+    ann->Send(requests + std::string(kAddGroupFrameSize, '\0'));
+    ann->RecvFor(100);
+    EXPECT_EQ(Pong(*ann), "PONG\r\n");
+}
+
+TEST_F(ServerTest, AFrameSplitAtAnyByteIsTakenWhole) {
+    Fill(3);
+    auto ann = LoggedIn("ann");
+    SubscriberRecord record = test::MakeSubscriber("Name 0001", 0, "3333", 3);
+    record.Company = 0x03030303; // ETX bytes everywhere in the binary part
+    record.LockByte = 3;
+    std::string frame = EncodeWriteCustomer(1, record);
+    for (size_t cut = 1; cut < frame.size(); ++cut) {
+        ASSERT_EQ(ann->Request(EncodeIndex(Request::LockRecord, 1), 3), "1\r\n") << cut;
+        ann->Send(frame.substr(0, cut));
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        ann->Send(frame.substr(cut));
+        ASSERT_EQ(ann->Recv(3), "1\r\n") << cut;
+    }
+    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[1].Company; }), 0x03030303);
+    EXPECT_EQ(server.Counters().subscriberWrites.load(), static_cast<int64_t>(frame.size() - 1));
+
+    // And byte by byte.
+    std::string login = EncodeLogin("bob", "pw");
+    RawClient slow(server.Port());
+    for (char c : login)
+        slow.Send(std::string(1, c));
+    EXPECT_EQ(slow.Recv(3), "1\r\n");
+}
+
+TEST_F(ServerTest, TheHundredAndFirstClientIsRefusedAndTheOthersAreServed) {
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < kSessionSlots; ++i) {
+        clients.push_back(std::make_unique<RawClient>(server.Port()));
+        ASSERT_EQ(clients.back()->Greeting(), "Network Session Started for 127.0.0.1\r\n") << i;
+    }
+    RawClient refused(server.Port());
+    EXPECT_EQ(refused.Greeting(), "Network Connection refused for 127.0.0.1\r\n");
+    EXPECT_TRUE(refused.WaitClosed());
+    EXPECT_EQ(server.MonitorCommand(), "Network Connection refused for 127.0.0.1");
+    for (auto& client : clients)
+        ASSERT_EQ(client->Request(EncodeLogin("carl", "pw"), 3), "1\r\n");
+    EXPECT_EQ(server.Sessions().size(), static_cast<size_t>(kSessionSlots));
+
+    clients[42]->Close(true);
+    ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() == kSessionSlots - 1; }));
+    RawClient late(server.Port());
+    EXPECT_EQ(late.Greeting(), "Network Session Started for 127.0.0.1\r\n");
+    EXPECT_EQ(late.Request(EncodeLogin("carl", "pw"), 3), "1\r\n");
+    EXPECT_EQ(Pong(*clients[0]), "PONG\r\n");
+    EXPECT_EQ(Pong(*clients[99]), "PONG\r\n");
+}
+
+TEST_F(ServerTest, AClientThatVanishesMidRequestLosesItsSessionAndItsLocks) {
+    Fill(5);
+    auto ann = LoggedIn("ann");
+    auto bob = LoggedIn("bob");
+    ASSERT_EQ(ann->Request(EncodeIndex(Request::LockRecord, 3), 3), "1\r\n");
+    auto group = std::make_unique<GroupRecord>();
+    memset(group.get(), 3, sizeof *group);
+    ann->Send(EncodeWriteGroup(1, *group).substr(0, 9000));
+    ann->Close(true);
+    ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() == 1; }));
+    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[3].LockByte; }), 0);
+    EXPECT_EQ(server.Counters().locksHeld.load(), 0);
+    EXPECT_TRUE(Read([](Directory& d) { return IsEmptyText(d.groups[1].Members[0]); }));
+    EXPECT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 3), 3), "1\r\n");
+}
+
+TEST_F(ServerTest, ASlotWhoseGreetingFailedIsFreeAgain) {
+    std::unique_ptr<RawClient> gone;
+    {
+        // The listener accepts, then waits for "DatabaseLock" to take a slot; meanwhile the client resets.
+        std::lock_guard lock(tc.console.databaseLock);
+        gone = std::make_unique<RawClient>(server.Port(), false);
+        ASSERT_TRUE(gone->Connected());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        gone->Close(true);
+    }
+    // Connections are admitted one after another, so once this one is greeted the first is settled.
+    RawClient next(server.Port());
+    EXPECT_EQ(next.Greeting(), "Network Session Started for 127.0.0.1\r\n");
+    std::vector<SessionView> sessions = server.Sessions();
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_EQ(sessions[0].slot, 0); // the failed connection's slot was given again
+}
+
+TEST_F(ServerTest, ByteCountsFeedTheMonitor) {
+    auto carl = LoggedIn("carl");
+    EXPECT_EQ(Pong(*carl), "PONG\r\n");
+    ASSERT_EQ(server.Sessions().size(), 1u);
+    SessionView view = server.Sessions()[0];
+    EXPECT_EQ(view.userName, "carl");
+    EXPECT_EQ(view.level, 0);
+    EXPECT_EQ(view.bytesReceived, 63u + 3u);
+    EXPECT_EQ(view.bytesSent, 3u + 6u);
+    EXPECT_GT(view.connectTime, 0);
+}
+
+class IdleServerTest : public ServerTest {
+protected:
+    static ServerTimings Idle() {
+        ServerTimings t = FastTimings();
+        t.idleLimitMs = 300;
+        return t;
+    }
+    IdleServerTest() : ServerTest(Idle()) {}
+};
+
+TEST_F(IdleServerTest, ASilentClientLosesItsSessionAndABusyOneKeepsIt) {
+    Fill(3);
+    auto silent = LoggedIn("ann");
+    ASSERT_EQ(silent->Request(EncodeIndex(Request::LockRecord, 2), 3), "1\r\n");
+    auto busy = LoggedIn("bob");
+    auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(900)) {
+        ASSERT_EQ(Pong(*busy), "PONG\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(silent->WaitClosed(5000));
+    ASSERT_TRUE(WaitFor([&] { return server.Counters().locksHeld.load() == 0; }));
+    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[2].LockByte; }), 0);
+    EXPECT_EQ(Pong(*busy), "PONG\r\n");
+}
+
+// Sessions read, lock, write and poll while the local operator rewrites the same records; every record a
+// client reads is whole (never half of one edit and half of another). Run under ThreadSanitizer as well.
+TEST_F(ServerTest, SessionsAndLocalEditsDoNotRace) {
+    auto pair = [](const std::string& name) {
+        SubscriberRecord r = test::MakeSubscriber(name, 0, name + "-pin");
+        SetText(r.City, name + "-city");
+        return r;
+    };
+    Fill(20);
+    std::atomic<bool> stop{false};
+    std::atomic<int> torn{0};
+    std::atomic<int> reads{0};
+    auto reader = [&](const std::string& user) {
+        auto client = LoggedIn(user);
+        SubscriberRecord r;
+        for (int i = 0; !stop; ++i) {
+            int slot = i % 20;
+            std::string n = client->Request(EncodeIndex(Request::ReadCustomer, slot), 3);
+            DecodeQuotedSubscriberText(client->Recv(static_cast<size_t>(ReplyValue(n))), r);
+            std::string name = GetText(r.Name);
+            if (GetText(r.PIN) != name + "-pin" && GetText(r.PIN) != "1234")
+                torn++;
+            client->Request(EncodeEmpty(Request::CheckCust), 250);
+            reads++;
+        }
+    };
+    auto writer = [&] {
+        auto client = LoggedIn("bob");
+        for (int i = 0; !stop; ++i) {
+            int slot = 10 + i % 5;
+            if (client->Request(EncodeIndex(Request::LockRecord, slot), 3) == "1\r\n")
+                client->Request(EncodeWriteCustomer(slot, pair("Name 00" + std::to_string(slot))), 3);
+        }
+    };
+    std::thread r1(reader, "ann"), r2(reader, "carl"), w(writer);
+    for (int i = 0; i < 300 || reads < 100; ++i) {
+        int slot = i % 10;
+        Edit([&](Directory& d) {
+            char name[16];
+            snprintf(name, sizeof name, "Name %04d", slot);
+            d.subscribers[slot] = pair(name);
+            d.subscribers[slot].LockByte = (i % 2) ? kLockedByLocalEditor : 0;
+        });
+        server.MarkSubscriberChanged(-1, slot);
+        if (i % 50 == 0)
+            server.SortLocalSubscribers();
+    }
+    stop = true;
+    r1.join();
+    r2.join();
+    w.join();
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_GE(reads.load(), 100);
+}
+
+} // namespace
+} // namespace brimlow::lan
