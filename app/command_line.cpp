@@ -7,6 +7,7 @@
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "directory/data_files.h"
+#include "network/server.h"
 #include "queue/file_listing.h"
 #include "tracking/tracking_check_thread.h"
 
@@ -115,7 +116,10 @@ int RunConsole(const Options& options, int argc, char** argv) {
     op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " +
                      console.dataDir);
     StartTrackingCheckThread(console);
+    std::unique_ptr<lan::NetServer> server = console.serverRole ? lan::StartServerRole(console) : nullptr;
     RunHeadlessLoop(console, g_stopRequested, [] { QCoreApplication::processEvents(); });
+    if (server)
+        server->Stop(); // every session ends and releases its locks before the tables are saved
     ShutDownConsole(console, store);
     return 0;
 }
