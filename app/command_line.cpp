@@ -9,6 +9,7 @@
 #include "app/startup.h"
 #include "directory/data_files.h"
 #include "network/net_client_scan.h"
+#include "network/server.h"
 #include "queue/file_listing.h"
 #include "tracking/tracking_check_thread.h"
 
@@ -121,7 +122,10 @@ int RunConsole(const Options& options, int argc, char** argv) {
     console.playSound = PlayWavToEnd;
     StartTrackingCheckThread(console);
     StartNetworkClient(console);
+    std::unique_ptr<lan::NetServer> server = console.serverRole ? lan::StartServerRole(console) : nullptr;
     RunHeadlessLoop(console, g_stopRequested, [] { QCoreApplication::processEvents(); });
+    if (server)
+        server->Stop(); // every session ends and releases its locks before the tables are saved
     ShutDownConsole(console, store);
     return 0;
 }

@@ -857,4 +857,13 @@ void NetServer::StartJob(std::function<void()> job) {
     });
 }
 
+std::unique_ptr<NetServer> StartServerRole(Console& console, ServerTimings timings) {
+    auto server = std::make_unique<NetServer>(console, timings);
+    server->Operators().LoadOperators(console.dataDir);
+    int port = LanPortFromEnvironment();
+    if (!server->Start(port))
+        WriteNetworkLog(console, "Unable to listen on port " + std::to_string(port) + ": " + strerror(errno));
+    return server;
+}
+
 } // namespace brimlow::lan

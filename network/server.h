@@ -145,4 +145,9 @@ private:
     int m_jobs = 0;
 };
 
+// The server role's start: the accounts from Operators.dat, then the listener on the LAN port
+// (BRIMLOW_LAN_PORT or 777). A port that cannot be bound is noted in Network.log; the console runs on without
+// serving the LAN.
+std::unique_ptr<NetServer> StartServerRole(Console& console, ServerTimings timings = {});
+
 } // namespace brimlow::lan

@@ -8,7 +8,9 @@
 #include "tests/support/test_console.h"
 #include "tracking/unread_mark.h"
 
+#include <chrono>
 #include <csignal>
+#include <thread>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -113,6 +115,8 @@ TEST_F(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
     // Connected, logged in, downloaded, polling: its first scans collect the ticket the server holds for ann.
     ASSERT_TRUE(clientProcess.WaitForOutput(kTicket)) << clientProcess.Output() << serverProcess.Output();
     std::string ticketCopy = client.data + "/" + kTrackingFolder + "/" + kTicket;
+    for (int waited = 0; waited < 10000 && !HasUnreadMark(ticketCopy); waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10)); // the name is shown before the copy is written
     EXPECT_EQ(test::ReadFile(ticketCopy), kTicketText);
     EXPECT_TRUE(HasUnreadMark(ticketCopy));
     EXPECT_FALSE(HasUnreadMark(ticketOnServer)); // collected: not offered again
