@@ -402,6 +402,10 @@ TEST_F(SendViaServerTest, NetworkEntriesGoAsServerPagesByTheirSlot) {
     SendOutcome outcome = SendPage(tc.console, Page(SendMode::Email, kNetworkTab), {1});
     EXPECT_EQ(outcome.failures, 0);
     EXPECT_THAT(sim.Requests(), ElementsAre(lan::EncodeServerPage(1, lan::kPageEmail, "Alert", "Gas leak")));
+    sim.ClearRequests();
+    EXPECT_EQ(client->SendServerPage(1, "", std::string(1200, 'm'), lan::kPageSnpp), 1);
+    ASSERT_THAT(sim.Requests(), ::testing::SizeIs(1));
+    EXPECT_EQ(sim.Requests()[0].substr(110, 1000), std::string(999, 'm') + '\0'); // its first 999 characters
 
     // Local entries still go by the console's own transports; a lost server shows the send error.
     sim.ClearRequests();
