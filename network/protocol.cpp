@@ -236,10 +236,10 @@ bool DecodeLogin(std::string_view frame, LoginRequest& out) {
     return true;
 }
 
-int DecodeIndex(std::string_view frame) {
-    if (frame.size() < 3 || frame.back() != kEtx)
-        return -1;
-    std::string_view digits = frame.substr(2, frame.size() - 3);
+namespace {
+
+// 1 to 9 ASCII digits; -1 for anything else.
+int ParseDigits(std::string_view digits) {
     if (digits.empty() || digits.size() > 9)
         return -1;
     int value = 0;
@@ -251,34 +251,33 @@ int DecodeIndex(std::string_view frame) {
     return value;
 }
 
-int DecodeFourDigits(std::string_view frame) {
-    if (frame.size() < 6)
-        return -1;
-    int value = 0;
-    for (char c : frame.substr(2, 4)) {
-        if (c < '0' || c > '9')
-            return -1;
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
-
-bool DecodeCustomerFrame(std::string_view frame, int& slot, SubscriberRecord& record) {
-    if (!IsFramedAs(frame, kWriteCustomerFrameSize))
+// A fixed-size frame of a 4-digit number and a record.
+template <typename Record>
+bool DecodeNumberedRecord(std::string_view frame, size_t size, int& number, Record& record) {
+    if (!IsFramedAs(frame, size))
         return false;
-    slot = DecodeFourDigits(frame);
+    number = DecodeFourDigits(frame);
     memcpy(&record, frame.data() + 6, sizeof record);
     TerminateTexts(record);
-    return slot >= 0;
+    return number >= 0;
+}
+
+} // namespace
+
+int DecodeIndex(std::string_view frame) {
+    if (frame.size() < 3 || frame.back() != kEtx)
+        return -1;
+    return ParseDigits(frame.substr(2, frame.size() - 3));
+}
+
+int DecodeFourDigits(std::string_view frame) { return frame.size() < 6 ? -1 : ParseDigits(frame.substr(2, 4)); }
+
+bool DecodeCustomerFrame(std::string_view frame, int& slot, SubscriberRecord& record) {
+    return DecodeNumberedRecord(frame, kWriteCustomerFrameSize, slot, record);
 }
 
 bool DecodeWriteGroup(std::string_view frame, int& group, GroupRecord& record) {
-    if (!IsFramedAs(frame, kWriteGroupFrameSize))
-        return false;
-    group = DecodeFourDigits(frame);
-    memcpy(&record, frame.data() + 6, sizeof record);
-    TerminateTexts(record);
-    return group >= 0;
+    return DecodeNumberedRecord(frame, kWriteGroupFrameSize, group, record);
 }
 
 bool DecodeAddGroup(std::string_view frame, std::string& name, GroupRecord& record) {

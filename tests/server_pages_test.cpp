@@ -51,6 +51,14 @@ protected:
         return names;
     }
     bool JobsDone() { return tc.console.workers.WaitIdle(30000); }
+    // aiosmtpd storing into folder, as the console's mail server.
+    std::unique_ptr<test::PeerProcess> MailSink(const std::string& folder) {
+        MakeFolder(folder);
+        auto sink = std::make_unique<test::PeerProcess>(
+            std::vector<std::string>{"/usr/bin/python3", test::PeerScript("smtp_sink.py"), folder});
+        setenv(kSmtpPortVariable, std::to_string(sink->Port()).c_str(), 1);
+        return sink;
+    }
 };
 
 TEST_F(ServerPageTest, ServerPageBySnppGoesToTheCompanyOfTheServersSubscriber) {
@@ -106,10 +114,8 @@ TEST_F(ServerPageTest, ServerPageForTheModemQueueIsReadyToDial) {
 
 TEST_F(ServerPageTest, ServerPageByEmailIsDeliveredThroughTheMailServer) {
     std::string mail = tc.dir.File("mail");
-    MakeFolder(mail);
-    test::PeerProcess smtp({"/usr/bin/python3", test::PeerScript("smtp_sink.py"), mail});
-    ASSERT_GT(smtp.Port(), 0);
-    setenv(kSmtpPortVariable, std::to_string(smtp.Port()).c_str(), 1);
+    auto smtp = MailSink(mail);
+    ASSERT_GT(smtp->Port(), 0);
     auto ann = LoggedIn("ann");
     EXPECT_EQ(ann->Request(EncodeServerPage(0, kPageEmail, "Drill", "Mail text"), 3), "1\r\n");
     ASSERT_TRUE(WaitFor([&] { return Mail(mail).size() == 1; }));
@@ -172,10 +178,8 @@ TEST_F(ServerPageTest, ClientPageForTheModemGoesIntoTheQueueFolderOfTheUser) {
 
 TEST_F(ServerPageTest, ClientPageByEmailIsDelivered) {
     std::string mail = tc.dir.File("mail");
-    MakeFolder(mail);
-    test::PeerProcess smtp({"/usr/bin/python3", test::PeerScript("smtp_sink.py"), mail});
-    ASSERT_GT(smtp.Port(), 0);
-    setenv(kSmtpPortVariable, std::to_string(smtp.Port()).c_str(), 1);
+    auto smtp = MailSink(mail);
+    ASSERT_GT(smtp->Port(), 0);
     SubscriberRecord sub = test::MakeSubscriber("Remote", 4, "8889");
     SetText(sub.Email, "remote@example.org");
     auto bob = LoggedIn("bob");

@@ -1,0 +1,210 @@
+// Server load: 100 clients that poll with Check Cust and Check Group every 2 seconds, as every client console
+// does while it runs (target: below 5% of one core), and the round trip of one Read Customer.
+#include "network/server.h"
+
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace brimlow {
+namespace {
+
+using namespace std::chrono;
+
+constexpr int kClients = 100;
+constexpr int kPollPeriodMs = 2000;
+
+std::string MakeDataDir() {
+    char templ[] = "/tmp/brimlow-bench-XXXXXX";
+    return mkdtemp(templ) ? templ : "/tmp";
+}
+
+void FillDirectory(Directory& d) {
+    char name[32];
+    for (int s = 0; s < 1500; ++s) {
+        snprintf(name, sizeof name, "Subscriber %04d", s);
+        SetText(d.subscribers[s].Name, name);
+        SetText(d.subscribers[s].PIN, std::to_string(100000 + s));
+    }
+}
+
+int Connect(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        close(fd);
+        return -1;
+    }
+    int yes = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    return fd;
+}
+
+bool RecvExactly(int fd, size_t n) {
+    char buffer[20000];
+    while (n > 0) {
+        ssize_t got = recv(fd, buffer, std::min(n, sizeof buffer), 0);
+        if (got <= 0)
+            return false;
+        n -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool ReadLine(int fd) {
+    char c = 0, last = 0;
+    while (!(last == '\r' && c == '\n')) {
+        last = c;
+        if (recv(fd, &c, 1, 0) != 1)
+            return false;
+    }
+    return true;
+}
+
+bool Exchange(int fd, const std::string& frame, size_t reply) {
+    return send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size()) &&
+           RecvExactly(fd, reply);
+}
+
+// user + system time of a process, in seconds.
+double ProcessCpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14)
+            utime = std::stoul(field);
+        if (i == 15)
+            stime = std::stoul(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// The server runs in a child process of its own, so that its CPU time is measured apart from the clients'.
+pid_t StartServerProcess(const std::string& dataDir, int& port) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(pipeFds[0]);
+        Console console;
+        console.dataDir = dataDir;
+        FillDirectory(*console.local);
+        lan::NetServer server(console);
+        server.Operators().Set(0, "desk", "pw", kReadWrite);
+        int bound = server.Start(0) ? server.Port() : 0;
+        (void)!write(pipeFds[1], &bound, sizeof bound);
+        close(pipeFds[1]);
+        for (;;)
+            pause(); // until the benchmark kills it
+    }
+    close(pipeFds[1]);
+    if (read(pipeFds[0], &port, sizeof port) != sizeof port)
+        port = 0;
+    close(pipeFds[0]);
+    return pid;
+}
+
+void BM_ServerCpuWith100PollingClients(benchmark::State& state) {
+    int port = 0;
+    std::string dataDir = MakeDataDir();
+    pid_t server = StartServerProcess(dataDir, port);
+    if (server <= 0 || port == 0) {
+        state.SkipWithError("server did not start");
+        return;
+    }
+    std::vector<int> clients;
+    for (int i = 0; i < kClients; ++i) {
+        int fd = Connect(port);
+        if (fd < 0 || !ReadLine(fd) || !Exchange(fd, lan::EncodeLogin("desk", "pw"), 3)) {
+            state.SkipWithError("client could not log in");
+            break;
+        }
+        clients.push_back(fd);
+    }
+    const std::string checkCust = lan::EncodeEmpty(lan::Request::CheckCust);
+    const std::string checkGroup = lan::EncodeEmpty(lan::Request::CheckGroup);
+    const int windowMs = static_cast<int>(state.range(0));
+    double cpu = 0, wall = 0;
+    int64_t polls = 0;
+    for (auto _ : state) {
+        double cpuStart = ProcessCpuSeconds(server);
+        auto start = steady_clock::now();
+        // Each client polls every 2 s; the clients are spread evenly over the period.
+        for (int elapsed = 0; elapsed < windowMs; elapsed += kPollPeriodMs) {
+            for (size_t i = 0; i < clients.size(); ++i) {
+                auto due = start + milliseconds(elapsed + static_cast<int>(i) * kPollPeriodMs / kClients);
+                std::this_thread::sleep_until(due);
+                if (!Exchange(clients[i], checkCust, 250) || !Exchange(clients[i], checkGroup, 25)) {
+                    state.SkipWithError("poll failed");
+                    break;
+                }
+                ++polls;
+            }
+        }
+        wall += duration<double>(steady_clock::now() - start).count();
+        cpu += ProcessCpuSeconds(server) - cpuStart;
+    }
+    state.counters["server_cpu_percent"] = wall > 0 ? 100.0 * cpu / wall : 0;
+    state.counters["polls"] = static_cast<double>(polls);
+    for (int fd : clients)
+        close(fd);
+    kill(server, SIGKILL);
+    waitpid(server, nullptr, 0);
+    std::filesystem::remove_all(dataDir);
+}
+BENCHMARK(BM_ServerCpuWith100PollingClients)->Arg(10000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void BM_ReadCustomerRoundTrip(benchmark::State& state) {
+    Console console;
+    console.dataDir = MakeDataDir();
+    FillDirectory(*console.local);
+    lan::NetServer server(console);
+    server.Operators().Set(0, "desk", "pw", kReadWrite);
+    if (!server.Start(0)) {
+        state.SkipWithError("server did not start");
+        return;
+    }
+    int fd = Connect(server.Port());
+    ReadLine(fd);
+    Exchange(fd, lan::EncodeLogin("desk", "pw"), 3);
+    int slot = 0;
+    for (auto _ : state) {
+        std::string frame = lan::EncodeIndex(lan::Request::ReadCustomer, slot);
+        send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+        char length[4] = {};
+        if (recv(fd, length, 3, MSG_WAITALL) != 3)
+            break;
+        RecvExactly(fd, static_cast<size_t>(atoi(length)));
+        slot = (slot + 1) % 1500;
+    }
+    close(fd);
+    server.Stop();
+    std::filesystem::remove_all(console.dataDir);
+}
+BENCHMARK(BM_ReadCustomerRoundTrip)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+} // namespace brimlow
+
+BENCHMARK_MAIN();
