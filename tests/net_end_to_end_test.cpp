@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <thread>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -147,11 +148,24 @@ TEST_F(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
     EXPECT_EQ(intake[0], "Company.dat");
     EXPECT_THAT(test::ReadFile(server.data + "/Queue/ann/2/" + intake[1]), HasSubstr("Gas leak"));
 
+    // The server dies and comes back: the client gives the connection up, reconnects, reloads and collects
+    // what has arrived meanwhile.
+    serverProcess.Signal(SIGKILL);
+    serverProcess.Wait();
+    std::filesystem::remove_all(server.data + "/Queue"); // no modem here to dial the intake with
+    const std::string second = "Unit 05.4.2.1-ann";
+    test::WriteFile(server.data + "/" + kTrackingFolder + "/" + second, "0000\r\n");
+    SetUnreadMark(server.data + "/" + kTrackingFolder + "/" + second);
+    test::BrimlowProcess restarted;
+    ASSERT_TRUE(restarted.Start({"--data", server.data, "--server", "--headless"}, server.Env(port)));
+    ASSERT_TRUE(clientProcess.WaitForOutput(second)) << clientProcess.Output();
+    EXPECT_THAT(test::ReadFile(client.data + "/Network.log"), HasSubstr("Network connection aborted!"));
+
     // The client dies without a word; the server carries on and closes in order.
     clientProcess.Signal(SIGKILL);
     clientProcess.Wait();
-    serverProcess.Signal(SIGTERM);
-    EXPECT_EQ(serverProcess.Wait(), 0);
+    restarted.Signal(SIGTERM);
+    EXPECT_EQ(restarted.Wait(), 0) << restarted.Output();
 }
 
 TEST_F(LanEndToEndTest, AWrongPasswordDownloadsNothing) {
