@@ -230,7 +230,13 @@ TEST_F(LanIntegrationTest, TwoWayPagesLeaveTicketsThatTheClientCollects) {
     SendOutcome outcome = SendPage(ann->tc.console, page, {slot});
     EXPECT_EQ(outcome.failures, 0);
     EXPECT_THAT(ann->tc.op.ResultLines(), ElementsAre(kSentToServerText));
-    ASSERT_TRUE(WaitFor([&] { return !test::ListDir(host.dir.File(kTrackingFolder)).empty(); }));
+    // The server's job has finished the page and marked its ticket as not yet collected.
+    auto ticketReady = [&] {
+        std::vector<std::string> names = test::ListDir(host.dir.File(kTrackingFolder));
+        return snpp.Commands().size() == 5 && names.size() == 1 &&
+               HasUnreadMark(host.dir.File(std::string(kTrackingFolder) + "/" + names[0]));
+    };
+    ASSERT_TRUE(WaitFor(ticketReady));
     std::vector<std::string> tickets = test::ListDir(host.dir.File(kTrackingFolder));
     ASSERT_THAT(tickets, SizeIs(1));
     EXPECT_THAT(tickets[0], HasSubstr("-ann"));
@@ -332,7 +338,11 @@ TEST_F(LanPageTest, ClientPagesOfEachTypeCarryTheLocalRecords) {
 
     Send(SendMode::Page, 0, 0);
     std::string folder = host.dir.File("Queue/ann/4");
-    ASSERT_TRUE(WaitFor([&] { return test::ListDir(folder).size() == 2; }));
+    auto intakeWritten = [&] {
+        std::vector<std::string> names = test::ListDir(folder);
+        return names.size() == 2 && test::ReadFile(folder + "/" + names[1]).find("Gas leak") != std::string::npos;
+    };
+    ASSERT_TRUE(WaitFor(intakeWritten));
     std::vector<std::string> intake = test::ListDir(folder);
     EXPECT_EQ(intake[0], kCompanyDatFile);
     EXPECT_THAT(intake[1], StartsWith("MSG"));
