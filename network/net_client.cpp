@@ -66,7 +66,7 @@ bool IsSafeTicketName(const std::string& name) {
     if (name.empty() || name.size() >= sizeof(FileFindRecord::name) || name == "." || name == "..")
         return false;
     for (char c : name)
-        if (c == '/' || c == '\\' || c == '\0' || c == lan::kEtx)
+        if (c == '/' || c == '\0' || c == lan::kEtx)
             return false;
     return true;
 }

@@ -35,8 +35,8 @@ using lan::FileFindRecord;
 // The port the client connects to: 777, or BRIMLOW_LAN_PORT when it names a port.
 int LanPort();
 
-// A ticket name from the server that may become a file of the Tracking folder: not empty, no folder part, not
-// "." or "..", shorter than the file-find record's name field.
+// A ticket name from the server that may become a file of the Tracking folder: not empty, no "/", not "." or
+// "..", no ETX (it would end the request), shorter than the file-find record's name field.
 bool IsSafeTicketName(const std::string& name);
 
 struct NetClientTimings {

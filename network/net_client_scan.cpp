@@ -17,9 +17,12 @@ int CollectNetTickets(Console& console, NetClient& client) {
     int collected = 0;
     FileFindRecord record;
     // A server that offered the same ticket for ever must not hold the scan: the rest waits for the next one.
-    for (int more = client.FirstNetTicket(record); more == 1 && collected < kTicketsPerScan;
-         more = client.NextNetTicket(record)) {
+    int offered = 0;
+    for (int more = client.FirstNetTicket(record); more == 1 && offered < kTicketsPerScan;
+         more = client.NextNetTicket(record), ++offered) {
         std::string name = GetText(record.name);
+        if (!IsSafeTicketName(name))
+            continue; // never a file here; not shown either, or every scan would show it again
         console.op->AddResultLine(name);
         client.FetchNetTicket(name);
         console.received = 1;

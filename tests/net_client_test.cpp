@@ -29,8 +29,9 @@ std::string Bytes(const void* data, size_t size) { return std::string(static_cas
 
 TEST(NetClientNamesTest, OnlyPlainTicketNamesMayBecomeFiles) {
     EXPECT_TRUE(IsSafeTicketName("Ann.31337.5.0-ann"));
+    EXPECT_TRUE(IsSafeTicketName("A\\B.1.2.0-ann")); // an ordinary character here
     for (const std::string& bad : {std::string(), std::string("."), std::string(".."), std::string("../COMPANY.DAT"),
-                                   std::string("a/b"), std::string(260, 'x')})
+                                   std::string("a/b"), std::string("a\x03"), std::string(260, 'x')})
         EXPECT_FALSE(IsSafeTicketName(bad)) << bad;
 }
 
@@ -218,12 +219,12 @@ TEST_F(NetClientTest, TicketsAreCollectedIntoTheTrackingFolder) {
     sim.AddTicket("Bob.4.1.7-ann", std::string(5000, 't'));
     sim.AddTicket("../Escape-ann", "x");
     sim.ClearRequests();
-    EXPECT_EQ(CollectNetTickets(tc.console, *client), 3);
+    EXPECT_EQ(CollectNetTickets(tc.console, *client), 2);
     EXPECT_EQ(test::ReadFile(tc.dir.File("Tracking/Ann.31337.5.0-ann")), "0001\r\n960 31337 5 OK\r\n");
     EXPECT_EQ(test::ReadFile(tc.dir.File("Tracking/Bob.4.1.7-ann")), std::string(4000, 't'));
     EXPECT_TRUE(HasUnreadMark(tc.dir.File("Tracking/Ann.31337.5.0-ann")));
     EXPECT_FALSE(test::FileExists(tc.dir.File("Escape-ann")));
-    EXPECT_THAT(tc.op.ResultLines(), ElementsAre("Ann.31337.5.0-ann", "Bob.4.1.7-ann", "../Escape-ann"));
+    EXPECT_THAT(tc.op.ResultLines(), ElementsAre("Ann.31337.5.0-ann", "Bob.4.1.7-ann"));
     EXPECT_EQ(sim.Codes(), "DFEFEE"); // the unsafe name is never asked for
     EXPECT_EQ(tc.console.received, 1);
     EXPECT_EQ(tc.console.trackingRefresh, 1);
@@ -247,6 +248,18 @@ TEST_F(NetClientTest, AServerThatOffersOneTicketForEverCannotHoldTheScan) {
         return LanServerSimulator::Reply{record};
     });
     EXPECT_EQ(CollectNetTickets(tc.console, *client), kTicketsPerScan);
+
+    // Nor one whose name may never become a file here.
+    sim.SetOverride([](const std::string& req) -> std::optional<LanServerSimulator::Reply> {
+        if (req[1] != 'D' && req[1] != 'E')
+            return std::nullopt;
+        std::string record(280, '\0');
+        memcpy(record.data() + 20, "../Loop-ann", 11);
+        return LanServerSimulator::Reply{record};
+    });
+    sim.ClearRequests();
+    EXPECT_EQ(CollectNetTickets(tc.console, *client), 0);
+    EXPECT_EQ(sim.Codes(), "D" + std::string(kTicketsPerScan, 'E'));
 }
 
 // Every way a reply can go wrong: the copy keeps what it had, the connection is given up, the next scan
