@@ -57,6 +57,9 @@ public:
     void SetPort(int port) { m_port = port; }
     bool Connected() const { return m_connected.load(); }
     bool GaveUp() const { return m_giveUp.load(); }
+    // The connect job's click: wanted by the job's end, played by the next scan on the user-interface thread.
+    void WantClick() { m_clickWanted = true; }
+    bool TakeClickWanted() { return m_clickWanted.exchange(false); }
 
     int ConnectToServer(const std::string& address, int port);
     int AbortConnection();
@@ -99,6 +102,7 @@ private:
     int m_sock = -1;         // under m_clientLock
     std::atomic<bool> m_connected{false};
     std::atomic<bool> m_giveUp{false};
+    std::atomic<bool> m_clickWanted{false};
 };
 
 } // namespace brimlow

@@ -8,8 +8,8 @@ void StartConnectJob(Console& console, std::shared_ptr<NetClient> client) {
     console.networkBusy = 1;
     console.StartWorker([&console, client = std::move(client)] {
         client->SyncWithServer();
+        client->WantClick();
         console.networkBusy = 0;
-        PlaySoundFile(console, kClickSound);
     });
 }
 
@@ -36,6 +36,8 @@ int CollectNetTickets(Console& console, NetClient& client) {
 void PollServer(Console& console, NetClient& client) {
     if (console.networkBusy)
         return;
+    if (client.TakeClickWanted())
+        PlaySoundFile(console, kClickSound);
     if (console.reconnectWanted.exchange(0))
         client.SyncWithServer();
     if (client.CheckNetSubscribers())

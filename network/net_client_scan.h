@@ -8,14 +8,16 @@
 
 namespace brimlow {
 
-// Sets the network-busy flag, then runs SyncWithServer on a worker; the worker clears the flag and plays
-// "click.wav". The flag is set before the worker starts, so no scan can poll in between.
+// Sets the network-busy flag, then runs SyncWithServer on a worker; the worker clears the flag and asks for
+// "click.wav", which the next scan plays: the sound player belongs to the user-interface thread. The flag is set
+// before the worker starts, so no scan can poll in between.
 void StartConnectJob(Console& console, std::shared_ptr<NetClient> client);
 
 // Copies every ticket the server offers this operator into the Tracking folder; returns how many came.
 int CollectNetTickets(Console& console, NetClient& client);
 
-// The queue scan's network step. Skipped while the connect job runs.
+// The queue scan's network step: the connect job's click, then reconnect, polls and tickets. Skipped while the
+// connect job runs.
 void PollServer(Console& console, NetClient& client);
 
 // On a console that is no server and has networking enabled: makes the client (console.netClient), hooks its

@@ -326,6 +326,9 @@ TEST_F(NetClientTest, TheConnectJobHoldsTheBusyFlagUntilTheDownloadIsDone) {
     EXPECT_EQ(tc.console.reconnectWanted, 1);
     ASSERT_TRUE(tc.console.workers.WaitIdle(10000));
     EXPECT_EQ(tc.console.networkBusy, 0);
+    EXPECT_EQ(clicks, 0); // the player belongs to the scan's thread
+    PollServer(tc.console, *client);
+    PollServer(tc.console, *client);
     EXPECT_EQ(clicks, 1);
     EXPECT_EQ(played, tc.dir.File("click.wav"));
     ExpectCopyMatchesServer();
