@@ -156,6 +156,8 @@ TEST_F(ServerTest, WriteCustomerNeedsALockKeepsTheTabAndEndsTheLock) {
     SetText(changed.City, "Springfield");
     EXPECT_EQ(bob->Request(EncodeWriteCustomer(1, changed), 3), "0\r\n");
     EXPECT_EQ(Read([](Directory& d) { return GetText(d.subscribers[1].City); }), "");
+    EXPECT_EQ(bob->Request(EncodeWriteCustomer(2000, changed), 3), "0\r\n");
+    EXPECT_EQ(bob->Request(EncodeWriteCustomer(9999, changed), 3), "0\r\n");
 
     ASSERT_EQ(ann->Request(EncodeIndex(Request::LockRecord, 1), 3), "1\r\n");
     EXPECT_EQ(bob->Request(EncodeWriteCustomer(1, changed), 3), "1\r\n"); // any lock is enough
@@ -165,7 +167,7 @@ TEST_F(ServerTest, WriteCustomerNeedsALockKeepsTheTabAndEndsTheLock) {
     EXPECT_EQ(stored.Tab, 2);
     EXPECT_EQ(stored.LockByte, 0);
     EXPECT_EQ(server.Counters().locksHeld.load(), 0);
-    EXPECT_EQ(server.Counters().subscriberWrites.load(), 2);
+    EXPECT_EQ(server.Counters().subscriberWrites.load(), 4); // every request counts, refused or not
 
     // The others learn of the written entry even though the sort moved nothing; the writer does not.
     EXPECT_TRUE(TestBit(CheckCust(*ann), 1));
