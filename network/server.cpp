@@ -309,6 +309,10 @@ void NetServer::Session::LockRecord(std::string_view frame) {
 
 void NetServer::Session::UnlockRecord(std::string_view frame) {
     int slot = DecodeIndex(frame);
+    if (!Allowed(kReadWrite)) {
+        Reply(kRefused); // a read-only session holds no lock and may end nobody else's
+        return;
+    }
     if (IsValidSubscriberSlot(slot)) {
         std::lock_guard lock(m_console.databaseLock);
         uint8_t& lockByte = m_console.local->subscribers[slot].LockByte;

@@ -299,6 +299,8 @@ TEST_F(ServerTest, SecurityLevelsAreEnforcedByTheServer) {
     EXPECT_EQ(carl->Request(EncodeIndex(Request::LockRecord, 1), 3), "0\r\n");
     Edit([](Directory& d) { d.subscribers[1].LockByte = kLockedByLocalEditor; });
     EXPECT_EQ(carl->Request(EncodeWriteCustomer(1, test::MakeSubscriber("Changed", 0)), 3), "0\r\n");
+    EXPECT_EQ(carl->Request(EncodeIndex(Request::UnlockRecord, 1), 3), "0\r\n");
+    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[1].LockByte; }), kLockedByLocalEditor);
     Edit([](Directory& d) { d.subscribers[1].LockByte = 0; });
     EXPECT_EQ(carl->Request(EncodeAddCustomer(test::MakeSubscriber("New", 0)), 3), "0\r\n");
     EXPECT_EQ(carl->Request(EncodeIndex(Request::DeleteCust, 1), 3), "0\r\n");
