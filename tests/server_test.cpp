@@ -277,8 +277,13 @@ TEST_F(ServerTest, AddGroupTakesAGroupSlotAndAnEntry) {
 
     // With the subscriber table full the group is still stored, without an entry.
     Fill(2000);
+    auto before = Snapshot();
     EXPECT_EQ(ann->Request(EncodeAddGroup(77, "Second", *group), 3), "1\r\n");
-    EXPECT_EQ(Read([](Directory& d) { return GetText(d.groups[1].Members[0]); }), "Name 0000");
+    EXPECT_EQ(Read([](Directory& d) { return GetText(d.groups[2].Members[0]); }), "Name 0000");
+    EXPECT_EQ(Read([](Directory& d) {
+                  return std::string(reinterpret_cast<const char*>(&d.subscribers), sizeof d.subscribers);
+              }),
+              before.substr(offsetof(Directory, subscribers), sizeof(Directory::subscribers)));
     Edit([&](Directory& d) {
         for (int g = 1; g < kGroupSlots; ++g)
             SetText(d.groups[g].Members[0], "m");
