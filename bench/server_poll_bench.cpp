@@ -1,8 +1,8 @@
 // Server load: 100 clients that poll with Check Cust and Check Group every 2 seconds, as every client console
 // does while it runs (target: below 5% of one core), and the round trip of one Read Customer.
 #include "network/server.h"
+#include "tests/lan_raw_client.h"
 
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <csignal>
@@ -10,11 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
+#include <memory>
 #include <sstream>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -40,47 +37,6 @@ void FillDirectory(Directory& d) {
         SetText(d.subscribers[s].Name, name);
         SetText(d.subscribers[s].PIN, std::to_string(100000 + s));
     }
-}
-
-int Connect(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        close(fd);
-        return -1;
-    }
-    int yes = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    return fd;
-}
-
-bool RecvExactly(int fd, size_t n) {
-    char buffer[20000];
-    while (n > 0) {
-        ssize_t got = recv(fd, buffer, std::min(n, sizeof buffer), 0);
-        if (got <= 0)
-            return false;
-        n -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
-bool ReadLine(int fd) {
-    char c = 0, last = 0;
-    while (!(last == '\r' && c == '\n')) {
-        last = c;
-        if (recv(fd, &c, 1, 0) != 1)
-            return false;
-    }
-    return true;
-}
-
-bool Exchange(int fd, const std::string& frame, size_t reply) {
-    return send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size()) &&
-           RecvExactly(fd, reply);
 }
 
 // user + system time of a process, in seconds.
@@ -133,14 +89,14 @@ void BM_ServerCpuWith100PollingClients(benchmark::State& state) {
         state.SkipWithError("server did not start");
         return;
     }
-    std::vector<int> clients;
+    std::vector<std::unique_ptr<test::RawClient>> clients;
     for (int i = 0; i < kClients; ++i) {
-        int fd = Connect(port);
-        if (fd < 0 || !ReadLine(fd) || !Exchange(fd, lan::EncodeLogin("desk", "pw"), 3)) {
+        auto client = std::make_unique<test::RawClient>(port);
+        if (client->Request(lan::EncodeLogin("desk", "pw"), 3) != "1\r\n") {
             state.SkipWithError("client could not log in");
             break;
         }
-        clients.push_back(fd);
+        clients.push_back(std::move(client));
     }
     const std::string checkCust = lan::EncodeEmpty(lan::Request::CheckCust);
     const std::string checkGroup = lan::EncodeEmpty(lan::Request::CheckGroup);
@@ -155,7 +111,8 @@ void BM_ServerCpuWith100PollingClients(benchmark::State& state) {
             for (size_t i = 0; i < clients.size(); ++i) {
                 auto due = start + milliseconds(elapsed + static_cast<int>(i) * kPollPeriodMs / kClients);
                 std::this_thread::sleep_until(due);
-                if (!Exchange(clients[i], checkCust, 250) || !Exchange(clients[i], checkGroup, 25)) {
+                if (clients[i]->Request(checkCust, 250).size() != 250 ||
+                    clients[i]->Request(checkGroup, 25).size() != 25) {
                     state.SkipWithError("poll failed");
                     break;
                 }
@@ -167,8 +124,7 @@ void BM_ServerCpuWith100PollingClients(benchmark::State& state) {
     }
     state.counters["server_cpu_percent"] = wall > 0 ? 100.0 * cpu / wall : 0;
     state.counters["polls"] = static_cast<double>(polls);
-    for (int fd : clients)
-        close(fd);
+    clients.clear();
     kill(server, SIGKILL);
     waitpid(server, nullptr, 0);
     std::filesystem::remove_all(dataDir);
@@ -185,20 +141,15 @@ void BM_ReadCustomerRoundTrip(benchmark::State& state) {
         state.SkipWithError("server did not start");
         return;
     }
-    int fd = Connect(server.Port());
-    ReadLine(fd);
-    Exchange(fd, lan::EncodeLogin("desk", "pw"), 3);
+    test::RawClient client(server.Port());
+    client.Request(lan::EncodeLogin("desk", "pw"), 3);
     int slot = 0;
     for (auto _ : state) {
-        std::string frame = lan::EncodeIndex(lan::Request::ReadCustomer, slot);
-        send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
-        char length[4] = {};
-        if (recv(fd, length, 3, MSG_WAITALL) != 3)
+        std::string length = client.Request(lan::EncodeIndex(lan::Request::ReadCustomer, slot), 3);
+        if (length.size() != 3 || client.Recv(static_cast<size_t>(lan::ReplyValue(length))).empty())
             break;
-        RecvExactly(fd, static_cast<size_t>(atoi(length)));
         slot = (slot + 1) % 1500;
     }
-    close(fd);
     server.Stop();
     std::filesystem::remove_all(console.dataDir);
 }

@@ -67,7 +67,7 @@ public:
     void Run();
 
 private:
-    bool HandleFrame(std::string_view frame, size_t lastReceive);
+    void HandleFrame(std::string_view frame, size_t lastReceive);
     void Dispatch(std::string_view frame);
     void Reply(const std::string& bytes);
     bool Allowed(int level) const { return m_level >= level; }
@@ -169,18 +169,17 @@ void NetServer::Session::Run() {
     m_server.ReleaseSessionLocked(m_slot);
 }
 
-bool NetServer::Session::HandleFrame(std::string_view frame, size_t lastReceive) {
+void NetServer::Session::HandleFrame(std::string_view frame, size_t lastReceive) {
     m_server.SetMonitorCommand("Received " + std::to_string(lastReceive) + " bytes");
     char code = frame[1];
     if (!m_authenticated && code != static_cast<char>(Request::Login)) {
         m_server.SetMonitorCommand("Connection is not authenticated!  " + std::to_string(code - 48));
         Reply(StatusReply(kNotAuthenticated));
-        return true;
+        return;
     }
     Dispatch(frame);
     if (!m_authenticated)
-        m_end = true;
-    return !m_end;
+        m_end = true; // a refused Login ends the session, like any other end: its locks are released
 }
 
 void NetServer::Session::Reply(const std::string& bytes) {
@@ -189,6 +188,8 @@ void NetServer::Session::Reply(const std::string& bytes) {
         m_end = true;
 }
 
+// Requests that change the tables set their marks before they reply, so a client that polls right after its
+// reply already sees them.
 void NetServer::Session::Dispatch(std::string_view frame) {
     char code = frame[1];
     Monitor(RequestMonitorName(code));
@@ -308,6 +309,10 @@ void NetServer::Session::LockRecord(std::string_view frame) {
 
 void NetServer::Session::UnlockRecord(std::string_view frame) {
     int slot = DecodeIndex(frame);
+    if (!Allowed(kReadWrite)) {
+        Reply(kRefused); // a read-only session holds no lock and may end nobody else's
+        return;
+    }
     if (IsValidSubscriberSlot(slot)) {
         std::lock_guard lock(m_console.databaseLock);
         uint8_t& lockByte = m_console.local->subscribers[slot].LockByte;

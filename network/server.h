@@ -4,6 +4,10 @@
 // "DatabaseLock" (Console::databaseLock); whoever else edits the local tables while a server runs (the
 // server's own operator) takes that lock too and tells the sessions through the mark operations.
 //
+// Security levels are enforced here as well as on the client: level 0 reads and sends pages, level 1 also locks,
+// unlocks, writes and adds, level 2 also deletes. A request beyond the session's level is answered "0\r\n" and
+// changes nothing. Indexes out of range are answered as for a free slot and never used.
+//
 //     NetServer server(console, ServerTimings{...});
 //     server.Operators().LoadOperators(console.dataDir);
 //     server.Start(0);          // 0: any free port; server.Port() tells which

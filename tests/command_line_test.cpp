@@ -2,6 +2,7 @@
 // started twice.
 #include "directory/csv.h"
 #include "directory/data_files.h"
+#include "tests/support/line_peer.h"
 #include "tests/support/test_console.h"
 
 #include <QSettings>
@@ -21,7 +22,10 @@ class CommandLineTest : public ::testing::Test {
 protected:
     test::TempDir data;
     test::TempDir config;
-    std::vector<std::string> Env() const { return {"XDG_CONFIG_HOME=" + config.Path()}; }
+    // A console in the server role listens on a free port, never on the LAN's own.
+    std::vector<std::string> Env() const {
+        return {"XDG_CONFIG_HOME=" + config.Path(), "BRIMLOW_LAN_PORT=" + std::to_string(test::UnusedPort())};
+    }
 
     void WriteDirectory(Directory& dir) {
         ModemSettings modem{};

@@ -74,6 +74,15 @@ TEST(ProtocolRequests, WriteAndAddCustomerCarryTheRecordAfterFourDigits) {
     EXPECT_EQ(slot, 7);
     EXPECT_EQ(memcmp(&back, &rec, sizeof rec), 0);
 
+    // Text fields filled to their last byte by the sender end with a NUL once decoded.
+    SubscriberRecord brim{};
+    memset(&brim, 'x', sizeof brim);
+    ASSERT_TRUE(DecodeCustomerFrame(EncodeWriteCustomer(3, brim), slot, back));
+    EXPECT_EQ(strlen(back.Name), 78u);
+    EXPECT_EQ(strlen(back.Email), 80u);
+    EXPECT_EQ(strlen(back.PIN), 20u);
+    EXPECT_EQ(back.LockByte, 'x');
+
     frame = EncodeAddCustomer(rec);
     EXPECT_EQ(frame.substr(0, 6), kSohS + "<0000");
     EXPECT_EQ(frame.size(), 543u);

@@ -156,6 +156,8 @@ TEST_F(ServerTest, WriteCustomerNeedsALockKeepsTheTabAndEndsTheLock) {
     SetText(changed.City, "Springfield");
     EXPECT_EQ(bob->Request(EncodeWriteCustomer(1, changed), 3), "0\r\n");
     EXPECT_EQ(Read([](Directory& d) { return GetText(d.subscribers[1].City); }), "");
+    EXPECT_EQ(bob->Request(EncodeWriteCustomer(2000, changed), 3), "0\r\n");
+    EXPECT_EQ(bob->Request(EncodeWriteCustomer(9999, changed), 3), "0\r\n");
 
     ASSERT_EQ(ann->Request(EncodeIndex(Request::LockRecord, 1), 3), "1\r\n");
     EXPECT_EQ(bob->Request(EncodeWriteCustomer(1, changed), 3), "1\r\n"); // any lock is enough
@@ -165,7 +167,7 @@ TEST_F(ServerTest, WriteCustomerNeedsALockKeepsTheTabAndEndsTheLock) {
     EXPECT_EQ(stored.Tab, 2);
     EXPECT_EQ(stored.LockByte, 0);
     EXPECT_EQ(server.Counters().locksHeld.load(), 0);
-    EXPECT_EQ(server.Counters().subscriberWrites.load(), 2);
+    EXPECT_EQ(server.Counters().subscriberWrites.load(), 4); // every request counts, refused or not
 
     // The others learn of the written entry even though the sort moved nothing; the writer does not.
     EXPECT_TRUE(TestBit(CheckCust(*ann), 1));
@@ -275,8 +277,13 @@ TEST_F(ServerTest, AddGroupTakesAGroupSlotAndAnEntry) {
 
     // With the subscriber table full the group is still stored, without an entry.
     Fill(2000);
+    auto before = Snapshot();
     EXPECT_EQ(ann->Request(EncodeAddGroup(77, "Second", *group), 3), "1\r\n");
-    EXPECT_EQ(Read([](Directory& d) { return GetText(d.groups[1].Members[0]); }), "Name 0000");
+    EXPECT_EQ(Read([](Directory& d) { return GetText(d.groups[2].Members[0]); }), "Name 0000");
+    EXPECT_EQ(Read([](Directory& d) {
+                  return std::string(reinterpret_cast<const char*>(&d.subscribers), sizeof d.subscribers);
+              }),
+              before.substr(offsetof(Directory, subscribers), sizeof(Directory::subscribers)));
     Edit([&](Directory& d) {
         for (int g = 1; g < kGroupSlots; ++g)
             SetText(d.groups[g].Members[0], "m");
@@ -297,6 +304,8 @@ TEST_F(ServerTest, SecurityLevelsAreEnforcedByTheServer) {
     EXPECT_EQ(carl->Request(EncodeIndex(Request::LockRecord, 1), 3), "0\r\n");
     Edit([](Directory& d) { d.subscribers[1].LockByte = kLockedByLocalEditor; });
     EXPECT_EQ(carl->Request(EncodeWriteCustomer(1, test::MakeSubscriber("Changed", 0)), 3), "0\r\n");
+    EXPECT_EQ(carl->Request(EncodeIndex(Request::UnlockRecord, 1), 3), "0\r\n");
+    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[1].LockByte; }), kLockedByLocalEditor);
     Edit([](Directory& d) { d.subscribers[1].LockByte = 0; });
     EXPECT_EQ(carl->Request(EncodeAddCustomer(test::MakeSubscriber("New", 0)), 3), "0\r\n");
     EXPECT_EQ(carl->Request(EncodeIndex(Request::DeleteCust, 1), 3), "0\r\n");
