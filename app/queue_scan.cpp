@@ -23,7 +23,8 @@ ScanOutcome QueueScan(Console& console) {
     if (console.dialBusy.load() == 0 && counts.pendingModem != 0) {
         if (counts.chosenCompany >= 0)
             outcome.dialStarted = StartDirectDial(console, counts.chosenCompany);
-        if (console.dialBusy.load() == 0 && !counts.chosenEntry.empty())
+        // A dial run that ended at once (a port that would not open) has cleared the flag again already.
+        if (!outcome.dialStarted && console.dialBusy.load() == 0 && !counts.chosenEntry.empty())
             outcome.dialStarted = StartQueuedDial(console, counts.chosenEntry, counts.chosenEntryCompany);
     }
 

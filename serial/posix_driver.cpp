@@ -138,13 +138,19 @@ int ApplySettings(SerialPort& port) {
     t.c_cc[VTIME] = 0;
     cfsetispeed(&t, speed);
     cfsetospeed(&t, speed);
+    // A device that framed bytes itself once is asked for what it keeps, eight bits without parity: asking
+    // again for what it refuses can fail.
+    if (b.softFraming) {
+        t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR);
+        t.c_cflag |= CS8;
+    }
     if (tcsetattr(b.fd, TCSANOW, &t) != 0)
         return MapPlatformError(errno);
     termios applied{};
     if (tcgetattr(b.fd, &applied) != 0)
         return MapPlatformError(errno);
     tcflag_t framing = CSIZE | PARENB | PARODD;
-    b.softFraming = (applied.c_cflag & framing) != (t.c_cflag & framing);
+    b.softFraming = b.softFraming || (applied.c_cflag & framing) != (t.c_cflag & framing);
     ApplyModemLines(b);
     return kSerialOk;
 }
@@ -402,8 +408,10 @@ int PosixOpenDevice(SerialPort& port, const std::string& device) {
     s.xoffLimit = static_cast<uint16_t>(b.inputSize / 4);
     s.eofChar = 0;
     s.evtChar = 0;
-    s.outX = (b.saved.c_iflag & IXON) != 0;
-    s.inX = (b.saved.c_iflag & IXOFF) != 0;
+    // A raw line: XON/XOFF stays off whatever the device's last user left (a TAP terminal's DC3 must not stop
+    // the output).
+    s.outX = false;
+    s.inX = false;
     PollLineErrors(b);
     return kSerialOk;
 }

@@ -176,10 +176,10 @@ TEST_F(SendCommandTest, TheTraceShowsTheRawExchange) {
     EXPECT_THAT(run.err, HasSubstr("snpp --> One\\ntwo\\r\\n.\\r\\n\n"));
 }
 
-TEST_F(SendCommandTest, PageModeQueuesAndUnknownNamesFail) {
+TEST_F(SendCommandTest, PageModeQueuesReleasedPagesAndUnknownNamesFail) {
+    // The send-queue worker runs before the command ends: the held pages are ready for the next scan.
     test::RunResult run = Send({"--mode", "page", "--to", "Desks", "--message", "Drill"});
     EXPECT_EQ(run.status, 0) << run.err;
-    // The send-queue worker has released the held pages for dialling.
     EXPECT_THAT(test::ListDir(data + "/0"), ElementsAre("MSGAAAAA.AAA", "MSGAAAAA.AAB"));
     EXPECT_THAT(test::ListDir(data + "/1"), ElementsAre("MSGAAAAA.AAA"));
 

@@ -10,13 +10,17 @@ namespace brimlow::test {
 
 class FakeClock final : public Clock {
 public:
-    explicit FakeClock(time_t start = 1700000000) : m_ms(static_cast<int64_t>(start) * 1000) {}
+    // realMicrosPerMs > 0 lets each virtual millisecond take that many real microseconds, for sessions whose
+    // peer is a real process or thread that must get a word in before a virtual time-out.
+    explicit FakeClock(time_t start = 1700000000, int realMicrosPerMs = 0)
+        : m_ms(static_cast<int64_t>(start) * 1000), m_realMicrosPerMs(realMicrosPerMs) {}
     time_t Now() override { return static_cast<time_t>(m_ms.load() / 1000); }
     int64_t NowMs() override { return m_ms.load(); }
     void SleepMs(int ms) override {
         m_ms += ms > 0 ? ms : 0;
         m_sleeps += 1;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        int64_t real = static_cast<int64_t>(ms > 0 ? ms : 0) * m_realMicrosPerMs;
+        std::this_thread::sleep_for(std::chrono::microseconds(real > 200 ? real : 200));
     }
     void Set(time_t now) { m_ms = static_cast<int64_t>(now) * 1000; }
     int Sleeps() const { return m_sleeps.load(); }
@@ -24,6 +28,7 @@ public:
 private:
     std::atomic<int64_t> m_ms;
     std::atomic<int> m_sleeps{0};
+    const int m_realMicrosPerMs;
 };
 
 } // namespace brimlow::test

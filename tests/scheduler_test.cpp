@@ -1,0 +1,461 @@
+// The queue scan's decisions on prepared folder layouts, the scan driving real dial runs, the send-queue
+// worker's three phases, purging, and the command line's purge and headless console.
+#include "app/queue_scan.h"
+#include "app/qt_sound.h"
+#include "app/send_queue_worker.h"
+#include "directory/data_files.h"
+#include "queue/message_file.h"
+#include "queue/purge.h"
+#include "queue/queue_writer.h"
+#include "queue/status.h"
+#include "queue/unique_name.h"
+#include "tests/snpp_simulator.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/line_peer.h"
+#include "tests/support/test_console.h"
+#include "tests/tap_terminal_sim.h"
+#include "transports/smtp.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace brimlow {
+namespace {
+
+using test::FileExists;
+using test::ListDir;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+void Touch(const std::string& path) { test::WriteFile(path, std::string(kMessageFileSize, '\0')); }
+
+// A page file as the queue writers lay it down; returns its path.
+std::string WritePage(Console& console, const std::string& folder, const char* prefix, const SubscriberRecord& record,
+                      const std::string& text) {
+    mkdir(folder.c_str(), 0700);
+    std::string path = JoinPath(folder, std::string(prefix) + kNameTemplate);
+    int fd = CreateUniqueFile(console, path);
+    EXPECT_GE(fd, 0);
+    EXPECT_TRUE(WriteMessageFile(fd, record, text));
+    close(fd);
+    return path;
+}
+
+class QueueScanTest : public ::testing::Test {
+protected:
+    QueueScanTest() {
+        tc.console.clock = &clock;
+        // Every COM port is missing, so a dial run ends at once and says which port it tried: company n
+        // dials from port n (COM n+1), a queue entry from the ModemPort setting.
+        tc.console.settings.Update([](Settings& s) {
+            for (std::string& device : s.ComDevice)
+                device = "/dev/brimlow-missing";
+            s.ModemPort = 6;
+        });
+        for (int n = 0; n < kCompanySlots; ++n)
+            tc.console.local->companies[n].Port = static_cast<int16_t>(n);
+    }
+
+    std::string D(const std::string& relative) const { return tc.dir.File(relative); }
+    void MakeFolders(std::initializer_list<std::string> folders) {
+        for (const std::string& folder : folders)
+            mkdir(D(folder).c_str(), 0700);
+    }
+    void MakeQueueEntry(const std::string& entry, int company) {
+        MakeFolders({"Queue", "Queue/" + entry, "Queue/" + entry + "/" + std::to_string(company)});
+        CompanyRecord record = test::MakeCompany("Entry company");
+        test::WriteFile(D("Queue/" + entry + "/" + std::to_string(company) + "/Company.dat"),
+                        std::string(reinterpret_cast<const char*>(&record), sizeof record));
+    }
+
+    // One scan, then the dial run it started to its end; returns the status lines that run posted.
+    ScanOutcome ScanOnce(std::vector<std::string>& lines) {
+        ScanOutcome outcome = QueueScan(tc.console);
+        for (int i = 0; i < 20000 && tc.console.dialBusy.load() != 0; ++i) {
+            if (std::optional<std::string> line = TakeStatus(tc.console))
+                lines.push_back(*line);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        while (std::optional<std::string> line = WaitStatus(tc.console, 20))
+            lines.push_back(*line);
+        return outcome;
+    }
+
+    bool MailboxEmpty() {
+        std::lock_guard lock(tc.console.mailbox.mutex);
+        return tc.console.mailbox.line.empty();
+    }
+
+    test::FakeClock clock{1765000000, 50};
+    test::TestConsole tc{false};
+};
+
+TEST_F(QueueScanTest, HeldPagesAreCountedButNotDialled) {
+    MakeFolders({"4"});
+    Touch(D("4/MSQAAAAA.AAA"));
+    std::vector<std::string> lines;
+    ScanOutcome outcome = ScanOnce(lines);
+    EXPECT_EQ(outcome.counts.queueCount, 1);
+    EXPECT_EQ(outcome.counts.pendingModem, 0);
+    EXPECT_EQ(outcome.counts.chosenCompany, 4);
+    EXPECT_FALSE(outcome.dialStarted);
+    EXPECT_EQ(outcome.nextPeriodMs, kScanPeriodMs);
+    EXPECT_THAT(lines, IsEmpty());
+}
+
+TEST_F(QueueScanTest, TheHighestCompanyFolderWithAnyPageIsDialledFirst) {
+    MakeFolders({"2", "9"});
+    Touch(D("2/MSGAAAAA.AAA"));
+    Touch(D("9/MSQAAAAA.AAA"));
+    std::vector<std::string> lines;
+    ScanOutcome outcome = ScanOnce(lines);
+    EXPECT_EQ(outcome.counts.queueCount, 2);
+    EXPECT_EQ(outcome.counts.pendingModem, 1);
+    EXPECT_EQ(outcome.counts.chosenCompany, 9);
+    EXPECT_TRUE(outcome.dialStarted);
+    EXPECT_THAT(lines, ElementsAre("Failed to open port 10.  Status = -14"));
+
+    unlink(D("9/MSQAAAAA.AAA").c_str());
+    lines.clear();
+    outcome = ScanOnce(lines);
+    EXPECT_EQ(outcome.counts.chosenCompany, 2);
+    EXPECT_THAT(lines, ElementsAre("Failed to open port 3.  Status = -14"));
+}
+
+TEST_F(QueueScanTest, CompanyFoldersGoBeforeNetworkQueueEntries) {
+    MakeFolders({"3"});
+    Touch(D("3/MSGAAAAA.AAA"));
+    MakeQueueEntry("north", 5);
+    Touch(D("Queue/north/5/MSGAAAAA.AAA"));
+    std::vector<std::string> lines;
+    ScanOutcome outcome = ScanOnce(lines);
+    EXPECT_EQ(outcome.counts.queueCount, 2);
+    EXPECT_EQ(outcome.counts.pendingModem, 2);
+    EXPECT_EQ(outcome.counts.chosenEntry, "north");
+    EXPECT_EQ(outcome.counts.chosenEntryCompany, 5);
+    EXPECT_THAT(lines, ElementsAre("Failed to open port 4.  Status = -14")); // one dial run per scan
+
+    unlink(D("3/MSGAAAAA.AAA").c_str());
+    lines.clear();
+    outcome = ScanOnce(lines);
+    EXPECT_TRUE(outcome.dialStarted);
+    EXPECT_THAT(lines, ElementsAre("Failed to open port 7.  Status = -14")); // the ModemPort setting
+}
+
+TEST_F(QueueScanTest, AnEntryWithoutItsCompanyFileWaitsForALaterScan) {
+    MakeFolders({"Queue", "Queue/south", "Queue/south/1"});
+    Touch(D("Queue/south/1/MSGAAAAA.AAA"));
+    std::vector<std::string> lines;
+    ScanOutcome outcome = ScanOnce(lines);
+    EXPECT_EQ(outcome.counts.pendingModem, 1);
+    EXPECT_FALSE(outcome.dialStarted);
+    EXPECT_EQ(tc.console.dialBusy.load(), 0);
+    EXPECT_THAT(lines, IsEmpty());
+}
+
+TEST_F(QueueScanTest, EntryNamesTheServerCouldNotHaveMadeAreLeftAlone) {
+    std::string longName(40, 'n');
+    MakeQueueEntry(longName, 5);
+    Touch(D("Queue/" + longName + "/5/MSGAAAAA.AAA"));
+    std::vector<std::string> lines;
+    ScanOutcome outcome = ScanOnce(lines);
+    EXPECT_EQ(outcome.counts.queueCount, 0);
+    EXPECT_FALSE(outcome.dialStarted);
+    EXPECT_FALSE(IsSafeQueueEntryName(longName));
+    EXPECT_TRUE(IsSafeQueueEntryName(std::string(31, 'n')));
+    EXPECT_FALSE(IsSafeQueueEntryName(".."));
+}
+
+TEST_F(QueueScanTest, EachRunShowsOneWaitingStatusLineAndDoesNothingElse) {
+    MakeFolders({"4"});
+    Touch(D("4/MSQAAAAA.AAA"));
+    Touch(D("EMGAAAAA.AAA"));
+    std::thread poster([this] {
+        for (const char* line : {"one", "two", "three"})
+            PostStatus(tc.console, line);
+    });
+    for (int shown = 1; shown <= 3; ++shown) {
+        for (int i = 0; i < 5000 && MailboxEmpty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ScanOutcome outcome = QueueScan(tc.console);
+        EXPECT_TRUE(outcome.statusShown);
+        EXPECT_EQ(outcome.nextPeriodMs, kStatusScanMs);
+        EXPECT_EQ(outcome.counts.queueCount, 0); // not counted in a run that showed a line
+        EXPECT_EQ(tc.op.ResultLines().size(), size_t(shown));
+    }
+    poster.join();
+    ScanOutcome outcome = QueueScan(tc.console);
+    EXPECT_FALSE(outcome.statusShown);
+    EXPECT_EQ(outcome.nextPeriodMs, kScanPeriodMs);
+    EXPECT_EQ(outcome.counts.queueCount, 2); // the e-mail packet counts too
+    EXPECT_THAT(tc.op.ResultLines(), ElementsAre("one", "two", "three"));
+}
+
+TEST_F(QueueScanTest, NetworkStepSoundCountersAndRefreshFlags) {
+    int networkSteps = 0;
+    std::vector<std::string> played;
+    tc.console.networkScanStep = [&] { ++networkSteps; };
+    tc.console.playSound = [&](const std::string& path) { played.push_back(path); };
+    tc.console.sentPages = 3;
+    tc.console.failedPages = 2;
+    ScanOutcome outcome = QueueScan(tc.console);
+    EXPECT_EQ(networkSteps, 1);
+    EXPECT_THAT(played, IsEmpty());
+    EXPECT_FALSE(outcome.refreshLists);
+    EXPECT_EQ(outcome.sentPages, 3);
+    EXPECT_EQ(outcome.failedPages, 2);
+
+    tc.console.networkBusy = 1;
+    tc.console.received = 1;
+    tc.console.secondRefresh = 1;
+    outcome = QueueScan(tc.console);
+    EXPECT_EQ(networkSteps, 1); // the client is still connecting
+    EXPECT_THAT(played, ElementsAre(tc.dir.File("receive.wav")));
+    EXPECT_EQ(tc.console.received.load(), 0);
+    EXPECT_TRUE(outcome.refreshLists);
+    EXPECT_EQ(tc.console.secondRefresh.load(), 0);
+
+    tc.console.networkBusy = 0;
+    tc.console.trackingRefresh = 1;
+    outcome = QueueScan(tc.console);
+    EXPECT_EQ(networkSteps, 2);
+    EXPECT_TRUE(outcome.refreshLists);
+    EXPECT_EQ(tc.console.trackingRefresh.load(), 0);
+    EXPECT_EQ(played.size(), 1u);
+}
+
+TEST_F(QueueScanTest, TheScanDialsQueuedModemPagesAndTheTerminalGetsThem) {
+    test::TapTerminalSim sim;
+    tc.console.settings.Update([&](Settings& s) { s.ComDevice[1] = sim.Device(); });
+    CompanyRecord& company = tc.console.local->companies[7];
+    company = test::MakeCompany("Harbor Paging");
+    SetText(company.Phone, "5550007");
+    company.Port = 1;
+    company.Baud = 1200;
+    SetText(tc.console.modem.InitString, "ATE0M0");
+    SetText(tc.console.modem.DialPrefix, "ATDT");
+    AddSubscriber(*tc.console.local, test::MakeSubscriber("Harbor Desk", 7, "700"));
+    AddSubscriber(*tc.console.local, test::MakeSubscriber("Harbor Night", 7, "701"));
+    ComposedPage page;
+    page.mode = SendMode::Page;
+    page.message = "Tide warning";
+    ASSERT_TRUE(QueueForSubscriber(tc.console, page, 0));
+    ASSERT_TRUE(QueueForSubscriber(tc.console, page, 1));
+
+    // Held pages wait for the worker.
+    ScanOutcome outcome = QueueScan(tc.console);
+    EXPECT_EQ(outcome.counts.pendingModem, 0);
+    EXPECT_FALSE(outcome.dialStarted);
+    RunSendQueueWorker(tc.console);
+    EXPECT_THAT(ListDir(D("7")), ElementsAre("MSGAAAAA.AAA", "MSGAAAAA.AAB"));
+
+    int dials = 0;
+    for (int run = 0; run < 200000; ++run) {
+        outcome = QueueScan(tc.console);
+        dials += outcome.dialStarted ? 1 : 0;
+        bool idle = !outcome.statusShown && tc.console.dialBusy.load() == 0;
+        if (idle && outcome.counts.queueCount == 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    EXPECT_EQ(dials, 1);
+    EXPECT_EQ(outcome.counts.queueCount, 0);
+    std::vector<std::string> lines = tc.op.ResultLines();
+    EXPECT_EQ(lines.front(), "Calling Harbor Paging...");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Page Accepted!"), 2);
+    EXPECT_EQ(lines.back(), "Logging out!");
+    ASSERT_EQ(sim.Pages().size(), 2u);
+    EXPECT_EQ(sim.Pages()[0].text, "Tide warning");
+    EXPECT_EQ(sim.Speed(), 1200u);
+    EXPECT_EQ(outcome.sentPages, 2);
+}
+
+class SendQueueWorkerTest : public ::testing::Test {
+protected:
+    SendQueueWorkerTest() {
+        tc.console.local->companies[0] = test::MakeCompany("Metro", "127.0.0.1", snpp.Port());
+    }
+    std::string RootPage(const std::string& pin, const std::string& text) {
+        return WritePage(tc.console, tc.dir.Path(), kReadyPrefix, test::MakeSubscriber("Desk " + pin, 0, pin), text);
+    }
+
+    test::SnppSimulator snpp{test::SnppScript{}};
+    test::TestConsole tc;
+};
+
+TEST_F(SendQueueWorkerTest, SendsRootPagesBySnppAndReleasesHeldModemPages) {
+    RootPage("1234", "by snpp");
+    std::string held = WritePage(tc.console, tc.dir.File("4"), kHeldPrefix, test::MakeSubscriber("M", 4), "modem");
+    RunSendQueueWorker(tc.console);
+    EXPECT_THAT(snpp.Commands(), Contains("PAGE 1234"));
+    EXPECT_THAT(snpp.Messages(), ElementsAre("by snpp\n"));
+    EXPECT_EQ(tc.console.sentPages.load(), 1);
+    EXPECT_THAT(ListDir(tc.dir.Path()), Contains("4"));
+    EXPECT_FALSE(FileExists(tc.dir.File("MSGAAAAA.AAA")));
+    std::string name = held.substr(held.rfind('/') + 1);
+    EXPECT_THAT(ListDir(tc.dir.File("4")), ElementsAre("MSG" + name.substr(3)));
+}
+
+TEST_F(SendQueueWorkerTest, TwoWorkersNeverSendTheSameFile) {
+    for (int i = 0; i < 24; ++i)
+        RootPage(std::to_string(1000 + i), "page " + std::to_string(i));
+    for (int i = 0; i < 12; ++i)
+        WritePage(tc.console, tc.dir.File("4"), kHeldPrefix, test::MakeSubscriber("M", 4), "held");
+    StartSendQueueWorker(tc.console);
+    StartSendQueueWorker(tc.console);
+    ASSERT_TRUE(tc.console.workers.WaitIdle(60000));
+    std::vector<std::string> messages = snpp.Messages();
+    EXPECT_EQ(messages.size(), 24u);
+    EXPECT_EQ(std::set<std::string>(messages.begin(), messages.end()).size(), 24u);
+    EXPECT_EQ(tc.console.sentPages.load(), 24);
+    std::vector<std::string> released = ListDir(tc.dir.File("4"));
+    EXPECT_EQ(released.size(), 12u);
+    for (const std::string& name : released)
+        EXPECT_EQ(name.substr(0, 3), "MSG");
+}
+
+TEST_F(SendQueueWorkerTest, ReleasingAHeldPageNeverReplacesAReadyPageOfTheSameLetters) {
+    mkdir(tc.dir.File("4").c_str(), 0700);
+    test::WriteFile(tc.dir.File("4/MSGAAAAA.AAA"), "direct");
+    test::WriteFile(tc.dir.File("4/MSQAAAAA.AAA"), "held");
+    RunSendQueueWorker(tc.console);
+    std::vector<std::string> names = ListDir(tc.dir.File("4"));
+    ASSERT_EQ(names.size(), 2u);
+    std::set<std::string> contents;
+    for (const std::string& name : names) {
+        EXPECT_EQ(name.substr(0, 3), "MSG");
+        contents.insert(test::ReadFile(tc.dir.File("4/" + name)));
+    }
+    EXPECT_EQ(contents, (std::set<std::string>{"direct", "held"}));
+    EXPECT_FALSE(ReleaseHeldPage(tc.console, tc.dir.File("4"), "MSQAAAAA.AAA")); // gone: taken already
+}
+
+TEST_F(SendQueueWorkerTest, ARootFileTooShortForItsRecordIsLeftAndTheOthersAreSent) {
+    test::WriteFile(tc.dir.File("MSGAAAAA.AAA"), "short");
+    RootPage("55", "whole page");
+    RunSendQueueWorker(tc.console);
+    EXPECT_THAT(snpp.Messages(), ElementsAre("whole page\n"));
+    EXPECT_TRUE(FileExists(tc.dir.File("MSGAAAAA.AAA")));
+}
+
+TEST_F(SendQueueWorkerTest, EachEmailPacketGoesToADaemonOfItsOwn) {
+    int unused = test::UnusedPort();
+    setenv(kSmtpPortVariable, std::to_string(unused).c_str(), 1);
+    tc.console.settings.Update([](Settings& s) { s.OutboundMailServer = "127.0.0.1"; });
+    test::WriteFile(tc.dir.File("EMGAAAAA.AAA"), "sender@example.net\nrecipient@example.net\nSubject: x\n\ntext\n");
+    RunSendQueueWorker(tc.console);
+    ASSERT_TRUE(tc.console.workers.WaitIdle(30000));
+    unsetenv(kSmtpPortVariable);
+    EXPECT_FALSE(FileExists(tc.dir.File("EMGAAAAA.AAA"))); // the daemon deletes its packet whatever the outcome
+    EXPECT_TRUE(tc.WaitForStatus("SMTP Daemon started..."));
+}
+
+class PurgeTest : public ::testing::Test {
+protected:
+    PurgeTest() {
+        for (const char* folder : {"3", "Queue", "Queue/north", "Queue/north/5"})
+            mkdir(tc.dir.File(folder).c_str(), 0700);
+        for (const char* file : {"MSGAAAAA.AAA", "MSGAAAAA.AAB", "EMGAAAAA.AAA", "3/MSQAAAAA.AAA", "3/MSGAAAAA.AAB",
+                                 "Queue/north/5/MSGAAAAA.AAA"})
+            Touch(tc.dir.File(file));
+    }
+    test::TestConsole tc;
+};
+
+TEST_F(PurgeTest, PurgeAllLeavesEmailPacketsAndTheNetworkQueue) {
+    EXPECT_EQ(PurgeAll(tc.console), 4);
+    EXPECT_THAT(ListDir(tc.dir.File("3")), IsEmpty());
+    EXPECT_TRUE(FileExists(tc.dir.File("EMGAAAAA.AAA")));
+    EXPECT_TRUE(FileExists(tc.dir.File("Queue/north/5/MSGAAAAA.AAA")));
+    EXPECT_FALSE(FileExists(tc.dir.File("MSGAAAAA.AAA")));
+}
+
+TEST_F(PurgeTest, PurgeCompanyFollowsTheQueueFolderFlag) {
+    EXPECT_EQ(PurgeCompany(tc.console, 3), 2); // flag 0: the SNPP pages of the data directory
+    EXPECT_EQ(ListDir(tc.dir.File("3")).size(), 2u);
+    tc.console.local->companies[3].QueueFolderFlag = 1;
+    EXPECT_EQ(PurgeCompany(tc.console, 3), 2);
+    EXPECT_THAT(ListDir(tc.dir.File("3")), IsEmpty());
+    EXPECT_EQ(PurgeCompany(tc.console, 100), 0);
+    EXPECT_EQ(PurgeCompany(tc.console, -1), 0);
+    EXPECT_TRUE(FileExists(tc.dir.File("EMGAAAAA.AAA")));
+}
+
+TEST(SoundTest, AMachineWithoutAudioOrAFileMissingPlaysNothingAndDoesNotWait) {
+    test::TempDir dir;
+    auto start = std::chrono::steady_clock::now();
+    PlayWavToEnd(dir.File("missing.wav")); // no Qt application yet
+    int argc = 1;
+    char name[] = "scheduler_test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    PlayWavToEnd(dir.File("missing.wav"));
+    test::WriteFile(dir.File("receive.wav"), test::ReadFile(test::SourceDir() + "/app/resources/receive.wav"));
+    PlayWavToEnd(dir.File("receive.wav"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(11));
+}
+
+class SchedulerCommandTest : public ::testing::Test {
+protected:
+    std::vector<std::string> Env() const { return {"XDG_CONFIG_HOME=" + config.Path()}; }
+    test::TempDir data;
+    test::TempDir config;
+};
+
+TEST_F(SchedulerCommandTest, PurgeDeletesTheQueuedPagesAndPrintsTheNewCounts) {
+    mkdir(data.File("2").c_str(), 0700);
+    Touch(data.File("MSGAAAAA.AAA"));
+    Touch(data.File("2/MSQAAAAA.AAA"));
+    Touch(data.File("EMGAAAAA.AAA"));
+    test::RunResult run = test::RunBrimlow({"--data", data.Path(), "purge"}, Env());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "Deleted: 2\nQueue: 1\nPending modem: 0\n");
+}
+
+TEST_F(SchedulerCommandTest, TheHeadlessConsoleDialsReadyPagesAndPrintsTheSession) {
+    test::TapTerminalSim sim;
+    {
+        QSettings seed(QString::fromStdString(config.Path() + "/Quillfen Labs/Brimlow.conf"), QSettings::IniFormat);
+        seed.setValue("Options/Com1Device", QString::fromStdString(sim.Device()));
+    }
+    auto dir = Directory::Create();
+    dir->companies[0] = test::MakeCompany("Valley Paging");
+    SetText(dir->companies[0].Phone, "5550100");
+    dir->companies[0].Baud = 2400;
+    AddSubscriber(*dir, test::MakeSubscriber("Valley Desk", 0, "800"));
+    ModemSettings modem{};
+    SetText(modem.InitString, "ATE0M0");
+    SetText(modem.DialPrefix, "ATDT");
+    ASSERT_TRUE(SaveDirectoryFiles(data.Path(), *dir, modem));
+    ASSERT_TRUE(SaveCompanyFile(data.Path(), *dir));
+    mkdir(data.File("0").c_str(), 0700);
+    Console writer;
+    WritePage(writer, data.File("0"), kReadyPrefix, dir->subscribers[0], "Road closed");
+
+    test::BrimlowProcess console;
+    ASSERT_TRUE(console.Start({"--data", data.Path(), "--headless"}, Env()));
+    EXPECT_TRUE(console.WaitForOutput("Logging out!", 40000)) << console.Output();
+    console.Signal(SIGTERM);
+    EXPECT_EQ(console.Wait(), 0);
+    std::string out = console.Output();
+    EXPECT_NE(out.find("Calling Valley Paging...\nCONNECT 2400\nStarting TAP!\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Page Accepted!\n"), std::string::npos);
+    ASSERT_EQ(sim.Pages().size(), 1u);
+    EXPECT_EQ(sim.Pages()[0].pin, "800");
+    EXPECT_EQ(sim.Pages()[0].text, "Road closed");
+    EXPECT_THAT(ListDir(data.File("0")), IsEmpty());
+    EXPECT_NE(test::ReadFile(data.File("MSNPP.LOG")).find("Page Accepted!"), std::string::npos);
+}
+
+} // namespace
+} // namespace brimlow
