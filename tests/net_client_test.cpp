@@ -13,7 +13,9 @@
 #include "tests/support/test_console.h"
 #include "tracking/unread_mark.h"
 
+#include <cstring>
 #include <gmock/gmock.h>
+#include <random>
 #include <gtest/gtest.h>
 
 namespace brimlow {
@@ -310,6 +312,46 @@ TEST_F(NetClientTest, BrokenRepliesNeverCorruptTheCopy) {
         ExpectCopyMatchesServer();
     }
     EXPECT_THAT(NetworkLog(), HasSubstr(kConnectionAbortedText));
+}
+
+// Random junk in place of any reply, then the connection closed: whatever comes, the client neither crashes
+// nor leaves a text field of its copy unterminated, and it comes back to a true copy once the server behaves.
+TEST_F(NetClientTest, RandomJunkRepliesLeaveAWellFormedCopy) {
+    MakeFolder(tc.dir.File("Tracking"));
+    sim.AddTicket("T.1.1.0-ann", "ticket");
+    std::mt19937 random(20261206);
+    std::mutex randomLock;
+    sim.SetOverride([&](const std::string& req) -> std::optional<LanServerSimulator::Reply> {
+        std::lock_guard lock(randomLock);
+        if (req[1] == '0' || random() % 8 != 0)
+            return std::nullopt;
+        std::string junk(random() % 300, '\0');
+        for (char& c : junk)
+            c = static_cast<char>(random() % 4 == 0 ? '0' + random() % 10 : random() % 256);
+        return LanServerSimulator::Reply{junk, true};
+    });
+    for (int scan = 0; scan < 60; ++scan) {
+        tc.console.reconnectWanted = 1;
+        PollServer(tc.console, *client);
+    }
+    const Directory& net = Net();
+    for (const SubscriberRecord& r : net.subscribers) {
+        ASSERT_LT(strnlen(r.Name, sizeof r.Name), sizeof r.Name);
+        ASSERT_LT(strnlen(r.Email, sizeof r.Email), sizeof r.Email);
+    }
+    for (const GroupRecord& g : net.groups)
+        for (const auto& member : g.Members)
+            ASSERT_LT(strnlen(member, kMemberNameSize), static_cast<size_t>(kMemberNameSize));
+    for (const CompanyRecord& c : net.companies)
+        ASSERT_LT(strnlen(c.Name, sizeof c.Name), sizeof c.Name);
+    EXPECT_GT(sim.Connections(), 20); // the junk did break connections, again and again
+    for (const std::string& name : test::ListDir(tc.dir.File("Tracking")))
+        EXPECT_EQ(test::ReadFile(tc.dir.File("Tracking/" + name)), "ticket") << name; // whole, or not at all
+
+    sim.SetOverride(nullptr);
+    client->AbortConnection();
+    PollServer(tc.console, *client);
+    ExpectCopyMatchesServer();
 }
 
 TEST_F(NetClientTest, TheConnectJobHoldsTheBusyFlagUntilTheDownloadIsDone) {
