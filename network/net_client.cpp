@@ -141,6 +141,14 @@ int NetClient::ConnectToServer(const std::string& address, int port) {
     }
     std::string greeting;
     RecvLine(result.sock, greeting, lan::kGreetingLimit, m_timings.replyLimitMs);
+    // A server with every session slot taken says so and closes: that is a connection to try again later,
+    // not a login to give up on.
+    std::string refused = lan::ConnectionRefusedGreeting("");
+    refused.resize(refused.size() - 2); // without the line end that RecvLine has cut
+    if (greeting.rfind(refused, 0) == 0) {
+        CloseAbortive(result.sock);
+        return 0;
+    }
     std::lock_guard lock(m_clientLock);
     m_sock = result.sock;
     m_connected = true;

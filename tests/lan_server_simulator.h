@@ -55,6 +55,7 @@ public:
     int Connections() const { return m_connections.load(); }
 
     std::unique_ptr<Directory> dir; // the server's tables; set them up before a client connects
+    std::string greeting = "Network Session Started for 127.0.0.1\r\n";
     std::string user = "ann";
     std::string password = "secret";
     int level = 2;
@@ -63,6 +64,10 @@ public:
     template <typename F> void Change(F&& change) {
         std::lock_guard lock(m_mutex);
         change(*dir);
+    }
+    void SetGreeting(const std::string& text) {
+        std::lock_guard lock(m_mutex);
+        greeting = text;
     }
     void SetOverride(Override override) {
         std::lock_guard lock(m_mutex);
@@ -166,7 +171,14 @@ private:
     }
 
     void Serve(int fd) {
-        SendAll(fd, "Network Session Started for 127.0.0.1\r\n");
+        std::string hello;
+        {
+            std::lock_guard lock(m_mutex);
+            hello = greeting;
+        }
+        SendAll(fd, hello);
+        if (hello.rfind("Network Connection refused", 0) == 0)
+            return;
         std::string buffer;
         char chunk[4096];
         while (!m_stop) {

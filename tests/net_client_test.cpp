@@ -126,6 +126,18 @@ TEST_F(NetClientTest, ARefusedLoginGivesUpForTheRestOfTheRun) {
     EXPECT_EQ(tc.console.reconnectWanted, 0);
 }
 
+TEST_F(NetClientTest, AFullServerIsTriedAgainNotGivenUp) {
+    sim.SetGreeting("Network Connection refused for 127.0.0.1\r\n");
+    EXPECT_EQ(client->SyncWithServer(), 0);
+    EXPECT_FALSE(client->GaveUp());
+    EXPECT_EQ(tc.console.reconnectWanted, 1);
+    sim.SetGreeting("Network Session Started for 127.0.0.1\r\n");
+    PollServer(tc.console, *client);
+    EXPECT_TRUE(client->Connected());
+    EXPECT_EQ(sim.Connections(), 2);
+    EXPECT_EQ(sim.Codes().substr(0, 2), "02"); // only the second connection logged in
+}
+
 TEST_F(NetClientTest, WithoutAConnectionEveryRequestFailsAtOnce) {
     EXPECT_EQ(client->ReadNetSubscriber(0), 0);
     EXPECT_EQ(client->WriteNetSubscriber(0), 0);

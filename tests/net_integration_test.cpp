@@ -219,6 +219,21 @@ TEST_F(LanIntegrationTest, ARefusedLoginIsNotRetried) {
     EXPECT_TRUE(server.Sessions().empty());
 }
 
+TEST_F(LanIntegrationTest, AFullServerIsTriedAgainByTheNextScan) {
+    std::vector<std::unique_ptr<test::RawClient>> others;
+    for (int k = 0; k < lan::kSessionSlots; ++k)
+        others.push_back(std::make_unique<test::RawClient>(server.Port()));
+    ASSERT_THAT(others.back()->Greeting(), StartsWith("Network Session Started for"));
+    auto ann = Client("ann");
+    EXPECT_EQ(ann->client->SyncWithServer(), 0); // refused for want of a slot
+    EXPECT_FALSE(ann->client->GaveUp());
+    others.pop_back();
+    ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() < lan::kSessionSlots; }));
+    PollServer(ann->tc.console, *ann->client);
+    EXPECT_TRUE(ann->client->Connected());
+    EXPECT_EQ(UsedSubscriberSlots(ann->Net()), 50);
+}
+
 TEST_F(LanIntegrationTest, TwoWayPagesLeaveTicketsThatTheClientCollects) {
     auto ann = Client("ann");
     ASSERT_EQ(ann->client->SyncWithServer(), 1);
