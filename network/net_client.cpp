@@ -150,6 +150,10 @@ int NetClient::ConnectToServer(const std::string& address, int port) {
         return 0;
     }
     std::lock_guard lock(m_clientLock);
+    if (m_connected) { // another thread connected meanwhile: keep its connection
+        CloseAbortive(result.sock);
+        return kAlreadyConnected;
+    }
     m_sock = result.sock;
     m_connected = true;
     return 1;
@@ -187,6 +191,8 @@ int NetClient::Login(const std::string& username, const std::string& password) {
 }
 
 int NetClient::SyncWithServer() {
+    // One download at a time: a second caller waits, then finds the connection made and only polls.
+    std::lock_guard sync(m_syncLock);
     if (m_giveUp)
         return 0;
     if (m_connected) {

@@ -98,6 +98,7 @@ private:
     Console& m_console;
     NetClientTimings m_timings;
     int m_port;
+    std::mutex m_syncLock;   // one SyncWithServer at a time
     std::mutex m_clientLock; // "ClientLock"
     int m_sock = -1;         // under m_clientLock
     std::atomic<bool> m_connected{false};

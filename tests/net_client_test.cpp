@@ -105,6 +105,14 @@ TEST_F(NetClientTest, SyncLogsInAndDownloadsEveryTable) {
     EXPECT_EQ(sim.Connections(), 1);
 }
 
+TEST_F(NetClientTest, TwoSyncsAtOnceMakeOneConnection) {
+    std::thread other([&] { client->SyncWithServer(); });
+    client->SyncWithServer();
+    other.join();
+    EXPECT_EQ(sim.Connections(), 1);
+    ExpectCopyMatchesServer();
+}
+
 TEST_F(NetClientTest, AnEmptyServerStillGivesItsGroupsAndCompanies) {
     sim.dir->subscribers = {};
     ASSERT_EQ(client->SyncWithServer(), 1);
