@@ -99,6 +99,33 @@ TEST_F(SocketPair, RecvLineFailsEmptyOnAClosedConnection) {
     EXPECT_EQ(line, "");
 }
 
+TEST_F(SocketPair, RecvExactAndRecvSomeRepeatTimeOutsWithinTheirLimit) {
+    char buffer[16] = {};
+    std::thread late([this] {
+        std::this_thread::sleep_for(milliseconds(120)); // past two receive time-outs
+        FarSends("abcdef");
+    });
+    EXPECT_EQ(RecvExact(Near(), buffer, 4, true, 5000), 4u);
+    late.join();
+    EXPECT_EQ(std::string(buffer, 4), "abcd");
+    EXPECT_EQ(RecvSome(Near(), buffer, sizeof buffer, true, 5000), 2u); // what one receive returns
+    EXPECT_EQ(std::string(buffer, 2), "ef");
+
+    // Without repeats one time-out ends the wait; with a limit the silence ends it after the limit.
+    EXPECT_EQ(RecvExact(Near(), buffer, 4, false), 0u);
+    auto start = steady_clock::now();
+    EXPECT_EQ(RecvSome(Near(), buffer, 4, true, 300), 0u);
+    EXPECT_EQ(RecvExact(Near(), buffer, 4, true, 300), 0u);
+    auto waited = duration_cast<milliseconds>(steady_clock::now() - start).count();
+    EXPECT_GE(waited, 600);
+    EXPECT_LT(waited, 5000);
+
+    FarSends("xy");
+    CloseFar();
+    EXPECT_EQ(RecvExact(Near(), buffer, 4, true), 2u); // a close ends it with what came
+    EXPECT_EQ(RecvSome(Near(), buffer, 4, true), 0u);
+}
+
 TEST_F(SocketPair, RecvLineOverallLimitEndsTheWaitOnASilentPeer) {
     auto start = steady_clock::now();
     std::string line;
