@@ -3,21 +3,15 @@
 // the login, reads of a directory it holds, change bitmaps the test sets, tickets, and any reply replaced by
 // raw bytes (junk, short replies, a close in mid-reply). Plain POSIX sockets; nothing of the client's code.
 #include "directory/directory.h"
+#include "tests/support/line_peer.h"
 
-#include <arpa/inet.h>
-#include <atomic>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <netinet/in.h>
 #include <optional>
-#include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace brimlow::test {
@@ -31,28 +25,10 @@ public:
     // Returns a reply that replaces the normal one for this request, or nothing.
     using Override = std::function<std::optional<Reply>(const std::string& request)>;
 
-    LanServerSimulator() : dir(Directory::Create()) {
-        m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int on = 1;
-        setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        listen(m_listen, 8);
-        socklen_t len = sizeof addr;
-        getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
-        m_thread = std::thread([this] { Accept(); });
-    }
-    ~LanServerSimulator() {
-        m_stop = true;
-        m_thread.join();
-        close(m_listen);
-    }
+    LanServerSimulator() : dir(Directory::Create()), m_peer([this](PeerSession& session) { Serve(session); }) {}
 
-    int Port() const { return m_port; }
-    int Connections() const { return m_connections.load(); }
+    int Port() const { return m_peer.Port(); }
+    int Connections() const { return m_peer.Connections(); }
 
     std::unique_ptr<Directory> dir; // the server's tables; set them up before a client connects
     std::string greeting = "Network Session Started for 127.0.0.1\r\n";
@@ -100,16 +76,6 @@ public:
         std::lock_guard lock(m_mutex);
         m_requests.clear();
     }
-    // Waits until the client has closed its connection.
-    bool WaitForClose(int timeoutMs = 10000) {
-        for (int waited = 0; waited < timeoutMs; waited += 5) {
-            if (m_open.load() == 0 && m_connections.load() > 0)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
-    }
-
     // The Read Customer text of a record: 14 quoted fields joined by commas.
     static std::string CustomerText(const SubscriberRecord& r) {
         auto q = [](const std::string& s) { return "\"" + s + "\""; };
@@ -139,53 +105,20 @@ private:
         }
     }
 
-    void Accept() {
-        std::vector<std::thread> sessions;
-        while (!m_stop) {
-            pollfd pfd{m_listen, POLLIN, 0};
-            if (poll(&pfd, 1, 20) <= 0)
-                continue;
-            int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
-                continue;
-            ++m_connections;
-            ++m_open;
-            sessions.emplace_back([this, fd] {
-                Serve(fd);
-                close(fd);
-                --m_open;
-            });
-        }
-        for (std::thread& t : sessions)
-            t.join();
-    }
-
-    static void SendAll(int fd, const std::string& bytes) {
-        size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0)
-                return;
-            done += static_cast<size_t>(n);
-        }
-    }
-
-    void Serve(int fd) {
+    // Requests are taken apart by their fixed lengths, or at their ETX; every one is answered in turn.
+    void Serve(PeerSession& session) {
         std::string hello;
         {
             std::lock_guard lock(m_mutex);
             hello = greeting;
         }
-        SendAll(fd, hello);
+        session.Send(hello);
         if (hello.rfind("Network Connection refused", 0) == 0)
             return;
         std::string buffer;
         char chunk[4096];
-        while (!m_stop) {
-            pollfd pfd{fd, POLLIN, 0};
-            if (poll(&pfd, 1, 20) <= 0)
-                continue;
-            ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+        for (;;) {
+            ssize_t n = recv(session.Fd(), chunk, sizeof chunk, 0);
             if (n <= 0)
                 return;
             buffer.append(chunk, static_cast<size_t>(n));
@@ -196,14 +129,14 @@ private:
                     break;
                 std::string request = buffer.substr(0, end);
                 buffer.erase(0, end);
-                if (!Answer(fd, request))
+                if (!Answer(session, request))
                     return;
             }
         }
     }
 
     // False when the connection is to end.
-    bool Answer(int fd, const std::string& request) {
+    bool Answer(PeerSession& session, const std::string& request) {
         Override override;
         {
             std::lock_guard lock(m_mutex);
@@ -212,7 +145,7 @@ private:
         }
         if (override)
             if (std::optional<Reply> reply = override(request)) {
-                SendAll(fd, reply->bytes);
+                session.Send(reply->bytes);
                 return !reply->close;
             }
         std::string body = request.substr(2, request.size() - 3);
@@ -222,14 +155,14 @@ private:
         case '0': {
             auto field = [&](size_t at) { std::string f = request.substr(at, 30); return f.substr(0, f.find(' ')); };
             bool ok = field(2) == user && field(32) == password;
-            SendAll(fd, ok ? "1\r\n" : "0\r\n");
+            session.Send(ok ? "1\r\n" : "0\r\n");
             return ok;
         }
         case '2': {
             std::string text = CustomerText(dir->subscribers[index]);
             char length[8];
             snprintf(length, sizeof length, "%03d", static_cast<int>(text.size()));
-            SendAll(fd, length + text);
+            session.Send(length + text);
             return true;
         }
         case '3': {
@@ -239,28 +172,28 @@ private:
                 ++m;
             char count[8];
             snprintf(count, sizeof count, "%03d", m);
-            SendAll(fd, count + std::string(g.Members[0], static_cast<size_t>(m) * kMemberNameSize));
+            session.Send(count + std::string(g.Members[0], static_cast<size_t>(m) * kMemberNameSize));
             return true;
         }
         case '?':
-            SendAll(fd, std::string(reinterpret_cast<const char*>(&dir->companies[index]), sizeof(CompanyRecord)));
+            session.Send(std::string(reinterpret_cast<const char*>(&dir->companies[index]), sizeof(CompanyRecord)));
             return true;
         case '8':
-            SendAll(fd, std::string(reinterpret_cast<const char*>(m_subscriberBits), sizeof m_subscriberBits));
+            session.Send(std::string(reinterpret_cast<const char*>(m_subscriberBits), sizeof m_subscriberBits));
             memset(m_subscriberBits, 0, sizeof m_subscriberBits);
             return true;
         case '9':
-            SendAll(fd, std::string(reinterpret_cast<const char*>(m_groupBits), sizeof m_groupBits));
+            session.Send(std::string(reinterpret_cast<const char*>(m_groupBits), sizeof m_groupBits));
             memset(m_groupBits, 0, sizeof m_groupBits);
             return true;
         case '>':
-            SendAll(fd, std::to_string(level) + "\r\n");
+            session.Send(std::to_string(level) + "\r\n");
             return true;
         case '6':
-            SendAll(fd, "Not Locked");
+            session.Send("Not Locked");
             return true;
         case '=':
-            SendAll(fd, "1\r\n");
+            session.Send("1\r\n");
             return true;
         case 'D':
             m_nextTicket = 0;
@@ -274,7 +207,7 @@ private:
                 memcpy(record.data() + 16, &size, 4);
                 memcpy(record.data() + 20, t.name.data(), std::min<size_t>(t.name.size(), 259));
             }
-            SendAll(fd, record);
+            session.Send(record);
             return true;
         }
         case 'F': {
@@ -287,25 +220,19 @@ private:
                         --m_nextTicket;
                     char length[8];
                     snprintf(length, sizeof length, "%04d", static_cast<int>(content.size()));
-                    SendAll(fd, length + content);
+                    session.Send(length + content);
                     return true;
                 }
-            SendAll(fd, "-1\r\n");
+            session.Send("-1\r\n");
             return true;
         }
         default:
             if (request[1] >= '0' && request[1] <= 'F')
-                SendAll(fd, "1\r\n");
+                session.Send("1\r\n");
             return true;
         }
     }
 
-    int m_listen = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_connections{0};
-    std::atomic<int> m_open{0};
-    std::thread m_thread;
     mutable std::mutex m_mutex;
     Override m_override;
     std::vector<std::string> m_requests;
@@ -313,6 +240,7 @@ private:
     uint8_t m_groupBits[25] = {};
     std::vector<Ticket> m_tickets;
     size_t m_nextTicket = 0;
+    LinePeer m_peer; // last: its sessions use everything above
 };
 
 } // namespace brimlow::test

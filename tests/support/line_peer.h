@@ -19,6 +19,8 @@ public:
     bool ReadLine(std::string& line);
     // Waits until the client closes (a server that never answers).
     void WaitClosed();
+    // The connection itself, for peers that read raw bytes.
+    int Fd() const { return m_fd; }
 
 private:
     int m_fd;
