@@ -89,9 +89,9 @@ size_t FixedFrameSize(char code);
 // ---- Framing ------------------------------------------------------------------------------------------------
 
 // Result of looking at the bytes received so far.
-//   skip:     leading bytes that belong to no frame (junk before SOH, or a frame that cannot be right); the
-//             caller drops them and scans again.
-//   length:   when complete, the frame's length counted from data + skip (SOH through ETX).
+//   skip:     leading bytes that belong to no frame (junk before SOH, or frames that cannot be right); the
+//             caller drops them, also when no frame is complete yet.
+//   complete: a whole request starts at data + skip; length is its size, SOH through ETX.
 // A fixed-size request is complete exactly when its size has arrived and its last byte is ETX, so a binary
 // record holding 0x03 is never cut short wherever TCP splits it. A fixed-size frame whose last byte is not ETX,
 // a variable frame without ETX within kVariableFrameLimit bytes, or one in which a SOH comes before the ETX,
