@@ -34,6 +34,8 @@ void PlayWavToEnd(const std::string& path) {
     effect.setSource(QUrl::fromLocalFile(file));
     if (effect.status() == QSoundEffect::Error)
         return;
+    if (effect.status() == QSoundEffect::Ready)
+        effect.play(); // loaded at once: no status change will come
     loop.exec();
 }
 

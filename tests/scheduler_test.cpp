@@ -348,6 +348,15 @@ TEST_F(SendQueueWorkerTest, ARootFileTooShortForItsRecordIsLeftAndTheOthersAreSe
     EXPECT_TRUE(FileExists(tc.dir.File("MSGAAAAA.AAA")));
 }
 
+TEST_F(SendQueueWorkerTest, ACompanyNumberOutOfRangeInAPageIndexesNoTable) {
+    WritePage(tc.console, tc.dir.Path(), kReadyPrefix, test::MakeSubscriber("Far", 250, "9"), "nowhere");
+    WritePage(tc.console, tc.dir.Path(), kReadyPrefix, test::MakeSubscriber("Below", -7, "8"), "nowhere either");
+    RootPage("77", "somewhere");
+    RunSendQueueWorker(tc.console);
+    EXPECT_THAT(snpp.Messages(), ElementsAre("somewhere\n"));
+    EXPECT_EQ(tc.console.sentPages.load(), 1);
+}
+
 TEST_F(SendQueueWorkerTest, EachEmailPacketGoesToADaemonOfItsOwn) {
     int unused = test::UnusedPort();
     setenv(kSmtpPortVariable, std::to_string(unused).c_str(), 1);

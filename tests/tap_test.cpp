@@ -378,6 +378,21 @@ TEST_F(TapDialTest, APortThatCannotBeOpenedIsReportedWithItsComNumberAndStatus) 
     EXPECT_EQ(SerialOpenPortCount(), 0);
 }
 
+TEST_F(TapDialTest, OnTheNetworkTabTheNetworkDirectorysCompanyIsDialled) {
+    Connect();
+    CompanyRecord& theirs = tc.console.network->companies[kCompany];
+    theirs = test::MakeCompany("Network Paging");
+    SetText(theirs.Phone, "5554444");
+    theirs.Baud = 4800;
+    tc.console.currentTab = kNetworkTab;
+    Queue("3", "via the network tab");
+    Dial();
+    EXPECT_THAT(sim->DialledNumbers(), ElementsAre("5554444"));
+    EXPECT_EQ(sim->Speed(), 4800u);
+    EXPECT_EQ(Lines().front(), "Calling Network Paging...");
+    EXPECT_THAT(Left(), IsEmpty());
+}
+
 TEST_F(TapDialTest, OnlyOneDialRunsAtATime) {
     Connect();
     tc.console.dialBusy = kCompany + 1;
