@@ -7,6 +7,10 @@
 // interleave on the socket. Replies are read by the lengths their request implies; a reply that does not come
 // whole, or whose length field is no number in range, leaves the byte stream unusable, so the connection is
 // given up and the next queue scan reconnects and reloads.
+//
+// The network directory is written only by the thread that runs these operations: the connect job while the
+// network-busy flag is set, otherwise the user-interface thread (scan, editors, send). Readers on that thread
+// need no lock; the busy flag keeps everyone else away during the download.
 #include "app/console.h"
 #include "directory/records.h"
 #include "network/protocol.h"
