@@ -59,7 +59,7 @@ void ApplyRoleSettings(Console& console) {
     });
 }
 
-void ShutDownConsole(Console& console, SettingsStore& store, int graceMs) {
+bool ShutDownConsole(Console& console, SettingsStore& store, int graceMs) {
     console.exiting = 1;
     {
         std::lock_guard lock(console.databaseLock);
@@ -68,7 +68,7 @@ void ShutDownConsole(Console& console, SettingsStore& store, int graceMs) {
         SaveSignatureFile(console.dataDir, console.signature);
     }
     SaveSettings(store, console.settings.Get());
-    console.workers.WaitIdle(graceMs);
+    return console.workers.WaitIdle(graceMs);
 }
 
 } // namespace brimlow

@@ -35,6 +35,7 @@ void LoadConsole(Console& console, SettingsStore& store);
 void ApplyRoleSettings(Console& console);
 
 // Exiting flag, the three saves under "DatabaseLock", the settings, then up to graceMs for workers to end.
-void ShutDownConsole(Console& console, SettingsStore& store, int graceMs = kExitGraceMs);
+// False when workers still run after the grace.
+bool ShutDownConsole(Console& console, SettingsStore& store, int graceMs = kExitGraceMs);
 
 } // namespace brimlow

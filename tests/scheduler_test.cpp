@@ -22,6 +22,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <gmock/gmock.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
@@ -416,6 +417,27 @@ TEST(SoundTest, AMachineWithoutAudioOrAFileMissingPlaysNothingAndDoesNotWait) {
 
 class SchedulerCommandTest : public ::testing::Test {
 protected:
+    // A directory with one ready page for Valley Paging, whose modem is the simulator on COM1.
+    void QueueValleyPage(const test::TapTerminalSim& sim) {
+        {
+            QSettings seed(QString::fromStdString(config.Path() + "/Quillfen Labs/Brimlow.conf"), QSettings::IniFormat);
+            seed.setValue("Options/Com1Device", QString::fromStdString(sim.Device()));
+        }
+        auto dir = Directory::Create();
+        dir->companies[0] = test::MakeCompany("Valley Paging");
+        SetText(dir->companies[0].Phone, "5550100");
+        dir->companies[0].Baud = 2400;
+        AddSubscriber(*dir, test::MakeSubscriber("Valley Desk", 0, "800"));
+        ModemSettings modem{};
+        SetText(modem.InitString, "ATE0M0");
+        SetText(modem.DialPrefix, "ATDT");
+        ASSERT_TRUE(SaveDirectoryFiles(data.Path(), *dir, modem));
+        ASSERT_TRUE(SaveCompanyFile(data.Path(), *dir));
+        mkdir(data.File("0").c_str(), 0700);
+        Console writer;
+        WritePage(writer, data.File("0"), kReadyPrefix, dir->subscribers[0], "Road closed");
+    }
+
     std::vector<std::string> Env() const { return {"XDG_CONFIG_HOME=" + config.Path()}; }
     test::TempDir data;
     test::TempDir config;
@@ -433,23 +455,7 @@ TEST_F(SchedulerCommandTest, PurgeDeletesTheQueuedPagesAndPrintsTheNewCounts) {
 
 TEST_F(SchedulerCommandTest, TheHeadlessConsoleDialsReadyPagesAndPrintsTheSession) {
     test::TapTerminalSim sim;
-    {
-        QSettings seed(QString::fromStdString(config.Path() + "/Quillfen Labs/Brimlow.conf"), QSettings::IniFormat);
-        seed.setValue("Options/Com1Device", QString::fromStdString(sim.Device()));
-    }
-    auto dir = Directory::Create();
-    dir->companies[0] = test::MakeCompany("Valley Paging");
-    SetText(dir->companies[0].Phone, "5550100");
-    dir->companies[0].Baud = 2400;
-    AddSubscriber(*dir, test::MakeSubscriber("Valley Desk", 0, "800"));
-    ModemSettings modem{};
-    SetText(modem.InitString, "ATE0M0");
-    SetText(modem.DialPrefix, "ATDT");
-    ASSERT_TRUE(SaveDirectoryFiles(data.Path(), *dir, modem));
-    ASSERT_TRUE(SaveCompanyFile(data.Path(), *dir));
-    mkdir(data.File("0").c_str(), 0700);
-    Console writer;
-    WritePage(writer, data.File("0"), kReadyPrefix, dir->subscribers[0], "Road closed");
+    QueueValleyPage(sim);
 
     test::BrimlowProcess console;
     ASSERT_TRUE(console.Start({"--data", data.Path(), "--headless"}, Env()));
@@ -464,6 +470,33 @@ TEST_F(SchedulerCommandTest, TheHeadlessConsoleDialsReadyPagesAndPrintsTheSessio
     EXPECT_EQ(sim.Pages()[0].text, "Road closed");
     EXPECT_THAT(ListDir(data.File("0")), IsEmpty());
     EXPECT_NE(test::ReadFile(data.File("MSNPP.LOG")).find("Page Accepted!"), std::string::npos);
+}
+
+// An exit in the middle of a call ends the call at once; the page stays queued for the next start.
+TEST_F(SchedulerCommandTest, ExitingEndsARunningCallAndKeepsItsPage) {
+    struct Case {
+        const char* name;
+        test::TapTerminalScript script;
+        const char* waitFor;
+    };
+    test::TapTerminalScript silentModem;
+    silentModem.dial = test::DialAnswer::Silent;
+    test::TapTerminalScript silentTerminal;
+    silentTerminal.blockAnswers = {test::BlockAnswer::Silent, test::BlockAnswer::Silent, test::BlockAnswer::Silent};
+    for (const Case& c : {Case{"waiting for the modem", silentModem, "Calling Valley Paging..."},
+                          Case{"waiting for the terminal", silentTerminal, "Sending message..."}}) {
+        SCOPED_TRACE(c.name);
+        test::TapTerminalSim sim(c.script);
+        QueueValleyPage(sim);
+        test::BrimlowProcess console;
+        ASSERT_TRUE(console.Start({"--data", data.Path(), "--headless"}, Env()));
+        ASSERT_TRUE(console.WaitForOutput(c.waitFor, 40000)) << console.Output();
+        console.Signal(SIGTERM);
+        // Far less than the modem's 60-second result wait or the terminal's time-outs.
+        EXPECT_EQ(console.Wait(9000), 0) << console.Output();
+        EXPECT_EQ(ListDir(data.File("0")).size(), 1u);
+        std::filesystem::remove_all(data.File("0"));
+    }
 }
 
 } // namespace

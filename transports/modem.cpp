@@ -43,7 +43,7 @@ bool WaitForConnect(Console& console, SerialPort& port) {
     const time_t dialled = clock.Now();
     std::string line;
     line.reserve(kModemLineBuffer);
-    while (clock.Now() - dialled < kModemResultSeconds) {
+    while (clock.Now() - dialled < kModemResultSeconds && !console.exiting) {
         clock.SleepMs(kDialPassMs);
         if (IsRxEmpty(port))
             continue;

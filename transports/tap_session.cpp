@@ -38,6 +38,9 @@ public:
         if (!CarrierDetect(m_port))
             return ConnectionLost();
         for (;;) {
+            // At exit the call ends politely; pages not yet accepted stay queued for the next start.
+            if (m_console.exiting)
+                return Logout();
             if (m_state == TapState::PickMessage && !PickMessage()) {
                 if (!CarrierDetect(m_port))
                     return ConnectionLost();
