@@ -1,6 +1,7 @@
 #include "app/headless.h"
 
 #include "app/queue_scan.h"
+#include "queue/status.h"
 
 #include <algorithm>
 
@@ -10,7 +11,9 @@ constexpr int kStopCheckMs = 50;
 }
 
 // The window's timer, without the window: each scan says when the next one runs; the wait is cut into short
-// steps so that a stop request is seen at once.
+// steps so that a stop request is seen at once. A status line that arrives meanwhile is shown at the next step
+// rather than after the rest of the period: its poster is blocked until it is shown, and a TAP call must not
+// lose seconds to the console.
 void RunHeadlessLoop(Console& console, const std::atomic<bool>& stop, const std::function<void()>& processEvents) {
     int waitMs = kFirstScanMs;
     while (!stop) {
@@ -18,6 +21,8 @@ void RunHeadlessLoop(Console& console, const std::atomic<bool>& stop, const std:
             console.clock->SleepMs(std::min(kStopCheckMs, waitMs - waited));
             if (processEvents)
                 processEvents();
+            if (StatusWaiting(console))
+                break;
         }
         if (stop)
             break;

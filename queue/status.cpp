@@ -31,6 +31,11 @@ std::optional<std::string> TakeStatus(Console& console) {
     return line;
 }
 
+bool StatusWaiting(Console& console) {
+    std::lock_guard lock(console.mailbox.mutex);
+    return !console.mailbox.line.empty();
+}
+
 std::optional<std::string> WaitStatus(Console& console, int timeoutMs) {
     StatusMailbox& box = console.mailbox;
     std::unique_lock lock(box.mutex);

@@ -17,6 +17,9 @@ void PostStatus(Console& console, const std::string& text);
 // The consumer's side: takes the waiting line and frees the mailbox.
 std::optional<std::string> TakeStatus(Console& console);
 
+// True when a line waits in the mailbox; takes nothing.
+bool StatusWaiting(Console& console);
+
 // Waits up to timeoutMs for a line (for consumers that are not a window timer).
 std::optional<std::string> WaitStatus(Console& console, int timeoutMs);
 
