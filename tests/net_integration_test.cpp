@@ -279,7 +279,7 @@ TEST_F(LanIntegrationTest, TwoWayPagesLeaveTicketsThatTheClientCollects) {
     ASSERT_TRUE(WaitFor(ticketReady));
     std::vector<std::string> tickets = test::ListDir(tc.dir.File(kTrackingFolder));
     ASSERT_THAT(tickets, SizeIs(1));
-    EXPECT_THAT(tickets[0], HasSubstr("-ann"));
+    EXPECT_EQ(tickets[0], "Unit 03.31337.5.1-ann"); // name, message tag, pass code, company, owner
     EXPECT_THAT(snpp.Commands(), ElementsAre("2WAY", "PAGE 1003", "DATA", "SEND", "QUIT"));
 
     PollServer(ann->tc.console, *ann->client);

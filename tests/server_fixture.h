@@ -73,6 +73,14 @@ protected:
         return Read([](Directory& d) { return std::string(reinterpret_cast<const char*>(&d), sizeof d); });
     }
     std::string CheckCust(test::RawClient& client) { return client.Request(EncodeEmpty(Request::CheckCust), 250); }
+    std::string CheckGroup(test::RawClient& client) { return client.Request(EncodeEmpty(Request::CheckGroup), 25); }
+    static std::unique_ptr<GroupRecord> Group(const std::vector<std::string>& members) {
+        auto group = std::make_unique<GroupRecord>();
+        memset(group.get(), 0, sizeof *group);
+        for (size_t m = 0; m < members.size(); ++m)
+            SetText(group->Members[m], members[m]);
+        return group;
+    }
 
     test::TestConsole tc;
     NetServer server;

@@ -25,6 +25,7 @@ class ServerPageTest : public ServerTest {
 protected:
     void SetUp() override {
         ServerTest::SetUp();
+        MakeFolder(tc.dir.File("Tracking"));
         Edit([](Directory& d) {
             d.subscribers[0] = test::MakeSubscriber("Duty Desk", 0, "5551234");
             SetText(d.subscribers[0].Email, "pager@example.net");
@@ -36,20 +37,6 @@ protected:
     }
     void TearDown() override { unsetenv(kSmtpPortVariable); }
 
-    void SnppCompany(int port, bool twoWay) {
-        Edit([&](Directory& d) {
-            d.companies[0] = test::MakeCompany("Acme", "127.0.0.1", static_cast<int>(port));
-            d.companies[0].TwoWay = twoWay ? 1 : 0;
-        });
-    }
-    std::vector<std::string> Tickets() { return test::ListDir(tc.dir.File("Tracking")); }
-    std::vector<std::string> Mail(const std::string& folder) {
-        std::vector<std::string> names;
-        for (const std::string& name : test::ListDir(folder))
-            if (name.find(".eml") != std::string::npos)
-                names.push_back(name);
-        return names;
-    }
     bool JobsDone() { return tc.console.workers.WaitIdle(30000); }
     // aiosmtpd storing into folder, as the console's mail server.
     std::unique_ptr<test::PeerProcess> MailSink(const std::string& folder) {
@@ -59,11 +46,32 @@ protected:
         setenv(kSmtpPortVariable, std::to_string(sink->Port()).c_str(), 1);
         return sink;
     }
+    bool MailArrived(const std::string& folder) { return test::FileExists(folder + "/1.eml"); }
+
+    std::vector<std::string> Tickets() { return test::ListDir(tc.dir.File("Tracking")); }
+    void Ticket(const std::string& name, const std::string& content, bool unread = true) {
+        std::string path = tc.dir.File("Tracking/" + name);
+        test::WriteFile(path, content);
+        if (unread)
+            SetUnreadMark(path);
+        else
+            ClearUnreadMark(path);
+    }
+    std::vector<std::string> Offered(RawClient& client) {
+        std::vector<std::string> names;
+        FileFindRecord record;
+        DecodeFileFind(client.Request(EncodeEmpty(Request::FirstTicket), 280), record);
+        while (record.name[0]) {
+            names.push_back(record.name);
+            DecodeFileFind(client.Request(EncodeEmpty(Request::NextTicket), 280), record);
+        }
+        return names;
+    }
 };
 
 TEST_F(ServerPageTest, ServerPageBySnppGoesToTheCompanyOfTheServersSubscriber) {
     test::SnppSimulator snpp(test::SnppScript{});
-    SnppCompany(snpp.Port(), false);
+    Edit([&](Directory& d) { d.companies[0] = test::MakeCompany("Acme", "127.0.0.1", snpp.Port()); });
     auto ann = LoggedIn("ann");
     EXPECT_EQ(ann->Request(EncodeServerPage(0, kPageSnpp, "", "Fire drill"), 3), "1\r\n");
     ASSERT_TRUE(WaitFor([&] { return !snpp.Messages().empty(); }));
@@ -71,33 +79,6 @@ TEST_F(ServerPageTest, ServerPageBySnppGoesToTheCompanyOfTheServersSubscriber) {
     EXPECT_THAT(snpp.Commands(), ElementsAre("PAGE 5551234", "DATA", "SEND", "QUIT"));
     EXPECT_EQ(snpp.Messages()[0], "Fire drill\n");
     EXPECT_EQ(tc.console.sentPages.load(), 1);
-}
-
-TEST_F(ServerPageTest, TwoWayServerPageLeavesATicketThatItsUserCollectsOnce) {
-    test::SnppSimulator snpp(test::SnppScript{});
-    SnppCompany(snpp.Port(), true);
-    auto ann = LoggedIn("ann");
-    EXPECT_EQ(ann->Request(EncodeServerPage(0, kPageSnpp, "", "Call in"), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return Tickets().size() == 1; }));
-    ASSERT_TRUE(JobsDone());
-    EXPECT_THAT(Tickets(), ElementsAre("Duty Desk.31337.5.0-ann"));
-
-    auto bob = LoggedIn("bob");
-    EXPECT_EQ(bob->Request(EncodeEmpty(Request::FirstTicket), 280), std::string(280, '\0'));
-
-    FileFindRecord found;
-    ASSERT_TRUE(DecodeFileFind(ann->Request(EncodeEmpty(Request::FirstTicket), 280), found));
-    EXPECT_STREQ(found.name, "Duty Desk.31337.5.0-ann");
-    EXPECT_EQ(found.attributes, kArchiveAttribute);
-    std::string content = test::ReadFile(tc.dir.File("Tracking/Duty Desk.31337.5.0-ann"));
-    EXPECT_EQ(found.size, content.size());
-    EXPECT_EQ(ann->Request(EncodeEmpty(Request::NextTicket), 280), std::string(280, '\0'));
-
-    std::string length = ann->Request(EncodeFetchTicket(found.name), 4);
-    ASSERT_EQ(ReplyValue(length), static_cast<int>(content.size()));
-    EXPECT_EQ(ann->Recv(content.size()), content);
-    EXPECT_EQ(tc.console.trackingRefresh.load(), 1);
-    EXPECT_EQ(ann->Request(EncodeEmpty(Request::FirstTicket), 280), std::string(280, '\0'));
 }
 
 TEST_F(ServerPageTest, ServerPageForTheModemQueueIsReadyToDial) {
@@ -118,7 +99,7 @@ TEST_F(ServerPageTest, ServerPageByEmailIsDeliveredThroughTheMailServer) {
     ASSERT_GT(smtp->Port(), 0);
     auto ann = LoggedIn("ann");
     EXPECT_EQ(ann->Request(EncodeServerPage(0, kPageEmail, "Drill", "Mail text"), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return Mail(mail).size() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return MailArrived(mail); }));
     ASSERT_TRUE(JobsDone());
     EXPECT_EQ(test::ReadFile(mail + "/1.env"), "FROM desk@example.com\nTO pager@example.net\n");
     std::string message = test::ReadFile(mail + "/1.eml");
@@ -184,38 +165,12 @@ TEST_F(ServerPageTest, ClientPageByEmailIsDelivered) {
     SetText(sub.Email, "remote@example.org");
     auto bob = LoggedIn("bob");
     EXPECT_EQ(bob->Request(EncodeClientPage(kPageEmail, "bob", "Subj", "Body", CompanyRecord{}, sub), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return Mail(mail).size() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return MailArrived(mail); }));
     ASSERT_TRUE(JobsDone());
     EXPECT_EQ(test::ReadFile(mail + "/1.env"), "FROM desk@example.com\nTO remote@example.org\n");
 }
 
-class TicketTest : public ServerTest {
-protected:
-    void SetUp() override {
-        ServerTest::SetUp();
-        MakeFolder(tc.dir.File("Tracking"));
-    }
-    void Ticket(const std::string& name, const std::string& content, bool unread = true) {
-        std::string path = tc.dir.File("Tracking/" + name);
-        test::WriteFile(path, content);
-        if (unread)
-            SetUnreadMark(path);
-        else
-            ClearUnreadMark(path);
-    }
-    std::vector<std::string> Offered(RawClient& client) {
-        std::vector<std::string> names;
-        FileFindRecord record;
-        DecodeFileFind(client.Request(EncodeEmpty(Request::FirstTicket), 280), record);
-        while (record.name[0]) {
-            names.push_back(record.name);
-            DecodeFileFind(client.Request(EncodeEmpty(Request::NextTicket), 280), record);
-        }
-        return names;
-    }
-};
-
-TEST_F(TicketTest, FirstAndNextOfferOnlyTheUsersUncollectedTickets) {
+TEST_F(ServerPageTest, FirstAndNextOfferOnlyTheUsersUncollectedTickets) {
     Ticket("A.1.1.0-ann", "one");
     Ticket("B.2.2.0-anna", "two");
     Ticket("C.3.3.0-ANN", "three");
@@ -229,7 +184,7 @@ TEST_F(TicketTest, FirstAndNextOfferOnlyTheUsersUncollectedTickets) {
     EXPECT_EQ(ann->Request(EncodeEmpty(Request::NextTicket), 280), std::string(280, '\0'));
 }
 
-TEST_F(TicketTest, WildcardsInTheUserNameMatchOnlyThemselves) {
+TEST_F(ServerPageTest, WildcardsInTheUserNameMatchOnlyThemselves) {
     server.Operators().Set(3, "*", "pw", kReadOnly);
     server.Operators().Set(4, "[a-z]nn", "pw", kReadOnly);
     Ticket("A.1.1.0-ann", "one");
@@ -240,7 +195,7 @@ TEST_F(TicketTest, WildcardsInTheUserNameMatchOnlyThemselves) {
     EXPECT_THAT(Offered(*range), IsEmpty());
 }
 
-TEST_F(TicketTest, FetchSendsAtMost4000BytesAndClearsTheMark) {
+TEST_F(ServerPageTest, FetchSendsAtMost4000BytesAndClearsTheMark) {
     std::string big(5000, 'x');
     big[3999] = 'L';
     Ticket("Big.1.1.0-ann", big);
@@ -257,7 +212,7 @@ TEST_F(TicketTest, FetchSendsAtMost4000BytesAndClearsTheMark) {
     EXPECT_THAT(Offered(*ann), ElementsAre("Big.1.1.0-ann"));
 }
 
-TEST_F(TicketTest, FetchRefusesNamesOutsideTheFolderAndOtherUsersTickets) {
+TEST_F(ServerPageTest, FetchRefusesNamesOutsideTheFolderAndOtherUsersTickets) {
     test::WriteFile(tc.dir.File("secret-ann"), "outside");
     Ticket("T.1.1.0-bob", "bob's");
     ASSERT_EQ(symlink(tc.dir.File("secret-ann").c_str(), tc.dir.File("Tracking/L-ann").c_str()), 0);
