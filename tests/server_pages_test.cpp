@@ -177,6 +177,10 @@ TEST_F(ServerPageTest, FirstAndNextOfferOnlyTheUsersUncollectedTickets) {
     Ticket("D.4.4.0-ann", "four", false);
     Ticket("E.5.5.0", "five");
     auto ann = LoggedIn("ann");
+    FileFindRecord found;
+    ASSERT_TRUE(DecodeFileFind(ann->Request(EncodeEmpty(Request::FirstTicket), 280), found));
+    EXPECT_EQ(found.attributes, kArchiveAttribute);
+    EXPECT_EQ(found.size, std::string(found.name) == "A.1.1.0-ann" ? 3u : 5u);
     std::vector<std::string> offered = Offered(*ann);
     std::sort(offered.begin(), offered.end());
     EXPECT_THAT(offered, ElementsAre("A.1.1.0-ann", "C.3.3.0-ANN"));
@@ -207,6 +211,7 @@ TEST_F(ServerPageTest, FetchSendsAtMost4000BytesAndClearsTheMark) {
     EXPECT_EQ(ann->RecvFor(50), "");
     EXPECT_FALSE(HasUnreadMark(tc.dir.File("Tracking/Big.1.1.0-ann")));
     EXPECT_EQ(test::ReadFile(tc.dir.File("Tracking/Big.1.1.0-ann")), big);
+    EXPECT_EQ(tc.console.trackingRefresh.load(), 1);
     // Rewritten, it is offered again.
     Ticket("Big.1.1.0-ann", "new");
     EXPECT_THAT(Offered(*ann), ElementsAre("Big.1.1.0-ann"));
