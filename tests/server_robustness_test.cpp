@@ -89,7 +89,7 @@ TEST_F(ServerTest, TheHundredAndFirstClientIsRefusedAndTheOthersAreServed) {
         ASSERT_EQ(client->Request(EncodeLogin("carl", "pw"), 3), "1\r\n");
     EXPECT_EQ(server.Sessions().size(), static_cast<size_t>(kSessionSlots));
 
-    clients[42]->Close(true);
+    clients[42]->Reset();
     ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() == kSessionSlots - 1; }));
     RawClient late(server.Port());
     EXPECT_EQ(late.Greeting(), "Network Session Started for 127.0.0.1\r\n");
@@ -108,7 +108,7 @@ TEST_F(ServerTest, AClientThatVanishesMidRequestLosesItsSessionAndItsLocks) {
     auto group = std::make_unique<GroupRecord>();
     memset(group.get(), 3, sizeof *group);
     ann->Send(EncodeWriteGroup(1, *group).substr(0, 9000));
-    ann->Close(true);
+    ann->Reset();
     ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() == 1; }));
     EXPECT_EQ(Read([](Directory& d) { return d.subscribers[3].LockByte + d.subscribers[4].LockByte; }), 0);
     EXPECT_NE(Read([](Directory& d) { return d.subscribers[1].LockByte; }), 0); // bob's stays
@@ -125,7 +125,7 @@ TEST_F(ServerTest, ASlotWhoseGreetingFailedIsFreeAgain) {
         gone = std::make_unique<RawClient>(server.Port(), false);
         ASSERT_TRUE(gone->Connected());
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        gone->Close(true);
+        gone->Reset();
     }
     // Connections are admitted one after another, so once this one is greeted the first is settled.
     RawClient next(server.Port());
