@@ -225,12 +225,7 @@ TEST(ProtocolReplies, ReadGroupCountsLeadingMembers) {
 
     for (int i = 0; i < kGroupMembers; ++i)
         SetText(group->Members[i], "member" + std::to_string(i));
-    std::string full = EncodeReadGroupReply(*group);
-    ASSERT_EQ(full.size(), 3u + 16200u);
-    EXPECT_EQ(full.substr(0, 3), "200");
-    EXPECT_EQ(memcmp(full.data() + 3, group->Members, 16200), 0);
-
-    group->Members[2][0] = '\0';
+    group->Members[2][0] = '\0'; // counting stops here
     std::string two = EncodeReadGroupReply(*group);
     EXPECT_EQ(two.substr(0, 3), "002");
     EXPECT_EQ(two.size(), 3u + 162u);

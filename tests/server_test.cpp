@@ -166,7 +166,7 @@ TEST_F(ServerTest, AWriteThatMovesTheSortMarksEverythingForEveryone) {
     }
 }
 
-TEST_F(ServerTest, WriteGroupStoresTheMembersAndMarksTheOtherSessions) {
+TEST_F(ServerTest, WriteGroupMarksTheOtherSessionsAndDeletingItsEntryEmptiesItForEveryone) {
     int g = 0;
     Edit([&](Directory& d) { g = test::AddGroup(d, "Night", {"a"}); });
     auto ann = LoggedIn("ann");
@@ -178,6 +178,11 @@ TEST_F(ServerTest, WriteGroupStoresTheMembersAndMarksTheOtherSessions) {
     EXPECT_FALSE(TestBit(CheckGroup(*bob), g));
     EXPECT_EQ(bob->Request(EncodeWriteGroup(0, *group), 3), "0\r\n");
     EXPECT_EQ(bob->Request(EncodeWriteGroup(200, *group), 3), "0\r\n");
+
+    EXPECT_EQ(ann->Request(EncodeIndex(Request::DeleteCust, 0), 3), "1\r\n"); // the group's entry
+    EXPECT_TRUE(Read([&](Directory& d) { return IsEmptyText(d.groups[g].Members[0]); }));
+    EXPECT_TRUE(TestBit(CheckGroup(*ann), g));
+    EXPECT_TRUE(TestBit(CheckGroup(*bob), g));
 }
 
 TEST_F(ServerTest, DeleteMovesTheTableDownAndMarksFromTheSlotBefore) {
@@ -197,17 +202,6 @@ TEST_F(ServerTest, DeleteMovesTheTableDownAndMarksFromTheSlotBefore) {
         EXPECT_EQ(TestBit(bits, k), k <= 48) << k;
     EXPECT_EQ(ann->Request(EncodeIndex(Request::DeleteCust, 2000), 3), "0\r\n");
     EXPECT_EQ(Read([](Directory& d) { return UsedSubscriberSlots(d); }), 48);
-}
-
-TEST_F(ServerTest, DeletingAGroupEntryEmptiesTheGroupAndMarksItForEveryone) {
-    int g = 0;
-    Edit([&](Directory& d) { g = test::AddGroup(d, "Crew", {"x", "y"}); });
-    auto ann = LoggedIn("ann");
-    auto bob = LoggedIn("bob");
-    EXPECT_EQ(ann->Request(EncodeIndex(Request::DeleteCust, 0), 3), "1\r\n");
-    EXPECT_TRUE(Read([&](Directory& d) { return IsEmptyText(d.groups[g].Members[0]); }));
-    EXPECT_TRUE(TestBit(CheckGroup(*ann), g));
-    EXPECT_TRUE(TestBit(CheckGroup(*bob), g));
 }
 
 TEST_F(ServerTest, AddCustomerPutsTheRecordSortedWithTabZeroAndMarksItForAll) {
