@@ -3,14 +3,27 @@
 // client: it sends the bytes it is given and reads exactly what the test expects back.
 #include <arpa/inet.h>
 #include <chrono>
+#include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace brimlow::test {
+
+// Polls cond every few milliseconds for up to timeoutMs.
+inline bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 10000) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 class RawClient {
 public:

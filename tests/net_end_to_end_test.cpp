@@ -11,10 +11,8 @@
 #include "tests/support/test_console.h"
 #include "tracking/unread_mark.h"
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <thread>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -110,10 +108,8 @@ TEST_F(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
     // Connected, logged in, downloaded, polling: its first scans collect the ticket the server holds for ann.
     ASSERT_TRUE(clientProcess.WaitForOutput(kTicket)) << clientProcess.Output() << serverProcess.Output();
     std::string ticketCopy = client.data + "/" + kTrackingFolder + "/" + kTicket;
-    for (int waited = 0; waited < 10000 && !HasUnreadMark(ticketCopy); waited += 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10)); // the name is shown before the copy is written
+    ASSERT_TRUE(test::WaitFor([&] { return HasUnreadMark(ticketCopy); })); // the name is shown before the copy is written
     EXPECT_EQ(test::ReadFile(ticketCopy), kTicketText);
-    EXPECT_TRUE(HasUnreadMark(ticketCopy));
     EXPECT_FALSE(HasUnreadMark(ticketOnServer)); // collected: not offered again
 
     // A second client, the command line, downloads the same directory and exports its copy.
@@ -167,10 +163,7 @@ TEST_F(LanEndToEndTest, TheServerProcessAnswersARawClientAndEndsItsSessionsOnSig
     ASSERT_TRUE(serverProcess.Start({"--data", server.data, "--server", "--headless"}, server.Env(port)));
     ASSERT_TRUE(serverProcess.WaitForOutput("running on")) << serverProcess.Output();
     std::unique_ptr<test::RawClient> raw; // the console says it runs a moment before it listens
-    for (int attempt = 0; attempt < 400 && (!raw || raw->Greeting().empty()); ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(attempt ? 25 : 0));
-        raw = std::make_unique<test::RawClient>(port);
-    }
+    test::WaitFor([&] { return !(raw = std::make_unique<test::RawClient>(port))->Greeting().empty(); });
     ASSERT_EQ(raw->Greeting(), "Network Session Started for 127.0.0.1\r\n");
 
     client.Settings("NetworkEnabled=1\nServer=127.0.0.1\nUsername=ann\nPassword=nope\n");

@@ -18,7 +18,7 @@
 namespace brimlow {
 namespace {
 
-using lan::WaitFor;
+using test::WaitFor;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::SizeIs;
