@@ -1,7 +1,7 @@
 #pragma once
 // A LAN directory server after the wire description, for the client tests that a real server cannot serve: it
 // records every request byte for byte, and any reply can be replaced by raw bytes (junk, short replies, a close
-// in mid-reply). Otherwise it answers the login, reads of the directory it holds, empty change bitmaps and one
+// in mid-reply). Otherwise it answers the login, reads of the directory it holds, empty change bitmaps and no
 // ticket. Plain POSIX sockets; nothing of the client's code.
 #include "directory/directory.h"
 #include "tests/support/line_peer.h"
@@ -39,12 +39,6 @@ public:
     void SetOverride(Override override) {
         std::lock_guard lock(m_mutex);
         m_override = std::move(override);
-    }
-    // The one ticket offered by First Ticket until it is fetched.
-    void SetTicket(const std::string& name, const std::string& content) {
-        std::lock_guard lock(m_mutex);
-        m_ticketName = name;
-        m_ticketContent = content;
     }
     std::vector<std::string> Requests() const {
         std::lock_guard lock(m_mutex);
@@ -154,28 +148,8 @@ private:
             return true;
         case '8': session.Send(std::string(250, '\0')); return true;
         case '9': session.Send(std::string(25, '\0')); return true;
-        case 'D': m_ticketOffered = false; [[fallthrough]];
-        case 'E': {
-            std::string record(280, '\0');
-            if (!m_ticketName.empty() && !m_ticketOffered) {
-                m_ticketOffered = true;
-                record[0] = 0x20;
-                uint32_t size = static_cast<uint32_t>(m_ticketContent.size());
-                memcpy(record.data() + 16, &size, 4);
-                memcpy(record.data() + 20, m_ticketName.data(), std::min<size_t>(m_ticketName.size(), 259));
-            }
-            session.Send(record);
-            return true;
-        }
-        case 'F':
-            if (m_ticketName.empty() || body.substr(0, body.find('\0')) != m_ticketName) {
-                session.Send("-1\r\n");
-                return true;
-            }
-            snprintf(digits, sizeof digits, "%04d", static_cast<int>(m_ticketContent.size()));
-            session.Send(digits + m_ticketContent);
-            m_ticketName.clear();
-            return true;
+        case 'D': case 'E': session.Send(std::string(280, '\0')); return true;
+        case 'F': session.Send("-1\r\n"); return true;
         default:
             if (request[1] >= '0' && request[1] <= 'F')
                 session.Send("1\r\n");
@@ -186,8 +160,6 @@ private:
     mutable std::mutex m_mutex;
     Override m_override;
     std::vector<std::string> m_requests;
-    std::string m_ticketName, m_ticketContent;
-    bool m_ticketOffered = false;
     LinePeer m_peer; // last: its sessions use everything above
 };
 
