@@ -7,6 +7,7 @@
 #include "queue/file_listing.h"
 #include "queue/logs.h"
 #include "queue/queue_writer.h"
+#include "tests/lan_client_console.h"
 #include "tests/lan_server_simulator.h"
 #include "tests/support/test_console.h"
 
@@ -54,32 +55,16 @@ protected:
         AddSubscriber(dir, test::MakeSubscriber("Bob", 7, "22"));
         test::AddGroup(dir, "Desks", {"Ann Lee", "Bob"});
         SortSubscribers(dir);
-        tc.console.settings.Update([](Settings& s) {
-            s.NetworkEnabled = 1;
-            s.Server = "127.0.0.1";
-            s.Username = "ann";
-            s.Password = "secret";
-        });
+    }
+
+    static NetClientTimings Quick() {
         NetClientTimings quick;
         quick.socketTimeoutMs = 200;
         quick.replyLimitMs = 600;
-        client = std::make_shared<NetClient>(tc.console, quick);
-        client->SetPort(sim.Port());
+        return quick;
     }
-
-    Directory& Net() { return *tc.console.network; }
-
-    // Every field of every record, decoded from the simulator's own texts; entries belong to the Network tab
-    // (a free slot's tab means nothing).
-    void ExpectCopyMatchesServer() {
-        for (int s = 0; s < kSubscriberSlots; ++s) {
-            SubscriberRecord want = sim.dir->subscribers[s];
-            want.Tab = IsEmptyText(want.Name) ? Net().subscribers[s].Tab : kNetworkTab;
-            ASSERT_EQ(memcmp(&Net().subscribers[s], &want, sizeof want), 0) << s;
-        }
-        EXPECT_EQ(memcmp(Net().groups.data(), sim.dir->groups.data(), sizeof(Net().groups)), 0);
-        EXPECT_EQ(memcmp(Net().companies.data(), sim.dir->companies.data(), sizeof(Net().companies)), 0);
-    }
+    Directory& Net() { return clientConsole.Net(); }
+    void ExpectCopyMatchesServer() { clientConsole.ExpectCopyOf(*sim.dir); }
 
     // Every request of code gets reply instead of its own.
     void Answer(char code, const Reply& reply) {
@@ -89,8 +74,9 @@ protected:
     }
 
     LanServerSimulator sim;
-    test::TestConsole tc;
-    std::shared_ptr<NetClient> client;
+    test::ClientConsole clientConsole{sim.Port(), "ann", "secret", Quick()};
+    test::TestConsole& tc = clientConsole.tc;
+    std::shared_ptr<NetClient>& client = clientConsole.client;
 };
 
 TEST_F(NetClientTest, SyncSendsTheLoginReadsEveryTableAndThenOnlyPolls) {
@@ -154,7 +140,6 @@ TEST_F(NetClientTest, AWriteSendsTheRecordWithoutItsLockAndNothingOutOfRangeIsSe
 
 TEST_F(NetClientTest, TicketsWithoutEndOrWithUnsafeNamesCannotHoldTheScan) {
     ASSERT_EQ(client->SyncWithServer(), 1);
-    MakeFolder(tc.dir.File("Tracking"));
     auto offerForEver = [this](const std::string& name) {
         sim.SetOverride([name](const std::string& req) -> std::optional<Reply> {
             if (req[1] == 'F')
@@ -199,7 +184,6 @@ TEST_F(NetClientTest, BrokenRepliesNeverCorruptTheCopy) {
         {"junk ticket length", 'F', {"zz\r\n"}, [&] { return client->FetchNetTicket("T-ann"); }},
         {"short ticket", 'F', {"0100abc", true}, [&] { return client->FetchNetTicket("T-ann"); }},
     };
-    MakeFolder(tc.dir.File("Tracking"));
     for (Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::unique_ptr<Directory> before = Directory::Create();
@@ -265,7 +249,6 @@ protected:
         AddSubscriber(local, test::MakeSubscriber("Dee", 3, "44"));
         test::AddGroup(local, "Pair", {"Cy", "Dee"});
         SortSubscribers(local);
-        tc.console.netClient = client;
     }
     SendOutcome Send(SendMode mode, int tab, int slot) {
         ComposedPage page;

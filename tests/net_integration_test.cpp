@@ -3,10 +3,9 @@
 // two-way page handed over, delivered by the server and its ticket collected by the client.
 #include "app/headless.h"
 #include "app/send_page.h"
-#include "directory/data_files.h"
 #include "network/net_client.h"
 #include "network/net_client_scan.h"
-#include "queue/file_listing.h"
+#include "tests/lan_client_console.h"
 #include "tests/server_fixture.h"
 #include "tests/snpp_simulator.h"
 #include "tests/support/fake_clock.h"
@@ -24,25 +23,7 @@ using ::testing::HasSubstr;
 using ::testing::SizeIs;
 using ::testing::StartsWith;
 
-// One client console with its own data directory and its client.
-struct ClientConsole {
-    ClientConsole(int port, const std::string& user, const std::string& password) {
-        MakeFolder(tc.dir.File(kTrackingFolder));
-        tc.console.settings.Update([&](Settings& s) {
-            s.NetworkEnabled = 1;
-            s.Server = "127.0.0.1";
-            s.Username = user;
-            s.Password = password;
-        });
-        client = std::make_shared<NetClient>(tc.console);
-        client->SetPort(port);
-        tc.console.netClient = client;
-    }
-    Directory& Net() { return *tc.console.network; }
-
-    test::TestConsole tc;
-    std::shared_ptr<NetClient> client;
-};
+using test::ClientConsole;
 
 // The server console (the fixture's tc) holds 48 units of two companies, the second two-way, and two groups.
 class LanIntegrationTest : public lan::ServerTest {
@@ -71,18 +52,9 @@ protected:
         return std::make_unique<ClientConsole>(server.Port(), user, password);
     }
 
-    // The copy holds the server's records; its entries belong to the Network tab (a free slot's tab means
-    // nothing) and no lock travels.
     void ExpectCopyMatches(ClientConsole& c) {
         Read([&](const Directory& d) {
-            for (int s = 0; s < kSubscriberSlots; ++s) {
-                SubscriberRecord want = d.subscribers[s];
-                want.Tab = IsEmptyText(want.Name) ? c.Net().subscribers[s].Tab : kNetworkTab;
-                want.LockByte = 0;
-                EXPECT_EQ(memcmp(&c.Net().subscribers[s], &want, sizeof want), 0) << s;
-            }
-            EXPECT_EQ(memcmp(c.Net().groups.data(), d.groups.data(), sizeof d.groups), 0);
-            EXPECT_EQ(memcmp(c.Net().companies.data(), d.companies.data(), sizeof d.companies), 0);
+            c.ExpectCopyOf(d);
             return 0;
         });
     }
