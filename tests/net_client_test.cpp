@@ -86,7 +86,7 @@ TEST_F(NetClientTest, SyncSendsTheLoginReadsEveryTableAndThenOnlyPolls) {
     ASSERT_EQ(requests.size(), 1u + 4 + 200 + 100);
     EXPECT_EQ(requests[0], lan::EncodeLogin("ann", "secret"));
     EXPECT_EQ(sim.Codes(), "0" + std::string(4, '2') + std::string(200, '3') + std::string(100, '?'));
-    EXPECT_EQ(requests[4], lan::EncodeIndex(lan::Request::ReadCustomer, 3)); // the first empty slot ends the subscriber download
+    EXPECT_EQ(requests[4], lan::EncodeIndex(lan::Request::ReadCustomer, 3)); // the first free slot ends the download
 
     sim.ClearRequests();
     EXPECT_EQ(client->SyncWithServer(), 1); // connected: only the subscriber poll
@@ -279,9 +279,11 @@ TEST_F(SendViaServerTest, LocalEntriesGoAsClientPagesCarryingTheirRecords) {
         EXPECT_EQ(outcome.recipients, 2);
         EXPECT_EQ(outcome.failures, 0);
         EXPECT_FALSE(outcome.queued);
-        EXPECT_THAT(sim.Requests(),
-                    ElementsAre(lan::EncodeClientPage(c.type, "ann", c.subject, "Gas leak", local.companies[3], local.subscribers[0]),
-                                lan::EncodeClientPage(c.type, "ann", c.subject, "Gas leak", local.companies[3], local.subscribers[1])));
+        auto frame = [&](int slot) {
+            const SubscriberRecord& r = local.subscribers[slot];
+            return lan::EncodeClientPage(c.type, "ann", c.subject, "Gas leak", local.companies[3], r);
+        };
+        EXPECT_THAT(sim.Requests(), ElementsAre(frame(0), frame(1)));
     }
     EXPECT_EQ(tc.console.sentPages, 6);
     std::vector<std::string> lines = tc.op.ResultLines();

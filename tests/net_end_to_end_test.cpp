@@ -108,7 +108,8 @@ TEST_F(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
     // Connected, logged in, downloaded, polling: its first scans collect the ticket the server holds for ann.
     ASSERT_TRUE(clientProcess.WaitForOutput(kTicket)) << clientProcess.Output() << serverProcess.Output();
     std::string ticketCopy = client.data + "/" + kTrackingFolder + "/" + kTicket;
-    ASSERT_TRUE(test::WaitFor([&] { return HasUnreadMark(ticketCopy); })); // the name is shown before the copy is written
+    // The name is shown before the copy is written.
+    ASSERT_TRUE(test::WaitFor([&] { return HasUnreadMark(ticketCopy); }));
     EXPECT_EQ(test::ReadFile(ticketCopy), kTicketText);
     EXPECT_FALSE(HasUnreadMark(ticketOnServer)); // collected: not offered again
 
@@ -174,7 +175,8 @@ TEST_F(LanEndToEndTest, TheServerProcessAnswersARawClientAndEndsItsSessionsOnSig
 
     EXPECT_EQ(raw->Request(lan::EncodeLogin("ANN", "pw"), 3), "1\r\n");
     EXPECT_EQ(raw->Request(lan::EncodeEmpty(lan::Request::SecurityLevel), 3), "2\r\n");
-    const std::string unit00 = "060\"Unit 00\",\"1000\",\"0\",\"0\",\"\",\"\",\"City 0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"";
+    const std::string unit00 =
+        "060\"Unit 00\",\"1000\",\"0\",\"0\",\"\",\"\",\"City 0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"";
     EXPECT_EQ(raw->Request(lan::EncodeIndex(lan::Request::ReadCustomer, 1), unit00.size()), unit00);
     EXPECT_EQ(raw->Request(lan::EncodeIndex(lan::Request::LockRecord, 1), 3), "1\r\n");
 

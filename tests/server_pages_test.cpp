@@ -46,7 +46,6 @@ protected:
         setenv(kSmtpPortVariable, std::to_string(sink->Port()).c_str(), 1);
         return sink;
     }
-    bool MailArrived(const std::string& folder) { return test::FileExists(folder + "/1.eml"); }
 
     std::vector<std::string> Tickets() { return test::ListDir(tc.dir.File("Tracking")); }
     void Ticket(const std::string& name, const std::string& content, bool unread = true) {
@@ -69,16 +68,25 @@ protected:
     }
 };
 
-TEST_F(ServerPageTest, ServerPageBySnppGoesToTheCompanyOfTheServersSubscriber) {
+// A Server Page goes to the company of the server's subscriber, a Client Page to the company it carries.
+TEST_F(ServerPageTest, PagesBySnppGoToTheirCompanies) {
     test::SnppSimulator snpp(test::SnppScript{});
     Edit([&](Directory& d) { d.companies[0] = test::MakeCompany("Acme", "127.0.0.1", snpp.Port()); });
-    auto ann = LoggedIn("ann");
-    EXPECT_EQ(ann->Request(EncodeServerPage(0, kPageSnpp, "", "Fire drill"), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return !snpp.Messages().empty(); }));
+    CompanyRecord carried = test::MakeCompany("Client Co", "127.0.0.1", snpp.Port());
+    carried.TwoWay = 1;
+    auto bob = LoggedIn("bob");
+    EXPECT_EQ(bob->Request(EncodeServerPage(0, kPageSnpp, "", "Fire drill"), 3), "1\r\n");
+    ASSERT_TRUE(WaitFor([&] { return snpp.Messages().size() == 1; }));
     ASSERT_TRUE(JobsDone());
-    EXPECT_THAT(snpp.Commands(), ElementsAre("PAGE 5551234", "DATA", "SEND", "QUIT"));
-    EXPECT_EQ(snpp.Messages()[0], "Fire drill\n");
-    EXPECT_EQ(tc.console.sentPages.load(), 1);
+    SubscriberRecord remote = test::MakeSubscriber("Remote", 4, "8889");
+    EXPECT_EQ(bob->Request(EncodeClientPage(kPageSnpp, "bob", "", "From afar", carried, remote), 3), "1\r\n");
+    ASSERT_TRUE(WaitFor([&] { return snpp.Messages().size() == 2; }));
+    ASSERT_TRUE(JobsDone());
+    EXPECT_THAT(snpp.Commands(),
+                ElementsAre("PAGE 5551234", "DATA", "SEND", "QUIT", "2WAY", "PAGE 8889", "DATA", "SEND", "QUIT"));
+    EXPECT_THAT(snpp.Messages(), ElementsAre("Fire drill\n", "From afar\n"));
+    EXPECT_EQ(tc.console.sentPages.load(), 2);
+    EXPECT_THAT(Tickets(), ElementsAre("Remote.31337.5-127.0.0.1-" + std::to_string(snpp.Port()) + "-bob"));
 }
 
 TEST_F(ServerPageTest, ServerPageForTheModemQueueIsReadyToDial) {
@@ -93,18 +101,25 @@ TEST_F(ServerPageTest, ServerPageForTheModemQueueIsReadyToDial) {
     EXPECT_EQ(queued->text, "Queued text");
 }
 
-TEST_F(ServerPageTest, ServerPageByEmailIsDeliveredThroughTheMailServer) {
+TEST_F(ServerPageTest, PagesByEmailAreDeliveredThroughTheMailServer) {
     std::string mail = tc.dir.File("mail");
     auto smtp = MailSink(mail);
     ASSERT_GT(smtp->Port(), 0);
     auto ann = LoggedIn("ann");
     EXPECT_EQ(ann->Request(EncodeServerPage(0, kPageEmail, "Drill", "Mail text"), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return MailArrived(mail); }));
+    ASSERT_TRUE(WaitFor([&] { return test::FileExists(mail + "/1.eml"); }));
     ASSERT_TRUE(JobsDone());
     EXPECT_EQ(test::ReadFile(mail + "/1.env"), "FROM desk@example.com\nTO pager@example.net\n");
     std::string message = test::ReadFile(mail + "/1.eml");
     EXPECT_THAT(message, HasSubstr("Subject: Drill\r\n"));
     EXPECT_THAT(message, HasSubstr("Mail text"));
+
+    SubscriberRecord carried = test::MakeSubscriber("Remote", 4, "8889");
+    SetText(carried.Email, "remote@example.org");
+    EXPECT_EQ(ann->Request(EncodeClientPage(kPageEmail, "ann", "Subj", "Body", CompanyRecord{}, carried), 3), "1\r\n");
+    ASSERT_TRUE(WaitFor([&] { return test::FileExists(mail + "/2.eml"); }));
+    ASSERT_TRUE(JobsDone());
+    EXPECT_EQ(test::ReadFile(mail + "/2.env"), "FROM desk@example.com\nTO remote@example.org\n");
 }
 
 TEST_F(ServerPageTest, ServerPageForASlotOutOfRangeOrFreeDeliversNothing) {
@@ -114,19 +129,6 @@ TEST_F(ServerPageTest, ServerPageForASlotOutOfRangeOrFreeDeliversNothing) {
     EXPECT_EQ(ann->Request(EncodeServerPage(1, kPageModem, "", "x"), 3), "1\r\n");
     EXPECT_EQ(ann->Request(EncodeServerPage(0, 9, "", "x"), 3), "1\r\n");
     EXPECT_FALSE(test::FileExists(tc.dir.File("0")));
-}
-
-TEST_F(ServerPageTest, ClientPageBySnppUsesTheCarriedCompany) {
-    test::SnppSimulator snpp(test::SnppScript{});
-    CompanyRecord company = test::MakeCompany("Client Co", "127.0.0.1", snpp.Port());
-    company.TwoWay = 1;
-    SubscriberRecord sub = test::MakeSubscriber("Remote", 4, "8889");
-    auto bob = LoggedIn("bob");
-    EXPECT_EQ(bob->Request(EncodeClientPage(kPageSnpp, "bob", "", "From afar", company, sub), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return !snpp.Messages().empty(); }));
-    ASSERT_TRUE(JobsDone());
-    EXPECT_THAT(snpp.Commands(), ElementsAre("2WAY", "PAGE 8889", "DATA", "SEND", "QUIT"));
-    EXPECT_THAT(Tickets(), ElementsAre("Remote.31337.5-127.0.0.1-" + std::to_string(snpp.Port()) + "-bob"));
 }
 
 TEST_F(ServerPageTest, ClientPageForTheModemGoesIntoTheQueueFolderOfTheUser) {
@@ -155,19 +157,6 @@ TEST_F(ServerPageTest, ClientPageForTheModemGoesIntoTheQueueFolderOfTheUser) {
     EXPECT_EQ(bob->Request(EncodeClientPage(kPageModem, "bob", "", "x", company, sub), 3), "1\r\n");
     ASSERT_TRUE(JobsDone());
     EXPECT_THAT(test::ListDir(tc.dir.File("Queue/bob")), ElementsAre("4"));
-}
-
-TEST_F(ServerPageTest, ClientPageByEmailIsDelivered) {
-    std::string mail = tc.dir.File("mail");
-    auto smtp = MailSink(mail);
-    ASSERT_GT(smtp->Port(), 0);
-    SubscriberRecord sub = test::MakeSubscriber("Remote", 4, "8889");
-    SetText(sub.Email, "remote@example.org");
-    auto bob = LoggedIn("bob");
-    EXPECT_EQ(bob->Request(EncodeClientPage(kPageEmail, "bob", "Subj", "Body", CompanyRecord{}, sub), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return MailArrived(mail); }));
-    ASSERT_TRUE(JobsDone());
-    EXPECT_EQ(test::ReadFile(mail + "/1.env"), "FROM desk@example.com\nTO remote@example.org\n");
 }
 
 TEST_F(ServerPageTest, FirstAndNextOfferOnlyTheUsersUncollectedTickets) {

@@ -257,10 +257,10 @@ TEST_F(ServerTest, SecurityLevelsAreEnforcedByTheServer) {
     auto before = Snapshot();
     auto group = Group({"changed"});
     auto carl = LoggedIn("carl"); // read only
-    for (const std::string& frame : {EncodeIndex(Request::LockRecord, 2), EncodeWriteCustomer(1, test::MakeSubscriber("Changed", 0)),
-                                     EncodeIndex(Request::UnlockRecord, 1), EncodeAddCustomer(test::MakeSubscriber("New", 0)),
-                                     EncodeIndex(Request::DeleteCust, 1), EncodeWriteGroup(g, *group),
-                                     EncodeAddGroup(9, "New group", *group)})
+    for (const std::string& frame :
+         {EncodeIndex(Request::LockRecord, 2), EncodeWriteCustomer(1, test::MakeSubscriber("Changed", 0)),
+          EncodeIndex(Request::UnlockRecord, 1), EncodeAddCustomer(test::MakeSubscriber("New", 0)),
+          EncodeIndex(Request::DeleteCust, 1), EncodeWriteGroup(g, *group), EncodeAddGroup(9, "New group", *group)})
         EXPECT_EQ(carl->Request(frame, 3), "0\r\n") << frame[1];
     auto bob = LoggedIn("bob"); // read and write
     EXPECT_EQ(bob->Request(EncodeIndex(Request::DeleteCust, 1), 3), "0\r\n");
