@@ -1,4 +1,5 @@
 #include "network/protocol.h"
+#include "tests/support/test_console.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -8,14 +9,6 @@ namespace {
 
 const std::string kSohS(1, kSoh);
 const std::string kEtxS(1, kEtx);
-
-SubscriberRecord Subscriber(const std::string& name, int company, int tab) {
-    SubscriberRecord r{};
-    SetText(r.Name, name);
-    r.Company = company;
-    r.Tab = static_cast<int8_t>(tab);
-    return r;
-}
 
 TEST(ProtocolRequests, LoginPadsBothFieldsWithSpacesAndIsCutAtTheirFirstSpace) {
     std::string frame = EncodeLogin("ann", "secret123456");
@@ -50,7 +43,7 @@ TEST(ProtocolRequests, IndexRequestsAreDecimalWithoutPadding) {
 }
 
 TEST(ProtocolRequests, WriteAndAddCustomerCarryTheRecordAfterFourDigits) {
-    SubscriberRecord rec = Subscriber("Bob", 4, 3);
+    SubscriberRecord rec = test::MakeSubscriber("Bob", 4, "", 3);
     std::string frame = EncodeWriteCustomer(7, rec);
     ASSERT_EQ(frame.size(), 543u);
     EXPECT_EQ(frame.substr(0, 6), kSohS + "10007");
@@ -135,7 +128,7 @@ TEST(ProtocolRequests, ClientPageFieldsSitAtTheirOffsets) {
     CompanyRecord company{};
     SetText(company.Name, "Acme Paging");
     company.Socket = 444;
-    SubscriberRecord sub = Subscriber("Ann", 6, 1);
+    SubscriberRecord sub = test::MakeSubscriber("Ann", 6, "", 1);
     SetText(sub.PIN, "5551234");
     std::string frame = EncodeClientPage(kPageModem, "ann", "subj", "hello", company, sub);
     ASSERT_EQ(frame.size(), 2435u);
@@ -167,7 +160,7 @@ TEST(ProtocolRequests, FetchTicketNameStopsAtNulOrEtx) {
 }
 
 TEST(ProtocolReplies, ReadCustomerOfAnnIs046) {
-    SubscriberRecord ann = Subscriber("Ann", 2, 0);
+    SubscriberRecord ann = test::MakeSubscriber("Ann", 2, "");
     std::string reply = EncodeReadCustomerReply(ann);
     EXPECT_EQ(reply, "046\"Ann\",\"\",\"2\",\"0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"");
     EXPECT_EQ(reply.size(), 3u + 46u);
@@ -175,13 +168,13 @@ TEST(ProtocolReplies, ReadCustomerOfAnnIs046) {
     SubscriberRecord free{};
     std::string text = QuotedSubscriberText(free);
     EXPECT_EQ(text.substr(0, 9), "\"\",\"\",\"0\"");
-    SubscriberRecord decoded = Subscriber("x", 9, 9);
+    SubscriberRecord decoded = test::MakeSubscriber("x", 9, "", 9);
     DecodeQuotedSubscriberText(text, decoded);
     EXPECT_TRUE(IsEmptyText(decoded.Name));
 }
 
 TEST(ProtocolReplies, QuotedTextRoundTripsEveryField) {
-    SubscriberRecord r = Subscriber("Ann Lee", -4, 3);
+    SubscriberRecord r = test::MakeSubscriber("Ann Lee", -4, "", 3);
     SetText(r.PIN, "12345");
     SetText(r.CompanyName, "North Co");
     SetText(r.Address, "1 Main St");
@@ -208,12 +201,12 @@ TEST(ProtocolReplies, DecodingNormalisesSpacesAsTheImportDoes) {
     EXPECT_EQ(GetText(back.CompanyName), "x ");
 
     // A quote followed by a comma inside a value splits it: the format has no escape.
-    SubscriberRecord odd = Subscriber("a\",b", 1, 0);
+    SubscriberRecord odd = test::MakeSubscriber("a\",b", 1, "");
     DecodeQuotedSubscriberText(QuotedSubscriberText(odd), back);
     EXPECT_EQ(GetText(back.Name), "a");
 
     // More than 14 pieces: the rest is ignored.
-    std::string text = QuotedSubscriberText(Subscriber("Ann", 1, 0)) + ",\"extra\"";
+    std::string text = QuotedSubscriberText(test::MakeSubscriber("Ann", 1, "")) + ",\"extra\"";
     DecodeQuotedSubscriberText(text, back);
     EXPECT_EQ(GetText(back.Email), "");
 }
@@ -294,7 +287,7 @@ TEST(ProtocolReplies, GreetingsNameTheDottedAddress) {
 // ---- Framing ------------------------------------------------------------------------------------------------
 
 std::vector<std::string> AllKindsOfFrames() {
-    SubscriberRecord etxRecord = Subscriber("Tab three", 1, 3);
+    SubscriberRecord etxRecord = test::MakeSubscriber("Tab three", 1, "", 3);
     etxRecord.LockByte = 3;
     auto group = std::make_unique<GroupRecord>();
     memset(group.get(), 3, sizeof *group);
@@ -328,7 +321,7 @@ TEST(ProtocolFraming, EveryFrameIsCompleteExactlyAtItsLastByte) {
 }
 
 TEST(ProtocolFraming, BackToBackFramesAreTakenOneAtATime) {
-    std::string both = EncodeWriteCustomer(1, Subscriber("x", 1, 3)) + EncodeEmpty(Request::Ping);
+    std::string both = EncodeWriteCustomer(1, test::MakeSubscriber("x", 1, "", 3)) + EncodeEmpty(Request::Ping);
     FrameScan scan = ScanFrame(both.data(), both.size());
     ASSERT_TRUE(scan.complete);
     EXPECT_EQ(scan.length, 543u);
