@@ -3,32 +3,46 @@
 // client: it sends the bytes it is given and reads exactly what the test expects back.
 #include <arpa/inet.h>
 #include <chrono>
-#include <cstring>
+#include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace brimlow::test {
 
+// Polls cond every few milliseconds for up to timeoutMs.
+inline bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 10000) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
 class RawClient {
 public:
-    explicit RawClient(int port, bool readGreeting = true) {
-        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Connects to the loopback port and, unless told otherwise, reads the greeting line.
+    explicit RawClient(int port, bool readGreeting = true) : m_fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(static_cast<uint16_t>(port));
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-            close(m_fd);
-            m_fd = -1;
-        }
+        if (connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
+            Close();
         int yes = 1; // every Send leaves as a segment of its own, so split frames arrive split
         setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-        if (readGreeting)
-            m_greeting = ReadLine();
+        while (readGreeting && m_greeting.size() < 200 && !m_greeting.ends_with("\r\n")) {
+            std::string byte = Recv(1);
+            if (byte.empty())
+                break;
+            m_greeting += byte;
+        }
     }
     ~RawClient() { Close(); }
     RawClient(const RawClient&) = delete;
@@ -38,9 +52,8 @@ public:
     const std::string& Greeting() const { return m_greeting; }
 
     bool Send(const std::string& bytes) {
-        size_t done = 0;
-        while (m_fd >= 0 && done < bytes.size()) {
-            ssize_t n = send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        for (size_t done = 0; done < bytes.size();) {
+            ssize_t n = m_fd < 0 ? -1 : send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
             if (n <= 0)
                 return false;
             done += static_cast<size_t>(n);
@@ -52,71 +65,52 @@ public:
     std::string Recv(size_t size, int timeoutMs = 10000) {
         std::string bytes;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        char buffer[20000];
         while (bytes.size() < size && WaitReadable(deadline)) {
-            char buffer[20000];
-            size_t want = std::min(sizeof buffer, size - bytes.size());
-            ssize_t n = recv(m_fd, buffer, want, 0);
+            ssize_t n = recv(m_fd, buffer, std::min(sizeof buffer, size - bytes.size()), 0);
             if (n <= 0)
                 break;
             bytes.append(buffer, static_cast<size_t>(n));
         }
         return bytes;
     }
-
-    // Everything that arrives within ms (a reply that should not come).
-    std::string RecvFor(int ms) { return Recv(100000, ms); }
-
-    std::string ReadLine(int timeoutMs = 10000) {
-        std::string line;
-        while (line.size() < 200 && (line.size() < 2 || line.compare(line.size() - 2, 2, "\r\n") != 0)) {
-            std::string byte = Recv(1, timeoutMs);
-            if (byte.empty())
-                break;
-            line += byte;
-        }
-        return line;
-    }
-
-    // True when the server closed the connection within timeoutMs.
-    bool WaitClosed(int timeoutMs = 10000) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (WaitReadable(deadline)) {
-            char buffer[4096];
-            ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                return true;
-        }
-        return false;
-    }
-
     std::string Request(const std::string& frame, size_t replySize) {
         Send(frame);
         return Recv(replySize);
     }
+    // Everything that arrives within ms (a reply that should not come).
+    std::string RecvFor(int ms) { return Recv(100000, ms); }
 
-    void Close(bool abortive = false) {
-        if (m_fd < 0)
-            return;
-        if (abortive) {
-            linger lg{1, 0};
-            setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
-        }
-        close(m_fd);
-        m_fd = -1;
+    // True when the server closed the connection within timeoutMs.
+    bool WaitClosed(int timeoutMs = 10000) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        char buffer[4096];
+        while (WaitReadable(deadline))
+            if (recv(m_fd, buffer, sizeof buffer, 0) <= 0)
+                return true;
+        return false;
+    }
+
+    // Closes with a reset, as the socket of a process that dies does.
+    void Reset() {
+        linger lg{1, 0};
+        setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+        Close();
     }
 
 private:
+    void Close() {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = -1;
+    }
     bool WaitReadable(std::chrono::steady_clock::time_point deadline) {
-        if (m_fd < 0)
-            return false;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
         pollfd p{m_fd, POLLIN, 0};
-        return poll(&p, 1, static_cast<int>(left.count())) > 0;
+        return m_fd >= 0 && left.count() > 0 && poll(&p, 1, static_cast<int>(left.count())) > 0;
     }
 
-    int m_fd = -1;
+    int m_fd;
     std::string m_greeting;
 };
 

@@ -1,17 +1,18 @@
 // Two brimlow processes on loopback: `--server --headless` over a filled data directory, and a headless client
 // console that connects, downloads, polls and collects its ticket; then the command line as a client exports
-// the server's directory and sends a page via the server.
+// the server's directory and sends a page via the server. And the server process against a raw client.
 #include "directory/csv.h"
 #include "directory/data_files.h"
+#include "network/operators.h"
+#include "network/protocol.h"
 #include "queue/file_listing.h"
+#include "tests/lan_raw_client.h"
 #include "tests/support/line_peer.h"
 #include "tests/support/test_console.h"
 #include "tracking/unread_mark.h"
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <thread>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -43,15 +44,6 @@ struct Place {
     std::string config;
 };
 
-// An operator account as Operators.dat stores it: name, password (31 bytes each), level (int16).
-std::string OperatorBytes(const std::string& name, const std::string& password, int16_t level) {
-    std::string record(64, '\0');
-    record.replace(0, name.size(), name);
-    record.replace(31, password.size(), password);
-    memcpy(record.data() + 62, &level, 2);
-    return record;
-}
-
 class LanEndToEndTest : public ::testing::Test {
 protected:
     LanEndToEndTest() : server(root, "server"), client(root, "client") {
@@ -68,9 +60,9 @@ protected:
         ModemSettings modem{};
         EXPECT_TRUE(SaveDirectoryFiles(server.data, *d, modem));
         EXPECT_TRUE(SaveCompanyFile(server.data, *d));
-        std::string operators = OperatorBytes("ann", "pw", 2);
-        operators.resize(6400, '\0');
-        test::WriteFile(server.data + "/Operators.dat", operators);
+        OperatorTable accounts;
+        accounts.Set(0, "ann", "pw", kReadWriteDelete);
+        EXPECT_EQ(accounts.SaveOperators(server.data), 1);
         MakeFolder(server.data + "/" + kTrackingFolder);
         ticketOnServer = server.data + "/" + kTrackingFolder + "/" + kTicket;
         test::WriteFile(ticketOnServer, kTicketText);
@@ -116,10 +108,9 @@ TEST_F(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
     // Connected, logged in, downloaded, polling: its first scans collect the ticket the server holds for ann.
     ASSERT_TRUE(clientProcess.WaitForOutput(kTicket)) << clientProcess.Output() << serverProcess.Output();
     std::string ticketCopy = client.data + "/" + kTrackingFolder + "/" + kTicket;
-    for (int waited = 0; waited < 10000 && !HasUnreadMark(ticketCopy); waited += 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10)); // the name is shown before the copy is written
+    // The name is shown before the copy is written.
+    ASSERT_TRUE(test::WaitFor([&] { return HasUnreadMark(ticketCopy); }));
     EXPECT_EQ(test::ReadFile(ticketCopy), kTicketText);
-    EXPECT_TRUE(HasUnreadMark(ticketCopy));
     EXPECT_FALSE(HasUnreadMark(ticketOnServer)); // collected: not offered again
 
     // A second client, the command line, downloads the same directory and exports its copy.
@@ -168,17 +159,36 @@ TEST_F(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
     EXPECT_EQ(restarted.Wait(), 0) << restarted.Output();
 }
 
-TEST_F(LanEndToEndTest, AWrongPasswordDownloadsNothing) {
-    client.Settings("NetworkEnabled=1\nServer=127.0.0.1\nUsername=ann\nPassword=nope\n");
+TEST_F(LanEndToEndTest, TheServerProcessAnswersARawClientAndEndsItsSessionsOnSigterm) {
     test::BrimlowProcess serverProcess;
     ASSERT_TRUE(serverProcess.Start({"--data", server.data, "--server", "--headless"}, server.Env(port)));
     ASSERT_TRUE(serverProcess.WaitForOutput("running on")) << serverProcess.Output();
+    std::unique_ptr<test::RawClient> raw; // the console says it runs a moment before it listens
+    test::WaitFor([&] { return !(raw = std::make_unique<test::RawClient>(port))->Greeting().empty(); });
+    ASSERT_EQ(raw->Greeting(), "Network Session Started for 127.0.0.1\r\n");
+
+    client.Settings("NetworkEnabled=1\nServer=127.0.0.1\nUsername=ann\nPassword=nope\n");
     test::RunResult exported = Export(client, "net", true);
     EXPECT_NE(exported.status, 0);
     EXPECT_THAT(exported.err, HasSubstr("cannot download the directory of the server"));
     EXPECT_FALSE(test::FileExists(root.File("net-subscribers.csv")));
+
+    EXPECT_EQ(raw->Request(lan::EncodeLogin("ANN", "pw"), 3), "1\r\n");
+    EXPECT_EQ(raw->Request(lan::EncodeEmpty(lan::Request::SecurityLevel), 3), "2\r\n");
+    const std::string unit00 =
+        "060\"Unit 00\",\"1000\",\"0\",\"0\",\"\",\"\",\"City 0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"";
+    EXPECT_EQ(raw->Request(lan::EncodeIndex(lan::Request::ReadCustomer, 1), unit00.size()), unit00);
+    EXPECT_EQ(raw->Request(lan::EncodeIndex(lan::Request::LockRecord, 1), 3), "1\r\n");
+
     serverProcess.Signal(SIGTERM);
-    EXPECT_EQ(serverProcess.Wait(), 0);
+    EXPECT_TRUE(raw->WaitClosed());
+    EXPECT_EQ(serverProcess.Wait(), 0) << serverProcess.Output();
+    EXPECT_EQ(test::ReadFile(server.data + "/Operators.dat").size(), 6400u);
+    auto saved = Directory::Create(); // the lock lived in memory only
+    ModemSettings modem{};
+    LoadDirectoryFiles(server.data, *saved, modem);
+    EXPECT_EQ(saved->subscribers[1].LockByte, 0);
+    EXPECT_EQ(GetText(saved->subscribers[1].Name), "Unit 00");
 }
 
 } // namespace

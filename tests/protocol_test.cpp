@@ -1,4 +1,5 @@
 #include "network/protocol.h"
+#include "tests/support/test_console.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -9,23 +10,9 @@ namespace {
 const std::string kSohS(1, kSoh);
 const std::string kEtxS(1, kEtx);
 
-SubscriberRecord Subscriber(const std::string& name, int company, int tab) {
-    SubscriberRecord r{};
-    SetText(r.Name, name);
-    r.Company = company;
-    r.Tab = static_cast<int8_t>(tab);
-    return r;
-}
-
-TEST(ProtocolRequests, LoginPadsBothFieldsWithSpaces) {
+TEST(ProtocolRequests, LoginPadsBothFieldsWithSpacesAndIsCutAtTheirFirstSpace) {
     std::string frame = EncodeLogin("ann", "secret123456");
-    ASSERT_EQ(frame.size(), 63u);
-    EXPECT_EQ(frame[0], kSoh);
-    EXPECT_EQ(frame[1], '0');
-    EXPECT_EQ(frame.substr(2, 30), "ann" + std::string(27, ' '));
-    EXPECT_EQ(frame.substr(32, 30), "secret123456" + std::string(18, ' '));
-    EXPECT_EQ(frame[62], kEtx);
-
+    EXPECT_EQ(frame, kSohS + "0" + "ann" + std::string(27, ' ') + "secret123456" + std::string(18, ' ') + kEtxS);
     std::string thirty(30, 'u');
     frame = EncodeLogin(thirty + "overflow", "p");
     EXPECT_EQ(frame.substr(2, 30), thirty);
@@ -35,14 +22,10 @@ TEST(ProtocolRequests, LoginPadsBothFieldsWithSpaces) {
     ASSERT_TRUE(DecodeLogin(frame, login));
     EXPECT_EQ(login.user, thirty);
     EXPECT_EQ(login.password, "p");
-}
-
-TEST(ProtocolRequests, LoginFieldsAreCutAtTheirFirstSpace) {
-    LoginRequest login;
     ASSERT_TRUE(DecodeLogin(EncodeLogin("ann smith", "pass word"), login));
     EXPECT_EQ(login.user, "ann");
     EXPECT_EQ(login.password, "pass");
-    EXPECT_FALSE(DecodeLogin(EncodeLogin("ann", "x").substr(0, 62), login));
+    EXPECT_FALSE(DecodeLogin(frame.substr(0, 62), login));
 }
 
 TEST(ProtocolRequests, IndexRequestsAreDecimalWithoutPadding) {
@@ -60,7 +43,7 @@ TEST(ProtocolRequests, IndexRequestsAreDecimalWithoutPadding) {
 }
 
 TEST(ProtocolRequests, WriteAndAddCustomerCarryTheRecordAfterFourDigits) {
-    SubscriberRecord rec = Subscriber("Bob", 4, 3);
+    SubscriberRecord rec = test::MakeSubscriber("Bob", 4, "", 3);
     std::string frame = EncodeWriteCustomer(7, rec);
     ASSERT_EQ(frame.size(), 543u);
     EXPECT_EQ(frame.substr(0, 6), kSohS + "10007");
@@ -145,7 +128,7 @@ TEST(ProtocolRequests, ClientPageFieldsSitAtTheirOffsets) {
     CompanyRecord company{};
     SetText(company.Name, "Acme Paging");
     company.Socket = 444;
-    SubscriberRecord sub = Subscriber("Ann", 6, 1);
+    SubscriberRecord sub = test::MakeSubscriber("Ann", 6, "", 1);
     SetText(sub.PIN, "5551234");
     std::string frame = EncodeClientPage(kPageModem, "ann", "subj", "hello", company, sub);
     ASSERT_EQ(frame.size(), 2435u);
@@ -177,7 +160,7 @@ TEST(ProtocolRequests, FetchTicketNameStopsAtNulOrEtx) {
 }
 
 TEST(ProtocolReplies, ReadCustomerOfAnnIs046) {
-    SubscriberRecord ann = Subscriber("Ann", 2, 0);
+    SubscriberRecord ann = test::MakeSubscriber("Ann", 2, "");
     std::string reply = EncodeReadCustomerReply(ann);
     EXPECT_EQ(reply, "046\"Ann\",\"\",\"2\",\"0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"");
     EXPECT_EQ(reply.size(), 3u + 46u);
@@ -185,13 +168,13 @@ TEST(ProtocolReplies, ReadCustomerOfAnnIs046) {
     SubscriberRecord free{};
     std::string text = QuotedSubscriberText(free);
     EXPECT_EQ(text.substr(0, 9), "\"\",\"\",\"0\"");
-    SubscriberRecord decoded = Subscriber("x", 9, 9);
+    SubscriberRecord decoded = test::MakeSubscriber("x", 9, "", 9);
     DecodeQuotedSubscriberText(text, decoded);
     EXPECT_TRUE(IsEmptyText(decoded.Name));
 }
 
 TEST(ProtocolReplies, QuotedTextRoundTripsEveryField) {
-    SubscriberRecord r = Subscriber("Ann Lee", -4, 3);
+    SubscriberRecord r = test::MakeSubscriber("Ann Lee", -4, "", 3);
     SetText(r.PIN, "12345");
     SetText(r.CompanyName, "North Co");
     SetText(r.Address, "1 Main St");
@@ -218,12 +201,12 @@ TEST(ProtocolReplies, DecodingNormalisesSpacesAsTheImportDoes) {
     EXPECT_EQ(GetText(back.CompanyName), "x ");
 
     // A quote followed by a comma inside a value splits it: the format has no escape.
-    SubscriberRecord odd = Subscriber("a\",b", 1, 0);
+    SubscriberRecord odd = test::MakeSubscriber("a\",b", 1, "");
     DecodeQuotedSubscriberText(QuotedSubscriberText(odd), back);
     EXPECT_EQ(GetText(back.Name), "a");
 
     // More than 14 pieces: the rest is ignored.
-    std::string text = QuotedSubscriberText(Subscriber("Ann", 1, 0)) + ",\"extra\"";
+    std::string text = QuotedSubscriberText(test::MakeSubscriber("Ann", 1, "")) + ",\"extra\"";
     DecodeQuotedSubscriberText(text, back);
     EXPECT_EQ(GetText(back.Email), "");
 }
@@ -235,12 +218,7 @@ TEST(ProtocolReplies, ReadGroupCountsLeadingMembers) {
 
     for (int i = 0; i < kGroupMembers; ++i)
         SetText(group->Members[i], "member" + std::to_string(i));
-    std::string full = EncodeReadGroupReply(*group);
-    ASSERT_EQ(full.size(), 3u + 16200u);
-    EXPECT_EQ(full.substr(0, 3), "200");
-    EXPECT_EQ(memcmp(full.data() + 3, group->Members, 16200), 0);
-
-    group->Members[2][0] = '\0';
+    group->Members[2][0] = '\0'; // counting stops here
     std::string two = EncodeReadGroupReply(*group);
     EXPECT_EQ(two.substr(0, 3), "002");
     EXPECT_EQ(two.size(), 3u + 162u);
@@ -298,21 +276,6 @@ TEST(ProtocolReplies, FileFindRecordIs280LittleEndianBytes) {
     EXPECT_EQ(back.name[0], '\0');
 }
 
-TEST(ProtocolReplies, StatusTextsAndFetchReply) {
-    EXPECT_EQ(StatusReply(1), "1\r\n");
-    EXPECT_EQ(StatusReply(kNotAuthenticated), "-10\r\n");
-    EXPECT_EQ(ReplyValue("1\r\n"), 1);
-    EXPECT_EQ(ReplyValue("-1\r\n"), -1);
-    EXPECT_EQ(ReplyValue("046\"Ann\""), 46);
-    EXPECT_EQ(ReplyValue(""), 0);
-    EXPECT_EQ(LockOwnerText("ann", "desk7"), "ann / desk7");
-    EXPECT_EQ(EncodeFetchTicketReply("abc"), "0003abc");
-    std::string big(5000, 't');
-    std::string reply = EncodeFetchTicketReply(big);
-    EXPECT_EQ(reply.substr(0, 4), "4000");
-    EXPECT_EQ(reply.size(), 4004u);
-}
-
 TEST(ProtocolReplies, GreetingsNameTheDottedAddress) {
     const uint8_t loopback[4] = {127, 0, 0, 1};
     EXPECT_EQ(FormatIPv4(loopback), "127.0.0.1");
@@ -324,7 +287,7 @@ TEST(ProtocolReplies, GreetingsNameTheDottedAddress) {
 // ---- Framing ------------------------------------------------------------------------------------------------
 
 std::vector<std::string> AllKindsOfFrames() {
-    SubscriberRecord etxRecord = Subscriber("Tab three", 1, 3);
+    SubscriberRecord etxRecord = test::MakeSubscriber("Tab three", 1, "", 3);
     etxRecord.LockByte = 3;
     auto group = std::make_unique<GroupRecord>();
     memset(group.get(), 3, sizeof *group);
@@ -358,7 +321,7 @@ TEST(ProtocolFraming, EveryFrameIsCompleteExactlyAtItsLastByte) {
 }
 
 TEST(ProtocolFraming, BackToBackFramesAreTakenOneAtATime) {
-    std::string both = EncodeWriteCustomer(1, Subscriber("x", 1, 3)) + EncodeEmpty(Request::Ping);
+    std::string both = EncodeWriteCustomer(1, test::MakeSubscriber("x", 1, "", 3)) + EncodeEmpty(Request::Ping);
     FrameScan scan = ScanFrame(both.data(), both.size());
     ASSERT_TRUE(scan.complete);
     EXPECT_EQ(scan.length, 543u);
@@ -367,58 +330,30 @@ TEST(ProtocolFraming, BackToBackFramesAreTakenOneAtATime) {
     EXPECT_EQ(scan.length, 3u);
 }
 
-TEST(ProtocolFraming, JunkBeforeSohIsSkipped) {
-    std::string bytes = "garbage\x03\x03" + EncodeEmpty(Request::Ping);
-    FrameScan scan = ScanFrame(bytes.data(), bytes.size());
-    ASSERT_TRUE(scan.complete);
-    EXPECT_EQ(scan.skip, 9u);
-    EXPECT_EQ(scan.length, 3u);
-
-    std::string junk(20000, 'j');
-    scan = ScanFrame(junk.data(), junk.size());
-    EXPECT_FALSE(scan.complete);
-    EXPECT_EQ(scan.skip, junk.size());
-}
-
-TEST(ProtocolFraming, AFrameThatCannotBeRightGivesUpItsSoh) {
-    // A fixed-size frame whose last byte is no ETX.
-    std::string bad = kSohS + "8X" + EncodeEmpty(Request::Ping);
-    FrameScan scan = ScanFrame(bad.data(), bad.size());
-    ASSERT_TRUE(scan.complete);
-    EXPECT_EQ(scan.skip, 3u);
-    // A variable frame without ETX within its limit.
-    std::string runaway = kSohS + "F" + std::string(400, 'n');
-    scan = ScanFrame(runaway.data(), runaway.size());
-    EXPECT_FALSE(scan.complete);
-    EXPECT_EQ(scan.skip, runaway.size());
-    // A variable frame abandoned for a new request.
-    std::string abandoned = kSohS + "212" + EncodeEmpty(Request::Ping);
-    scan = ScanFrame(abandoned.data(), abandoned.size());
-    ASSERT_TRUE(scan.complete);
-    EXPECT_EQ(scan.skip, 4u);
-    EXPECT_EQ(scan.length, 3u);
-    // A variable frame still below its limit keeps waiting.
-    std::string pending = kSohS + "2" + "12";
-    scan = ScanFrame(pending.data(), pending.size());
-    EXPECT_FALSE(scan.complete);
-    EXPECT_EQ(scan.skip, 0u);
-}
-
-TEST(ProtocolFraming, FixedSizesMatchTheEncoders) {
-    EXPECT_EQ(FixedFrameSize('0'), 63u);
-    EXPECT_EQ(FixedFrameSize('1'), 543u);
-    EXPECT_EQ(FixedFrameSize('<'), 543u);
-    EXPECT_EQ(FixedFrameSize(':'), 16207u);
-    EXPECT_EQ(FixedFrameSize('='), 16287u);
-    EXPECT_EQ(FixedFrameSize('B'), 1111u);
-    EXPECT_EQ(FixedFrameSize('C'), 2435u);
-    EXPECT_EQ(FixedFrameSize('A'), 3u);
-    EXPECT_EQ(FixedFrameSize('2'), 0u);
-    EXPECT_EQ(FixedFrameSize('F'), 0u);
-    EXPECT_EQ(FixedFrameSize('Z'), 0u);
-    EXPECT_STREQ(RequestMonitorName('1'), "Write Customer");
-    EXPECT_STREQ(RequestMonitorName('?'), "Read Company");
-    EXPECT_EQ(RequestMonitorName('A'), nullptr);
+// What the scan makes of bytes that are no frame, or not yet one.
+TEST(ProtocolFraming, JunkIsSkippedAndAFrameThatCannotBeRightGivesUpItsSoh) {
+    const std::string ping = EncodeEmpty(Request::Ping);
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool complete;
+        size_t skip;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"junk before SOH", "garbage\x03\x03" + ping, true, 9},
+             {"junk alone", std::string(20000, 'j'), false, 20000},
+             {"a fixed-size frame whose last byte is no ETX", kSohS + "8X" + ping, true, 3},
+             {"a variable frame without ETX within its limit", kSohS + "F" + std::string(400, 'n'), false, 402},
+             {"a variable frame abandoned for a new request", kSohS + "212" + ping, true, 4},
+             {"a variable frame still below its limit", kSohS + "212", false, 0}}) {
+        SCOPED_TRACE(c.what);
+        FrameScan scan = ScanFrame(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(scan.complete, c.complete);
+        EXPECT_EQ(scan.skip, c.skip);
+        if (c.complete) {
+            EXPECT_EQ(scan.length, 3u);
+        }
+    }
 }
 
 } // namespace

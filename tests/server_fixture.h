@@ -4,12 +4,10 @@
 #include "tests/lan_raw_client.h"
 #include "tests/support/test_console.h"
 
-#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include <thread>
 
 namespace brimlow::lan {
 
@@ -23,16 +21,7 @@ inline ServerTimings FastTimings() {
     return t;
 }
 
-// Polls cond every few milliseconds for up to timeoutMs.
-inline bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 10000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using test::WaitFor;
 
 class ServerTest : public ::testing::Test {
 protected:
@@ -73,6 +62,14 @@ protected:
         return Read([](Directory& d) { return std::string(reinterpret_cast<const char*>(&d), sizeof d); });
     }
     std::string CheckCust(test::RawClient& client) { return client.Request(EncodeEmpty(Request::CheckCust), 250); }
+    std::string CheckGroup(test::RawClient& client) { return client.Request(EncodeEmpty(Request::CheckGroup), 25); }
+    static std::unique_ptr<GroupRecord> Group(const std::vector<std::string>& members) {
+        auto group = std::make_unique<GroupRecord>();
+        memset(group.get(), 0, sizeof *group);
+        for (size_t m = 0; m < members.size(); ++m)
+            SetText(group->Members[m], members[m]);
+        return group;
+    }
 
     test::TestConsole tc;
     NetServer server;

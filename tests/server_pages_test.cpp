@@ -25,6 +25,7 @@ class ServerPageTest : public ServerTest {
 protected:
     void SetUp() override {
         ServerTest::SetUp();
+        MakeFolder(tc.dir.File("Tracking"));
         Edit([](Directory& d) {
             d.subscribers[0] = test::MakeSubscriber("Duty Desk", 0, "5551234");
             SetText(d.subscribers[0].Email, "pager@example.net");
@@ -36,20 +37,6 @@ protected:
     }
     void TearDown() override { unsetenv(kSmtpPortVariable); }
 
-    void SnppCompany(int port, bool twoWay) {
-        Edit([&](Directory& d) {
-            d.companies[0] = test::MakeCompany("Acme", "127.0.0.1", static_cast<int>(port));
-            d.companies[0].TwoWay = twoWay ? 1 : 0;
-        });
-    }
-    std::vector<std::string> Tickets() { return test::ListDir(tc.dir.File("Tracking")); }
-    std::vector<std::string> Mail(const std::string& folder) {
-        std::vector<std::string> names;
-        for (const std::string& name : test::ListDir(folder))
-            if (name.find(".eml") != std::string::npos)
-                names.push_back(name);
-        return names;
-    }
     bool JobsDone() { return tc.console.workers.WaitIdle(30000); }
     // aiosmtpd storing into folder, as the console's mail server.
     std::unique_ptr<test::PeerProcess> MailSink(const std::string& folder) {
@@ -59,45 +46,47 @@ protected:
         setenv(kSmtpPortVariable, std::to_string(sink->Port()).c_str(), 1);
         return sink;
     }
+
+    std::vector<std::string> Tickets() { return test::ListDir(tc.dir.File("Tracking")); }
+    void Ticket(const std::string& name, const std::string& content, bool unread = true) {
+        std::string path = tc.dir.File("Tracking/" + name);
+        test::WriteFile(path, content);
+        if (unread)
+            SetUnreadMark(path);
+        else
+            ClearUnreadMark(path);
+    }
+    std::vector<std::string> Offered(RawClient& client) {
+        std::vector<std::string> names;
+        FileFindRecord record;
+        DecodeFileFind(client.Request(EncodeEmpty(Request::FirstTicket), 280), record);
+        while (record.name[0]) {
+            names.push_back(record.name);
+            DecodeFileFind(client.Request(EncodeEmpty(Request::NextTicket), 280), record);
+        }
+        return names;
+    }
 };
 
-TEST_F(ServerPageTest, ServerPageBySnppGoesToTheCompanyOfTheServersSubscriber) {
+// A Server Page goes to the company of the server's subscriber, a Client Page to the company it carries.
+TEST_F(ServerPageTest, PagesBySnppGoToTheirCompanies) {
     test::SnppSimulator snpp(test::SnppScript{});
-    SnppCompany(snpp.Port(), false);
-    auto ann = LoggedIn("ann");
-    EXPECT_EQ(ann->Request(EncodeServerPage(0, kPageSnpp, "", "Fire drill"), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return !snpp.Messages().empty(); }));
-    ASSERT_TRUE(JobsDone());
-    EXPECT_THAT(snpp.Commands(), ElementsAre("PAGE 5551234", "DATA", "SEND", "QUIT"));
-    EXPECT_EQ(snpp.Messages()[0], "Fire drill\n");
-    EXPECT_EQ(tc.console.sentPages.load(), 1);
-}
-
-TEST_F(ServerPageTest, TwoWayServerPageLeavesATicketThatItsUserCollectsOnce) {
-    test::SnppSimulator snpp(test::SnppScript{});
-    SnppCompany(snpp.Port(), true);
-    auto ann = LoggedIn("ann");
-    EXPECT_EQ(ann->Request(EncodeServerPage(0, kPageSnpp, "", "Call in"), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return Tickets().size() == 1; }));
-    ASSERT_TRUE(JobsDone());
-    EXPECT_THAT(Tickets(), ElementsAre("Duty Desk.31337.5.0-ann"));
-
+    Edit([&](Directory& d) { d.companies[0] = test::MakeCompany("Acme", "127.0.0.1", snpp.Port()); });
+    CompanyRecord carried = test::MakeCompany("Client Co", "127.0.0.1", snpp.Port());
+    carried.TwoWay = 1;
     auto bob = LoggedIn("bob");
-    EXPECT_EQ(bob->Request(EncodeEmpty(Request::FirstTicket), 280), std::string(280, '\0'));
-
-    FileFindRecord found;
-    ASSERT_TRUE(DecodeFileFind(ann->Request(EncodeEmpty(Request::FirstTicket), 280), found));
-    EXPECT_STREQ(found.name, "Duty Desk.31337.5.0-ann");
-    EXPECT_EQ(found.attributes, kArchiveAttribute);
-    std::string content = test::ReadFile(tc.dir.File("Tracking/Duty Desk.31337.5.0-ann"));
-    EXPECT_EQ(found.size, content.size());
-    EXPECT_EQ(ann->Request(EncodeEmpty(Request::NextTicket), 280), std::string(280, '\0'));
-
-    std::string length = ann->Request(EncodeFetchTicket(found.name), 4);
-    ASSERT_EQ(ReplyValue(length), static_cast<int>(content.size()));
-    EXPECT_EQ(ann->Recv(content.size()), content);
-    EXPECT_EQ(tc.console.trackingRefresh.load(), 1);
-    EXPECT_EQ(ann->Request(EncodeEmpty(Request::FirstTicket), 280), std::string(280, '\0'));
+    EXPECT_EQ(bob->Request(EncodeServerPage(0, kPageSnpp, "", "Fire drill"), 3), "1\r\n");
+    ASSERT_TRUE(WaitFor([&] { return snpp.Messages().size() == 1; }));
+    ASSERT_TRUE(JobsDone());
+    SubscriberRecord remote = test::MakeSubscriber("Remote", 4, "8889");
+    EXPECT_EQ(bob->Request(EncodeClientPage(kPageSnpp, "bob", "", "From afar", carried, remote), 3), "1\r\n");
+    ASSERT_TRUE(WaitFor([&] { return snpp.Messages().size() == 2; }));
+    ASSERT_TRUE(JobsDone());
+    EXPECT_THAT(snpp.Commands(),
+                ElementsAre("PAGE 5551234", "DATA", "SEND", "QUIT", "2WAY", "PAGE 8889", "DATA", "SEND", "QUIT"));
+    EXPECT_THAT(snpp.Messages(), ElementsAre("Fire drill\n", "From afar\n"));
+    EXPECT_EQ(tc.console.sentPages.load(), 2);
+    EXPECT_THAT(Tickets(), ElementsAre("Remote.31337.5-127.0.0.1-" + std::to_string(snpp.Port()) + "-bob"));
 }
 
 TEST_F(ServerPageTest, ServerPageForTheModemQueueIsReadyToDial) {
@@ -112,18 +101,25 @@ TEST_F(ServerPageTest, ServerPageForTheModemQueueIsReadyToDial) {
     EXPECT_EQ(queued->text, "Queued text");
 }
 
-TEST_F(ServerPageTest, ServerPageByEmailIsDeliveredThroughTheMailServer) {
+TEST_F(ServerPageTest, PagesByEmailAreDeliveredThroughTheMailServer) {
     std::string mail = tc.dir.File("mail");
     auto smtp = MailSink(mail);
     ASSERT_GT(smtp->Port(), 0);
     auto ann = LoggedIn("ann");
     EXPECT_EQ(ann->Request(EncodeServerPage(0, kPageEmail, "Drill", "Mail text"), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return Mail(mail).size() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return test::FileExists(mail + "/1.eml"); }));
     ASSERT_TRUE(JobsDone());
     EXPECT_EQ(test::ReadFile(mail + "/1.env"), "FROM desk@example.com\nTO pager@example.net\n");
     std::string message = test::ReadFile(mail + "/1.eml");
     EXPECT_THAT(message, HasSubstr("Subject: Drill\r\n"));
     EXPECT_THAT(message, HasSubstr("Mail text"));
+
+    SubscriberRecord carried = test::MakeSubscriber("Remote", 4, "8889");
+    SetText(carried.Email, "remote@example.org");
+    EXPECT_EQ(ann->Request(EncodeClientPage(kPageEmail, "ann", "Subj", "Body", CompanyRecord{}, carried), 3), "1\r\n");
+    ASSERT_TRUE(WaitFor([&] { return test::FileExists(mail + "/2.eml"); }));
+    ASSERT_TRUE(JobsDone());
+    EXPECT_EQ(test::ReadFile(mail + "/2.env"), "FROM desk@example.com\nTO remote@example.org\n");
 }
 
 TEST_F(ServerPageTest, ServerPageForASlotOutOfRangeOrFreeDeliversNothing) {
@@ -133,19 +129,6 @@ TEST_F(ServerPageTest, ServerPageForASlotOutOfRangeOrFreeDeliversNothing) {
     EXPECT_EQ(ann->Request(EncodeServerPage(1, kPageModem, "", "x"), 3), "1\r\n");
     EXPECT_EQ(ann->Request(EncodeServerPage(0, 9, "", "x"), 3), "1\r\n");
     EXPECT_FALSE(test::FileExists(tc.dir.File("0")));
-}
-
-TEST_F(ServerPageTest, ClientPageBySnppUsesTheCarriedCompany) {
-    test::SnppSimulator snpp(test::SnppScript{});
-    CompanyRecord company = test::MakeCompany("Client Co", "127.0.0.1", snpp.Port());
-    company.TwoWay = 1;
-    SubscriberRecord sub = test::MakeSubscriber("Remote", 4, "8889");
-    auto bob = LoggedIn("bob");
-    EXPECT_EQ(bob->Request(EncodeClientPage(kPageSnpp, "bob", "", "From afar", company, sub), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return !snpp.Messages().empty(); }));
-    ASSERT_TRUE(JobsDone());
-    EXPECT_THAT(snpp.Commands(), ElementsAre("2WAY", "PAGE 8889", "DATA", "SEND", "QUIT"));
-    EXPECT_THAT(Tickets(), ElementsAre("Remote.31337.5-127.0.0.1-" + std::to_string(snpp.Port()) + "-bob"));
 }
 
 TEST_F(ServerPageTest, ClientPageForTheModemGoesIntoTheQueueFolderOfTheUser) {
@@ -176,52 +159,17 @@ TEST_F(ServerPageTest, ClientPageForTheModemGoesIntoTheQueueFolderOfTheUser) {
     EXPECT_THAT(test::ListDir(tc.dir.File("Queue/bob")), ElementsAre("4"));
 }
 
-TEST_F(ServerPageTest, ClientPageByEmailIsDelivered) {
-    std::string mail = tc.dir.File("mail");
-    auto smtp = MailSink(mail);
-    ASSERT_GT(smtp->Port(), 0);
-    SubscriberRecord sub = test::MakeSubscriber("Remote", 4, "8889");
-    SetText(sub.Email, "remote@example.org");
-    auto bob = LoggedIn("bob");
-    EXPECT_EQ(bob->Request(EncodeClientPage(kPageEmail, "bob", "Subj", "Body", CompanyRecord{}, sub), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return Mail(mail).size() == 1; }));
-    ASSERT_TRUE(JobsDone());
-    EXPECT_EQ(test::ReadFile(mail + "/1.env"), "FROM desk@example.com\nTO remote@example.org\n");
-}
-
-class TicketTest : public ServerTest {
-protected:
-    void SetUp() override {
-        ServerTest::SetUp();
-        MakeFolder(tc.dir.File("Tracking"));
-    }
-    void Ticket(const std::string& name, const std::string& content, bool unread = true) {
-        std::string path = tc.dir.File("Tracking/" + name);
-        test::WriteFile(path, content);
-        if (unread)
-            SetUnreadMark(path);
-        else
-            ClearUnreadMark(path);
-    }
-    std::vector<std::string> Offered(RawClient& client) {
-        std::vector<std::string> names;
-        FileFindRecord record;
-        DecodeFileFind(client.Request(EncodeEmpty(Request::FirstTicket), 280), record);
-        while (record.name[0]) {
-            names.push_back(record.name);
-            DecodeFileFind(client.Request(EncodeEmpty(Request::NextTicket), 280), record);
-        }
-        return names;
-    }
-};
-
-TEST_F(TicketTest, FirstAndNextOfferOnlyTheUsersUncollectedTickets) {
+TEST_F(ServerPageTest, FirstAndNextOfferOnlyTheUsersUncollectedTickets) {
     Ticket("A.1.1.0-ann", "one");
     Ticket("B.2.2.0-anna", "two");
     Ticket("C.3.3.0-ANN", "three");
     Ticket("D.4.4.0-ann", "four", false);
     Ticket("E.5.5.0", "five");
     auto ann = LoggedIn("ann");
+    FileFindRecord found;
+    ASSERT_TRUE(DecodeFileFind(ann->Request(EncodeEmpty(Request::FirstTicket), 280), found));
+    EXPECT_EQ(found.attributes, kArchiveAttribute);
+    EXPECT_EQ(found.size, std::string(found.name) == "A.1.1.0-ann" ? 3u : 5u);
     std::vector<std::string> offered = Offered(*ann);
     std::sort(offered.begin(), offered.end());
     EXPECT_THAT(offered, ElementsAre("A.1.1.0-ann", "C.3.3.0-ANN"));
@@ -229,7 +177,7 @@ TEST_F(TicketTest, FirstAndNextOfferOnlyTheUsersUncollectedTickets) {
     EXPECT_EQ(ann->Request(EncodeEmpty(Request::NextTicket), 280), std::string(280, '\0'));
 }
 
-TEST_F(TicketTest, WildcardsInTheUserNameMatchOnlyThemselves) {
+TEST_F(ServerPageTest, WildcardsInTheUserNameMatchOnlyThemselves) {
     server.Operators().Set(3, "*", "pw", kReadOnly);
     server.Operators().Set(4, "[a-z]nn", "pw", kReadOnly);
     Ticket("A.1.1.0-ann", "one");
@@ -240,7 +188,7 @@ TEST_F(TicketTest, WildcardsInTheUserNameMatchOnlyThemselves) {
     EXPECT_THAT(Offered(*range), IsEmpty());
 }
 
-TEST_F(TicketTest, FetchSendsAtMost4000BytesAndClearsTheMark) {
+TEST_F(ServerPageTest, FetchSendsAtMost4000BytesAndClearsTheMark) {
     std::string big(5000, 'x');
     big[3999] = 'L';
     Ticket("Big.1.1.0-ann", big);
@@ -252,12 +200,13 @@ TEST_F(TicketTest, FetchSendsAtMost4000BytesAndClearsTheMark) {
     EXPECT_EQ(ann->RecvFor(50), "");
     EXPECT_FALSE(HasUnreadMark(tc.dir.File("Tracking/Big.1.1.0-ann")));
     EXPECT_EQ(test::ReadFile(tc.dir.File("Tracking/Big.1.1.0-ann")), big);
+    EXPECT_EQ(tc.console.trackingRefresh.load(), 1);
     // Rewritten, it is offered again.
     Ticket("Big.1.1.0-ann", "new");
     EXPECT_THAT(Offered(*ann), ElementsAre("Big.1.1.0-ann"));
 }
 
-TEST_F(TicketTest, FetchRefusesNamesOutsideTheFolderAndOtherUsersTickets) {
+TEST_F(ServerPageTest, FetchRefusesNamesOutsideTheFolderAndOtherUsersTickets) {
     test::WriteFile(tc.dir.File("secret-ann"), "outside");
     Ticket("T.1.1.0-bob", "bob's");
     ASSERT_EQ(symlink(tc.dir.File("secret-ann").c_str(), tc.dir.File("Tracking/L-ann").c_str()), 0);
