@@ -1,7 +1,9 @@
 #include "tests/support/test_console.h"
 
 #include "directory/data_files.h"
+#include "queue/message_file.h"
 #include "queue/status.h"
+#include "queue/unique_name.h"
 
 #include <chrono>
 #include <csignal>
@@ -11,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
@@ -38,10 +41,8 @@ void RecordingOperator::ShowMessage(MessageIcon icon, const std::string& caption
     m_messages.push_back({icon, caption, text});
 }
 
-bool RecordingOperator::AskYesNo(MessageIcon, const std::string&, const std::string& text) {
-    std::lock_guard lock(m_mutex);
-    m_questions.push_back(text);
-    return m_answer;
+bool RecordingOperator::AskYesNo(MessageIcon, const std::string&, const std::string&) {
+    return true;
 }
 
 void RecordingOperator::AddResultLine(const std::string& text) {
@@ -65,11 +66,6 @@ std::vector<std::string> RecordingOperator::MessageTexts() const {
 std::vector<std::string> RecordingOperator::ResultLines() const {
     std::lock_guard lock(m_mutex);
     return m_resultLines;
-}
-
-std::vector<std::string> RecordingOperator::Questions() const {
-    std::lock_guard lock(m_mutex);
-    return m_questions;
 }
 
 int MemorySettingsStore::GetInt(const std::string& name, int defaultValue) {
@@ -137,6 +133,13 @@ bool TestConsole::WaitForStatus(const std::string& text, int timeoutMs) const {
     return false;
 }
 
+std::vector<std::string> TestConsole::WaitForLines(size_t count, int timeoutMs) const {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (StatusLines().size() < count && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return StatusLines();
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
@@ -192,6 +195,26 @@ int AddGroup(Directory& dir, const std::string& name, const std::vector<std::str
     SubscriberRecord entry = MakeSubscriber(name, -group, "", tab);
     AddSubscriber(dir, entry);
     return group;
+}
+
+std::string WritePage(Console& console, const std::string& folder, const std::string& prefix,
+                      const SubscriberRecord& record, const std::string& text) {
+    mkdir(folder.c_str(), 0700);
+    std::string path = JoinPath(folder, prefix + kNameTemplate);
+    int fd = CreateUniqueFile(console, path);
+    EXPECT_GE(fd, 0) << path;
+    EXPECT_TRUE(WriteMessageFile(fd, record, text));
+    close(fd);
+    return path;
+}
+
+std::string WriteQueueEntry(const std::string& dataDir, const std::string& entry, int company,
+                            const CompanyRecord& record) {
+    std::string folder = dataDir + "/Queue";
+    for (const std::string& part : {std::string(), "/" + entry, "/" + std::to_string(company)})
+        mkdir((folder += part).c_str(), 0700);
+    WriteFile(folder + "/Company.dat", RecordBytes(record));
+    return folder;
 }
 
 std::string BrimlowBinary() {
