@@ -151,65 +151,36 @@ TEST_F(TapDialTest, ANakIsAnsweredByTheSameBlockAgain) {
 struct FailedCall {
     const char* name;
     TapTerminalScript script;
-    std::vector<std::string> lastLines;
-    std::vector<std::pair<std::string, long>> lineCounts;
     int sent, failed;
     size_t left;
+    std::vector<std::string> lastLines;
+    std::vector<std::pair<std::string, long>> lineCounts;
 };
 
 const std::string kTimeOut = "Time out waiting for terminal " + kName;
 const std::string kLost = "Connection lost with " + kName;
+const std::string kCalling = "Calling " + kName + "...";
 
 const FailedCall kFailedCalls[] = {
     // Three tries of a block end the call; the page is given up, the other waits.
-    {"NakThenTwoTimeOuts",
-     With(&Script::blockAnswers, std::vector{BlockAnswer::Nak, BlockAnswer::Silent, BlockAnswer::Silent}),
+    {"NakThenTwoTimeOuts", With(&Script::blockAnswers, std::vector{BlockAnswer::Nak, BlockAnswer::Silent,
+                                                                   BlockAnswer::Silent}), 0, 1, 1,
      {"Time out retries exausted! PIN=1 Company=" + kName, "Ack go-ahead not received!", kLost},
-     {{kTimeOut, 2}, {"Bad checksum, resending!", 1}},
-     0,
-     1,
-     1},
+     {{kTimeOut, 2}, {"Bad checksum, resending!", 1}}},
     // A page refused by checksum or by the terminal is given up and the call goes on.
-    {"ThreeNaks",
-     With(&Script::blockAnswers, std::vector(3, BlockAnswer::Nak)),
-     {"Logging out!"},
-     {{"Bad checksum, resending!", 2}, {"Checksum retries exausted! PIN=1 Company=" + kName, 1}},
-     1,
-     1,
-     0},
-    {"PageRejected",
-     With(&Script::blockAnswers, std::vector{BlockAnswer::Rs}),
-     {"Logging out!"},
-     {{"Page rejected! PIN=1 Company=" + kName, 1}},
-     1,
-     1,
-     0},
+    {"ThreeNaks", With(&Script::blockAnswers, std::vector(3, BlockAnswer::Nak)), 1, 1, 0, {"Logging out!"},
+     {{"Bad checksum, resending!", 2}, {"Checksum retries exausted! PIN=1 Company=" + kName, 1}}},
+    {"PageRejected", With(&Script::blockAnswers, std::vector{BlockAnswer::Rs}), 1, 1, 0, {"Logging out!"},
+     {{"Page rejected! PIN=1 Company=" + kName, 1}}},
     // Before any page is sent: the pages stay.
-    {"NoIdPrompt",
-     With(&Script::promptId, false),
-     {"Tries expired waiting for ID= from terminal " + kName, "Logging out!"},
-     {{"Sending CR...", 12}},
-     0,
-     0,
-     2},
-    {"LoginRefused", With(&Script::acceptLogin, false), {"Login Rejected!", "Logging out!"}, {}, 0, 0, 2},
-    {"NoGoAhead", With(&Script::goAhead, false), {kTimeOut, "Ack go-ahead not received!", kLost}, {}, 0, 0, 2},
-    {"HangUp", With(&Script::blockAnswers, std::vector{BlockAnswer::HangUp}), {kLost}, {}, 0, 0, 2},
-    {"Busy", With(&Script::dial, DialAnswer::Busy), {"Calling Metro Paging...", "BUSY", "BUSY"}, {}, 0, 0, 2},
-    {"NoCarrier",
-     With(&Script::dial, DialAnswer::NoCarrier),
-     {"Calling Metro Paging...", "NO CARRIER", "NO CARRIER"},
-     {},
-     0,
-     0,
-     2},
-    {"NoDialtone",
-     With(&Script::dial, DialAnswer::NoDialtone),
-     {"Calling Metro Paging...", "NO DIALTONE", "NO DIALTONE"},
-     {},
-     0,
-     0,
-     2},
+    {"NoIdPrompt", With(&Script::promptId, false), 0, 0, 2,
+     {"Tries expired waiting for ID= from terminal " + kName, "Logging out!"}, {{"Sending CR...", 12}}},
+    {"LoginRefused", With(&Script::acceptLogin, false), 0, 0, 2, {"Login Rejected!", "Logging out!"}, {}},
+    {"NoGoAhead", With(&Script::goAhead, false), 0, 0, 2, {kTimeOut, "Ack go-ahead not received!", kLost}, {}},
+    {"HangUp", With(&Script::blockAnswers, std::vector{BlockAnswer::HangUp}), 0, 0, 2, {kLost}, {}},
+    {"Busy", With(&Script::dial, DialAnswer::Busy), 0, 0, 2, {kCalling, "BUSY", "BUSY"}, {}},
+    {"NoCarrier", With(&Script::dial, DialAnswer::NoCarrier), 0, 0, 2, {kCalling, "NO CARRIER", "NO CARRIER"}, {}},
+    {"NoDialtone", With(&Script::dial, DialAnswer::NoDialtone), 0, 0, 2, {kCalling, "NO DIALTONE", "NO DIALTONE"}, {}},
 };
 
 class TapFailedCallTest : public TapDialTest, public ::testing::WithParamInterface<FailedCall> {};
