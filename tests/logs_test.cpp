@@ -1,5 +1,6 @@
 #include "queue/logs.h"
 #include "queue/status.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/test_console.h"
 
 #include <gtest/gtest.h>
@@ -8,17 +9,6 @@
 
 namespace brimlow {
 namespace {
-
-class FixedClock final : public Clock {
-public:
-    explicit FixedClock(time_t t) : m_t(t) {}
-    time_t Now() override { return m_t; }
-    int64_t NowMs() override { return m_t * 1000; }
-    void SleepMs(int) override {}
-
-private:
-    time_t m_t;
-};
 
 time_t LocalTime(int year, int month, int day, int hour, int minute) {
     struct tm t{};
@@ -42,7 +32,7 @@ TEST(LogEntry, TimeStampIsPaddedAsTheLogsAlwaysWereAndLineFeedsBecomeCrLf) {
 
 TEST(LogEntry, EachLogAppendsToItsOwnFile) {
     test::TestConsole t(false);
-    FixedClock clock(LocalTime(2005, 12, 31, 23, 59));
+    test::FakeClock clock(LocalTime(2005, 12, 31, 23, 59));
     t.console.clock = &clock;
     EXPECT_EQ(WriteMessageLog(t.console, "Duty Desk Msg: call in\n"), 1);
     EXPECT_EQ(WriteNetworkLog(t.console, "Network connection aborted!"), 1);

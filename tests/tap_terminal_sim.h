@@ -47,10 +47,10 @@ public:
     // The device the dialer opens.
     const std::string& Device() const { return m_pty.Slave(); }
 
-    std::vector<TapPage> Pages() const;        // transactions the terminal accepted
-    std::vector<std::string> Blocks() const;   // every block as it arrived, STX to CR, 7-bit
-    std::vector<std::string> Commands() const; // AT command lines
-    std::vector<std::string> DialledNumbers() const;
+    std::vector<TapPage> Pages() const { return Locked(m_pages); }            // transactions the terminal accepted
+    std::vector<std::string> Blocks() const { return Locked(m_blocks); }     // every block as it arrived, 7-bit
+    std::vector<std::string> Commands() const { return Locked(m_commands); } // AT command lines
+    std::vector<std::string> DialledNumbers() const { return Locked(m_dialled); }
     int CrsBeforeLogin() const { return m_crsBeforeLogin.load(); }
     int Logins() const { return m_logins.load(); }
     int Logouts() const { return m_logouts.load(); }
@@ -72,6 +72,10 @@ private:
     void Answer(const std::string& bytes);
     void HangUp();
     void ResetModem();
+    template <typename T> T Locked(const T& value) const {
+        std::lock_guard lock(m_mutex);
+        return value;
+    }
 
     TapTerminalScript m_script;
     PtyPair m_pty;

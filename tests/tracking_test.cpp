@@ -118,14 +118,6 @@ protected:
         tc.console.local->companies[slot] = test::MakeCompany("Metro", "127.0.0.1", port);
     }
 
-    std::vector<std::string> StatusLinesAfter(size_t count) {
-        auto deadline = steady_clock::now() + seconds(10);
-        while (tc.StatusLines().size() < count && steady_clock::now() < deadline)
-            std::this_thread::sleep_for(milliseconds(5));
-        std::this_thread::sleep_for(milliseconds(50));
-        return tc.StatusLines();
-    }
-
     test::FakeClock clock{1765000000};
     test::TestConsole tc;
 };
@@ -144,7 +136,7 @@ TEST_F(TicketCheckTest, OnlyRepliesBeyondTheStoredCountAreAppendedAndPosted) {
     EXPECT_TRUE(CheckTicket(tc.console, "Desk.31337.5.2"));
     EXPECT_EQ(ReadFile(Path("Desk.31337.5.2")),
               std::string("0003\r\n") + kHead + "889 one\r\n889 two\r\n889 three\r\n");
-    EXPECT_THAT(StatusLinesAfter(2), ElementsAre("Checking status of PIN: 31337  Tracking: 5  Company: Metro",
+    EXPECT_THAT(tc.WaitForLines(2), ElementsAre("Checking status of PIN: 31337  Tracking: 5  Company: Metro",
                                                  "889 three"));
     EXPECT_TRUE(HasUnreadMark(Path("Desk.31337.5.2")));
     EXPECT_EQ(tc.console.trackingRefresh, 1);
@@ -176,7 +168,7 @@ TEST_F(TicketCheckTest, TheHostFormIsCheckedAgainstTheHostInItsName) {
     EXPECT_TRUE(CheckTicket(tc.console, name));
     EXPECT_THAT(server.Commands(), ElementsAre("MSTA 7.8", "QUIT"));
     EXPECT_EQ(ReadFile(Path(name)), std::string("0001\r\n") + kHead + "889 7 delivered\r\n");
-    EXPECT_THAT(StatusLinesAfter(2),
+    EXPECT_THAT(tc.WaitForLines(2),
                 ElementsAre("Checking status of PIN: 7  Tracking: 8  Company: 127.0.0.1", "889 7 delivered"));
 }
 
