@@ -198,8 +198,7 @@ class AiosmtpdTest : public EmailTest {
 protected:
     AiosmtpdTest()
         : mailFolder(tc.dir.File("mail")),
-          server((MakeFolder(mailFolder), std::vector<std::string>{"/usr/bin/python3",
-                                                                    test::PeerScript("smtp_sink.py"), mailFolder})) {
+          server(test::SmtpSinkCommand(mailFolder)) {
         UsePort(server.Port());
     }
     std::vector<std::string> Delivered() {

@@ -227,16 +227,10 @@ std::string SourceDir() {
     return dir ? dir : ".";
 }
 
-namespace {
-
-// Starts the brimlow executable with args, this process's environment plus env.
-int SpawnBrimlow(pid_t& pid, const posix_spawn_file_actions_t& actions, const std::vector<std::string>& args,
+int SpawnProcess(pid_t& pid, const posix_spawn_file_actions_t& actions, std::vector<std::string> args,
                  const std::vector<std::string>& env) {
-    std::string binary = BrimlowBinary();
-    std::vector<std::string> argStrings{binary};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (std::string& a : argStrings)
+    for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
     std::vector<std::string> envStrings;
@@ -247,7 +241,17 @@ int SpawnBrimlow(pid_t& pid, const posix_spawn_file_actions_t& actions, const st
     for (std::string& e : envStrings)
         envp.push_back(e.data());
     envp.push_back(nullptr);
-    return posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
+    return posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+}
+
+namespace {
+
+// Starts the brimlow executable with args, this process's environment plus env.
+int SpawnBrimlow(pid_t& pid, const posix_spawn_file_actions_t& actions, const std::vector<std::string>& args,
+                 const std::vector<std::string>& env) {
+    std::vector<std::string> argv{BrimlowBinary()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return SpawnProcess(pid, actions, argv, env);
 }
 
 } // namespace

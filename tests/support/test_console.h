@@ -7,6 +7,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <spawn.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -119,6 +120,9 @@ RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std
                      const std::string& stdinText = "");
 std::string BrimlowBinary();
 std::string SourceDir();
+// Starts argv[0] with argv, this process's environment plus env, and actions; 0 or the error number.
+int SpawnProcess(pid_t& pid, const posix_spawn_file_actions_t& actions, std::vector<std::string> argv,
+                 const std::vector<std::string>& env = {});
 
 } // namespace brimlow::test
 
