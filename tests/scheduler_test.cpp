@@ -361,16 +361,6 @@ protected:
     test::TempDir config;
 };
 
-TEST_F(SchedulerCommandTest, PurgeDeletesTheQueuedPagesAndPrintsTheNewCounts) {
-    mkdir(data.File("2").c_str(), 0700);
-    Touch(data.File("MSGAAAAA.AAA"));
-    Touch(data.File("2/MSQAAAAA.AAA"));
-    Touch(data.File("EMGAAAAA.AAA"));
-    test::RunResult run = test::RunBrimlow({"--data", data.Path(), "purge"}, Env());
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "Deleted: 2\nQueue: 1\nPending modem: 0\n");
-}
-
 TEST_F(SchedulerCommandTest, TheHeadlessConsoleDialsReadyPagesAndPrintsTheSession) {
     test::TapTerminalSim sim;
     QueueValleyPage(sim);

@@ -258,100 +258,84 @@ int SpawnBrimlow(pid_t& pid, const posix_spawn_file_actions_t& actions, const st
 
 RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std::string>& env,
                      const std::string& stdinText) {
-    int inPipe[2], outPipe[2], errPipe[2];
-    if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0)
-        return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
-        posix_spawn_file_actions_addclose(&actions, fd);
-
-    pid_t pid = 0;
-    int rc = SpawnBrimlow(pid, actions, args, env);
-    posix_spawn_file_actions_destroy(&actions);
-    close(inPipe[0]);
-    close(outPipe[1]);
-    close(errPipe[1]);
+    BrimlowProcess process;
     RunResult result;
-    if (rc != 0) {
-        close(inPipe[1]);
-        close(outPipe[0]);
-        close(errPipe[0]);
+    if (!process.Start(args, env, stdinText))
         return result;
-    }
-    if (!stdinText.empty() && write(inPipe[1], stdinText.data(), stdinText.size()) < 0) {
-    }
-    close(inPipe[1]);
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    char buffer[4096];
-    while (open > 0 && poll(fds, 2, -1) > 0) {
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
-                continue;
-            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            } else {
-                (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-            }
-        }
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.status = process.Wait(120000);
+    result.out = process.Output();
+    result.err = process.Errors();
     return result;
 }
-
-} // namespace brimlow::test
-
-namespace brimlow::test {
 
 BrimlowProcess::~BrimlowProcess() {
     if (m_pid > 0 && !m_ended) {
         kill(m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);
     }
-    if (m_out >= 0)
-        close(m_out);
+    for (int fd : {m_out, m_err})
+        if (fd >= 0)
+            close(fd);
 }
 
 bool BrimlowProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    int outPipe[2];
-    if (pipe(outPipe) != 0)
+    return Launch(args, env, nullptr);
+}
+
+bool BrimlowProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                           const std::string& input) {
+    return Launch(args, env, &input);
+}
+
+bool BrimlowProcess::Launch(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                            const std::string* input) {
+    int out[2], err[2] = {-1, -1}, in[2] = {-1, -1};
+    if (pipe(out) != 0 || (input && (pipe(err) != 0 || pipe(in) != 0)))
         return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 2);
-    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-    posix_spawn_file_actions_addclose(&actions, outPipe[1]);
+    if (input)
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, input ? err[1] : out[1], 2);
+    for (int fd : {out[0], out[1], err[0], err[1], in[0], in[1]})
+        if (fd >= 0)
+            posix_spawn_file_actions_addclose(&actions, fd);
     int rc = SpawnBrimlow(m_pid, actions, args, env);
     posix_spawn_file_actions_destroy(&actions);
-    close(outPipe[1]);
-    m_out = outPipe[0];
+    for (int fd : {out[1], err[1], in[0]})
+        if (fd >= 0)
+            close(fd);
+    m_out = out[0];
+    m_err = err[0];
+    if (rc != 0)
+        m_pid = -1;
+    if (input) {
+        if (rc == 0 && !input->empty() && write(in[1], input->data(), input->size()) < 0) {
+        }
+        close(in[1]);
+    }
     return rc == 0;
 }
 
 void BrimlowProcess::Pump(int timeoutMs) {
-    if (m_out < 0)
+    pollfd fds[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}}; // poll passes over the one that is -1
+    if ((m_out < 0 && m_err < 0) || poll(fds, 2, timeoutMs) <= 0)
         return;
-    pollfd pfd{m_out, POLLIN, 0};
-    if (poll(&pfd, 1, timeoutMs) <= 0)
-        return;
-    char buffer[4096];
-    ssize_t n = read(m_out, buffer, sizeof buffer);
-    if (n > 0) {
-        m_output.append(buffer, static_cast<size_t>(n));
-    } else {
-        close(m_out);
-        m_out = -1;
+    for (int i = 0; i < 2; ++i) {
+        int& fd = i == 0 ? m_out : m_err;
+        if (fd < 0 || fds[i].revents == 0)
+            continue;
+        char buffer[4096];
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            (i == 0 ? m_output : m_errors).append(buffer, static_cast<size_t>(n));
+        } else {
+            close(fd);
+            fd = -1;
+        }
     }
 }
 
@@ -388,7 +372,7 @@ int BrimlowProcess::Wait(int timeoutMs) {
         }
         Pump(20);
     }
-    while (m_out >= 0)
+    while (m_out >= 0 || m_err >= 0)
         Pump(100);
     return m_status;
 }

@@ -133,19 +133,26 @@ class BrimlowProcess {
 public:
     BrimlowProcess() = default;
     ~BrimlowProcess();
+    // Standard input is empty and standard error goes with standard output.
     bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+    // Standard input carries input and standard error is kept apart (Errors()).
+    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& input);
     // Waits until standard output holds text; false after timeoutMs or when the process ended without it.
     bool WaitForOutput(const std::string& text, int timeoutMs = 20000);
     void Signal(int sig);
     // Waits for the end; the exit status, or -1 after timeoutMs (the process is then killed).
     int Wait(int timeoutMs = 30000);
     std::string Output();
+    std::string Errors() const { return m_errors; }
 
 private:
+    bool Launch(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string* input);
     void Pump(int timeoutMs);
     pid_t m_pid = -1;
     int m_out = -1;
+    int m_err = -1;
     std::string m_output;
+    std::string m_errors;
     bool m_ended = false;
     int m_status = -1;
 };
