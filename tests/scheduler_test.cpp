@@ -6,9 +6,7 @@
 #include "directory/data_files.h"
 #include "queue/message_file.h"
 #include "queue/purge.h"
-#include "queue/queue_writer.h"
 #include "queue/status.h"
-#include "queue/unique_name.h"
 #include "tests/snpp_simulator.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/line_peer.h"
@@ -34,7 +32,6 @@ namespace {
 
 using test::FileExists;
 using test::ListDir;
-using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 

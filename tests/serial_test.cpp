@@ -16,7 +16,6 @@ namespace brimlow {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 
 using Pty = test::PtyPair;
 
