@@ -85,28 +85,23 @@ protected:
     test::TestConsole tc{false};
 };
 
-TEST_F(QueueScanTest, HeldPagesAreCountedButNotDialled) {
-    MakeFolders({"4"});
-    Touch(D("4/MSQAAAAA.AAA"));
+// Held pages count but start no dial; once a page is ready, the highest folder with any page is dialled first.
+TEST_F(QueueScanTest, HeldPagesAreNotDialledAndTheHighestCompanyFolderWithAnyPageIsDialledFirst) {
+    MakeFolders({"2", "9"});
+    Touch(D("9/MSQAAAAA.AAA"));
     std::vector<std::string> lines;
     ScanOutcome outcome = ScanOnce(lines);
     EXPECT_EQ(outcome.counts.queueCount, 1);
     EXPECT_EQ(outcome.counts.pendingModem, 0);
-    EXPECT_EQ(outcome.counts.chosenCompany, 4);
+    EXPECT_EQ(outcome.counts.chosenCompany, 9);
     EXPECT_FALSE(outcome.dialStarted);
     EXPECT_EQ(outcome.nextPeriodMs, kScanPeriodMs);
     EXPECT_THAT(lines, IsEmpty());
-}
 
-TEST_F(QueueScanTest, TheHighestCompanyFolderWithAnyPageIsDialledFirst) {
-    MakeFolders({"2", "9"});
     Touch(D("2/MSGAAAAA.AAA"));
-    Touch(D("9/MSQAAAAA.AAA"));
-    std::vector<std::string> lines;
-    ScanOutcome outcome = ScanOnce(lines);
+    outcome = ScanOnce(lines);
     EXPECT_EQ(outcome.counts.queueCount, 2);
     EXPECT_EQ(outcome.counts.pendingModem, 1);
-    EXPECT_EQ(outcome.counts.chosenCompany, 9);
     EXPECT_TRUE(outcome.dialStarted);
     EXPECT_THAT(lines, ElementsAre("Failed to open port 10.  Status = -14"));
 

@@ -161,6 +161,7 @@ struct Dialogue {
     int sentPages, failedPages;
     std::vector<std::string> tickets;
     std::vector<std::string> firstLines; // the status lines the dialogue starts with
+    friend void PrintTo(const Dialogue& d, std::ostream* os) { *os << d.name; }
 };
 
 const std::vector<std::string> kWholeDialogue = {"PAGE 12", "DATA", "SEND", "QUIT"};

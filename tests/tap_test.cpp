@@ -155,6 +155,7 @@ struct FailedCall {
     size_t left;
     std::vector<std::string> lastLines;
     std::vector<std::pair<std::string, long>> lineCounts;
+    friend void PrintTo(const FailedCall& c, std::ostream* os) { *os << c.name; }
 };
 
 const std::string kTimeOut = "Time out waiting for terminal " + kName;
