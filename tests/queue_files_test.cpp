@@ -46,7 +46,9 @@ TEST(UniqueName, RefusesPathsWithoutTheTemplate) {
 }
 
 TEST(UniqueName, CounterCarriesInBase26AndWrapsAfterTheLastName) {
-    for (const auto& [from, to] : {std::pair{"AAAAAAAZ", "AAAAAABA"}, {"AAAAZZZZ", "AAABAAAA"}, {"ZZZZZZZZ", "AAAAAAAA"}}) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"AAAAAAAZ", "AAAAAABA"}, {"AAAAZZZZ", "AAABAAAA"}, {"ZZZZZZZZ", "AAAAAAAA"}};
+    for (const auto& [from, to] : cases) {
         std::array<char, 8> counter;
         std::copy_n(from, 8, counter.begin());
         AdvanceNameCounter(counter);

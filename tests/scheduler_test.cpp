@@ -1,5 +1,5 @@
-// The queue scan's decisions on prepared folder layouts, the scan driving real dial runs, the send-queue
-// worker's three phases, purging, and the command line's purge and headless console.
+// The queue scan's decisions on prepared folder layouts and the dial runs it starts, the send-queue worker's three
+// phases, purging, and the headless console dialling the simulated terminal.
 #include "app/qt_sound.h"
 #include "app/queue_scan.h"
 #include "app/send_queue_worker.h"
@@ -35,9 +35,7 @@ using test::ListDir;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-void Touch(const std::string& path) {
-    test::WriteFile(path, std::string(kMessageFileSize, '\0'));
-}
+void Touch(const std::string& path) { test::WriteFile(path, std::string(kMessageFileSize, '\0')); }
 
 class QueueScanTest : public ::testing::Test {
 protected:
