@@ -30,7 +30,7 @@ TEST(LogEntry, TimeStampIsPaddedAsTheLogsAlwaysWereAndLineFeedsBecomeCrLf) {
     EXPECT_EQ(FormatLogEntry(december, "Duty Desk Msg: hello\n"), "12/31/05 23:59 Duty Desk Msg: hello\r\n\r\n");
 }
 
-TEST(LogEntry, EachLogAppendsToItsOwnFile) {
+TEST(LogEntry, EachLogAppendsToItsOwnFileAndAnUnwritableOneIsLostSilently) {
     test::TestConsole t(false);
     test::FakeClock clock(LocalTime(2005, 12, 31, 23, 59));
     t.console.clock = &clock;
@@ -41,13 +41,9 @@ TEST(LogEntry, EachLogAppendsToItsOwnFile) {
     EXPECT_EQ(test::ReadFile(t.DataFile("Messages.LOG")), "12/31/05 23:59 Duty Desk Msg: call in\r\n\r\n");
     EXPECT_EQ(test::ReadFile(t.DataFile("Network.log")), "12/31/05 23:59 Network connection aborted!\r\n");
     EXPECT_EQ(test::ReadFile(t.DataFile("MSNPP.LOG")), "12/31/05 23:59 one\r\n12/31/05 23:59 two\r\n");
-    t.console.clock = &SystemClock::Instance();
-}
-
-TEST(LogEntry, UnwritableLogIsLostSilently) {
-    test::TestConsole t(false);
     t.console.dataDir = t.dir.File("missing-folder");
-    EXPECT_EQ(WriteStatusLog(t.console, "lost"), 0);
+    EXPECT_EQ(WriteStatusLog(t.console, "lost"), 0); // an unwritable log is lost silently
+    t.console.clock = &SystemClock::Instance();
 }
 
 TEST(FormatGrouped, GroupsOfThreeUpToEighteenDigits) {
