@@ -34,14 +34,16 @@ protected:
     }
 };
 
-TEST_F(CommandLineTest, QueuePrintsTheCounts) {
+TEST_F(CommandLineTest, QueuePrintsTheCountsAndPurgeDeletesAllButTheEmailPackets) {
     mkdir(data.File("3").c_str(), 0700);
-    test::WriteFile(data.File("3/MSGAAAAA.AAA"), "x");
-    test::WriteFile(data.File("3/MSQAAAAA.AAB"), "x");
-    test::WriteFile(data.File("EMGAAAAA.AAA"), "x");
+    for (const char* name : {"MSGAAAAA.AAA", "3/MSGAAAAA.AAA", "3/MSQAAAAA.AAB", "EMGAAAAA.AAA"})
+        test::WriteFile(data.File(name), std::string(1546, '\0'));
     test::RunResult r = RunBrimlow({"--data", data.Path(), "queue"}, Env());
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Queue: 3\nPending modem: 1\n");
+    EXPECT_EQ(r.out, "Queue: 4\nPending modem: 1\n");
+    r = RunBrimlow({"--data", data.Path(), "purge"}, Env());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Deleted: 3\nQueue: 1\nPending modem: 0\n");
 }
 
 TEST_F(CommandLineTest, ExportThenImportRoundTripsAndOverwritingNeedsYes) {

@@ -94,19 +94,16 @@ TEST_F(DataFilesTest, FreshDirectoryStartsWithDefaultsAndCreatesEveryFile) {
     EXPECT_EQ(ReadFile(File(kSignatureFile)).size(), 104u);
 }
 
-TEST_F(DataFilesTest, ShortCompanyFileFillsOnlyTheSlotsItCovers) {
+TEST_F(DataFilesTest, ShortFilesFillOnlyWhatTheyCoverAndTheRestKeepsItsDefaults) {
     CompanyRecord first = test::MakeCompany("Metro", "snpp.example", 7777);
-    WriteFile(File(kCompanyFile), std::string(reinterpret_cast<char*>(&first), sizeof first));
+    WriteFile(File(kCompanyFile), test::RecordBytes(first));
+    WriteFile(File(kModemFile), std::string("AT&F\0", 5));
     ASSERT_EQ(LoadCompanyFile(dir.Path(), tables), 1);
+    ASSERT_EQ(LoadDirectoryFiles(dir.Path(), tables, modem), 1);
     EXPECT_EQ(GetText(tables.companies[0].Name), "Metro");
     EXPECT_EQ(tables.companies[0].Socket, 7777);
     EXPECT_EQ(tables.companies[1].Socket, 444);
     EXPECT_EQ(tables.companies[99].MaxChars, 300);
-}
-
-TEST_F(DataFilesTest, ShortModemFileKeepsWhatWasReadAndDefaultsTheRest) {
-    WriteFile(File(kModemFile), std::string("AT&F\0", 5));
-    ASSERT_EQ(LoadDirectoryFiles(dir.Path(), tables, modem), 1);
     EXPECT_EQ(GetText(modem.InitString), "AT&F");
     EXPECT_EQ(GetText(modem.DialPrefix), "ATDT");
 }
@@ -144,9 +141,8 @@ TEST_F(DataFilesTest, EarlierGroupLayoutIsReadAndSavedInTheCurrentOne) {
     std::string saved = ReadFile(File(kGroupFile));
     ASSERT_EQ(saved.size(), 3240000u);
     EXPECT_EQ(saved.substr(3 * 16200 + 19 * 81, 6), "Desk Z");
-}
 
-TEST_F(DataFilesTest, GroupFileOfOneMoreByteIsTheCurrentLayout) {
+    // One byte more is the current layout.
     std::string bytes(kEarlierGroupFileSize + 1, '\0');
     memcpy(bytes.data() + 16200 + 81, "Second", 6); // group 1, member 1 in the current layout
     WriteFile(File(kGroupFile), bytes);
@@ -170,7 +166,7 @@ TEST_F(DataFilesTest, MemberNamesAreCutAtTheMarkerByteWithTheBlanksBeforeIt) {
 TEST_F(DataFilesTest, MissingGroupFileStopsTheLoadAfterSubscribers) {
     ASSERT_EQ(mkdir(File(kGroupFile).c_str(), 0700), 0); // a folder cannot be opened as a file
     SubscriberRecord ann = test::MakeSubscriber("Ann", 0);
-    WriteFile(File(kSubscriberFile), std::string(reinterpret_cast<char*>(&ann), sizeof ann));
+    WriteFile(File(kSubscriberFile), test::RecordBytes(ann));
     EXPECT_EQ(LoadDirectoryFiles(dir.Path(), tables, modem), 0);
     EXPECT_EQ(GetText(tables.subscribers[0].Name), "Ann");
     EXPECT_EQ(GetText(modem.InitString), "ATE0M0");
@@ -210,7 +206,7 @@ TEST_F(DataFilesTest, SaveThenLoadRoundTripsEveryTable) {
 
 TEST_F(DataFilesTest, FailedSaveLeavesTheOldFileWhole) {
     SubscriberRecord ann = test::MakeSubscriber("Ann", 0);
-    std::string old(reinterpret_cast<char*>(&ann), sizeof ann);
+    std::string old = test::RecordBytes(ann);
     WriteFile(File(kSubscriberFile), old);
     chmod(dir.Path().c_str(), 0500);
     bool writable = access(dir.Path().c_str(), W_OK) == 0; // root ignores the mode
@@ -297,47 +293,28 @@ TEST_F(TableOpsTest, GroupNumbersRunFromOneTo199) {
     EXPECT_EQ(AllocateGroupNumber(dir), 150);
 }
 
+// Members match subscriber names exactly, over all the group's slots; a group is never a member of another, and an
+// entry whose number names no group expands to nobody.
 TEST_F(TableOpsTest, GroupExpansionMatchesNamesExactlyOverEverySlot) {
     Add("Desk A", 1);
     Add("Desk A", 2);
     Add("desk b", 3);
     Add("Desk B", 4);
-    int group = test::AddGroup(dir, "Desks", {"Desk A", "Desk B"});
+    int inner = test::AddGroup(dir, "Inner", {"Desk A"});
+    int group = test::AddGroup(dir, "Desks", {"Desk A", "Inner", "Desk B"});
     SetText(dir.groups[group].Members[3], "after the end");
-    int entry = UsedSubscriberSlots(dir) - 1;
-    std::vector<int> companies;
-    EXPECT_TRUE(ExpandEntry(dir, entry, [&](int slot) {
-        companies.push_back(dir.subscribers[slot].Company);
-        return true;
-    }));
-    EXPECT_EQ(companies, (std::vector<int>{1, 2, 4}));
-}
-
-TEST_F(TableOpsTest, EntriesNamingNoValidGroupExpandToNobody) {
-    Add("Ann");
-    SubscriberRecord bad = test::MakeSubscriber("Broken", -5000);
-    AddSubscriber(dir, bad);
-    SubscriberRecord worst = test::MakeSubscriber("Worst", INT32_MIN);
-    AddSubscriber(dir, worst);
-    int calls = 0;
-    ExpandEntry(dir, 1, [&](int) { return ++calls, true; });
-    ExpandEntry(dir, 2, [&](int) { return ++calls, true; });
-    EXPECT_EQ(calls, 0);
-}
-
-TEST_F(TableOpsTest, AGroupIsNeverARecipientOfAnotherGroup) {
-    Add("Ann", 1);
-    int inner = test::AddGroup(dir, "Inner", {"Ann"});
-    int outer = test::AddGroup(dir, "Outer", {"Inner", "Ann"});
-    (void)inner;
-    std::vector<int> slots;
-    int outerSlot = 0;
-    for (int i = 0; i < UsedSubscriberSlots(dir); ++i)
-        if (dir.subscribers[i].Company == -outer)
-            outerSlot = i;
-    ExpandEntry(dir, outerSlot, [&](int slot) { return slots.push_back(slot), true; });
-    ASSERT_EQ(slots.size(), 1u);
-    EXPECT_EQ(GetText(dir.subscribers[slots[0]].Name), "Ann");
+    AddSubscriber(dir, test::MakeSubscriber("Broken", -5000));
+    AddSubscriber(dir, test::MakeSubscriber("Worst", INT32_MIN));
+    auto companies = [&](int entry) {
+        std::vector<int> found;
+        ExpandEntry(dir, entry, [&](int slot) { return found.push_back(dir.subscribers[slot].Company), true; });
+        return found;
+    };
+    int used = UsedSubscriberSlots(dir);
+    EXPECT_EQ(companies(used - 3), (std::vector<int>{1, 2, 4}));
+    EXPECT_EQ(dir.subscribers[used - 4].Company, -inner);
+    EXPECT_TRUE(companies(used - 2).empty());
+    EXPECT_TRUE(companies(used - 1).empty());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "queue/logs.h"
 #include "queue/status.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/test_console.h"
 
 #include <gtest/gtest.h>
@@ -8,17 +9,6 @@
 
 namespace brimlow {
 namespace {
-
-class FixedClock final : public Clock {
-public:
-    explicit FixedClock(time_t t) : m_t(t) {}
-    time_t Now() override { return m_t; }
-    int64_t NowMs() override { return m_t * 1000; }
-    void SleepMs(int) override {}
-
-private:
-    time_t m_t;
-};
 
 time_t LocalTime(int year, int month, int day, int hour, int minute) {
     struct tm t{};
@@ -40,9 +30,9 @@ TEST(LogEntry, TimeStampIsPaddedAsTheLogsAlwaysWereAndLineFeedsBecomeCrLf) {
     EXPECT_EQ(FormatLogEntry(december, "Duty Desk Msg: hello\n"), "12/31/05 23:59 Duty Desk Msg: hello\r\n\r\n");
 }
 
-TEST(LogEntry, EachLogAppendsToItsOwnFile) {
+TEST(LogEntry, EachLogAppendsToItsOwnFileAndAnUnwritableOneIsLostSilently) {
     test::TestConsole t(false);
-    FixedClock clock(LocalTime(2005, 12, 31, 23, 59));
+    test::FakeClock clock(LocalTime(2005, 12, 31, 23, 59));
     t.console.clock = &clock;
     EXPECT_EQ(WriteMessageLog(t.console, "Duty Desk Msg: call in\n"), 1);
     EXPECT_EQ(WriteNetworkLog(t.console, "Network connection aborted!"), 1);
@@ -51,13 +41,9 @@ TEST(LogEntry, EachLogAppendsToItsOwnFile) {
     EXPECT_EQ(test::ReadFile(t.DataFile("Messages.LOG")), "12/31/05 23:59 Duty Desk Msg: call in\r\n\r\n");
     EXPECT_EQ(test::ReadFile(t.DataFile("Network.log")), "12/31/05 23:59 Network connection aborted!\r\n");
     EXPECT_EQ(test::ReadFile(t.DataFile("MSNPP.LOG")), "12/31/05 23:59 one\r\n12/31/05 23:59 two\r\n");
-    t.console.clock = &SystemClock::Instance();
-}
-
-TEST(LogEntry, UnwritableLogIsLostSilently) {
-    test::TestConsole t(false);
     t.console.dataDir = t.dir.File("missing-folder");
-    EXPECT_EQ(WriteStatusLog(t.console, "lost"), 0);
+    EXPECT_EQ(WriteStatusLog(t.console, "lost"), 0); // an unwritable log is lost silently
+    t.console.clock = &SystemClock::Instance();
 }
 
 TEST(FormatGrouped, GroupsOfThreeUpToEighteenDigits) {

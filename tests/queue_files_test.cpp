@@ -46,15 +46,14 @@ TEST(UniqueName, RefusesPathsWithoutTheTemplate) {
 }
 
 TEST(UniqueName, CounterCarriesInBase26AndWrapsAfterTheLastName) {
-    std::array<char, 8> counter{'A', 'A', 'A', 'A', 'A', 'A', 'A', 'Z'};
-    AdvanceNameCounter(counter);
-    EXPECT_EQ(std::string(counter.data(), 8), "AAAAAABA");
-    counter = {'A', 'A', 'A', 'A', 'Z', 'Z', 'Z', 'Z'};
-    AdvanceNameCounter(counter);
-    EXPECT_EQ(std::string(counter.data(), 8), "AAABAAAA");
-    counter = {'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z'};
-    AdvanceNameCounter(counter);
-    EXPECT_EQ(std::string(counter.data(), 8), "AAAAAAAA");
+    const std::pair<const char*, const char*> cases[] = {
+        {"AAAAAAAZ", "AAAAAABA"}, {"AAAAZZZZ", "AAABAAAA"}, {"ZZZZZZZZ", "AAAAAAAA"}};
+    for (const auto& [from, to] : cases) {
+        std::array<char, 8> counter;
+        std::copy_n(from, 8, counter.begin());
+        AdvanceNameCounter(counter);
+        EXPECT_EQ(std::string(counter.data(), 8), to);
+    }
 
     test::TestConsole t(false);
     t.console.uniqueNameCounter = {'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z'};
@@ -151,28 +150,6 @@ TEST_F(QueueWriterTest, NetPageWritesRootMessageFilesOfTheFixedSize) {
     EXPECT_TRUE(FileExists(t.DataFile("MSGAAAAA.AAB")));
     std::string log = ReadFile(t.DataFile("Messages.LOG"));
     EXPECT_NE(log.find(" Ann Msg: Call the desk\r\n\r\n"), std::string::npos) << log;
-}
-
-TEST_F(QueueWriterTest, PageModeHoldsTheFileInTheCompanyFolder) {
-    AddSubscriber(local(), test::MakeSubscriber("Bob", 7));
-    ASSERT_TRUE(QueueForSubscriber(t.console, Page(SendMode::Page), 0));
-    EXPECT_EQ(ListDir(t.DataFile("7")), (std::vector<std::string>{"MSQAAAAA.AAA"}));
-    EXPECT_EQ(ReadFile(t.DataFile("7/MSQAAAAA.AAA")).size(), 1546u);
-}
-
-TEST_F(QueueWriterTest, GroupsExpandByExactNameAndEveryMatchGetsAPage) {
-    AddSubscriber(local(), test::MakeSubscriber("Desk A", 1, "1"));
-    AddSubscriber(local(), test::MakeSubscriber("Desk A", 1, "2"));
-    AddSubscriber(local(), test::MakeSubscriber("desk b", 1, "3"));
-    AddSubscriber(local(), test::MakeSubscriber("Desk B", 1, "4"));
-    test::AddGroup(local(), "Desks", {"Desk A", "Desk B"});
-    ASSERT_TRUE(QueueForSubscriber(t.console, Page(SendMode::Page), SlotOf(local(), "Desks")));
-    std::vector<std::string> files = ListDir(t.DataFile("1"));
-    ASSERT_EQ(files.size(), 3u);
-    std::multiset<std::string> pins;
-    for (const std::string& f : files)
-        pins.insert(GetText(ReadMessageFile(t.DataFile("1/" + f))->record.PIN));
-    EXPECT_EQ(pins, (std::multiset<std::string>{"1", "2", "4"}));
 }
 
 TEST_F(QueueWriterTest, NetworkTabExpandsWithTheNetworkDirectory) {

@@ -1,14 +1,12 @@
-// The queue scan's decisions on prepared folder layouts, the scan driving real dial runs, the send-queue
-// worker's three phases, purging, and the command line's purge and headless console.
-#include "app/queue_scan.h"
+// The queue scan's decisions on prepared folder layouts and the dial runs it starts, the send-queue worker's three
+// phases, purging, and the headless console dialling the simulated terminal.
 #include "app/qt_sound.h"
+#include "app/queue_scan.h"
 #include "app/send_queue_worker.h"
 #include "directory/data_files.h"
 #include "queue/message_file.h"
 #include "queue/purge.h"
-#include "queue/queue_writer.h"
 #include "queue/status.h"
-#include "queue/unique_name.h"
 #include "tests/snpp_simulator.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/line_peer.h"
@@ -21,8 +19,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <gmock/gmock.h>
 #include <filesystem>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
@@ -34,23 +32,10 @@ namespace {
 
 using test::FileExists;
 using test::ListDir;
-using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 void Touch(const std::string& path) { test::WriteFile(path, std::string(kMessageFileSize, '\0')); }
-
-// A page file as the queue writers lay it down; returns its path.
-std::string WritePage(Console& console, const std::string& folder, const char* prefix, const SubscriberRecord& record,
-                      const std::string& text) {
-    mkdir(folder.c_str(), 0700);
-    std::string path = JoinPath(folder, std::string(prefix) + kNameTemplate);
-    int fd = CreateUniqueFile(console, path);
-    EXPECT_GE(fd, 0);
-    EXPECT_TRUE(WriteMessageFile(fd, record, text));
-    close(fd);
-    return path;
-}
 
 class QueueScanTest : public ::testing::Test {
 protected:
@@ -73,10 +58,7 @@ protected:
             mkdir(D(folder).c_str(), 0700);
     }
     void MakeQueueEntry(const std::string& entry, int company) {
-        MakeFolders({"Queue", "Queue/" + entry, "Queue/" + entry + "/" + std::to_string(company)});
-        CompanyRecord record = test::MakeCompany("Entry company");
-        test::WriteFile(D("Queue/" + entry + "/" + std::to_string(company) + "/Company.dat"),
-                        std::string(reinterpret_cast<const char*>(&record), sizeof record));
+        test::WriteQueueEntry(tc.dir.Path(), entry, company, test::MakeCompany("Entry company"));
     }
 
     // One scan, then the dial run it started to its end; returns the status lines that run posted.
@@ -101,28 +83,23 @@ protected:
     test::TestConsole tc{false};
 };
 
-TEST_F(QueueScanTest, HeldPagesAreCountedButNotDialled) {
-    MakeFolders({"4"});
-    Touch(D("4/MSQAAAAA.AAA"));
+// Held pages count but start no dial; once a page is ready, the highest folder with any page is dialled first.
+TEST_F(QueueScanTest, HeldPagesAreNotDialledAndTheHighestCompanyFolderWithAnyPageIsDialledFirst) {
+    MakeFolders({"2", "9"});
+    Touch(D("9/MSQAAAAA.AAA"));
     std::vector<std::string> lines;
     ScanOutcome outcome = ScanOnce(lines);
     EXPECT_EQ(outcome.counts.queueCount, 1);
     EXPECT_EQ(outcome.counts.pendingModem, 0);
-    EXPECT_EQ(outcome.counts.chosenCompany, 4);
+    EXPECT_EQ(outcome.counts.chosenCompany, 9);
     EXPECT_FALSE(outcome.dialStarted);
     EXPECT_EQ(outcome.nextPeriodMs, kScanPeriodMs);
     EXPECT_THAT(lines, IsEmpty());
-}
 
-TEST_F(QueueScanTest, TheHighestCompanyFolderWithAnyPageIsDialledFirst) {
-    MakeFolders({"2", "9"});
     Touch(D("2/MSGAAAAA.AAA"));
-    Touch(D("9/MSQAAAAA.AAA"));
-    std::vector<std::string> lines;
-    ScanOutcome outcome = ScanOnce(lines);
+    outcome = ScanOnce(lines);
     EXPECT_EQ(outcome.counts.queueCount, 2);
     EXPECT_EQ(outcome.counts.pendingModem, 1);
-    EXPECT_EQ(outcome.counts.chosenCompany, 9);
     EXPECT_TRUE(outcome.dialStarted);
     EXPECT_THAT(lines, ElementsAre("Failed to open port 10.  Status = -14"));
 
@@ -153,28 +130,21 @@ TEST_F(QueueScanTest, CompanyFoldersGoBeforeNetworkQueueEntries) {
     EXPECT_THAT(lines, ElementsAre("Failed to open port 7.  Status = -14")); // the ModemPort setting
 }
 
-TEST_F(QueueScanTest, AnEntryWithoutItsCompanyFileWaitsForALaterScan) {
+// An entry without its company file waits for a later scan; a name the server could not have made is not looked at.
+TEST_F(QueueScanTest, QueueEntriesThatCannotBeDialledAreLeftAlone) {
     MakeFolders({"Queue", "Queue/south", "Queue/south/1"});
     Touch(D("Queue/south/1/MSGAAAAA.AAA"));
-    std::vector<std::string> lines;
-    ScanOutcome outcome = ScanOnce(lines);
-    EXPECT_EQ(outcome.counts.pendingModem, 1);
-    EXPECT_FALSE(outcome.dialStarted);
-    EXPECT_EQ(tc.console.dialBusy.load(), 0);
-    EXPECT_THAT(lines, IsEmpty());
-}
-
-TEST_F(QueueScanTest, EntryNamesTheServerCouldNotHaveMadeAreLeftAlone) {
     std::string longName(40, 'n');
     MakeQueueEntry(longName, 5);
     Touch(D("Queue/" + longName + "/5/MSGAAAAA.AAA"));
     std::vector<std::string> lines;
     ScanOutcome outcome = ScanOnce(lines);
-    EXPECT_EQ(outcome.counts.queueCount, 0);
+    EXPECT_EQ(outcome.counts.queueCount, 1);
+    EXPECT_EQ(outcome.counts.pendingModem, 1);
     EXPECT_FALSE(outcome.dialStarted);
-    EXPECT_FALSE(IsSafeQueueEntryName(longName));
+    EXPECT_EQ(tc.console.dialBusy.load(), 0);
+    EXPECT_THAT(lines, IsEmpty());
     EXPECT_TRUE(IsSafeQueueEntryName(std::string(31, 'n')));
-    EXPECT_FALSE(IsSafeQueueEntryName(".."));
 }
 
 TEST_F(QueueScanTest, EachRunShowsOneWaitingStatusLineAndDoesNothingElse) {
@@ -235,83 +205,23 @@ TEST_F(QueueScanTest, NetworkStepSoundCountersAndRefreshFlags) {
     EXPECT_EQ(played.size(), 1u);
 }
 
-TEST_F(QueueScanTest, TheScanDialsQueuedModemPagesAndTheTerminalGetsThem) {
-    test::TapTerminalSim sim;
-    tc.console.settings.Update([&](Settings& s) { s.ComDevice[1] = sim.Device(); });
-    CompanyRecord& company = tc.console.local->companies[7];
-    company = test::MakeCompany("Harbor Paging");
-    SetText(company.Phone, "5550007");
-    company.Port = 1;
-    company.Baud = 1200;
-    SetText(tc.console.modem.InitString, "ATE0M0");
-    SetText(tc.console.modem.DialPrefix, "ATDT");
-    AddSubscriber(*tc.console.local, test::MakeSubscriber("Harbor Desk", 7, "700"));
-    AddSubscriber(*tc.console.local, test::MakeSubscriber("Harbor Night", 7, "701"));
-    ComposedPage page;
-    page.mode = SendMode::Page;
-    page.message = "Tide warning";
-    ASSERT_TRUE(QueueForSubscriber(tc.console, page, 0));
-    ASSERT_TRUE(QueueForSubscriber(tc.console, page, 1));
-
-    // Held pages wait for the worker.
-    ScanOutcome outcome = QueueScan(tc.console);
-    EXPECT_EQ(outcome.counts.pendingModem, 0);
-    EXPECT_FALSE(outcome.dialStarted);
-    RunSendQueueWorker(tc.console);
-    EXPECT_THAT(ListDir(D("7")), ElementsAre("MSGAAAAA.AAA", "MSGAAAAA.AAB"));
-
-    int dials = 0;
-    for (int run = 0; run < 200000; ++run) {
-        outcome = QueueScan(tc.console);
-        dials += outcome.dialStarted ? 1 : 0;
-        bool idle = !outcome.statusShown && tc.console.dialBusy.load() == 0;
-        if (idle && outcome.counts.queueCount == 0)
-            break;
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
-    EXPECT_EQ(dials, 1);
-    EXPECT_EQ(outcome.counts.queueCount, 0);
-    std::vector<std::string> lines = tc.op.ResultLines();
-    EXPECT_EQ(lines.front(), "Calling Harbor Paging...");
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Page Accepted!"), 2);
-    EXPECT_EQ(lines.back(), "Logging out!");
-    ASSERT_EQ(sim.Pages().size(), 2u);
-    EXPECT_EQ(sim.Pages()[0].text, "Tide warning");
-    EXPECT_EQ(sim.Speed(), 1200u);
-    EXPECT_EQ(outcome.sentPages, 2);
-}
-
 class SendQueueWorkerTest : public ::testing::Test {
 protected:
-    SendQueueWorkerTest() {
-        tc.console.local->companies[0] = test::MakeCompany("Metro", "127.0.0.1", snpp.Port());
-    }
+    SendQueueWorkerTest() { tc.console.local->companies[0] = test::MakeCompany("Metro", "127.0.0.1", snpp.Port()); }
     std::string RootPage(const std::string& pin, const std::string& text) {
-        return WritePage(tc.console, tc.dir.Path(), kReadyPrefix, test::MakeSubscriber("Desk " + pin, 0, pin), text);
+        return test::WritePage(tc.console, tc.dir.Path(), kReadyPrefix, test::MakeSubscriber("Desk " + pin, 0, pin),
+                               text);
     }
 
     test::SnppSimulator snpp{test::SnppScript{}};
     test::TestConsole tc;
 };
 
-TEST_F(SendQueueWorkerTest, SendsRootPagesBySnppAndReleasesHeldModemPages) {
-    RootPage("1234", "by snpp");
-    std::string held = WritePage(tc.console, tc.dir.File("4"), kHeldPrefix, test::MakeSubscriber("M", 4), "modem");
-    RunSendQueueWorker(tc.console);
-    EXPECT_THAT(snpp.Commands(), Contains("PAGE 1234"));
-    EXPECT_THAT(snpp.Messages(), ElementsAre("by snpp\n"));
-    EXPECT_EQ(tc.console.sentPages.load(), 1);
-    EXPECT_THAT(ListDir(tc.dir.Path()), Contains("4"));
-    EXPECT_FALSE(FileExists(tc.dir.File("MSGAAAAA.AAA")));
-    std::string name = held.substr(held.rfind('/') + 1);
-    EXPECT_THAT(ListDir(tc.dir.File("4")), ElementsAre("MSG" + name.substr(3)));
-}
-
 TEST_F(SendQueueWorkerTest, TwoWorkersNeverSendTheSameFile) {
     for (int i = 0; i < 24; ++i)
         RootPage(std::to_string(1000 + i), "page " + std::to_string(i));
     for (int i = 0; i < 12; ++i)
-        WritePage(tc.console, tc.dir.File("4"), kHeldPrefix, test::MakeSubscriber("M", 4), "held");
+        test::WritePage(tc.console, tc.dir.File("4"), kHeldPrefix, test::MakeSubscriber("M", 4), "held");
     StartSendQueueWorker(tc.console);
     StartSendQueueWorker(tc.console);
     ASSERT_TRUE(tc.console.workers.WaitIdle(60000));
@@ -350,8 +260,8 @@ TEST_F(SendQueueWorkerTest, ARootFileTooShortForItsRecordIsLeftAndTheOthersAreSe
 }
 
 TEST_F(SendQueueWorkerTest, ACompanyNumberOutOfRangeInAPageIndexesNoTable) {
-    WritePage(tc.console, tc.dir.Path(), kReadyPrefix, test::MakeSubscriber("Far", 250, "9"), "nowhere");
-    WritePage(tc.console, tc.dir.Path(), kReadyPrefix, test::MakeSubscriber("Below", -7, "8"), "nowhere either");
+    test::WritePage(tc.console, tc.dir.Path(), kReadyPrefix, test::MakeSubscriber("Far", 250, "9"), "nowhere");
+    test::WritePage(tc.console, tc.dir.Path(), kReadyPrefix, test::MakeSubscriber("Below", -7, "8"), "nowhere either");
     RootPage("77", "somewhere");
     RunSendQueueWorker(tc.console);
     EXPECT_THAT(snpp.Messages(), ElementsAre("somewhere\n"));
@@ -382,15 +292,8 @@ protected:
     test::TestConsole tc;
 };
 
-TEST_F(PurgeTest, PurgeAllLeavesEmailPacketsAndTheNetworkQueue) {
-    EXPECT_EQ(PurgeAll(tc.console), 4);
-    EXPECT_THAT(ListDir(tc.dir.File("3")), IsEmpty());
-    EXPECT_TRUE(FileExists(tc.dir.File("EMGAAAAA.AAA")));
-    EXPECT_TRUE(FileExists(tc.dir.File("Queue/north/5/MSGAAAAA.AAA")));
-    EXPECT_FALSE(FileExists(tc.dir.File("MSGAAAAA.AAA")));
-}
-
-TEST_F(PurgeTest, PurgeCompanyFollowsTheQueueFolderFlag) {
+// PurgeCompany follows the company's queue folder flag; PurgeAll leaves e-mail packets and the network queue.
+TEST_F(PurgeTest, PurgeDeletesOnlyThePagesItIsFor) {
     EXPECT_EQ(PurgeCompany(tc.console, 3), 2); // flag 0: the SNPP pages of the data directory
     EXPECT_EQ(ListDir(tc.dir.File("3")).size(), 2u);
     tc.console.local->companies[3].QueueFolderFlag = 1;
@@ -398,7 +301,13 @@ TEST_F(PurgeTest, PurgeCompanyFollowsTheQueueFolderFlag) {
     EXPECT_THAT(ListDir(tc.dir.File("3")), IsEmpty());
     EXPECT_EQ(PurgeCompany(tc.console, 100), 0);
     EXPECT_EQ(PurgeCompany(tc.console, -1), 0);
+    Touch(tc.dir.File("3/MSQAAAAA.AAA"));
+    Touch(tc.dir.File("MSGAAAAA.AAA"));
+    EXPECT_EQ(PurgeAll(tc.console), 2);
+    EXPECT_THAT(ListDir(tc.dir.File("3")), IsEmpty());
+    EXPECT_FALSE(FileExists(tc.dir.File("MSGAAAAA.AAA")));
     EXPECT_TRUE(FileExists(tc.dir.File("EMGAAAAA.AAA")));
+    EXPECT_TRUE(FileExists(tc.dir.File("Queue/north/5/MSGAAAAA.AAA")));
 }
 
 TEST(SoundTest, AMachineWithoutAudioOrAFileMissingPlaysNothingAndDoesNotWait) {
@@ -433,25 +342,14 @@ protected:
         SetText(modem.DialPrefix, "ATDT");
         ASSERT_TRUE(SaveDirectoryFiles(data.Path(), *dir, modem));
         ASSERT_TRUE(SaveCompanyFile(data.Path(), *dir));
-        mkdir(data.File("0").c_str(), 0700);
         Console writer;
-        WritePage(writer, data.File("0"), kReadyPrefix, dir->subscribers[0], "Road closed");
+        test::WritePage(writer, data.File("0"), kReadyPrefix, dir->subscribers[0], "Road closed");
     }
 
     std::vector<std::string> Env() const { return {"XDG_CONFIG_HOME=" + config.Path()}; }
     test::TempDir data;
     test::TempDir config;
 };
-
-TEST_F(SchedulerCommandTest, PurgeDeletesTheQueuedPagesAndPrintsTheNewCounts) {
-    mkdir(data.File("2").c_str(), 0700);
-    Touch(data.File("MSGAAAAA.AAA"));
-    Touch(data.File("2/MSQAAAAA.AAA"));
-    Touch(data.File("EMGAAAAA.AAA"));
-    test::RunResult run = test::RunBrimlow({"--data", data.Path(), "purge"}, Env());
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "Deleted: 2\nQueue: 1\nPending modem: 0\n");
-}
 
 TEST_F(SchedulerCommandTest, TheHeadlessConsoleDialsReadyPagesAndPrintsTheSession) {
     test::TapTerminalSim sim;
@@ -479,12 +377,12 @@ TEST_F(SchedulerCommandTest, ExitingEndsARunningCallAndKeepsItsPage) {
         test::TapTerminalScript script;
         const char* waitFor;
     };
-    test::TapTerminalScript silentModem;
-    silentModem.dial = test::DialAnswer::Silent;
-    test::TapTerminalScript silentTerminal;
-    silentTerminal.blockAnswers = {test::BlockAnswer::Silent, test::BlockAnswer::Silent, test::BlockAnswer::Silent};
-    for (const Case& c : {Case{"waiting for the modem", silentModem, "Calling Valley Paging..."},
-                          Case{"waiting for the terminal", silentTerminal, "Sending message..."}}) {
+    const auto silent = test::BlockAnswer::Silent;
+    using Script = test::TapTerminalScript;
+    for (const Case& c : {Case{"waiting for the modem", test::With(&Script::dial, test::DialAnswer::Silent),
+                               "Calling Valley Paging..."},
+                          Case{"waiting for the terminal", test::With(&Script::blockAnswers, std::vector(3, silent)),
+                               "Sending message..."}}) {
         SCOPED_TRACE(c.name);
         test::TapTerminalSim sim(c.script);
         QueueValleyPage(sim);

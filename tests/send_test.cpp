@@ -104,8 +104,7 @@ TEST_F(SendTest, PageModeQueuesHeldFilesPerCompany) {
 
 TEST_F(SendTest, EmailModeDeliversEveryPacketThroughTheMailServer) {
     std::string mail = tc.dir.File("mail");
-    MakeFolder(mail);
-    test::PeerProcess smtp({"/usr/bin/python3", test::PeerScript("smtp_sink.py"), mail});
+    test::PeerProcess smtp(test::SmtpSinkCommand(mail));
     ASSERT_GT(smtp.Port(), 0);
     setenv(kSmtpPortVariable, std::to_string(smtp.Port()).c_str(), 1);
     tc.console.settings.Update([](Settings& s) {
@@ -192,8 +191,7 @@ TEST_F(SendCommandTest, PageModeQueuesReleasedPagesAndUnknownNamesFail) {
 
 TEST_F(SendCommandTest, EmailWaitsForItsDaemonsAndFailsWhenTheServerRefuses) {
     std::string mail = tc.dir.File("mail");
-    MakeFolder(mail);
-    test::PeerProcess smtp({"/usr/bin/python3", test::PeerScript("smtp_sink.py"), mail});
+    test::PeerProcess smtp(test::SmtpSinkCommand(mail));
     ASSERT_GT(smtp.Port(), 0);
     test::WriteFile(config + "/Quillfen Labs/Brimlow.conf",
                     "[Options]\nOutbound%20Mail%20Server=127.0.0.1\nReturn%20Address=desk@example.com\n"

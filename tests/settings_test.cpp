@@ -111,20 +111,6 @@ TEST(StartUp, LoadsAndSavesInOrderAndWaitsOnlyForRunningWorkers) {
     EXPECT_EQ(GetText(reloaded.subscribers[0].Name), "Saved");
 }
 
-TEST(StartUp, ServerRoleClearsTheClientSettings) {
-    test::TestConsole t(false);
-    test::MemorySettingsStore store;
-    store.values = {{"NetworkEnabled", "1"}, {"SendViaServer", "1"}, {"Username", "ann"}, {"Password", "x"}};
-    t.console.serverRole = true;
-    LoadConsole(t.console, store);
-    ApplyRoleSettings(t.console);
-    ShutDownConsole(t.console, store, 0);
-    EXPECT_EQ(store.values["NetworkEnabled"], "0");
-    EXPECT_EQ(store.values["SendViaServer"], "0");
-    EXPECT_EQ(store.values["Username"], "");
-    EXPECT_EQ(store.values["Password"], "");
-}
-
 TEST(DataDirectoryLock, OneHolderAtATime) {
     test::TempDir d;
     DataDirectoryLock first, second;

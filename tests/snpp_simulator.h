@@ -26,14 +26,8 @@ public:
     explicit SnppSimulator(SnppScript script)
         : m_script(std::move(script)), m_peer([this](PeerSession& session) { Serve(session); }) {}
     int Port() const { return m_peer.Port(); }
-    std::vector<std::string> Commands() const {
-        std::lock_guard lock(m_mutex);
-        return m_commands;
-    }
-    std::vector<std::string> Messages() const {
-        std::lock_guard lock(m_mutex);
-        return m_messages;
-    }
+    std::vector<std::string> Commands() const { return Copy(m_commands); }
+    std::vector<std::string> Messages() const { return Copy(m_messages); }
 
 private:
     void Serve(PeerSession& session) {
@@ -93,6 +87,10 @@ private:
         return "500 Command not implemented";
     }
 
+    std::vector<std::string> Copy(const std::vector<std::string>& lines) const {
+        std::lock_guard lock(m_mutex);
+        return lines;
+    }
     void Record(std::vector<std::string>& into, const std::string& text) {
         std::lock_guard lock(m_mutex);
         into.push_back(text);

@@ -13,7 +13,8 @@
 #include <chrono>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <thread>
+#include <map>
+#include <optional>
 
 namespace brimlow {
 namespace {
@@ -36,14 +37,6 @@ protected:
         CompanyRecord company = test::MakeCompany("Metro Paging", address, port);
         company.TwoWay = twoWay ? 1 : 0;
         (dir ? *dir : *tc.console.local).companies[0] = company;
-    }
-
-    // The status lines once count of them have arrived.
-    std::vector<std::string> Lines(size_t count) {
-        auto deadline = steady_clock::now() + seconds(10);
-        while (tc.StatusLines().size() < count && steady_clock::now() < deadline)
-            std::this_thread::sleep_for(milliseconds(5));
-        return tc.StatusLines();
     }
 
     std::vector<std::string> Tickets() { return test::ListDir(JoinPath(tc.dir.Path(), kTrackingFolder)); }
@@ -76,9 +69,9 @@ TEST_F(PerlSnppTest, OneWayPageRunsTheWholeDialogueAndLeavesNoTicket) {
     EXPECT_TRUE(SendSnppByIndex(tc.console, "Duty Desk", kPin, 0, "Hello world", ""));
     EXPECT_EQ(tc.console.sentPages, 1);
     EXPECT_EQ(tc.console.failedPages, 0);
-    EXPECT_THAT(Lines(6), ElementsAre("Connecting to 127.0.0.1...", "220 SNPP Gateway Ready", "250 Pager ID Accepted",
-                                      "354 Begin Input; End with <CRLF>'.'<CRLF>", "250 Message OK",
-                                      "250 Message Sent Successfully"));
+    EXPECT_THAT(tc.WaitForLines(6), ElementsAre("Connecting to 127.0.0.1...", "220 SNPP Gateway Ready",
+                                                "250 Pager ID Accepted", "354 Begin Input; End with <CRLF>'.'<CRLF>",
+                                                "250 Message OK", "250 Message Sent Successfully"));
     EXPECT_EQ(ReadFile(log), std::string(kPin) + "\tHello world\\n\n");
     EXPECT_THAT(Tickets(), IsEmpty());
     EXPECT_EQ(tc.console.trackingRefresh, 1);
@@ -96,7 +89,7 @@ TEST_F(PerlSnppTest, TwoWayPageWritesTheTicketAndMstaAppendsTheReplies) {
                                                      "\r\nFire drill\nat noon\r\n");
     EXPECT_TRUE(HasUnreadMark(path));
     // The reply to 2WAY is not posted by this sender.
-    EXPECT_THAT(Lines(6), ::testing::Not(::testing::Contains("250 OK, Beginning 2-Way Transaction")));
+    EXPECT_THAT(tc.WaitForLines(6), ::testing::Not(::testing::Contains("250 OK, Beginning 2-Way Transaction")));
 
     ClearUnreadMark(path);
     test::WriteFile(status, "889 4242 Delivered\n860 4242 Read by subscriber\n");
@@ -114,8 +107,8 @@ TEST_F(PerlSnppTest, MessageLinesOfASinglePeriodArriveWhole) {
     EXPECT_TRUE(SendSnppByIndex(tc.console, "Desk", kPin, 0, "line one\n.\nline three", ""));
     EXPECT_TRUE(SendSnppByIndex(tc.console, "Desk", kPin, 0, "crlf\r\n.\r\nafter", ""));
     EXPECT_TRUE(SendSnppByIndex(tc.console, "Desk", kPin, 0, "last\n.", ""));
-    EXPECT_EQ(ReadFile(log), std::string(kPin) + "\tline one\\n.\\nline three\\n\n" + kPin +
-                                 "\tcrlf\\n.\\nafter\\n\n" + kPin + "\tlast\\n.\\n\n");
+    EXPECT_EQ(ReadFile(log), std::string(kPin) + "\tline one\\n.\\nline three\\n\n" + kPin + "\tcrlf\\n.\\nafter\\n\n" +
+                                 kPin + "\tlast\\n.\\n\n");
     EXPECT_EQ(tc.console.sentPages, 3);
 }
 
@@ -127,11 +120,10 @@ TEST_F(PerlSnppTest, SendSnppNowReportsToTheResultListAndNamesTheTicketByIndex) 
     page.message = "Call in";
     page.attachSignature = true;
     EXPECT_TRUE(SendSnppNow(tc.console, page, "J.R./Smith", kPin, 0));
-    EXPECT_THAT(tc.op.ResultLines(),
-                ElementsAre("Connecting to 127.0.0.1...", "220 SNPP Gateway Ready",
-                            "250 OK, Beginning 2-Way Transaction", "250 Pager ID Accepted",
-                            "354 Begin Input; End with <CRLF>'.'<CRLF>", "250 Message OK",
-                            "960 4242 77 OK, Message QUEUED for Delivery"));
+    EXPECT_THAT(tc.op.ResultLines(), ElementsAre("Connecting to 127.0.0.1...", "220 SNPP Gateway Ready",
+                                                 "250 OK, Beginning 2-Way Transaction", "250 Pager ID Accepted",
+                                                 "354 Begin Input; End with <CRLF>'.'<CRLF>", "250 Message OK",
+                                                 "960 4242 77 OK, Message QUEUED for Delivery"));
     EXPECT_THAT(tc.StatusLines(), IsEmpty());
     EXPECT_FALSE(test::FileExists(tc.dir.File(kStatusLog)));
     EXPECT_THAT(Tickets(), ElementsAre("J R  Smith.4242.77.0"));
@@ -153,88 +145,73 @@ TEST_F(PerlSnppTest, SendSnppByRecordNamesTheTicketByHostAndPort) {
     CompanyRecord company = test::MakeCompany("Client's provider", "127.0.0.1", server.Port());
     company.TwoWay = 1;
     EXPECT_TRUE(SendSnppByRecord(tc.console, company, "Duty Desk", kPin, "Hello", "Bob/../x"));
-    EXPECT_THAT(Tickets(), ElementsAre("Duty Desk.4242.77-127.0.0.1-" + std::to_string(server.Port()) +
-                                       "-bob .. x"));
+    EXPECT_THAT(Tickets(), ElementsAre("Duty Desk.4242.77-127.0.0.1-" + std::to_string(server.Port()) + "-bob .. x"));
 }
 
-class SimulatedSnppTest : public SnppTest {};
+using Replies = std::map<std::string, std::string>;
+using Script = test::SnppScript;
+using test::With;
 
-TEST_F(SimulatedSnppTest, A421ReplyLetsTheDialogueGoOnA550EndsIt) {
-    test::SnppScript busy;
-    busy.replies["PAGE"] = "421 Try again later";
-    test::SnppSimulator lenient(busy);
-    SetCompany(lenient.Port(), false);
-    EXPECT_TRUE(SendSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""));
-    EXPECT_THAT(lenient.Commands(), ElementsAre("PAGE 12", "DATA", "SEND", "QUIT"));
-    EXPECT_EQ(tc.console.sentPages, 1);
+// One page to PIN 12 against a server that answers as its script says.
+struct Dialogue {
+    const char* name;
+    Script script;
+    bool twoWay, sent;
+    std::optional<std::vector<std::string>> commands; // what the server received, when it matters
+    int sentPages, failedPages;
+    std::vector<std::string> tickets;
+    std::vector<std::string> firstLines; // the status lines the dialogue starts with
+    friend void PrintTo(const Dialogue& d, std::ostream* os) { *os << d.name; }
+};
 
-    test::SnppScript invalid;
-    invalid.replies["PAGE"] = "550 Invalid pager id";
-    test::SnppSimulator strict(invalid);
-    SetCompany(strict.Port(), false);
-    EXPECT_FALSE(SendSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""));
-    EXPECT_THAT(strict.Commands(), ElementsAre("PAGE 12"));
-    EXPECT_EQ(tc.console.sentPages, 1);
-    EXPECT_EQ(tc.console.failedPages, 1);
-    EXPECT_TRUE(tc.WaitForStatus("550 Invalid pager id"));
-}
+const std::vector<std::string> kWholeDialogue = {"PAGE 12", "DATA", "SEND", "QUIT"};
 
-TEST_F(SimulatedSnppTest, FailuresAtEachLaterStepAreCounted) {
-    for (const char* step : {"DATA", "END", "SEND"}) {
-        test::SnppScript script;
-        script.replies[step] = "554 Refused";
-        test::SnppSimulator server(script);
-        SetCompany(server.Port(), false);
-        EXPECT_FALSE(SendSnppByIndex(tc.console, "Desk", "12", 0, "Hi", "")) << step;
+const Dialogue kDialogues[] = {
+    // A 400 reply lets the dialogue go on; a 500 ends it.
+    {"Page421", With(&Script::replies, Replies{{"PAGE", "421 Try again later"}}), false, true, kWholeDialogue, 1, 0,
+     {}, {}},
+    {"Page550", With(&Script::replies, Replies{{"PAGE", "550 Invalid pager id"}}), false, false, {{"PAGE 12"}}, 0, 1,
+     {}, {"Connecting to 127.0.0.1...", "220 SNPP simulator ready", "550 Invalid pager id"}},
+    {"Data554", With(&Script::replies, Replies{{"DATA", "554 Refused"}}), false, false, {}, 0, 1, {}, {}},
+    {"End554", With(&Script::replies, Replies{{"END", "554 Refused"}}), false, false, {}, 0, 1, {}, {}},
+    {"Send554", With(&Script::replies, Replies{{"SEND", "554 Refused"}}), false, false, {}, 0, 1, {}, {}},
+    // A refused greeting is no page tried.
+    {"GreetingRefused", With(&Script::greeting, "554 Service unavailable"), false, false, {{}}, 0, 0, {},
+     {"Connecting to 127.0.0.1...", "554 Service unavailable"}},
+    {"TwoWayRefused", With(&Script::replies, Replies{{"2WAY", "500 Command not implemented"}}), true, false, {}, 0, 1,
+     {}, {"Connecting to 127.0.0.1...", "220 SNPP simulator ready", "ERROR: Two Way mode not supported!"}},
+    // A one-way company never asks for 2WAY nor writes a ticket, whatever the SEND reply says.
+    {"OneWayWithTicketReply", With(&Script::replies, Replies{{"SEND", "960 99 7 OK, queued"}}), false, true,
+     kWholeDialogue, 1, 0, {}, {}},
+    {"TwoWayReplyWithoutNumbers", With(&Script::twoWaySendReply, "250 Message queued"), true, true,
+     {{"2WAY", "PAGE 12", "DATA", "SEND", "QUIT"}}, 1, 0, {"Desk.0.0.0"}, {}},
+    // A connection closed without a reply is a failure, not a sent page.
+    {"ClosedAfterSend", With(&Script::closeAfter, "SEND"), true, false, {}, 0, 1, {}, {}},
+};
+
+class SimulatedSnppTest : public SnppTest, public ::testing::WithParamInterface<Dialogue> {};
+
+TEST_P(SimulatedSnppTest, CountsWhatTheServerTookAndRefused) {
+    const Dialogue& d = GetParam();
+    test::SnppSimulator server(d.script);
+    SetCompany(server.Port(), d.twoWay);
+    EXPECT_EQ(SendSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""), d.sent);
+    if (d.commands) {
+        EXPECT_EQ(server.Commands(), *d.commands);
     }
-    EXPECT_EQ(tc.console.failedPages, 3);
-    EXPECT_EQ(tc.console.sentPages, 0);
+    EXPECT_EQ(tc.console.sentPages, d.sentPages);
+    EXPECT_EQ(tc.console.failedPages, d.failedPages);
+    EXPECT_EQ(Tickets(), d.tickets);
+    std::vector<std::string> lines = tc.WaitForLines(d.firstLines.size());
+    ASSERT_GE(lines.size(), d.firstLines.size());
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<long>(d.firstLines.size())),
+              d.firstLines);
 }
 
-TEST_F(SimulatedSnppTest, ARefusedGreetingFailsUncounted) {
-    test::SnppScript script;
-    script.greeting = "554 Service unavailable";
-    test::SnppSimulator server(script);
-    SetCompany(server.Port(), false);
-    EXPECT_FALSE(SendSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""));
-    EXPECT_THAT(Lines(2), ElementsAre("Connecting to 127.0.0.1...", "554 Service unavailable"));
-    EXPECT_EQ(tc.console.failedPages, 0);
-    EXPECT_THAT(server.Commands(), IsEmpty());
-}
+INSTANTIATE_TEST_SUITE_P(Dialogues, SimulatedSnppTest, ::testing::ValuesIn(kDialogues),
+                         [](const ::testing::TestParamInfo<Dialogue>& info) { return std::string(info.param.name); });
 
-TEST_F(SimulatedSnppTest, ARefusedTwoWayIsReportedAndCounted) {
-    test::SnppScript script;
-    script.replies["2WAY"] = "500 Command not implemented";
-    test::SnppSimulator server(script);
-    SetCompany(server.Port(), true);
-    EXPECT_FALSE(SendSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""));
-    EXPECT_THAT(Lines(3), ElementsAre("Connecting to 127.0.0.1...", "220 SNPP simulator ready",
-                                      "ERROR: Two Way mode not supported!"));
-    EXPECT_EQ(tc.console.failedPages, 1);
-    EXPECT_THAT(Tickets(), IsEmpty());
-}
-
-TEST_F(SimulatedSnppTest, AOneWayCompanyNeverSendsTwoWayNorWritesATicket) {
-    test::SnppScript script;
-    script.replies["SEND"] = "960 99 7 OK, queued";
-    test::SnppSimulator server(script);
-    SetCompany(server.Port(), false);
-    EXPECT_TRUE(SendSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""));
-    EXPECT_THAT(server.Commands(), ElementsAre("PAGE 12", "DATA", "SEND", "QUIT"));
-    EXPECT_THAT(Tickets(), IsEmpty());
-}
-
-TEST_F(SimulatedSnppTest, ATwoWaySendReplyWithoutNumbersGivesTicketZeroZero) {
-    test::SnppScript script;
-    script.twoWaySendReply = "250 Message queued";
-    test::SnppSimulator server(script);
-    SetCompany(server.Port(), true);
-    EXPECT_TRUE(SendSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""));
-    EXPECT_THAT(server.Commands(), ElementsAre("2WAY", "PAGE 12", "DATA", "SEND", "QUIT"));
-    EXPECT_THAT(Tickets(), ElementsAre("Desk.0.0.0"));
-}
-
-TEST_F(SimulatedSnppTest, ASilentServerCannotHoldTheSenderBeyondTheReplyLimit) {
+TEST_F(SnppTest, ASilentServerCannotHoldTheSenderBeyondTheReplyLimit) {
     test::SnppScript script;
     script.silent = true;
     test::SnppSimulator server(script);
@@ -252,31 +229,20 @@ TEST_F(SimulatedSnppTest, ASilentServerCannotHoldTheSenderBeyondTheReplyLimit) {
     EXPECT_EQ(tc.console.sentPages, 0);
 }
 
-TEST_F(SimulatedSnppTest, AConnectionClosedWithoutReplyIsAFailureNotASentPage) {
-    test::SnppScript script;
-    script.closeAfter = "SEND";
-    test::SnppSimulator server(script);
-    SetCompany(server.Port(), true);
-    EXPECT_FALSE(SendSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""));
-    EXPECT_EQ(tc.console.sentPages, 0);
-    EXPECT_EQ(tc.console.failedPages, 1);
-    EXPECT_THAT(Tickets(), IsEmpty());
-}
-
-TEST_F(SimulatedSnppTest, ALineBreakInThePinStartsNoCommand) {
+TEST_F(SnppTest, ALineBreakInThePinStartsNoCommand) {
     test::SnppSimulator server(test::SnppScript{});
     SetCompany(server.Port(), false);
     EXPECT_TRUE(SendSnppByRecord(tc.console, tc.console.local->companies[0], "Desk", "12\r\nRESE", "Hi", "ann"));
     EXPECT_THAT(server.Commands(), ElementsAre("PAGE 12  RESE", "DATA", "SEND", "QUIT"));
 }
 
-TEST_F(SimulatedSnppTest, UnreachableServersAreReportedWithoutCounting) {
+TEST_F(SnppTest, UnreachableServersAreReportedWithoutCounting) {
     SetCompany(444, false, "1234");
     EXPECT_FALSE(SendSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""));
     SetCompany(test::UnusedPort(), false);
     EXPECT_FALSE(SendSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""));
-    EXPECT_THAT(Lines(4), ElementsAre("Connecting to 1234...", "Unable to resolve 1234", "Connecting to 127.0.0.1...",
-                                      "Unable to connect to 127.0.0.1"));
+    EXPECT_THAT(tc.WaitForLines(4), ElementsAre("Connecting to 1234...", "Unable to resolve 1234",
+                                                "Connecting to 127.0.0.1...", "Unable to connect to 127.0.0.1"));
     EXPECT_FALSE(SendSnppByIndex(tc.console, "Desk", "12", kCompanySlots, "Hi", ""));
     EXPECT_FALSE(SendSnppByIndex(tc.console, "Desk", "12", -1, "Hi", ""));
     EXPECT_EQ(tc.console.failedPages, 0);
@@ -287,9 +253,15 @@ TEST(SnppDataText, OnlyLinesOfASinglePeriodAreDoubled) {
         const char* text;
         const char* sent;
     };
-    const Case cases[] = {{"a\n.\nb", "a\n..\nb"},       {"a\r\n.\r\nb", "a\r\n..\r\nb"}, {".", ".."},
-                          {"end\n.", "end\n.."},         {".\nx", "..\nx"},               {".a\n..\n", ".a\n..\n"},
-                          {"a.\n. \n", "a.\n. \n"},      {"", ""},                        {"\n\n", "\n\n"}};
+    const Case cases[] = {{"a\n.\nb", "a\n..\nb"},
+                          {"a\r\n.\r\nb", "a\r\n..\r\nb"},
+                          {".", ".."},
+                          {"end\n.", "end\n.."},
+                          {".\nx", "..\nx"},
+                          {".a\n..\n", ".a\n..\n"},
+                          {"a.\n. \n", "a.\n. \n"},
+                          {"", ""},
+                          {"\n\n", "\n\n"}};
     for (const Case& c : cases)
         EXPECT_EQ(SnppDataText(c.text), c.sent) << c.text;
 }

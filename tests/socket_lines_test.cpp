@@ -50,22 +50,26 @@ private:
     int m_fds[2] = {-1, -1};
 };
 
-TEST_F(SocketPair, RecvLineDeliversTheTextBeforeCrLf) {
-    FarSends(std::string("2" "5" "0" " " "O" "K" "\r" "\n"));
-    std::string line;
-    EXPECT_EQ(RecvLine(Near(), line, 200), 8);
-    EXPECT_EQ(line, "250 OK");
-}
-
-TEST_F(SocketPair, RecvLineBackspaceRemovesTheLastByteButNeverBelowEmpty) {
-    FarSends("25\b0 OK\r\n");
-    std::string line;
-    EXPECT_EQ(RecvLine(Near(), line, 200), 7);
-    EXPECT_EQ(line, "20 OK");
-
-    FarSends("\b\b\b221 Bye\r\n");
-    EXPECT_EQ(RecvLine(Near(), line, 200), 9);
-    EXPECT_EQ(line, "221 Bye");
+// One after another on the same connection: what a line returns can depend on what the one before left.
+TEST_F(SocketPair, RecvLineTakesTheTextBeforeTheLineEndWithinItsMaximum) {
+    const struct {
+        std::string sent;
+        int max, got;
+        std::string line;
+    } cases[] = {
+        {"250 OK\r\n", 200, 8, "250 OK"},
+        {"25\b0 OK\r\n", 200, 7, "20 OK"},     // a backspace removes the last byte,
+        {"\b\b\b221 Bye\r\n", 200, 9, "221 Bye"}, // but never below empty
+        {"0123456789", 5, 5, "01234"},          // the maximum ends the line
+        {"ab\ncd\r\n", 200, 12, "56789ab"},     // "56789" was still waiting; the line is cut at the first end
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.sent));
+        FarSends(c.sent);
+        std::string line;
+        EXPECT_EQ(RecvLine(Near(), line, c.max), c.got);
+        EXPECT_EQ(line, c.line);
+    }
 }
 
 TEST_F(SocketPair, RecvLineRepeatsTimedOutReceivesUntilTheLineIsComplete) {
@@ -78,17 +82,6 @@ TEST_F(SocketPair, RecvLineRepeatsTimedOutReceivesUntilTheLineIsComplete) {
     EXPECT_EQ(RecvLine(Near(), line, 200), 8);
     EXPECT_EQ(line, "250 OK");
     late.join();
-}
-
-TEST_F(SocketPair, RecvLineStopsAtTheMaximumAndCutsAtTheFirstLineEnd) {
-    FarSends("0123456789");
-    std::string line;
-    EXPECT_EQ(RecvLine(Near(), line, 5), 5);
-    EXPECT_EQ(line, "01234");
-
-    FarSends("ab\ncd\r\n");
-    EXPECT_EQ(RecvLine(Near(), line, 200), 12); // "56789" was still waiting
-    EXPECT_EQ(line, "56789ab");
 }
 
 TEST_F(SocketPair, RecvLineFailsEmptyOnAClosedConnection) {
@@ -136,39 +129,31 @@ TEST_F(SocketPair, RecvLineOverallLimitEndsTheWaitOnASilentPeer) {
     EXPECT_EQ(line, "");
 }
 
-TEST_F(SocketPair, SendTextInsertsCrBeforeEveryBareLf) {
-    EXPECT_EQ(SendText(Near(), std::string("a\nb\r\nc")), 0);
-    EXPECT_EQ(FarReceives(), "a\r\nb\r\nc");
-    EXPECT_EQ(SendText(Near(), "\nx\n"), 0);
-    EXPECT_EQ(FarReceives(), "\r\nx\r\n");
-}
-
-TEST_F(SocketPair, SendTextStopsAt2000Bytes) {
-    EXPECT_EQ(SendText(Near(), std::string(2500, 'a')), 0);
-    EXPECT_EQ(FarReceives(), std::string(2000, 'a'));
-    // The inserted CR is the 2,000th byte; its LF no longer fits.
-    EXPECT_EQ(SendText(Near(), std::string(1999, 'b') + "\nc"), 0);
-    EXPECT_EQ(FarReceives(), std::string(1999, 'b') + "\r");
-}
-
-TEST_F(SocketPair, SendTextFailsOnAClosedConnection) {
+// A CR goes before every bare LF, and no more than 2,000 bytes go out (an inserted CR can be the last of them);
+// on a closed connection the send fails.
+TEST_F(SocketPair, SendTextInsertsCrBeforeEveryBareLfAndStopsAt2000Bytes) {
+    const std::string b(1999, 'b');
+    const std::pair<std::string, std::string> cases[] = {{"a\nb\r\nc", "a\r\nb\r\nc"},
+                                                         {"\nx\n", "\r\nx\r\n"},
+                                                         {std::string(2500, 'a'), std::string(2000, 'a')},
+                                                         {b + "\nc", b + "\r"}};
+    for (const auto& [text, sent] : cases) {
+        EXPECT_EQ(SendText(Near(), text), 0);
+        EXPECT_EQ(FarReceives(), sent);
+    }
     CloseFar();
     EXPECT_EQ(SendText(Near(), "QUIT\r\n"), -1);
 }
 
-TEST_F(SocketPair, PeekByteLooksWithoutTaking) {
+TEST_F(SocketPair, PeekByteLooksWithoutTakingAndRecvByteTimedTakesOrFailsOnClose) {
     EXPECT_EQ(PeekByte(Near()), 0); // nothing within the receive time-out
-    FarSends("Z");
+    auto start = steady_clock::now();
+    EXPECT_EQ(RecvByteTimed(Near(), 0), 0); // zero seconds: at once
+    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - start).count(), 500);
+    FarSends("Z\x7f");
     EXPECT_EQ(PeekByte(Near()), 'Z');
     EXPECT_EQ(PeekByte(Near()), 'Z');
     EXPECT_EQ(RecvByteTimed(Near(), 1), 'Z');
-}
-
-TEST_F(SocketPair, RecvByteTimedReturnsAtOnceWithZeroSecondsAndFailsOnClose) {
-    auto start = steady_clock::now();
-    EXPECT_EQ(RecvByteTimed(Near(), 0), 0);
-    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - start).count(), 500);
-    FarSends("\x7f");
     EXPECT_EQ(RecvByteTimed(Near(), 0), 0x7f);
     CloseFar();
     EXPECT_EQ(RecvByteTimed(Near(), 1), -1);

@@ -13,70 +13,50 @@ std::string Bytes(std::initializer_list<int> values) {
     return out;
 }
 
-TEST(TapChecksumTest, TheShortestPageSumsToItsThreeDigits) {
+TEST(TapChecksumTest, DigitsAreZeroPlusEachNibbleOfTheLowTwelveBits) {
     // STX "1" CR "A" CR ETX: 0x02+0x31+0x0D+0x41+0x0D+0x03 = 0x91.
     TapBlock block = BuildTapBlock("1", "A", 0);
     EXPECT_EQ(block.kind, TapBlockKind::Single);
     EXPECT_EQ(block.bytes, Bytes({0x02, '1', 0x0D, 'A', 0x0D, 0x03, '0', '9', '1', 0x0D}));
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "000"},
+        {Bytes({0x0F}), "00?"},
+        {Bytes({0x7F, 0x7F}), "0?>"},
+        // 37 x 'z' = 37 * 0x7A = 0x11A2: only the low 12 bits count.
+        {std::string(37, 'z'), "1:2"},
+        // A byte with its top bit set counts as its seven data bits, as a 7E1 line delivers it.
+        {Bytes({0x02, 0xC1, 0x03}), "046"},
+        {Bytes({0x02, 0x41, 0x03}), "046"}};
+    for (const auto& [bytes, digits] : cases)
+        EXPECT_EQ(TapChecksum(bytes), digits) << ::testing::PrintToString(bytes);
 }
 
-struct ChecksumCase {
-    std::string block;
-    std::string digits;
-};
-
-class TapChecksumTable : public ::testing::TestWithParam<ChecksumCase> {};
-
-TEST_P(TapChecksumTable, DigitsAreZeroPlusEachNibble) { EXPECT_EQ(TapChecksum(GetParam().block), GetParam().digits); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, TapChecksumTable,
-    ::testing::Values(ChecksumCase{"", "000"}, ChecksumCase{Bytes({0x0F}), "00?"}, ChecksumCase{Bytes({0x7F, 0x7F}), "0?>"},
-                      // 37 x 'z' = 37 * 0x7A = 0x11A2: only the low 12 bits count.
-                      ChecksumCase{std::string(37, 'z'), "1:2"},
-                      // A byte with its top bit set counts as its seven data bits, as a 7E1 line delivers it.
-                      ChecksumCase{Bytes({0x02, 0xC1, 0x03}), Bytes({'0', '4', '6'})},
-                      ChecksumCase{Bytes({0x02, 0x41, 0x03}), Bytes({'0', '4', '6'})}));
-
-TEST(TapBlockTest, ExactlyTwoHundredThirtyCharactersGoAsOneBlock) {
-    std::string text(230, 'x');
-    TapBlock block = BuildTapBlock("55", text, 0);
-    EXPECT_EQ(block.kind, TapBlockKind::Single);
-    std::string body = std::string(1, kStx) + "55\r" + text + "\r" + kEtx;
-    EXPECT_EQ(block.bytes, body + TapChecksum(body) + "\r");
-}
-
-TEST(TapBlockTest, TwoHundredThirtyOneCharactersGoAsAFirstAndALastBlock) {
-    std::string text = std::string(230, 'a') + "b";
-    TapBlock first = BuildTapBlock("55", text, 0);
-    EXPECT_EQ(first.kind, TapBlockKind::First);
-    std::string firstBody = std::string(1, kStx) + "55\r" + std::string(230, 'a') + kUs;
-    EXPECT_EQ(first.bytes, firstBody + TapChecksum(firstBody) + "\r");
-
-    TapBlock last = BuildTapBlock("55", text, 230);
-    EXPECT_EQ(last.kind, TapBlockKind::Last);
-    EXPECT_EQ(last.bytes, Bytes({0x02, 'b', 0x0D, 0x03}) + TapChecksum(Bytes({0x02, 'b', 0x0D, 0x03})) + "\r");
-    EXPECT_EQ(TapChecksum(Bytes({0x02, 'b', 0x0D, 0x03})), "074"); // 0x02+0x62+0x0D+0x03 = 0x74
-}
-
-TEST(TapBlockTest, FourHundredSixtyCharactersEndInALastBlockOfTwoHundredThirty) {
-    std::string text = std::string(230, 'a') + std::string(230, 'b');
-    TapBlock first = BuildTapBlock("9", text, 0);
-    EXPECT_EQ(first.kind, TapBlockKind::First);
-    EXPECT_EQ(first.bytes[first.bytes.size() - 5], kUs);
-    TapBlock last = BuildTapBlock("9", text, 230);
-    EXPECT_EQ(last.kind, TapBlockKind::Last);
-    std::string lastBody = std::string(1, kStx) + std::string(230, 'b') + "\r" + kEtx;
-    EXPECT_EQ(last.bytes, lastBody + TapChecksum(lastBody) + "\r");
-}
-
-TEST(TapBlockTest, AMiddleBlockCarriesNoPinAndEndsInUnitSeparator) {
-    std::string text = std::string(230, 'a') + std::string(230, 'b') + "c";
-    TapBlock middle = BuildTapBlock("9", text, 230);
-    EXPECT_EQ(middle.kind, TapBlockKind::Middle);
-    std::string body = std::string(1, kStx) + std::string(230, 'b') + kUs;
-    EXPECT_EQ(middle.bytes, body + TapChecksum(body) + "\r");
-    EXPECT_EQ(BuildTapBlock("9", text, 460).kind, TapBlockKind::Last);
+// Each block is STX, the PIN and CR in the first block only, up to 230 characters of text, then CR ETX in the last
+// block or US in the others, the checksum and CR.
+TEST(TapBlockTest, LongTextsSplitIntoFirstMiddleAndLastBlocks) {
+    auto framed = [](const std::string& body) { return body + TapChecksum(body) + "\r"; };
+    const std::string a(230, 'a'), b(230, 'b'), stx(1, kStx);
+    struct Case {
+        std::string text;
+        size_t offset;
+        TapBlockKind kind;
+        std::string bytes;
+    } const cases[] = {
+        {a, 0, TapBlockKind::Single, framed(stx + "55\r" + a + "\r" + kEtx)},
+        {a + "b", 0, TapBlockKind::First, framed(stx + "55\r" + a + kUs)},
+        // 0x02+0x62+0x0D+0x03 = 0x74
+        {a + "b", 230, TapBlockKind::Last, Bytes({0x02, 'b', 0x0D, 0x03, '0', '7', '4', 0x0D})},
+        {a + b, 0, TapBlockKind::First, framed(stx + "55\r" + a + kUs)},
+        {a + b, 230, TapBlockKind::Last, framed(stx + b + "\r" + kEtx)},
+        {a + b + "c", 230, TapBlockKind::Middle, framed(stx + b + kUs)},
+        {a + b + "c", 460, TapBlockKind::Last, framed(stx + "c\r" + kEtx)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.text.size()) + " characters from " + std::to_string(c.offset));
+        TapBlock block = BuildTapBlock("55", c.text, c.offset);
+        EXPECT_EQ(block.kind, c.kind);
+        EXPECT_EQ(block.bytes, c.bytes);
+    }
 }
 
 TEST(TapFieldTextTest, LineBreaksBecomeOneBlankAndNothingElseChanges) {

@@ -58,26 +58,6 @@ TapTerminalSim::~TapTerminalSim() {
     m_thread.join();
 }
 
-std::vector<TapPage> TapTerminalSim::Pages() const {
-    std::lock_guard lock(m_mutex);
-    return m_pages;
-}
-
-std::vector<std::string> TapTerminalSim::Blocks() const {
-    std::lock_guard lock(m_mutex);
-    return m_blocks;
-}
-
-std::vector<std::string> TapTerminalSim::Commands() const {
-    std::lock_guard lock(m_mutex);
-    return m_commands;
-}
-
-std::vector<std::string> TapTerminalSim::DialledNumbers() const {
-    std::lock_guard lock(m_mutex);
-    return m_dialled;
-}
-
 void TapTerminalSim::Run() {
     while (!m_stop && m_pty.Master() >= 0) {
         pollfd p{m_pty.Master(), POLLIN, 0};

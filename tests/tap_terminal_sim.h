@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,7 +20,7 @@ enum class BlockAnswer { Ack, Nak, Rs, Silent, HangUp };
 
 struct TapTerminalScript {
     DialAnswer dial = DialAnswer::Connect;
-    bool promptId = true;   // answer CR with "ID="
+    bool promptId = true;    // answer CR with "ID="
     bool acceptLogin = true; // false: ESC EOT
     bool goAhead = true;     // false: say nothing after the login
     // The answer to each block whose checksum is right, in order; ACK once the list is used up. A block with
@@ -32,6 +33,8 @@ struct TapTerminalScript {
 struct TapPage {
     std::string pin;
     std::string text;
+    bool operator==(const TapPage&) const = default;
+    friend void PrintTo(const TapPage& page, std::ostream* os) { *os << page.pin << ": " << page.text; }
 };
 
 class TapTerminalSim {
@@ -44,10 +47,10 @@ public:
     // The device the dialer opens.
     const std::string& Device() const { return m_pty.Slave(); }
 
-    std::vector<TapPage> Pages() const;           // transactions the terminal accepted
-    std::vector<std::string> Blocks() const;      // every block as it arrived, STX to CR, 7-bit
-    std::vector<std::string> Commands() const;    // AT command lines
-    std::vector<std::string> DialledNumbers() const;
+    std::vector<TapPage> Pages() const { return Locked(m_pages); }            // transactions the terminal accepted
+    std::vector<std::string> Blocks() const { return Locked(m_blocks); }     // every block as it arrived, 7-bit
+    std::vector<std::string> Commands() const { return Locked(m_commands); } // AT command lines
+    std::vector<std::string> DialledNumbers() const { return Locked(m_dialled); }
     int CrsBeforeLogin() const { return m_crsBeforeLogin.load(); }
     int Logins() const { return m_logins.load(); }
     int Logouts() const { return m_logouts.load(); }
@@ -69,6 +72,10 @@ private:
     void Answer(const std::string& bytes);
     void HangUp();
     void ResetModem();
+    template <typename T> T Locked(const T& value) const {
+        std::lock_guard lock(m_mutex);
+        return value;
+    }
 
     TapTerminalScript m_script;
     PtyPair m_pty;
@@ -81,7 +88,7 @@ private:
     bool m_connected = false;
     std::string m_line;
     std::string m_block;
-    int m_checksumLeft = -1; // checksum characters and CR still to come after the block's terminator
+    int m_checksumLeft = -1;   // checksum characters and CR still to come after the block's terminator
     std::string m_transaction; // accepted block bodies of the transaction under way
     int m_goodBlocks = 0;
 

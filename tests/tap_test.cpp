@@ -1,9 +1,6 @@
 // The dial thread and the TAP session against a simulated Hayes modem and TAP terminal on a pseudo-terminal,
 // in virtual time: what the terminal received, what the status lines said, what stays on disk.
 #include "directory/data_files.h"
-#include "queue/message_file.h"
-#include "queue/queue_writer.h"
-#include "queue/unique_name.h"
 #include "serial/serial_facade.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/pty_pair.h"
@@ -24,24 +21,14 @@ namespace {
 using test::BlockAnswer;
 using test::DialAnswer;
 using test::TapTerminalScript;
+using test::With;
+using Script = test::TapTerminalScript;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using ::testing::Not;
 
 constexpr int kCompany = 4;
 const std::string kName = "Metro Paging";
-
-// Writes a ready page into folder, as the queue writers lay it down; returns its file name.
-std::string WritePage(Console& console, const std::string& folder, const std::string& pin, const std::string& text) {
-    mkdir(folder.c_str(), 0700);
-    std::string path = JoinPath(folder, std::string("MSG") + kNameTemplate);
-    int fd = CreateUniqueFile(console, path);
-    EXPECT_GE(fd, 0);
-    EXPECT_TRUE(WriteMessageFile(fd, test::MakeSubscriber("Desk " + pin, kCompany, pin), text));
-    close(fd);
-    return path.substr(path.rfind('/') + 1);
-}
 
 class TapDialTest : public ::testing::Test {
 protected:
@@ -63,8 +50,8 @@ protected:
     }
 
     std::string Folder() const { return JoinPath(tc.dir.Path(), std::to_string(kCompany)); }
-    std::string Queue(const std::string& pin, const std::string& text) {
-        return WritePage(tc.console, Folder(), pin, text);
+    void Queue(const std::string& pin, const std::string& text) {
+        test::WritePage(tc.console, Folder(), "MSG", test::MakeSubscriber("Desk " + pin, kCompany, pin), text);
     }
     std::vector<std::string> Left() const { return test::ListDir(Folder()); }
 
@@ -88,6 +75,10 @@ protected:
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     std::vector<std::string> Lines() const { return tc.StatusLines(); }
+    long Count(const std::string& line) const {
+        std::vector<std::string> lines = Lines();
+        return std::count(lines.begin(), lines.end(), line);
+    }
 
     test::FakeClock clock{1765000000, 50};
     test::TestConsole tc;
@@ -99,11 +90,9 @@ TEST_F(TapDialTest, OnePageIsDeliveredInOneCallOverSevenDataBitsEvenParityOneSto
     Queue("1234", "Fire drill at noon");
     Dial();
     EXPECT_THAT(Lines(), ElementsAre("Calling Metro Paging...", "CONNECT 2400", "Starting TAP!", "Sending CR...",
-                                     "Received 'ID=', attempting login . . .", "Login Accepted!",
-                                     "Sending message...", "Page Accepted!", "Logging out!"));
-    ASSERT_EQ(sim->Pages().size(), 1u);
-    EXPECT_EQ(sim->Pages()[0].pin, "1234");
-    EXPECT_EQ(sim->Pages()[0].text, "Fire drill at noon");
+                                     "Received 'ID=', attempting login . . .", "Login Accepted!", "Sending message...",
+                                     "Page Accepted!", "Logging out!"));
+    EXPECT_THAT(sim->Pages(), ElementsAre(test::TapPage{"1234", "Fire drill at noon"}));
     EXPECT_THAT(sim->Commands(), ElementsAre("ATE0M0", "ATDT 5551234"));
     EXPECT_THAT(Left(), IsEmpty());
     EXPECT_EQ(tc.console.sentPages.load(), 1);
@@ -129,235 +118,101 @@ TEST_F(TapDialTest, LongMessagesGoInBlocksOfTwoHundredThirty) {
     for (const std::string* text : {&exact, &oneMore, &twoFull, &three})
         Queue("77", *text);
     Dial();
-    std::vector<std::string> texts;
-    for (const test::TapPage& page : sim->Pages()) {
-        EXPECT_EQ(page.pin, "77");
-        texts.push_back(page.text);
-    }
-    EXPECT_THAT(texts, ::testing::UnorderedElementsAre(exact, oneMore, twoFull, three));
+    EXPECT_THAT(sim->Pages(),
+                ::testing::UnorderedElementsAre(test::TapPage{"77", exact}, test::TapPage{"77", oneMore},
+                                                test::TapPage{"77", twoFull}, test::TapPage{"77", three}));
     EXPECT_EQ(sim->Blocks().size(), 1u + 2u + 2u + 3u);
     EXPECT_EQ(sim->ChecksumErrors(), 0);
     EXPECT_EQ(tc.console.sentPages.load(), 4);
-    std::vector<std::string> lines = Lines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Sending message..."), 1);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Sending first block..."), 3);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Sending block..."), 1);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Sending last block..."), 3);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Block Accepted!"), 4);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Page Accepted!"), 4);
-    // The blocks of one page: the last ends in CR ETX, the others in US; only the first carries the PIN.
-    for (const std::string& block : sim->Blocks()) {
-        char end = block[block.size() - 5];
-        EXPECT_TRUE(end == 0x03 || end == 0x1F);
-        if (end == 0x03) {
-            EXPECT_EQ(block[block.size() - 6], '\r');
-        }
-    }
+    EXPECT_EQ(Count("Sending message..."), 1);
+    EXPECT_EQ(Count("Sending first block..."), 3);
+    EXPECT_EQ(Count("Sending block..."), 1);
+    EXPECT_EQ(Count("Sending last block..."), 3);
+    EXPECT_EQ(Count("Block Accepted!"), 4);
+    EXPECT_EQ(Count("Page Accepted!"), 4);
     EXPECT_THAT(Left(), IsEmpty());
 }
 
 TEST_F(TapDialTest, ANakIsAnsweredByTheSameBlockAgain) {
-    TapTerminalScript script;
-    script.blockAnswers = {BlockAnswer::Nak};
-    Connect(script);
+    Connect(With(&Script::blockAnswers, std::vector{BlockAnswer::Nak}));
     Queue("1", "A");
     Dial();
     EXPECT_THAT(Lines(), ::testing::IsSupersetOf({"Bad checksum, resending!", "Page Accepted!", "Logging out!"}));
-    ASSERT_EQ(sim->Blocks().size(), 2u);
-    EXPECT_EQ(sim->Blocks()[0], sim->Blocks()[1]);
-    EXPECT_EQ(sim->Blocks()[0], std::string("\x02" "1\rA\r\x03" "091\r"));
+    const std::string block("\x02"
+                            "1\rA\r\x03"
+                            "091\r");
+    EXPECT_THAT(sim->Blocks(), ElementsAre(block, block));
     EXPECT_EQ(tc.console.sentPages.load(), 1);
     EXPECT_THAT(Left(), IsEmpty());
 }
 
-TEST_F(TapDialTest, ANakAndTwoTimeOutsUseUpTheBlocksThreeTriesAndEndTheCall) {
+// Calls that go wrong, each with two pages for PIN 1 queued: what the status lines end with, what is counted and
+// what stays for the next call.
+struct FailedCall {
+    const char* name;
     TapTerminalScript script;
-    script.blockAnswers = {BlockAnswer::Nak, BlockAnswer::Silent, BlockAnswer::Silent};
-    Connect(script);
-    Queue("1", "first");
-    Dial();
-    std::vector<std::string> lines = Lines();
-    const std::string timeOut = "Time out waiting for terminal " + kName;
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), timeOut), 2);
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_THAT(std::vector<std::string>(lines.end() - 3, lines.end()),
-                ElementsAre("Time out retries exausted! PIN=1 Company=" + kName, "Ack go-ahead not received!",
-                            "Connection lost with " + kName));
-    EXPECT_THAT(lines, Not(Contains("Logging out!")));
-    EXPECT_EQ(sim->Blocks().size(), 3u);
-    EXPECT_EQ(sim->Logouts(), 0);
-    EXPECT_EQ(tc.console.failedPages.load(), 1);
-    EXPECT_THAT(Left(), IsEmpty()); // the page that was tried three times is given up
-}
-
-TEST_F(TapDialTest, APageThatTimesOutThreeTimesLeavesTheOthersForTheNextCall) {
-    TapTerminalScript script;
-    script.blockAnswers = {BlockAnswer::Silent, BlockAnswer::Silent, BlockAnswer::Silent};
-    Connect(script);
-    Queue("1", "first");
-    Queue("2", "second");
-    Dial();
-    EXPECT_EQ(tc.console.failedPages.load(), 1);
-    EXPECT_EQ(Left().size(), 1u);
-}
-
-TEST_F(TapDialTest, ThreeNaksGiveThePageUpAndTheCallGoesOn) {
-    TapTerminalScript script;
-    script.blockAnswers = {BlockAnswer::Nak, BlockAnswer::Nak, BlockAnswer::Nak};
-    Connect(script);
-    Queue("1", "first");
-    Queue("2", "second");
-    Dial();
-    std::vector<std::string> lines = Lines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Bad checksum, resending!"), 2);
-    ASSERT_EQ(sim->Pages().size(), 1u);
-    std::string refusedPin = sim->Pages()[0].pin == "1" ? "2" : "1";
-    EXPECT_THAT(lines, Contains("Checksum retries exausted! PIN=" + refusedPin + " Company=" + kName));
-    EXPECT_EQ(lines.back(), "Logging out!");
-    EXPECT_EQ(tc.console.failedPages.load(), 1);
-    EXPECT_EQ(tc.console.sentPages.load(), 1);
-    EXPECT_THAT(Left(), IsEmpty());
-}
-
-TEST_F(TapDialTest, ARefusedPageIsCountedDeletedAndTheNextOneSent) {
-    TapTerminalScript script;
-    script.blockAnswers = {BlockAnswer::Rs};
-    Connect(script);
-    Queue("1", "first");
-    Queue("2", "second");
-    Dial();
-    ASSERT_EQ(sim->Pages().size(), 1u);
-    std::string refusedPin = sim->Pages()[0].pin == "1" ? "2" : "1";
-    EXPECT_THAT(Lines(), Contains("Page rejected! PIN=" + refusedPin + " Company=" + kName));
-    EXPECT_EQ(tc.console.failedPages.load(), 1);
-    EXPECT_EQ(tc.console.sentPages.load(), 1);
-    EXPECT_THAT(Left(), IsEmpty());
-}
-
-TEST_F(TapDialTest, APageQueuedDuringTheCallGoesInTheSameCall) {
-    TapTerminalScript script;
-    script.onBlock = [this](int block) {
-        if (block == 0)
-            Queue("9", "arrived meanwhile");
-    };
-    Connect(script);
-    Queue("1", "first");
-    Dial();
-    ASSERT_EQ(sim->Pages().size(), 2u);
-    EXPECT_EQ(sim->Pages()[1].text, "arrived meanwhile");
-    EXPECT_EQ(sim->Logins(), 1);
-    EXPECT_EQ(sim->HangUps(), 1);
-    EXPECT_THAT(Left(), IsEmpty());
-}
-
-TEST_F(TapDialTest, LineBreaksTravelAsBlanksSoTheFieldsStayIntact) {
-    Connect();
-    Queue("5", "Fire drill\r\nat noon\nall staff");
-    Dial();
-    ASSERT_EQ(sim->Pages().size(), 1u);
-    EXPECT_EQ(sim->Pages()[0].pin, "5");
-    EXPECT_EQ(sim->Pages()[0].text, "Fire drill at noon all staff");
-}
-
-TEST_F(TapDialTest, EightBitCharactersKeepTheChecksumRightOnASevenBitLine) {
-    Connect();
-    Queue("5", "caf\xE9 \xB0");
-    Dial();
-    EXPECT_EQ(sim->ChecksumErrors(), 0);
-    ASSERT_EQ(sim->Pages().size(), 1u);
-    EXPECT_EQ(sim->Pages()[0].text, "cafi 0"); // the line carries seven data bits
-}
-
-TEST_F(TapDialTest, ATerminalThatNeverPromptsGetsElevenMoreCarriageReturns) {
-    TapTerminalScript script;
-    script.promptId = false;
-    Connect(script);
-    Queue("1", "first");
-    Dial();
-    std::vector<std::string> lines = Lines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Sending CR..."), 12);
-    EXPECT_EQ(sim->CrsBeforeLogin(), 12);
-    EXPECT_THAT(std::vector<std::string>(lines.end() - 2, lines.end()),
-                ElementsAre("Tries expired waiting for ID= from terminal " + kName, "Logging out!"));
-    EXPECT_EQ(Left().size(), 1u);
-}
-
-TEST_F(TapDialTest, ARefusedLoginLogsOutAndKeepsThePages) {
-    TapTerminalScript script;
-    script.acceptLogin = false;
-    Connect(script);
-    Queue("1", "first");
-    Dial();
-    std::vector<std::string> lines = Lines();
-    EXPECT_THAT(std::vector<std::string>(lines.end() - 2, lines.end()), ElementsAre("Login Rejected!", "Logging out!"));
-    EXPECT_EQ(Left().size(), 1u);
-    EXPECT_EQ(tc.console.failedPages.load(), 0);
-}
-
-TEST_F(TapDialTest, NoGoAheadAfterTheLoginLosesTheConnectionWithoutLogout) {
-    TapTerminalScript script;
-    script.goAhead = false;
-    Connect(script);
-    Queue("1", "first");
-    Dial();
-    std::vector<std::string> lines = Lines();
-    EXPECT_THAT(std::vector<std::string>(lines.end() - 3, lines.end()),
-                ElementsAre("Time out waiting for terminal " + kName, "Ack go-ahead not received!",
-                            "Connection lost with " + kName));
-    EXPECT_EQ(Left().size(), 1u);
-    EXPECT_EQ(sim->Logouts(), 0);
-}
-
-TEST_F(TapDialTest, AHangUpDuringTheCallKeepsTheUnsentPage) {
-    TapTerminalScript script;
-    script.blockAnswers = {BlockAnswer::HangUp};
-    Connect(script);
-    Queue("1", "first");
-    Dial();
-    EXPECT_EQ(Lines().back(), "Connection lost with " + kName);
-    EXPECT_EQ(Left().size(), 1u);
-    EXPECT_EQ(tc.console.sentPages.load() + tc.console.failedPages.load(), 0);
-}
-
-TEST_F(TapDialTest, AFileTooShortForItsRecordIsReportedAndRemoved) {
-    Connect();
-    mkdir(Folder().c_str(), 0700);
-    test::WriteFile(JoinPath(Folder(), "MSGTORNA.AAA"), std::string(100, 'x'));
-    Queue("1", "whole");
-    Dial();
-    EXPECT_THAT(Lines(), Contains("Unable to open message packet!"));
-    ASSERT_EQ(sim->Pages().size(), 1u);
-    EXPECT_EQ(sim->Pages()[0].text, "whole");
-    EXPECT_THAT(Left(), IsEmpty());
-}
-
-struct ModemRefusal {
-    DialAnswer answer;
-    std::string line;
+    int sent, failed;
+    size_t left;
+    std::vector<std::string> lastLines;
+    std::vector<std::pair<std::string, long>> lineCounts;
+    friend void PrintTo(const FailedCall& c, std::ostream* os) { *os << c.name; }
 };
 
-class TapModemRefusalTest : public TapDialTest, public ::testing::WithParamInterface<ModemRefusal> {};
+const std::string kTimeOut = "Time out waiting for terminal " + kName;
+const std::string kLost = "Connection lost with " + kName;
+const std::string kCalling = "Calling " + kName + "...";
 
-TEST_P(TapModemRefusalTest, EndsTheCallAndKeepsThePages) {
-    TapTerminalScript script;
-    script.dial = GetParam().answer;
-    Connect(script);
+const FailedCall kFailedCalls[] = {
+    // Three tries of a block end the call; the page is given up, the other waits.
+    {"NakThenTwoTimeOuts", With(&Script::blockAnswers, std::vector{BlockAnswer::Nak, BlockAnswer::Silent,
+                                                                   BlockAnswer::Silent}), 0, 1, 1,
+     {"Time out retries exausted! PIN=1 Company=" + kName, "Ack go-ahead not received!", kLost},
+     {{kTimeOut, 2}, {"Bad checksum, resending!", 1}}},
+    // A page refused by checksum or by the terminal is given up and the call goes on.
+    {"ThreeNaks", With(&Script::blockAnswers, std::vector(3, BlockAnswer::Nak)), 1, 1, 0, {"Logging out!"},
+     {{"Bad checksum, resending!", 2}, {"Checksum retries exausted! PIN=1 Company=" + kName, 1}}},
+    {"PageRejected", With(&Script::blockAnswers, std::vector{BlockAnswer::Rs}), 1, 1, 0, {"Logging out!"},
+     {{"Page rejected! PIN=1 Company=" + kName, 1}}},
+    // Before any page is sent: the pages stay.
+    {"NoIdPrompt", With(&Script::promptId, false), 0, 0, 2,
+     {"Tries expired waiting for ID= from terminal " + kName, "Logging out!"}, {{"Sending CR...", 12}}},
+    {"LoginRefused", With(&Script::acceptLogin, false), 0, 0, 2, {"Login Rejected!", "Logging out!"}, {}},
+    {"NoGoAhead", With(&Script::goAhead, false), 0, 0, 2, {kTimeOut, "Ack go-ahead not received!", kLost}, {}},
+    {"HangUp", With(&Script::blockAnswers, std::vector{BlockAnswer::HangUp}), 0, 0, 2, {kLost}, {}},
+    {"Busy", With(&Script::dial, DialAnswer::Busy), 0, 0, 2, {kCalling, "BUSY", "BUSY"}, {}},
+    {"NoCarrier", With(&Script::dial, DialAnswer::NoCarrier), 0, 0, 2, {kCalling, "NO CARRIER", "NO CARRIER"}, {}},
+    {"NoDialtone", With(&Script::dial, DialAnswer::NoDialtone), 0, 0, 2, {kCalling, "NO DIALTONE", "NO DIALTONE"}, {}},
+};
+
+class TapFailedCallTest : public TapDialTest, public ::testing::WithParamInterface<FailedCall> {};
+
+TEST_P(TapFailedCallTest, CountsAndKeepsWhatItShould) {
+    const FailedCall& c = GetParam();
+    Connect(c.script);
     Queue("1", "first");
+    Queue("1", "second");
     Dial();
-    EXPECT_THAT(Lines(), ElementsAre("Calling Metro Paging...", GetParam().line, GetParam().line));
-    EXPECT_EQ(Left().size(), 1u);
-    EXPECT_EQ(sim->HangUps(), 1);
+    std::vector<std::string> lines = Lines();
+    ASSERT_GE(lines.size(), c.lastLines.size());
+    EXPECT_EQ(std::vector<std::string>(lines.end() - static_cast<long>(c.lastLines.size()), lines.end()), c.lastLines);
+    for (const auto& [line, count] : c.lineCounts)
+        EXPECT_EQ(Count(line), count) << line;
+    if (c.lastLines.back() != "Logging out!") {
+        EXPECT_EQ(Count("Logging out!"), 0);
+        EXPECT_EQ(sim->Logouts(), 0);
+    }
+    EXPECT_EQ(static_cast<int>(sim->Pages().size()), c.sent);
+    EXPECT_EQ(tc.console.sentPages.load(), c.sent);
+    EXPECT_EQ(tc.console.failedPages.load(), c.failed);
+    EXPECT_EQ(Left().size(), c.left);
+    EXPECT_EQ(SerialOpenPortCount(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, TapModemRefusalTest,
-                         ::testing::Values(ModemRefusal{DialAnswer::Busy, "BUSY"},
-                                           ModemRefusal{DialAnswer::NoCarrier, "NO CARRIER"},
-                                           ModemRefusal{DialAnswer::NoDialtone, "NO DIALTONE"}));
+INSTANTIATE_TEST_SUITE_P(Calls, TapFailedCallTest, ::testing::ValuesIn(kFailedCalls),
+                         [](const ::testing::TestParamInfo<FailedCall>& info) { return std::string(info.param.name); });
 
 TEST_F(TapDialTest, ASilentModemIsGivenSixtySeconds) {
-    TapTerminalScript script;
-    script.dial = DialAnswer::Silent;
-    Connect(script);
+    Connect(With(&Script::dial, DialAnswer::Silent));
     Queue("1", "first");
     time_t start = clock.Now();
     Dial();
@@ -367,15 +222,40 @@ TEST_F(TapDialTest, ASilentModemIsGivenSixtySeconds) {
     EXPECT_EQ(Left().size(), 1u);
 }
 
-TEST_F(TapDialTest, APortThatCannotBeOpenedIsReportedWithItsComNumberAndStatus) {
-    Connect();
-    tc.console.local->companies[kCompany].Port = 1;
-    tc.console.settings.Update([](Settings& s) { s.ComDevice[1] = "/dev/brimlow-missing"; });
+TEST_F(TapDialTest, APageQueuedDuringTheCallGoesInTheSameCall) {
+    Connect(With(&Script::onBlock, [this](int block) {
+        if (block == 0)
+            Queue("9", "arrived meanwhile");
+    }));
     Queue("1", "first");
     Dial();
-    EXPECT_THAT(Lines(), ElementsAre("Failed to open port 2.  Status = -14"));
-    EXPECT_EQ(Left().size(), 1u);
-    EXPECT_EQ(SerialOpenPortCount(), 0);
+    EXPECT_THAT(sim->Pages(), ElementsAre(test::TapPage{"1", "first"}, test::TapPage{"9", "arrived meanwhile"}));
+    EXPECT_EQ(sim->Logins(), 1);
+    EXPECT_EQ(sim->HangUps(), 1);
+    EXPECT_THAT(Left(), IsEmpty());
+}
+
+// Line breaks would end the TAP field early; bytes above 0x7F would be sent as their seven data bits while the
+// checksum counted all eight.
+TEST_F(TapDialTest, LineBreaksTravelAsBlanksAndEightBitTextKeepsTheChecksumRight) {
+    Connect();
+    Queue("5", "Fire drill\r\nat noon\nall staff");
+    Queue("6", "caf\xE9 \xB0");
+    Dial();
+    EXPECT_EQ(sim->ChecksumErrors(), 0);
+    EXPECT_THAT(sim->Pages(), ::testing::UnorderedElementsAre(test::TapPage{"5", "Fire drill at noon all staff"},
+                                                              test::TapPage{"6", "cafi 0"}));
+}
+
+TEST_F(TapDialTest, AFileTooShortForItsRecordIsReportedAndRemoved) {
+    Connect();
+    mkdir(Folder().c_str(), 0700);
+    test::WriteFile(JoinPath(Folder(), "MSGTORNA.AAA"), std::string(100, 'x'));
+    Queue("1", "whole");
+    Dial();
+    EXPECT_THAT(Lines(), Contains("Unable to open message packet!"));
+    EXPECT_THAT(sim->Pages(), ElementsAre(test::TapPage{"1", "whole"}));
+    EXPECT_THAT(Left(), IsEmpty());
 }
 
 TEST_F(TapDialTest, OnTheNetworkTabTheNetworkDirectorysCompanyIsDialled) {
@@ -405,49 +285,29 @@ TEST_F(TapDialTest, OnlyOneDialRunsAtATime) {
     EXPECT_EQ(tc.console.dialBusy.load(), 0);
 }
 
-class TapQueuedDialTest : public TapDialTest {
-protected:
-    std::string EntryFolder(const std::string& entry) const {
-        return tc.dir.Path() + "/Queue/" + entry + "/" + std::to_string(kCompany);
-    }
-    void MakeEntry(const std::string& entry, const CompanyRecord& company) {
-        mkdir((tc.dir.Path() + "/Queue").c_str(), 0700);
-        mkdir((tc.dir.Path() + "/Queue/" + entry).c_str(), 0700);
-        mkdir(EntryFolder(entry).c_str(), 0700);
-        test::WriteFile(EntryFolder(entry) + "/Company.dat",
-                        std::string(reinterpret_cast<const char*>(&company), sizeof company));
-    }
-};
-
-TEST_F(TapQueuedDialTest, AQueueEntryIsDialledWithItsOwnCompanyOnTheModemPort) {
+TEST_F(TapDialTest, AQueueEntryIsDialledWithItsOwnCompanyOnTheModemPort) {
     Connect();
     CompanyRecord theirs = test::MakeCompany("North Relay");
     SetText(theirs.Phone, "5559876");
     theirs.Port = 3; // the client's port means nothing here
     theirs.Baud = 9600;
-    MakeEntry("north", theirs);
+    std::string entry = test::WriteQueueEntry(tc.dir.Path(), "north", kCompany, theirs);
     // A network page carries its text without terminator.
-    std::string bytes = [] {
-        SubscriberRecord r = test::MakeSubscriber("Desk N", kCompany, "4242");
-        return std::string(reinterpret_cast<const char*>(&r), sizeof r) + "from the client";
-    }();
-    test::WriteFile(EntryFolder("north") + "/MSGAAAAA.AAA", bytes);
+    test::WriteFile(entry + "/MSGAAAAA.AAA",
+                    test::RecordBytes(test::MakeSubscriber("Desk N", kCompany, "4242")) + "from the client");
     ASSERT_TRUE(StartQueuedDial(tc.console, "north", kCompany));
     WaitForDialEnd();
     EXPECT_THAT(Lines(), Contains("Calling North Relay..."));
     EXPECT_THAT(sim->DialledNumbers(), ElementsAre("5559876"));
     EXPECT_EQ(sim->Speed(), 9600u);
-    ASSERT_EQ(sim->Pages().size(), 1u);
-    EXPECT_EQ(sim->Pages()[0].pin, "4242");
-    EXPECT_EQ(sim->Pages()[0].text, "from the client");
-    EXPECT_THAT(test::ListDir(EntryFolder("north")), ElementsAre("Company.dat"));
+    EXPECT_THAT(sim->Pages(), ElementsAre(test::TapPage{"4242", "from the client"}));
+    EXPECT_THAT(test::ListDir(entry), ElementsAre("Company.dat"));
 }
 
-TEST_F(TapQueuedDialTest, AnEntryWithoutItsCompanyOrWithAnUnsafeNameIsNotDialled) {
+TEST_F(TapDialTest, AnEntryWithoutItsCompanyOrWithAnUnsafeNameIsNotDialled) {
     Connect();
     EXPECT_FALSE(StartQueuedDial(tc.console, "south", kCompany));
-    MakeEntry("short", CompanyRecord{});
-    test::WriteFile(EntryFolder("short") + "/Company.dat", "torn");
+    test::WriteFile(test::WriteQueueEntry(tc.dir.Path(), "short", kCompany, {}) + "/Company.dat", "torn");
     EXPECT_FALSE(StartQueuedDial(tc.console, "short", kCompany));
     EXPECT_FALSE(StartQueuedDial(tc.console, "..", kCompany));
     EXPECT_FALSE(StartQueuedDial(tc.console, "a/b", kCompany));
@@ -466,8 +326,13 @@ TEST(ModemStringTest, PausesHangUpsAndCarriageReturnsAreCharactersOfTheirOwn) {
     SendModemString(console, *port, "AT^Z~|+++");
     EXPECT_EQ(pty.Read(7), "ATZ\r+++");
     EXPECT_GE(clock.NowMs() - start, 2000); // "^" and "|" each take a second
-    SendBlockString(console, *port, std::string("\x02" "1\r", 3));
-    EXPECT_EQ(pty.Read(3), std::string("\x02" "1\r", 3));
+    SendBlockString(console, *port,
+                    std::string("\x02"
+                                "1\r",
+                                3));
+    EXPECT_EQ(pty.Read(3), std::string("\x02"
+                                       "1\r",
+                                       3));
     ClosePort(*port);
 }
 

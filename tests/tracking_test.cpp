@@ -118,14 +118,6 @@ protected:
         tc.console.local->companies[slot] = test::MakeCompany("Metro", "127.0.0.1", port);
     }
 
-    std::vector<std::string> StatusLinesAfter(size_t count) {
-        auto deadline = steady_clock::now() + seconds(10);
-        while (tc.StatusLines().size() < count && steady_clock::now() < deadline)
-            std::this_thread::sleep_for(milliseconds(5));
-        std::this_thread::sleep_for(milliseconds(50));
-        return tc.StatusLines();
-    }
-
     test::FakeClock clock{1765000000};
     test::TestConsole tc;
 };
@@ -144,7 +136,7 @@ TEST_F(TicketCheckTest, OnlyRepliesBeyondTheStoredCountAreAppendedAndPosted) {
     EXPECT_TRUE(CheckTicket(tc.console, "Desk.31337.5.2"));
     EXPECT_EQ(ReadFile(Path("Desk.31337.5.2")),
               std::string("0003\r\n") + kHead + "889 one\r\n889 two\r\n889 three\r\n");
-    EXPECT_THAT(StatusLinesAfter(2), ElementsAre("Checking status of PIN: 31337  Tracking: 5  Company: Metro",
+    EXPECT_THAT(tc.WaitForLines(2), ElementsAre("Checking status of PIN: 31337  Tracking: 5  Company: Metro",
                                                  "889 three"));
     EXPECT_TRUE(HasUnreadMark(Path("Desk.31337.5.2")));
     EXPECT_EQ(tc.console.trackingRefresh, 1);
@@ -167,37 +159,28 @@ TEST_F(TicketCheckTest, OnlyRepliesBeyondTheStoredCountAreAppendedAndPosted) {
     EXPECT_THAT(server.Commands(), ElementsAre("MSTA 31337.5", "QUIT", "MSTA 31337.5", "QUIT", "MSTA 31337.5", "QUIT"));
 }
 
-TEST_F(TicketCheckTest, TheHostFormIsCheckedAgainstTheHostInItsName) {
-    test::SnppScript script;
-    script.statusLists = {{"889 7 delivered"}};
-    test::SnppSimulator server(script);
-    std::string name = "Desk.7.8-127.0.0.1-" + std::to_string(server.Port()) + "-ann";
-    WriteTicket(name, std::string("0000\r\n") + kHead);
-    EXPECT_TRUE(CheckTicket(tc.console, name));
-    EXPECT_THAT(server.Commands(), ElementsAre("MSTA 7.8", "QUIT"));
-    EXPECT_EQ(ReadFile(Path(name)), std::string("0001\r\n") + kHead + "889 7 delivered\r\n");
-    EXPECT_THAT(StatusLinesAfter(2),
-                ElementsAre("Checking status of PIN: 7  Tracking: 8  Company: 127.0.0.1", "889 7 delivered"));
-}
-
-TEST_F(TicketCheckTest, TheNetworkIndexFormUsesTheNetworkCompanies) {
-    test::SnppScript script;
-    script.statusLists = {{"889 ok"}};
-    test::SnppSimulator server(script);
-    tc.console.network->companies[4] = test::MakeCompany("Server's", "127.0.0.1", server.Port());
+// The index form asks the local company of its index, the N form the network directory's, the host form the host in
+// its name; a ticket that vanished starts again with its count line.
+TEST_F(TicketCheckTest, EachNameFormAsksItsOwnServer) {
+    using Script = test::SnppScript;
+    using Lists = std::vector<std::vector<std::string>>;
+    test::SnppSimulator local(test::With(&Script::statusLists, Lists{{"889 a", "889 b"}}));
+    test::SnppSimulator network(test::With(&Script::statusLists, Lists{{"889 ok"}}));
+    test::SnppSimulator host(test::With(&Script::statusLists, Lists{{"889 7 delivered"}}));
+    SetCompany(0, local.Port());
     SetCompany(4, test::UnusedPort());
+    tc.console.network->companies[4] = test::MakeCompany("Server's", "127.0.0.1", network.Port());
+    std::string hostForm = "Desk.7.8-127.0.0.1-" + std::to_string(host.Port()) + "-ann";
+    WriteTicket(hostForm, std::string("0000\r\n") + kHead);
     WriteTicket("Desk.1.2.4N", std::string("0000\r\n") + kHead);
-    EXPECT_TRUE(CheckTicket(tc.console, "Desk.1.2.4N"));
-    EXPECT_THAT(server.Commands(), ElementsAre("MSTA 1.2", "QUIT"));
-}
-
-TEST_F(TicketCheckTest, AVanishedTicketStartsAgainWithItsCountLine) {
-    test::SnppScript script;
-    script.statusLists = {{"889 a", "889 b"}};
-    test::SnppSimulator server(script);
-    SetCompany(0, server.Port());
     EXPECT_TRUE(CheckTicket(tc.console, "Gone.1.2.0"));
+    EXPECT_TRUE(CheckTicket(tc.console, "Desk.1.2.4N"));
+    EXPECT_TRUE(CheckTicket(tc.console, hostForm));
     EXPECT_EQ(ReadFile(Path("Gone.1.2.0")), "0002\r\n889 a\r\n889 b\r\n");
+    EXPECT_THAT(network.Commands(), ElementsAre("MSTA 1.2", "QUIT"));
+    EXPECT_THAT(host.Commands(), ElementsAre("MSTA 7.8", "QUIT"));
+    EXPECT_EQ(ReadFile(Path(hostForm)), std::string("0001\r\n") + kHead + "889 7 delivered\r\n");
+    EXPECT_TRUE(tc.WaitForStatus("Checking status of PIN: 7  Tracking: 8  Company: 127.0.0.1"));
 }
 
 TEST_F(TicketCheckTest, UnreachableServersAndRefusedGreetingsLeaveTheTicketAlone) {

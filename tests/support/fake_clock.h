@@ -18,16 +18,13 @@ public:
     int64_t NowMs() override { return m_ms.load(); }
     void SleepMs(int ms) override {
         m_ms += ms > 0 ? ms : 0;
-        m_sleeps += 1;
         int64_t real = static_cast<int64_t>(ms > 0 ? ms : 0) * m_realMicrosPerMs;
         std::this_thread::sleep_for(std::chrono::microseconds(real > 200 ? real : 200));
     }
     void Set(time_t now) { m_ms = static_cast<int64_t>(now) * 1000; }
-    int Sleeps() const { return m_sleeps.load(); }
 
 private:
     std::atomic<int64_t> m_ms;
-    std::atomic<int> m_sleeps{0};
     const int m_realMicrosPerMs;
 };
 

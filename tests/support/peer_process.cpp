@@ -6,11 +6,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace brimlow::test {
 
@@ -23,12 +21,7 @@ PeerProcess::PeerProcess(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     posix_spawn_file_actions_addclose(&actions, out[1]);
-    std::vector<std::string> args = argv;
-    std::vector<char*> raw;
-    for (std::string& a : args)
-        raw.push_back(a.data());
-    raw.push_back(nullptr);
-    int rc = posix_spawn(&m_pid, raw[0], &actions, nullptr, raw.data(), environ);
+    int rc = SpawnProcess(m_pid, actions, argv);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     m_out = out[0];
@@ -57,5 +50,10 @@ PeerProcess::~PeerProcess() {
 }
 
 std::string PeerScript(const std::string& name) { return SourceDir() + "/tests/peers/" + name; }
+
+std::vector<std::string> SmtpSinkCommand(const std::string& folder) {
+    mkdir(folder.c_str(), 0700);
+    return {"/usr/bin/python3", PeerScript("smtp_sink.py"), folder};
+}
 
 } // namespace brimlow::test

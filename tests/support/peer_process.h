@@ -24,5 +24,8 @@ private:
 
 // tests/peers/<name> in the source tree.
 std::string PeerScript(const std::string& name);
+// The command for aiosmtpd on loopback, storing each message in folder (made here) as <n>.eml and its envelope as
+// <n>.env.
+std::vector<std::string> SmtpSinkCommand(const std::string& folder);
 
 } // namespace brimlow::test

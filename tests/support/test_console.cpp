@@ -1,7 +1,9 @@
 #include "tests/support/test_console.h"
 
 #include "directory/data_files.h"
+#include "queue/message_file.h"
 #include "queue/status.h"
+#include "queue/unique_name.h"
 
 #include <chrono>
 #include <csignal>
@@ -11,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
@@ -38,10 +41,8 @@ void RecordingOperator::ShowMessage(MessageIcon icon, const std::string& caption
     m_messages.push_back({icon, caption, text});
 }
 
-bool RecordingOperator::AskYesNo(MessageIcon, const std::string&, const std::string& text) {
-    std::lock_guard lock(m_mutex);
-    m_questions.push_back(text);
-    return m_answer;
+bool RecordingOperator::AskYesNo(MessageIcon, const std::string&, const std::string&) {
+    return true;
 }
 
 void RecordingOperator::AddResultLine(const std::string& text) {
@@ -65,11 +66,6 @@ std::vector<std::string> RecordingOperator::MessageTexts() const {
 std::vector<std::string> RecordingOperator::ResultLines() const {
     std::lock_guard lock(m_mutex);
     return m_resultLines;
-}
-
-std::vector<std::string> RecordingOperator::Questions() const {
-    std::lock_guard lock(m_mutex);
-    return m_questions;
 }
 
 int MemorySettingsStore::GetInt(const std::string& name, int defaultValue) {
@@ -137,6 +133,13 @@ bool TestConsole::WaitForStatus(const std::string& text, int timeoutMs) const {
     return false;
 }
 
+std::vector<std::string> TestConsole::WaitForLines(size_t count, int timeoutMs) const {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (StatusLines().size() < count && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return StatusLines();
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
@@ -194,6 +197,26 @@ int AddGroup(Directory& dir, const std::string& name, const std::vector<std::str
     return group;
 }
 
+std::string WritePage(Console& console, const std::string& folder, const std::string& prefix,
+                      const SubscriberRecord& record, const std::string& text) {
+    mkdir(folder.c_str(), 0700);
+    std::string path = JoinPath(folder, prefix + kNameTemplate);
+    int fd = CreateUniqueFile(console, path);
+    EXPECT_GE(fd, 0) << path;
+    EXPECT_TRUE(WriteMessageFile(fd, record, text));
+    close(fd);
+    return path;
+}
+
+std::string WriteQueueEntry(const std::string& dataDir, const std::string& entry, int company,
+                            const CompanyRecord& record) {
+    std::string folder = dataDir + "/Queue";
+    for (const std::string& part : {std::string(), "/" + entry, "/" + std::to_string(company)})
+        mkdir((folder += part).c_str(), 0700);
+    WriteFile(folder + "/Company.dat", RecordBytes(record));
+    return folder;
+}
+
 std::string BrimlowBinary() {
     const char* binary = getenv("BRIMLOW_BINARY");
     return binary ? binary : "brimlow";
@@ -204,16 +227,10 @@ std::string SourceDir() {
     return dir ? dir : ".";
 }
 
-namespace {
-
-// Starts the brimlow executable with args, this process's environment plus env.
-int SpawnBrimlow(pid_t& pid, const posix_spawn_file_actions_t& actions, const std::vector<std::string>& args,
+int SpawnProcess(pid_t& pid, const posix_spawn_file_actions_t& actions, std::vector<std::string> args,
                  const std::vector<std::string>& env) {
-    std::string binary = BrimlowBinary();
-    std::vector<std::string> argStrings{binary};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (std::string& a : argStrings)
+    for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
     std::vector<std::string> envStrings;
@@ -224,107 +241,101 @@ int SpawnBrimlow(pid_t& pid, const posix_spawn_file_actions_t& actions, const st
     for (std::string& e : envStrings)
         envp.push_back(e.data());
     envp.push_back(nullptr);
-    return posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
+    return posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+}
+
+namespace {
+
+// Starts the brimlow executable with args, this process's environment plus env.
+int SpawnBrimlow(pid_t& pid, const posix_spawn_file_actions_t& actions, const std::vector<std::string>& args,
+                 const std::vector<std::string>& env) {
+    std::vector<std::string> argv{BrimlowBinary()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return SpawnProcess(pid, actions, argv, env);
 }
 
 } // namespace
 
 RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std::string>& env,
                      const std::string& stdinText) {
-    int inPipe[2], outPipe[2], errPipe[2];
-    if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0)
-        return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
-        posix_spawn_file_actions_addclose(&actions, fd);
-
-    pid_t pid = 0;
-    int rc = SpawnBrimlow(pid, actions, args, env);
-    posix_spawn_file_actions_destroy(&actions);
-    close(inPipe[0]);
-    close(outPipe[1]);
-    close(errPipe[1]);
+    BrimlowProcess process;
     RunResult result;
-    if (rc != 0) {
-        close(inPipe[1]);
-        close(outPipe[0]);
-        close(errPipe[0]);
+    if (!process.Start(args, env, stdinText))
         return result;
-    }
-    if (!stdinText.empty() && write(inPipe[1], stdinText.data(), stdinText.size()) < 0) {
-    }
-    close(inPipe[1]);
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    char buffer[4096];
-    while (open > 0 && poll(fds, 2, -1) > 0) {
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
-                continue;
-            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            } else {
-                (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-            }
-        }
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.status = process.Wait(120000);
+    result.out = process.Output();
+    result.err = process.Errors();
     return result;
 }
-
-} // namespace brimlow::test
-
-namespace brimlow::test {
 
 BrimlowProcess::~BrimlowProcess() {
     if (m_pid > 0 && !m_ended) {
         kill(m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);
     }
-    if (m_out >= 0)
-        close(m_out);
+    for (int fd : {m_out, m_err})
+        if (fd >= 0)
+            close(fd);
 }
 
 bool BrimlowProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    int outPipe[2];
-    if (pipe(outPipe) != 0)
+    return Launch(args, env, nullptr);
+}
+
+bool BrimlowProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                           const std::string& input) {
+    return Launch(args, env, &input);
+}
+
+bool BrimlowProcess::Launch(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                            const std::string* input) {
+    int out[2], err[2] = {-1, -1}, in[2] = {-1, -1};
+    if (pipe(out) != 0 || (input && (pipe(err) != 0 || pipe(in) != 0)))
         return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 2);
-    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-    posix_spawn_file_actions_addclose(&actions, outPipe[1]);
+    if (input)
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, input ? err[1] : out[1], 2);
+    for (int fd : {out[0], out[1], err[0], err[1], in[0], in[1]})
+        if (fd >= 0)
+            posix_spawn_file_actions_addclose(&actions, fd);
     int rc = SpawnBrimlow(m_pid, actions, args, env);
     posix_spawn_file_actions_destroy(&actions);
-    close(outPipe[1]);
-    m_out = outPipe[0];
+    for (int fd : {out[1], err[1], in[0]})
+        if (fd >= 0)
+            close(fd);
+    m_out = out[0];
+    m_err = err[0];
+    if (rc != 0)
+        m_pid = -1;
+    if (input) {
+        if (rc == 0 && !input->empty() && write(in[1], input->data(), input->size()) < 0) {
+        }
+        close(in[1]);
+    }
     return rc == 0;
 }
 
 void BrimlowProcess::Pump(int timeoutMs) {
-    if (m_out < 0)
+    pollfd fds[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}}; // poll passes over the one that is -1
+    if ((m_out < 0 && m_err < 0) || poll(fds, 2, timeoutMs) <= 0)
         return;
-    pollfd pfd{m_out, POLLIN, 0};
-    if (poll(&pfd, 1, timeoutMs) <= 0)
-        return;
-    char buffer[4096];
-    ssize_t n = read(m_out, buffer, sizeof buffer);
-    if (n > 0) {
-        m_output.append(buffer, static_cast<size_t>(n));
-    } else {
-        close(m_out);
-        m_out = -1;
+    for (int i = 0; i < 2; ++i) {
+        int& fd = i == 0 ? m_out : m_err;
+        if (fd < 0 || fds[i].revents == 0)
+            continue;
+        char buffer[4096];
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            (i == 0 ? m_output : m_errors).append(buffer, static_cast<size_t>(n));
+        } else {
+            close(fd);
+            fd = -1;
+        }
     }
 }
 
@@ -361,7 +372,7 @@ int BrimlowProcess::Wait(int timeoutMs) {
         }
         Pump(20);
     }
-    while (m_out >= 0)
+    while (m_out >= 0 || m_err >= 0)
         Pump(100);
     return m_status;
 }

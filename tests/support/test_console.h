@@ -7,6 +7,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <spawn.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,15 +39,11 @@ public:
     std::vector<Message> Messages() const;
     std::vector<std::string> MessageTexts() const;
     std::vector<std::string> ResultLines() const;
-    void SetAnswer(bool yes) { m_answer = yes; }
-    std::vector<std::string> Questions() const;
 
 private:
     mutable std::mutex m_mutex;
     std::vector<Message> m_messages;
-    std::vector<std::string> m_questions;
     std::vector<std::string> m_resultLines;
-    bool m_answer = true;
 };
 
 class MemorySettingsStore final : public SettingsStore {
@@ -75,6 +72,8 @@ public:
     std::vector<std::string> StatusLines() const;
     // Waits until a status line containing text has arrived; false after timeoutMs.
     bool WaitForStatus(const std::string& text, int timeoutMs = 10000) const;
+    // The status lines once count of them have arrived (or after timeoutMs).
+    std::vector<std::string> WaitForLines(size_t count, int timeoutMs = 10000) const;
     std::string DataFile(const std::string& name) const { return dir.File(name); }
 
 private:
@@ -94,6 +93,22 @@ SubscriberRecord MakeSubscriber(const std::string& name, int company, const std:
 CompanyRecord MakeCompany(const std::string& name, const std::string& address = "", int socket = 444);
 // Adds a group entry named name with the given members; returns its group number.
 int AddGroup(Directory& dir, const std::string& name, const std::vector<std::string>& members, int tab = 0);
+// A peer's script (a struct of settings) that differs from the normal one in one field.
+template <typename Script, typename Field, typename Value> Script With(Field Script::*field, Value value) {
+    Script script;
+    script.*field = std::move(value);
+    return script;
+}
+// The bytes of a fixed-layout record, as its file holds them.
+template <typename Record> std::string RecordBytes(const Record& record) {
+    return std::string(reinterpret_cast<const char*>(&record), sizeof record);
+}
+// A page file in folder (made if missing) as the queue writers lay it down, prefix "MSG" or "MSQ"; returns its path.
+std::string WritePage(Console& console, const std::string& folder, const std::string& prefix,
+                      const SubscriberRecord& record, const std::string& text);
+// A network queue entry as the server lays it down, Queue/<entry>/<company>/Company.dat; returns the folder.
+std::string WriteQueueEntry(const std::string& dataDir, const std::string& entry, int company,
+                            const CompanyRecord& record);
 
 // Runs the brimlow executable with args; returns the exit status and collects standard output and error.
 struct RunResult {
@@ -105,6 +120,9 @@ RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std
                      const std::string& stdinText = "");
 std::string BrimlowBinary();
 std::string SourceDir();
+// Starts argv[0] with argv, this process's environment plus env, and actions; 0 or the error number.
+int SpawnProcess(pid_t& pid, const posix_spawn_file_actions_t& actions, std::vector<std::string> argv,
+                 const std::vector<std::string>& env = {});
 
 } // namespace brimlow::test
 
@@ -115,19 +133,26 @@ class BrimlowProcess {
 public:
     BrimlowProcess() = default;
     ~BrimlowProcess();
+    // Standard input is empty and standard error goes with standard output.
     bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+    // Standard input carries input and standard error is kept apart (Errors()).
+    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& input);
     // Waits until standard output holds text; false after timeoutMs or when the process ended without it.
     bool WaitForOutput(const std::string& text, int timeoutMs = 20000);
     void Signal(int sig);
     // Waits for the end; the exit status, or -1 after timeoutMs (the process is then killed).
     int Wait(int timeoutMs = 30000);
     std::string Output();
+    std::string Errors() const { return m_errors; }
 
 private:
+    bool Launch(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string* input);
     void Pump(int timeoutMs);
     pid_t m_pid = -1;
     int m_out = -1;
+    int m_err = -1;
     std::string m_output;
+    std::string m_errors;
     bool m_ended = false;
     int m_status = -1;
 };
