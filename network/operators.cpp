@@ -75,8 +75,10 @@ std::optional<int16_t> OperatorTable::Authenticate(const std::string& name, cons
         if (r.Name[0] == '\0')
             continue;
         anyAccount = true;
+        // A level the dialog cannot set comes from a damaged file: it grants nothing, and the ">" reply
+        // stays the three bytes a client reads.
         if (SameNoCase(r.Name, name) && SameNoCase(r.Password, password))
-            return r.Level;
+            return r.Level >= kReadOnly && r.Level <= kReadWriteDelete ? r.Level : static_cast<int16_t>(kReadOnly);
     }
     if (!anyAccount && name.empty() && password.empty())
         return static_cast<int16_t>(kReadOnly);

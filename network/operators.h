@@ -50,7 +50,8 @@ public:
     int16_t OperatorLevel(const std::string& name) const;
 
     // The Login rule: the level of the first used record whose name and password match. With no account at
-    // all, an empty name and an empty password log in read-only; otherwise nothing matches.
+    // all, an empty name and an empty password log in read-only; otherwise nothing matches. A stored level
+    // outside 0..2 logs in read-only.
     std::optional<int16_t> Authenticate(const std::string& name, const std::string& password) const;
 
     // Sorts the leading used records by Name without regard to case (the Clients list's order).

@@ -270,6 +270,29 @@ TEST_F(ServerTest, SecurityLevelsAreEnforcedByTheServer) {
     EXPECT_EQ(ann->Request(EncodeIndex(Request::DeleteCust, 1), 3), "1\r\n");
 }
 
+TEST_F(ServerTest, ALevelOutsideTheThreeFromOperatorsDatLogsInReadOnly) {
+    // A damaged or hand-edited Operators.dat: the ">" reply must stay the three bytes the client reads, and
+    // an unknown level grants nothing.
+    Fill(2);
+    std::string file(sizeof(OperatorRecord) * kOperatorSlots, '\0');
+    for (auto [k, name, level] : {std::tuple{0, "dan", int16_t{12}}, std::tuple{1, "eve", int16_t{-1}}}) {
+        OperatorRecord r{};
+        SetText(r.Name, name);
+        SetText(r.Password, "pw");
+        r.Level = level;
+        memcpy(file.data() + k * sizeof r, &r, sizeof r);
+    }
+    test::WriteFile(tc.DataFile(kOperatorsFile), file);
+    ASSERT_EQ(server.Operators().LoadOperators(tc.console.dataDir), 1);
+    for (const char* user : {"dan", "eve"}) {
+        auto client = LoggedIn(user);
+        EXPECT_EQ(client->Request(EncodeEmpty(Request::SecurityLevel), 3), "0\r\n") << user;
+        EXPECT_EQ(client->Request(EncodeIndex(Request::DeleteCust, 0), 3), "0\r\n") << user;
+        EXPECT_EQ(client->RecvFor(50), "") << user;
+    }
+    EXPECT_EQ(Read([](Directory& d) { return UsedSubscriberSlots(d); }), 2);
+}
+
 TEST_F(ServerTest, UnknownCodesAndTheUnusedCodeGetNoReply) {
     auto client = LoggedIn("carl");
     for (const char* body : {"@", "Z12", "/"})
