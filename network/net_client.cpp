@@ -140,12 +140,12 @@ int NetClient::ConnectToServer(const std::string& address, int port) {
         return 0;
     }
     std::string greeting;
-    RecvLine(result.sock, greeting, lan::kGreetingLimit, m_timings.replyLimitMs);
-    // A server with every session slot taken says so and closes: that is a connection to try again later,
-    // not a login to give up on.
+    bool greeted = RecvLine(result.sock, greeting, lan::kGreetingLimit, m_timings.replyLimitMs) >= 0;
+    // A server with every session slot taken says so and closes, and one going down closes without a word:
+    // both are connections to try again later, not logins to give up on.
     std::string refused = lan::ConnectionRefusedGreeting("");
     refused.resize(refused.size() - 2); // without the line end that RecvLine has cut
-    if (greeting.rfind(refused, 0) == 0) {
+    if (!greeted || greeting.rfind(refused, 0) == 0) {
         CloseAbortive(result.sock);
         return 0;
     }

@@ -114,6 +114,17 @@ TEST_F(NetClientTest, WithoutAConnectionRequestsFailAtOnceAndAnUnreachableServer
     EXPECT_EQ(client->SyncWithServer(), 0);
     EXPECT_FALSE(client->GaveUp());
     EXPECT_EQ(tc.console.reconnectWanted, 1);
+
+    // A server that closes before its greeting (it is going down) did not refuse the login: try again later.
+    test::LinePeer closing([](test::PeerSession&) {});
+    client->SetPort(closing.Port());
+    tc.console.reconnectWanted = 0;
+    EXPECT_EQ(client->SyncWithServer(), 0);
+    EXPECT_FALSE(client->GaveUp());
+    EXPECT_FALSE(client->Connected());
+    EXPECT_EQ(tc.console.reconnectWanted, 1);
+    client->SetPort(sim.Port());
+    EXPECT_EQ(client->SyncWithServer(), 1);
 }
 
 TEST_F(NetClientTest, AWriteSendsTheRecordWithoutItsLockAndNothingOutOfRangeIsSent) {
