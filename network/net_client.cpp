@@ -9,8 +9,6 @@
 #include "transports/socket_lines.h"
 
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace brimlow {
 namespace {
@@ -469,14 +467,11 @@ int NetClient::FetchNetTicket(const std::string& name) {
         if (ex.Finish(1) == 0 || n == 0)
             return 0;
     }
-    std::string path = TicketPath(m_console, name);
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
+    // A rewritten ticket comes again: a write that fails must leave the copy that was there, not half a file.
+    if (!ReplaceFileAtomically(JoinPath(m_console.dataDir, kTrackingFolder), name, content.data(), content.size()))
         return 0;
-    bool written = WriteFully(fd, content.data(), content.size());
-    close(fd);
-    SetUnreadMark(path); // a ticket not yet looked at on this console
-    return written ? static_cast<int>(content.size()) : 0;
+    SetUnreadMark(TicketPath(m_console, name)); // a ticket not yet looked at on this console
+    return static_cast<int>(content.size());
 }
 
 } // namespace brimlow

@@ -7,6 +7,7 @@
 #include "queue/file_listing.h"
 #include "queue/logs.h"
 #include "queue/queue_writer.h"
+#include "tracking/unread_mark.h"
 #include "tests/lan_client_console.h"
 #include "tests/lan_server_simulator.h"
 #include "tests/support/test_console.h"
@@ -15,6 +16,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <random>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace brimlow {
 namespace {
@@ -170,6 +173,30 @@ TEST_F(NetClientTest, TicketsWithoutEndOrWithUnsafeNamesCannotHoldTheScan) {
     EXPECT_EQ(sim.Codes(), "D" + std::string(kTicketsPerScan, 'E')); // the unsafe name is never asked for
     EXPECT_FALSE(test::FileExists(tc.dir.File("Loop-ann")));
     EXPECT_TRUE(client->Connected());
+}
+
+TEST_F(NetClientTest, AFetchedTicketThatCannotBeWrittenWholeLeavesTheEarlierCopy) {
+    ASSERT_EQ(client->SyncWithServer(), 1);
+    const std::string path = tc.dir.File("Tracking/T-ann");
+    test::WriteFile(path, "earlier status");
+    Answer('F', Reply{"4000" + std::string(4000, 'n')});
+    // A full disk, as the file-size limit gives it: every write beyond 1,000 bytes fails.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int fetched = client->FetchNetTicket("T-ann");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(fetched, 0);
+    EXPECT_EQ(test::ReadFile(path), "earlier status");
+    EXPECT_TRUE(client->Connected()); // the reply came whole: only the file failed
+
+    EXPECT_EQ(client->FetchNetTicket("T-ann"), 4000);
+    EXPECT_EQ(test::ReadFile(path), std::string(4000, 'n'));
+    EXPECT_TRUE(HasUnreadMark(path));
 }
 
 // Every way a reply can go wrong: the copy keeps what it had, the connection is given up, the next scan
