@@ -342,7 +342,9 @@ int ReplyValue(std::string_view reply) {
 }
 
 std::string LockOwnerText(std::string_view userName, std::string_view host) {
-    return std::string(userName) + " / " + std::string(host);
+    // The client takes this text with one receive of kLockOwnerReplyLimit bytes; more would be left in the
+    // stream and read as the next reply.
+    return (std::string(userName) + " / " + std::string(host)).substr(0, kLockOwnerReplyLimit);
 }
 
 std::string QuotedSubscriberText(const SubscriberRecord& r) {

@@ -192,8 +192,9 @@ int ReplyValue(std::string_view reply);
 // Lock Owner texts, sent without a line end.
 constexpr const char* kNotLockedText = "Not Locked";
 constexpr const char* kServerLockText = "*SERVER*";
-std::string LockOwnerText(std::string_view userName, std::string_view host); // "%s / %s"
 constexpr size_t kLockOwnerReplyLimit = 100;
+// "%s / %s", cut to kLockOwnerReplyLimit bytes.
+std::string LockOwnerText(std::string_view userName, std::string_view host);
 
 // Read Customer: the 14 quoted fields joined by commas (Name, PIN, Company, Tab, CompanyName, Address, City,
 // State, ZIP, WorkPhone, HomePhone, FAX, Cell, Email), texts unescaped.

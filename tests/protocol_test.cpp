@@ -284,6 +284,15 @@ TEST(ProtocolReplies, GreetingsNameTheDottedAddress) {
     EXPECT_EQ(ConnectionRefusedGreeting(FormatIPv4(lan)), "Network Connection refused for 192.168.10.254\r\n");
 }
 
+TEST(ProtocolReplies, LockOwnerIsUserSlashHostCutToTheHundredBytesTheClientTakes) {
+    EXPECT_EQ(LockOwnerText("ann", "desk-3.example"), "ann / desk-3.example");
+    // A 30-character user on a host with a 100-character name: the client takes one receive of at most 100
+    // bytes, and anything beyond would be read as the next reply.
+    std::string owner = LockOwnerText(std::string(30, 'u'), std::string(100, 'h'));
+    EXPECT_EQ(owner, std::string(30, 'u') + " / " + std::string(67, 'h'));
+    EXPECT_EQ(owner.size(), kLockOwnerReplyLimit);
+}
+
 // ---- Framing ------------------------------------------------------------------------------------------------
 
 std::vector<std::string> AllKindsOfFrames() {
