@@ -272,7 +272,7 @@ TEST(QueueCount, CountsEveryFolderAndChoosesAsTheScanDoes) {
     QueueCounts c = CountQueue(d.Path());
     EXPECT_EQ(c.queueCount, 5);
     EXPECT_EQ(c.pendingModem, 2);
-    EXPECT_EQ(c.chosenCompany, 9) << "the highest folder holding any queued file";
+    EXPECT_EQ(c.chosenCompany, 2) << "the highest folder holding a ready page";
     EXPECT_EQ(c.chosenEntry, "north");
     EXPECT_EQ(c.chosenEntryCompany, 5);
 }

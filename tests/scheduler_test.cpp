@@ -83,15 +83,16 @@ protected:
     test::TestConsole tc{false};
 };
 
-// Held pages count but start no dial; once a page is ready, the highest folder with any page is dialled first.
-TEST_F(QueueScanTest, HeldPagesAreNotDialledAndTheHighestCompanyFolderWithAnyPageIsDialledFirst) {
+// Held pages count but start no dial, nor steer one: a folder holding only held pages would be dialled for
+// nothing on every scan while the ready pages of a lower folder waited. The highest ready folder goes first.
+TEST_F(QueueScanTest, HeldPagesAreNotDialledAndTheHighestCompanyFolderWithReadyPagesIsDialledFirst) {
     MakeFolders({"2", "9"});
     Touch(D("9/MSQAAAAA.AAA"));
     std::vector<std::string> lines;
     ScanOutcome outcome = ScanOnce(lines);
     EXPECT_EQ(outcome.counts.queueCount, 1);
     EXPECT_EQ(outcome.counts.pendingModem, 0);
-    EXPECT_EQ(outcome.counts.chosenCompany, 9);
+    EXPECT_EQ(outcome.counts.chosenCompany, -1);
     EXPECT_FALSE(outcome.dialStarted);
     EXPECT_EQ(outcome.nextPeriodMs, kScanPeriodMs);
     EXPECT_THAT(lines, IsEmpty());
@@ -100,14 +101,15 @@ TEST_F(QueueScanTest, HeldPagesAreNotDialledAndTheHighestCompanyFolderWithAnyPag
     outcome = ScanOnce(lines);
     EXPECT_EQ(outcome.counts.queueCount, 2);
     EXPECT_EQ(outcome.counts.pendingModem, 1);
+    EXPECT_EQ(outcome.counts.chosenCompany, 2);
     EXPECT_TRUE(outcome.dialStarted);
-    EXPECT_THAT(lines, ElementsAre("Failed to open port 10.  Status = -14"));
+    EXPECT_THAT(lines, ElementsAre("Failed to open port 3.  Status = -14"));
 
-    unlink(D("9/MSQAAAAA.AAA").c_str());
+    ASSERT_EQ(rename(D("9/MSQAAAAA.AAA").c_str(), D("9/MSGAAAAA.AAA").c_str()), 0);
     lines.clear();
     outcome = ScanOnce(lines);
-    EXPECT_EQ(outcome.counts.chosenCompany, 2);
-    EXPECT_THAT(lines, ElementsAre("Failed to open port 3.  Status = -14"));
+    EXPECT_EQ(outcome.counts.chosenCompany, 9);
+    EXPECT_THAT(lines, ElementsAre("Failed to open port 10.  Status = -14"));
 }
 
 TEST_F(QueueScanTest, CompanyFoldersGoBeforeNetworkQueueEntries) {
