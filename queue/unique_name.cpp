@@ -1,6 +1,10 @@
 #include "queue/unique_name.h"
 
+#include "directory/file_io.h"
+
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -74,6 +78,51 @@ int CreateUniqueFile(Console& console, std::string& path) {
         AdvanceNameCounter(console.uniqueNameCounter);
     }
     return -1;
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without renameat2: a link and an unlink.
+    if (link(from.c_str(), to.c_str()) != 0)
+        return false;
+    if (unlink(from.c_str()) != 0) {
+        int error = errno;
+        unlink(to.c_str()); // another claim of from stands
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+bool WriteUniqueFile(Console& console, std::string& path, std::string_view bytes) {
+    if (!EndsInTemplate(path))
+        return false;
+    // Hidden, and matched by no queue pattern, until it is whole.
+    std::string staging = path.substr(0, path.rfind('/') + 1) + ".staging-XXXXXX";
+    int fd = mkostemp(staging.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = WriteFully(fd, bytes.data(), bytes.size());
+    ok = close(fd) == 0 && ok;
+    if (ok) {
+        std::lock_guard lock(console.uniqueNameLock);
+        std::string candidate = path;
+        for (long tries = 0; tries < kMaxCandidates; ++tries) {
+            WriteCandidate(console.uniqueNameCounter, candidate);
+            if (RenameNoReplace(staging, candidate)) {
+                path = candidate;
+                return true;
+            }
+            if (errno != EEXIST)
+                break;
+            AdvanceNameCounter(console.uniqueNameCounter);
+        }
+    }
+    unlink(staging.c_str());
+    return false;
 }
 
 } // namespace brimlow

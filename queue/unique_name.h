@@ -5,6 +5,7 @@
 #include "app/console.h"
 
 #include <string>
+#include <string_view>
 
 namespace brimlow {
 
@@ -17,6 +18,14 @@ bool MakeUniqueName(Console& console, std::string& path);
 // MakeUniqueName and the exclusive creation of the file in one step. Returns the open descriptor, or -1 (the
 // path then holds the last name tried).
 int CreateUniqueFile(Console& console, std::string& path);
+
+// Writes bytes to a hidden file beside path, then gives it the counter's next free name in one rename: a reader
+// listing the folder (a running call, a send-queue worker) finds a page whole or not at all. Returns false
+// (nothing left behind) when it cannot be written.
+bool WriteUniqueFile(Console& console, std::string& path, std::string_view bytes);
+
+// A rename that never replaces an existing file; false with errno EEXIST when to exists.
+bool RenameNoReplace(const std::string& from, const std::string& to);
 
 // Adds one to an eight-letter base-26 counter, the last letter least significant; a carry out of the first
 // letter is dropped.

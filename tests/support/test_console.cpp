@@ -201,10 +201,7 @@ std::string WritePage(Console& console, const std::string& folder, const std::st
                       const SubscriberRecord& record, const std::string& text) {
     mkdir(folder.c_str(), 0700);
     std::string path = JoinPath(folder, prefix + kNameTemplate);
-    int fd = CreateUniqueFile(console, path);
-    EXPECT_GE(fd, 0) << path;
-    EXPECT_TRUE(WriteMessageFile(fd, record, text));
-    close(fd);
+    EXPECT_TRUE(WriteUniqueFile(console, path, MessageFileBytes(record, text))) << path;
     return path;
 }
 
