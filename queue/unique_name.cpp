@@ -59,27 +59,6 @@ bool MakeUniqueName(Console& console, std::string& path) {
     return false;
 }
 
-int CreateUniqueFile(Console& console, std::string& path) {
-    if (!EndsInTemplate(path))
-        return -1;
-    std::lock_guard lock(console.uniqueNameLock);
-    std::string candidate = path;
-    for (long tries = 0; tries < kMaxCandidates; ++tries) {
-        WriteCandidate(console.uniqueNameCounter, candidate);
-        int fd = open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            path = candidate;
-            return fd;
-        }
-        if (errno != EEXIST) {
-            path = candidate;
-            return -1;
-        }
-        AdvanceNameCounter(console.uniqueNameCounter);
-    }
-    return -1;
-}
-
 bool RenameNoReplace(const std::string& from, const std::string& to) {
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return true;
@@ -97,17 +76,15 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
     return true;
 }
 
-bool WriteUniqueFile(Console& console, std::string& path, std::string_view bytes) {
+int CreateStagingFile(const std::string& path, std::string& staging) {
     if (!EndsInTemplate(path))
-        return false;
-    // Hidden, and matched by no queue pattern, until it is whole.
-    std::string staging = path.substr(0, path.rfind('/') + 1) + ".staging-XXXXXX";
-    int fd = mkostemp(staging.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = WriteFully(fd, bytes.data(), bytes.size());
-    ok = close(fd) == 0 && ok;
-    if (ok) {
+        return -1;
+    staging = path.substr(0, path.rfind('/') + 1) + ".staging-XXXXXX";
+    return mkostemp(staging.data(), O_CLOEXEC);
+}
+
+bool PublishUniqueFile(Console& console, const std::string& staging, std::string& path) {
+    if (EndsInTemplate(path)) {
         std::lock_guard lock(console.uniqueNameLock);
         std::string candidate = path;
         for (long tries = 0; tries < kMaxCandidates; ++tries) {
@@ -123,6 +100,20 @@ bool WriteUniqueFile(Console& console, std::string& path, std::string_view bytes
     }
     unlink(staging.c_str());
     return false;
+}
+
+bool WriteUniqueFile(Console& console, std::string& path, std::string_view bytes) {
+    std::string staging;
+    int fd = CreateStagingFile(path, staging);
+    if (fd < 0)
+        return false;
+    bool ok = WriteFully(fd, bytes.data(), bytes.size());
+    ok = close(fd) == 0 && ok;
+    if (!ok) {
+        unlink(staging.c_str());
+        return false;
+    }
+    return PublishUniqueFile(console, staging, path);
 }
 
 } // namespace brimlow

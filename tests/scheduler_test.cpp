@@ -4,6 +4,7 @@
 #include "app/queue_scan.h"
 #include "app/send_queue_worker.h"
 #include "directory/data_files.h"
+#include "queue/email_packet.h"
 #include "queue/message_file.h"
 #include "queue/purge.h"
 #include "queue/status.h"
@@ -280,6 +281,21 @@ TEST_F(SendQueueWorkerTest, EachEmailPacketGoesToADaemonOfItsOwn) {
     unsetenv(kSmtpPortVariable);
     EXPECT_FALSE(FileExists(tc.dir.File("EMGAAAAA.AAA"))); // the daemon deletes its packet whatever the outcome
     EXPECT_TRUE(tc.WaitForStatus("SMTP Daemon started..."));
+}
+
+// A worker lists the packets while the window may be writing one: a packet is never written under its name, or
+// its daemon could mail the head without the text and delete it.
+TEST_F(SendQueueWorkerTest, AnEmailPacketAppearsUnderItsNameOnlyWhole) {
+    test::FolderWatch watch({tc.dir.Path()});
+    ASSERT_EQ(WriteEmailPacket(tc.console, test::MakeSubscriber("Desk E", 0), "subject", "the text"), 1);
+    test::FolderWatch::Seen seen = watch.Take();
+    for (const std::string& name : seen.writtenAs)
+        EXPECT_NE(name.rfind(kEmailPrefix, 0), 0u) << name << " was written under its packet name";
+    EXPECT_THAT(seen.renamedTo, ElementsAre("EMGAAAAA.AAA"));
+    EXPECT_THAT(ListDir(tc.dir.Path()), ::testing::Contains("EMGAAAAA.AAA"));
+    std::string packet = test::ReadFile(tc.dir.File("EMGAAAAA.AAA"));
+    EXPECT_NE(packet.find("Subject: subject\n"), std::string::npos);
+    EXPECT_EQ(packet.substr(packet.size() - 10), "\nthe text\n");
 }
 
 class PurgeTest : public ::testing::Test {

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -325,31 +324,17 @@ TEST(ReadyPageTest, ThePagesTheServerWritesAppearUnderTheirNamesOnlyWhole) {
     const std::string own = JoinPath(tc.dir.Path(), std::to_string(kCompany));
     const std::string client = test::WriteQueueEntry(tc.dir.Path(), "north", kCompany, {});
     mkdir(own.c_str(), 0700);
-    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    ASSERT_GE(watch, 0);
-    for (const std::string& folder : {own, client})
-        ASSERT_GE(inotify_add_watch(watch, folder.c_str(), IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO), 0);
+    test::FolderWatch watch({own, client});
 
     ASSERT_EQ(WriteDirectPage(tc.console, slot, "own page"), 1);
     ASSERT_EQ(WriteServerIntake(tc.console, "north", test::MakeCompany("North Relay"),
                                 test::MakeSubscriber("Desk N", kCompany, "32"), "client page"),
               1);
 
-    alignas(inotify_event) char events[8192];
-    ssize_t got = read(watch, events, sizeof events);
-    close(watch);
-    ASSERT_GT(got, 0);
-    int appeared = 0;
-    for (char* at = events; at < events + got;) {
-        const auto* event = reinterpret_cast<const inotify_event*>(at);
-        std::string name = event->len ? event->name : "";
-        if (name.rfind("MSG", 0) == 0) {
-            EXPECT_EQ(event->mask, static_cast<uint32_t>(IN_MOVED_TO)) << name << " mask " << event->mask;
-            ++appeared;
-        }
-        at += sizeof(inotify_event) + event->len;
-    }
-    EXPECT_EQ(appeared, 2);
+    test::FolderWatch::Seen seen = watch.Take();
+    for (const std::string& name : seen.writtenAs)
+        EXPECT_NE(name.rfind("MSG", 0), 0u) << name << " was written under its ready name";
+    EXPECT_THAT(seen.renamedTo, ElementsAre("MSGAAAAA.AAA", "MSGAAAAA.AAA"));
     EXPECT_THAT(test::ListDir(own), ElementsAre("MSGAAAAA.AAA"));
     EXPECT_THAT(test::ListDir(client), ElementsAre("Company.dat", "MSGAAAAA.AAA"));
     struct stat st{};
