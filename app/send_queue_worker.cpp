@@ -9,7 +9,6 @@
 #include "transports/snpp.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,23 +16,6 @@ namespace brimlow {
 namespace {
 
 constexpr int kFreshNameTries = 100;
-
-// A rename that never replaces: renameat2 where the file system has it, else a link and an unlink.
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    if (link(from.c_str(), to.c_str()) != 0)
-        return false;
-    if (unlink(from.c_str()) != 0) {
-        int error = errno;
-        unlink(to.c_str()); // the other worker's claim stands
-        errno = error;
-        return false;
-    }
-    return true;
-}
 
 // Sends the root SNPP pages. A page is sent by the worker whose delete of its file succeeds.
 void SendSnppPages(Console& console) {

@@ -20,6 +20,11 @@ bool WriteAll(int fd, const std::string& bytes) {
     return write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
+void ReportUncreated(Console& console) {
+    PostStatus(console, "Unable to create message packet!");
+    PostStatus(console, "Please make sure that the queue directory exists!");
+}
+
 void Discard(int fd, const std::string& path) {
     close(fd);
     unlink(path.c_str());
@@ -66,10 +71,11 @@ std::string EmailPacketHead(const Settings& settings, const SubscriberRecord& re
 
 int WriteEmailPacket(Console& console, SubscriberRecord record, const std::string& subject, const std::string& text) {
     std::string path = JoinPath(console.dataDir, std::string(kEmailPrefix) + kNameTemplate);
-    int fd = CreateUniqueFile(console, path);
+    // Written aside and named once whole: a send-queue worker may list the packets at any moment.
+    std::string staging;
+    int fd = CreateStagingFile(path, staging);
     if (fd < 0) {
-        PostStatus(console, "Unable to create message packet!");
-        PostStatus(console, "Please make sure that the queue directory exists!");
+        ReportUncreated(console);
         return 0;
     }
     time_t now = console.clock->Now();
@@ -78,16 +84,20 @@ int WriteEmailPacket(Console& console, SubscriberRecord record, const std::strin
     std::string date = FormatEmailDate(local, StandardTimeBiasMinutes());
     if (!WriteAll(fd, EmailPacketHead(console.settings.Get(), record, subject, date))) {
         PostStatus(console, "Error writing packet file!");
-        Discard(fd, path);
+        Discard(fd, staging);
         return 0;
     }
     if (!WriteAll(fd, text)) {
         PostStatus(console, "Error writting packet file!");
-        Discard(fd, path);
+        Discard(fd, staging);
         return 0;
     }
     WriteAll(fd, "\n");
     close(fd);
+    if (!PublishUniqueFile(console, staging, path)) {
+        ReportUncreated(console);
+        return 0;
+    }
     return 1;
 }
 

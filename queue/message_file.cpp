@@ -9,11 +9,16 @@
 
 namespace brimlow {
 
+std::string MessageFileBytes(const SubscriberRecord& record, const std::string& text) {
+    std::string bytes(kMessageFileSize, '\0');
+    memcpy(bytes.data(), &record, sizeof record);
+    memcpy(bytes.data() + sizeof record, text.data(), std::min(text.size(), kMessageTextSize - 1));
+    return bytes;
+}
+
 bool WriteMessageFile(int fd, const SubscriberRecord& record, const std::string& text) {
-    char buffer[kMessageFileSize] = {};
-    memcpy(buffer, &record, sizeof record);
-    memcpy(buffer + sizeof record, text.data(), std::min(text.size(), kMessageTextSize - 1));
-    return WriteFully(fd, buffer, sizeof buffer);
+    std::string bytes = MessageFileBytes(record, text);
+    return WriteFully(fd, bytes.data(), bytes.size());
 }
 
 std::optional<MessageFile> ReadMessageFile(int fd, size_t maxText) {

@@ -21,7 +21,8 @@ struct MessageFile {
     std::string text;
 };
 
-// Writes the 536-byte record and the text NUL-padded to 1,010 bytes (the text is cut to 1,009 characters).
+// The 536-byte record and the text NUL-padded to 1,010 bytes (the text is cut to 1,009 characters).
+std::string MessageFileBytes(const SubscriberRecord& record, const std::string& text);
 bool WriteMessageFile(int fd, const SubscriberRecord& record, const std::string& text);
 
 // Reads a local or a network message file; the text is taken up to its NUL or to at most maxText bytes.

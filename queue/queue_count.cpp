@@ -16,13 +16,17 @@ QueueCounts CountQueue(const std::string& dataDir) {
     QueueCounts counts;
     counts.queueCount += static_cast<int>(ListNames(dataDir, "MSG*.*").size());
     for (int n = 0; n < kCompanySlots; ++n) {
-        std::vector<std::string> files = ListNames(JoinPath(dataDir, std::to_string(n)), "MS*.*");
-        for (const std::string& name : files) {
+        // A folder of held pages only is not chosen: its dial run would find nothing to send, and would be
+        // started again by every scan while the ready pages of a lower folder waited.
+        bool ready = false;
+        for (const std::string& name : ListNames(JoinPath(dataDir, std::to_string(n)), "MS*.*")) {
             ++counts.queueCount;
-            if (name.compare(0, 3, "MSG") == 0)
+            if (name.compare(0, 3, "MSG") == 0) {
                 ++counts.pendingModem;
+                ready = true;
+            }
         }
-        if (!files.empty())
+        if (ready)
             counts.chosenCompany = n;
     }
     std::string queueFolder = JoinPath(dataDir, kQueueFolder);

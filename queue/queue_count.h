@@ -7,7 +7,7 @@ namespace brimlow {
 struct QueueCounts {
     int queueCount = 0;
     int pendingModem = 0;
-    int chosenCompany = -1;        // highest company folder holding any queued file
+    int chosenCompany = -1;        // highest company folder holding ready pages
     std::string chosenEntry;       // network queue entry (client user name) with ready pages
     int chosenEntryCompany = -1;
 };

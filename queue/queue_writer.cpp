@@ -16,18 +16,11 @@
 namespace brimlow {
 namespace {
 
-// Creates dataDir/<folder>/<prefix>XXXXXXXXX and writes the message file; false when it cannot be created.
+// Writes the message file as <folder>/<prefix>XXXXXXXXX; false when it cannot be created.
 bool WriteQueueFile(Console& console, const std::string& folder, const char* prefix, const SubscriberRecord& record,
                     const std::string& text) {
     std::string path = JoinPath(folder, std::string(prefix) + kNameTemplate);
-    int fd = CreateUniqueFile(console, path);
-    if (fd < 0)
-        return false;
-    bool ok = WriteMessageFile(fd, record, text);
-    ok = close(fd) == 0 && ok;
-    if (!ok)
-        unlink(path.c_str());
-    return ok;
+    return WriteUniqueFile(console, path, MessageFileBytes(record, text));
 }
 
 std::string CompanyFolder(const Console& console, int company) {
@@ -162,16 +155,9 @@ int WriteServerIntake(Console& console, const std::string& userName, const Compa
         return 0;
 
     std::string path = JoinPath(companyFolder, std::string(kReadyPrefix) + kNameTemplate);
-    fd = CreateUniqueFile(console, path);
-    if (fd < 0)
-        return 0;
     std::string bytes(reinterpret_cast<const char*>(&subscriber), sizeof subscriber);
     bytes += text.substr(0, strnlen(text.c_str(), text.size()));
-    ok = WriteFully(fd, bytes.data(), bytes.size());
-    ok = close(fd) == 0 && ok;
-    if (!ok)
-        unlink(path.c_str());
-    return ok ? 1 : 0;
+    return WriteUniqueFile(console, path, bytes) ? 1 : 0;
 }
 
 } // namespace brimlow

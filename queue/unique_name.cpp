@@ -1,6 +1,10 @@
 #include "queue/unique_name.h"
 
+#include "directory/file_io.h"
+
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -55,25 +59,61 @@ bool MakeUniqueName(Console& console, std::string& path) {
     return false;
 }
 
-int CreateUniqueFile(Console& console, std::string& path) {
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without renameat2: a link and an unlink.
+    if (link(from.c_str(), to.c_str()) != 0)
+        return false;
+    if (unlink(from.c_str()) != 0) {
+        int error = errno;
+        unlink(to.c_str()); // another claim of from stands
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+int CreateStagingFile(const std::string& path, std::string& staging) {
     if (!EndsInTemplate(path))
         return -1;
-    std::lock_guard lock(console.uniqueNameLock);
-    std::string candidate = path;
-    for (long tries = 0; tries < kMaxCandidates; ++tries) {
-        WriteCandidate(console.uniqueNameCounter, candidate);
-        int fd = open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            path = candidate;
-            return fd;
+    staging = path.substr(0, path.rfind('/') + 1) + ".staging-XXXXXX";
+    return mkostemp(staging.data(), O_CLOEXEC);
+}
+
+bool PublishUniqueFile(Console& console, const std::string& staging, std::string& path) {
+    if (EndsInTemplate(path)) {
+        std::lock_guard lock(console.uniqueNameLock);
+        std::string candidate = path;
+        for (long tries = 0; tries < kMaxCandidates; ++tries) {
+            WriteCandidate(console.uniqueNameCounter, candidate);
+            if (RenameNoReplace(staging, candidate)) {
+                path = candidate;
+                return true;
+            }
+            if (errno != EEXIST)
+                break;
+            AdvanceNameCounter(console.uniqueNameCounter);
         }
-        if (errno != EEXIST) {
-            path = candidate;
-            return -1;
-        }
-        AdvanceNameCounter(console.uniqueNameCounter);
     }
-    return -1;
+    unlink(staging.c_str());
+    return false;
+}
+
+bool WriteUniqueFile(Console& console, std::string& path, std::string_view bytes) {
+    std::string staging;
+    int fd = CreateStagingFile(path, staging);
+    if (fd < 0)
+        return false;
+    bool ok = WriteFully(fd, bytes.data(), bytes.size());
+    ok = close(fd) == 0 && ok;
+    if (!ok) {
+        unlink(staging.c_str());
+        return false;
+    }
+    return PublishUniqueFile(console, staging, path);
 }
 
 } // namespace brimlow

@@ -117,8 +117,10 @@ int ApplySettings(SerialPort& port) {
         return kSerialIllegalBaud;
     termios t = b.saved;
     cfmakeraw(&t);
-    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL);
-    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    // Close drops DTR itself; HUPCL does it too when the process ends without closing, so that a call in
+    // progress is hung up rather than left connected.
+    t.c_cflag |= CLOCAL | CREAD | HUPCL;
     t.c_cflag |= s.byteSize == 5 ? CS5 : s.byteSize == 6 ? CS6 : s.byteSize == 7 ? CS7 : CS8;
     if (s.parity != 0)
         t.c_cflag |= PARENB;

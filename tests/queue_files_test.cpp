@@ -41,7 +41,8 @@ TEST(UniqueName, RefusesPathsWithoutTheTemplate) {
         std::string before = path;
         EXPECT_FALSE(MakeUniqueName(t.console, path));
         EXPECT_EQ(path, before);
-        EXPECT_EQ(CreateUniqueFile(t.console, path), -1);
+        EXPECT_FALSE(WriteUniqueFile(t.console, path, "x"));
+        EXPECT_EQ(path, before);
     }
 }
 
@@ -68,12 +69,8 @@ std::vector<std::string> CreateTagged(Console& console, int count, const std::st
     std::vector<std::string> names;
     for (int i = 0; i < count; ++i) {
         std::string path = JoinPath(console.dataDir, "MSGXXXXXXXXX");
-        int fd = CreateUniqueFile(console, path);
-        if (fd < 0)
+        if (!WriteUniqueFile(console, path, tag + std::to_string(i)))
             break;
-        std::string content = tag + std::to_string(i);
-        (void)!write(fd, content.data(), content.size());
-        close(fd);
         names.push_back(path);
     }
     return names;
@@ -272,7 +269,7 @@ TEST(QueueCount, CountsEveryFolderAndChoosesAsTheScanDoes) {
     QueueCounts c = CountQueue(d.Path());
     EXPECT_EQ(c.queueCount, 5);
     EXPECT_EQ(c.pendingModem, 2);
-    EXPECT_EQ(c.chosenCompany, 9) << "the highest folder holding any queued file";
+    EXPECT_EQ(c.chosenCompany, 2) << "the highest folder holding a ready page";
     EXPECT_EQ(c.chosenEntry, "north");
     EXPECT_EQ(c.chosenEntryCompany, 5);
 }

@@ -4,6 +4,7 @@
 #include "app/queue_scan.h"
 #include "app/send_queue_worker.h"
 #include "directory/data_files.h"
+#include "queue/email_packet.h"
 #include "queue/message_file.h"
 #include "queue/purge.h"
 #include "queue/status.h"
@@ -83,15 +84,16 @@ protected:
     test::TestConsole tc{false};
 };
 
-// Held pages count but start no dial; once a page is ready, the highest folder with any page is dialled first.
-TEST_F(QueueScanTest, HeldPagesAreNotDialledAndTheHighestCompanyFolderWithAnyPageIsDialledFirst) {
+// Held pages count but start no dial, nor steer one: a folder holding only held pages would be dialled for
+// nothing on every scan while the ready pages of a lower folder waited. The highest ready folder goes first.
+TEST_F(QueueScanTest, HeldPagesAreNotDialledAndTheHighestCompanyFolderWithReadyPagesIsDialledFirst) {
     MakeFolders({"2", "9"});
     Touch(D("9/MSQAAAAA.AAA"));
     std::vector<std::string> lines;
     ScanOutcome outcome = ScanOnce(lines);
     EXPECT_EQ(outcome.counts.queueCount, 1);
     EXPECT_EQ(outcome.counts.pendingModem, 0);
-    EXPECT_EQ(outcome.counts.chosenCompany, 9);
+    EXPECT_EQ(outcome.counts.chosenCompany, -1);
     EXPECT_FALSE(outcome.dialStarted);
     EXPECT_EQ(outcome.nextPeriodMs, kScanPeriodMs);
     EXPECT_THAT(lines, IsEmpty());
@@ -100,14 +102,15 @@ TEST_F(QueueScanTest, HeldPagesAreNotDialledAndTheHighestCompanyFolderWithAnyPag
     outcome = ScanOnce(lines);
     EXPECT_EQ(outcome.counts.queueCount, 2);
     EXPECT_EQ(outcome.counts.pendingModem, 1);
+    EXPECT_EQ(outcome.counts.chosenCompany, 2);
     EXPECT_TRUE(outcome.dialStarted);
-    EXPECT_THAT(lines, ElementsAre("Failed to open port 10.  Status = -14"));
+    EXPECT_THAT(lines, ElementsAre("Failed to open port 3.  Status = -14"));
 
-    unlink(D("9/MSQAAAAA.AAA").c_str());
+    ASSERT_EQ(rename(D("9/MSQAAAAA.AAA").c_str(), D("9/MSGAAAAA.AAA").c_str()), 0);
     lines.clear();
     outcome = ScanOnce(lines);
-    EXPECT_EQ(outcome.counts.chosenCompany, 2);
-    EXPECT_THAT(lines, ElementsAre("Failed to open port 3.  Status = -14"));
+    EXPECT_EQ(outcome.counts.chosenCompany, 9);
+    EXPECT_THAT(lines, ElementsAre("Failed to open port 10.  Status = -14"));
 }
 
 TEST_F(QueueScanTest, CompanyFoldersGoBeforeNetworkQueueEntries) {
@@ -278,6 +281,21 @@ TEST_F(SendQueueWorkerTest, EachEmailPacketGoesToADaemonOfItsOwn) {
     unsetenv(kSmtpPortVariable);
     EXPECT_FALSE(FileExists(tc.dir.File("EMGAAAAA.AAA"))); // the daemon deletes its packet whatever the outcome
     EXPECT_TRUE(tc.WaitForStatus("SMTP Daemon started..."));
+}
+
+// A worker lists the packets while the window may be writing one: a packet is never written under its name, or
+// its daemon could mail the head without the text and delete it.
+TEST_F(SendQueueWorkerTest, AnEmailPacketAppearsUnderItsNameOnlyWhole) {
+    test::FolderWatch watch({tc.dir.Path()});
+    ASSERT_EQ(WriteEmailPacket(tc.console, test::MakeSubscriber("Desk E", 0), "subject", "the text"), 1);
+    test::FolderWatch::Seen seen = watch.Take();
+    for (const std::string& name : seen.writtenAs)
+        EXPECT_NE(name.rfind(kEmailPrefix, 0), 0u) << name << " was written under its packet name";
+    EXPECT_THAT(seen.renamedTo, ElementsAre("EMGAAAAA.AAA"));
+    EXPECT_THAT(ListDir(tc.dir.Path()), ::testing::Contains("EMGAAAAA.AAA"));
+    std::string packet = test::ReadFile(tc.dir.File("EMGAAAAA.AAA"));
+    EXPECT_NE(packet.find("Subject: subject\n"), std::string::npos);
+    EXPECT_EQ(packet.substr(packet.size() - 10), "\nthe text\n");
 }
 
 class PurgeTest : public ::testing::Test {

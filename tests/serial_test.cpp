@@ -196,6 +196,9 @@ TEST(SerialPortTest, SevenDataBitsWithEvenParityTravelInTheByteOnAPseudoTerminal
     ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
     EXPECT_EQ(t.c_cflag & CSTOPB, 0u);
     EXPECT_EQ(cfgetospeed(&t), speed_t{B2400});
+    // A process that ends without closing the port (killed, or cut off at exit in the middle of a call) still
+    // drops DTR with the device's last close, which hangs the modem up.
+    EXPECT_NE(t.c_cflag & HUPCL, 0u);
     port->ops.Close(*port);
 }
 

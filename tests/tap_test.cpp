@@ -1,6 +1,7 @@
 // The dial thread and the TAP session against a simulated Hayes modem and TAP terminal on a pseudo-terminal,
 // in virtual time: what the terminal received, what the status lines said, what stays on disk.
 #include "directory/data_files.h"
+#include "queue/queue_writer.h"
 #include "serial/serial_facade.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/pty_pair.h"
@@ -313,6 +314,33 @@ TEST_F(TapDialTest, AnEntryWithoutItsCompanyOrWithAnUnsafeNameIsNotDialled) {
     EXPECT_FALSE(StartQueuedDial(tc.console, "a/b", kCompany));
     EXPECT_FALSE(StartQueuedDial(tc.console, std::string(32, 'n'), kCompany));
     EXPECT_EQ(tc.console.dialBusy.load(), 0);
+}
+
+// A running call lists its folder at any moment and gives up a page too short to read: a ready page the server
+// writes (its own subscriber's, or a client's) must never be written under its ready name, only appear there whole.
+TEST(ReadyPageTest, ThePagesTheServerWritesAppearUnderTheirNamesOnlyWhole) {
+    test::TestConsole tc;
+    int slot = AddSubscriber(*tc.console.local, test::MakeSubscriber("Desk S", kCompany, "31"));
+    const std::string own = JoinPath(tc.dir.Path(), std::to_string(kCompany));
+    const std::string client = test::WriteQueueEntry(tc.dir.Path(), "north", kCompany, {});
+    mkdir(own.c_str(), 0700);
+    test::FolderWatch watch({own, client});
+
+    ASSERT_EQ(WriteDirectPage(tc.console, slot, "own page"), 1);
+    ASSERT_EQ(WriteServerIntake(tc.console, "north", test::MakeCompany("North Relay"),
+                                test::MakeSubscriber("Desk N", kCompany, "32"), "client page"),
+              1);
+
+    test::FolderWatch::Seen seen = watch.Take();
+    for (const std::string& name : seen.writtenAs)
+        EXPECT_NE(name.rfind("MSG", 0), 0u) << name << " was written under its ready name";
+    EXPECT_THAT(seen.renamedTo, ElementsAre("MSGAAAAA.AAA", "MSGAAAAA.AAA"));
+    EXPECT_THAT(test::ListDir(own), ElementsAre("MSGAAAAA.AAA"));
+    EXPECT_THAT(test::ListDir(client), ElementsAre("Company.dat", "MSGAAAAA.AAA"));
+    struct stat st{};
+    ASSERT_EQ(stat(JoinPath(own, "MSGAAAAA.AAA").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 1546);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(ModemStringTest, PausesHangUpsAndCarriageReturnsAreCharactersOfTheirOwn) {

@@ -17,6 +17,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -201,11 +202,36 @@ std::string WritePage(Console& console, const std::string& folder, const std::st
                       const SubscriberRecord& record, const std::string& text) {
     mkdir(folder.c_str(), 0700);
     std::string path = JoinPath(folder, prefix + kNameTemplate);
-    int fd = CreateUniqueFile(console, path);
-    EXPECT_GE(fd, 0) << path;
-    EXPECT_TRUE(WriteMessageFile(fd, record, text));
-    close(fd);
+    EXPECT_TRUE(WriteUniqueFile(console, path, MessageFileBytes(record, text))) << path;
     return path;
+}
+
+FolderWatch::FolderWatch(const std::vector<std::string>& folders) {
+    m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    EXPECT_GE(m_fd, 0);
+    for (const std::string& folder : folders)
+        EXPECT_GE(inotify_add_watch(m_fd, folder.c_str(), IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO), 0)
+            << folder;
+}
+
+FolderWatch::~FolderWatch() {
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+FolderWatch::Seen FolderWatch::Take() {
+    Seen seen;
+    alignas(inotify_event) char events[8192];
+    ssize_t got;
+    while ((got = read(m_fd, events, sizeof events)) > 0) {
+        for (char* at = events; at < events + got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            std::string name = event->len ? event->name : "";
+            (event->mask & IN_MOVED_TO ? seen.renamedTo : seen.writtenAs).push_back(name);
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    return seen;
 }
 
 std::string WriteQueueEntry(const std::string& dataDir, const std::string& entry, int company,

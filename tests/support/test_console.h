@@ -106,6 +106,21 @@ template <typename Record> std::string RecordBytes(const Record& record) {
 // A page file in folder (made if missing) as the queue writers lay it down, prefix "MSG" or "MSQ"; returns its path.
 std::string WritePage(Console& console, const std::string& folder, const std::string& prefix,
                       const SubscriberRecord& record, const std::string& text);
+// The names under which files were written (created, modified or closed after writing) in the given folders
+// since the watch began, and the names that files were renamed to: what a reader listing them could have met.
+class FolderWatch {
+public:
+    explicit FolderWatch(const std::vector<std::string>& folders);
+    ~FolderWatch();
+    struct Seen {
+        std::vector<std::string> writtenAs;
+        std::vector<std::string> renamedTo;
+    };
+    Seen Take();
+
+private:
+    int m_fd = -1;
+};
 // A network queue entry as the server lays it down, Queue/<entry>/<company>/Company.dat; returns the folder.
 std::string WriteQueueEntry(const std::string& dataDir, const std::string& entry, int company,
                             const CompanyRecord& record);
