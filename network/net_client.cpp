@@ -197,7 +197,10 @@ int NetClient::SyncWithServer() {
         CheckNetSubscribers();
         return 1;
     }
-    m_console.network->Clear();
+    {
+        std::lock_guard lock(m_console.databaseLock);
+        m_console.network->Clear();
+    }
     Settings settings = m_console.settings.Get();
     if (ConnectToServer(settings.Server, m_port) != 1) {
         AbortConnection();
@@ -273,7 +276,10 @@ int NetClient::ReadNetCompany(int company) {
     if (!ex.Send(lan::EncodeIndex(lan::Request::ReadCompany, company)) || !ex.Exact(&record, sizeof record, true))
         return ex.Finish(0);
     TerminateTexts(record);
-    m_console.network->companies[company] = record;
+    {
+        std::lock_guard lock(m_console.databaseLock);
+        m_console.network->companies[company] = record;
+    }
     return ex.Finish(IsEmptyText(record.Name) ? 0 : 1);
 }
 

@@ -11,8 +11,10 @@
 #include "tests/support/fake_clock.h"
 #include "tracking/unread_mark.h"
 
+#include <atomic>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace brimlow {
 namespace {
@@ -80,6 +82,28 @@ TEST_F(LanIntegrationTest, TwoSyncsAtOnceLogInOnceAndDownloadTheWholeDirectory) 
     EXPECT_EQ(server.Counters().subscriberReads.load(), 51); // every used slot and the first free one, once
     ASSERT_THAT(server.Sessions(), SizeIs(1));
     EXPECT_EQ(server.Sessions()[0].userName, "ann");
+}
+
+// A Network-tab dial run copies its company under "DatabaseLock" on its own thread while the client reloads.
+TEST_F(LanIntegrationTest, ADialRunsCompanyCopyNeverMeetsAReloadHalfWay) {
+    auto ann = Client("ann");
+    std::atomic<bool> done{false};
+    int torn = 0;
+    std::thread dialRun([&] {
+        while (!done) {
+            std::lock_guard lock(ann->tc.console.databaseLock);
+            CompanyRecord copy = ann->Net().companies[1];
+            if (!IsEmptyText(copy.Name) && (GetText(copy.Name) != "TwoWay" || copy.TwoWay != 1))
+                ++torn;
+        }
+    });
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(ann->client->SyncWithServer(), 1);
+        ann->client->AbortConnection();
+    }
+    done = true;
+    dialRun.join();
+    EXPECT_EQ(torn, 0);
 }
 
 TEST_F(LanIntegrationTest, TheConnectJobHoldsTheScanOffUntilItsDownloadIsDone) {
