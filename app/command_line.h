@@ -1,6 +1,6 @@
 #pragma once
 // The brimlow executable: options, then the console (windowed or headless) or one command.
-#include "app/console.h"
+#include "console/console.h"
 #include "app/text_operator.h"
 
 #include <string>

@@ -1,8 +1,8 @@
 #pragma once
 // The console without a window: the same start-up, the periodic work of the window's timer in a loop of its
 // own, status lines on standard output, and the orderly shut-down on SIGINT or SIGTERM.
-#include "app/console.h"
-#include "app/settings.h"
+#include "console/console.h"
+#include "console/settings.h"
 
 #include <atomic>
 

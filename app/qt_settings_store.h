@@ -1,7 +1,7 @@
 #pragma once
 // The per-user settings store: QSettings in native format under "Quillfen Labs/Brimlow", group "Options".
 // Texts are 8-bit bytes and travel as Latin-1 so that every byte survives.
-#include "app/settings.h"
+#include "console/settings.h"
 
 #include <QSettings>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "app/queue_scan.h"
 
-#include "app/play_sound.h"
+#include "console/play_sound.h"
 #include "queue/status.h"
 #include "transports/modem.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // The console's main loop: one run of the queue scan. The window's single-shot timer and the headless runner
 // both call it and wait the period it returns before the next run, so runs never overlap.
-#include "app/console.h"
+#include "console/console.h"
 #include "queue/queue_count.h"
 
 namespace brimlow {

@@ -1,7 +1,7 @@
 #pragma once
 // What the Send button does: for every given entry (a subscriber, or every member of a group) the page goes out
 // by the send mode at once: SNPP, an e-mail packet and its SMTP daemons, or the disk queue.
-#include "app/console.h"
+#include "console/console.h"
 
 #include <vector>
 

@@ -2,7 +2,7 @@
 // The send-queue worker: one pass over the disk queue. Root SNPP pages are sent one after the other, each
 // e-mail packet goes to an SMTP daemon of its own, and held modem pages are released for dialling. Several
 // workers may run at once; each file is taken by exactly one of them.
-#include "app/console.h"
+#include "console/console.h"
 
 #include <string>
 

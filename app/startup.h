@@ -1,8 +1,8 @@
 #pragma once
 // Start-up and shut-down of a console, in their fixed order, without the window: the data directory, the
 // directory files, the role's settings, and the orderly save at exit.
-#include "app/console.h"
-#include "app/settings.h"
+#include "console/console.h"
+#include "console/settings.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The operator interface of the command line and the headless console: messages are printed, questions take
 // the answer given on the command line.
-#include "app/operator_interface.h"
+#include "console/operator_interface.h"
 
 #include <cstdio>
 #include <mutex>

@@ -12,7 +12,7 @@
 // network-busy flag is set, otherwise the user-interface thread (scan, editors, send). Readers on that thread
 // need no lock; the busy flag keeps everyone else away during the download. Company records are also copied
 // by a Network-tab dial run on its own thread, under "DatabaseLock": they are written under it too.
-#include "app/console.h"
+#include "console/console.h"
 #include "directory/records.h"
 #include "network/protocol.h"
 

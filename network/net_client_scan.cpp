@@ -1,6 +1,6 @@
 #include "network/net_client_scan.h"
 
-#include "app/play_sound.h"
+#include "console/play_sound.h"
 
 namespace brimlow {
 

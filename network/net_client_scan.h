@@ -1,7 +1,7 @@
 #pragma once
 // The client's share of the console's periodic work: the start-up connect job, and the queue scan's network
 // step (reconnect when wanted, the polls of changed records, the collection of this operator's tickets).
-#include "app/console.h"
+#include "console/console.h"
 #include "network/net_client.h"
 
 #include <memory>

@@ -13,7 +13,7 @@
 //     server.Start(0);          // 0: any free port; server.Port() tells which
 //     ...
 //     server.Stop();            // ends every session and waits for the server's threads and jobs
-#include "app/console.h"
+#include "console/console.h"
 #include "network/operators.h"
 #include "network/protocol.h"
 

@@ -4,7 +4,7 @@
 //   <return address>             envelope sender, kept for the record
 //   <subscriber Email>           envelope recipient, used as it stands in RCPT TO
 //   X-Sender, X-Mailer, Date, To, From, [Subject,] Mime-Version, Content-Type, empty line, text, LF
-#include "app/console.h"
+#include "console/console.h"
 
 #include <ctime>
 #include <string>

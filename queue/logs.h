@@ -1,7 +1,7 @@
 #pragma once
 // The three plain-text logs of the data directory. Each entry is one time-stamped line with CR LF line ends,
 // and each is opened and closed per entry so that other programs can read it meanwhile.
-#include "app/console.h"
+#include "console/console.h"
 
 #include <cstdint>
 #include <ctime>

@@ -1,6 +1,6 @@
 #pragma once
 // Emptying the disk queue: the Purge button, and a company's own Purge Queue.
-#include "app/console.h"
+#include "console/console.h"
 
 namespace brimlow {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The writers of the disk queue: the Queue button, the per-recipient writer shared with Send, the server's
 // direct writer for its own subscribers, and the intake of a client's modem page.
-#include "app/console.h"
+#include "console/console.h"
 
 #include <string>
 #include <vector>

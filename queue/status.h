@@ -1,7 +1,7 @@
 #pragma once
 // The status channel: every progress line of every worker goes to MSNPP.LOG at once and, through a one-line
 // mailbox, to the Result list, which takes one line per 100 ms. A burst of lines slows its senders to that pace.
-#include "app/console.h"
+#include "console/console.h"
 
 #include <optional>
 #include <string>

@@ -2,7 +2,7 @@
 // Unique 8.3 names for queue and packet files from one letter counter per console. The counter moves on only
 // past a name that exists, and a file takes its name by a rename that never replaces, under the console's naming
 // lock, so neither two threads nor two processes can take the same name.
-#include "app/console.h"
+#include "console/console.h"
 
 #include <string>
 #include <string_view>

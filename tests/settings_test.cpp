@@ -1,5 +1,5 @@
 #include "app/qt_settings_store.h"
-#include "app/settings.h"
+#include "console/settings.h"
 #include "app/startup.h"
 #include "directory/data_files.h"
 #include "tests/support/test_console.h"

@@ -2,7 +2,7 @@
 // Tracking tickets: one text file per two-way SNPP page in the data directory's Tracking folder. The name says
 // how to reach the server again; the content is the stored reply count, the page, then each status reply:
 //   0000 CR LF, SEND reply CR LF, 24-character date CR LF, subscriber CR LF, PIN CR LF, text CR LF, replies...
-#include "app/console.h"
+#include "console/console.h"
 
 #include <cstdint>
 #include <string>

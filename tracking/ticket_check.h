@@ -1,8 +1,8 @@
 #pragma once
 // Status checks of tracking tickets: connect to the ticket's server, ask "MSTA tag.pass", and append the replies
 // beyond those already stored.
-#include "app/console.h"
-#include "app/handoff_buffer.h"
+#include "console/console.h"
+#include "console/handoff_buffer.h"
 #include "transports/line_channel.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 #pragma once
 // The background check of recent tracking tickets: every three minutes, each ticket written within the last
 // hour is checked, except the tickets this console holds for its own network user (the server checks those).
-#include "app/console.h"
+#include "console/console.h"
 #include "queue/file_listing.h"
 
 #include <string>

@@ -1,8 +1,8 @@
 #pragma once
 // E-mail paging: the packet (queue/email_packet.h) is written at once, then one SMTP daemon thread per packet
 // delivers and shreds it.
-#include "app/console.h"
-#include "app/handoff_buffer.h"
+#include "console/console.h"
+#include "console/handoff_buffer.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 // Paging by modem: the dial thread opens the company's COM port at 7E1, initialises a Hayes modem, dials the
 // paging terminal and, on CONNECT, runs the TAP session over every ready page of the company's folder. One dial
 // thread runs at a time; Console::dialBusy holds company index + 1 while it runs.
-#include "app/console.h"
+#include "console/console.h"
 #include "serial/serial_port.h"
 
 #include <string>

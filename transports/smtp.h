@@ -1,7 +1,7 @@
 #pragma once
 // The SMTP dialogue of one e-mail packet: HELO, MAIL FROM, RCPT TO, DATA, the body, end of data, QUIT. Only 5xx
 // replies refuse; a reply that never comes (connection closed, or silence past the reply limit) fails too.
-#include "app/console.h"
+#include "console/console.h"
 #include "transports/line_channel.h"
 
 #include <cstdio>

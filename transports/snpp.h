@@ -1,6 +1,6 @@
 #pragma once
 // SNPP paging: one connection per page, optionally two-way ("2WAY"), with a tracking ticket for two-way pages.
-#include "app/console.h"
+#include "console/console.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The one SNPP dialogue behind the three senders: greeting, optional "2WAY", PAGE, DATA, the text, SEND, QUIT.
 // Only 5xx replies fail; a reply that never comes fails too.
-#include "app/console.h"
+#include "console/console.h"
 #include "tracking/ticket.h"
 #include "transports/line_channel.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // The TAP session over a connected modem: wake the terminal, log in, send every ready page of the job's
 // folder (pages that arrive meanwhile too), one transaction each, then log out.
-#include "app/console.h"
+#include "console/console.h"
 #include "serial/serial_port.h"
 #include "transports/modem.h"
 

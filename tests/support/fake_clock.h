@@ -1,7 +1,7 @@
 #pragma once
 // Virtual time for time-outs and periods: SleepMs moves the clock on at once (and yields), Now is set by the test
 // and moves with the sleeps.
-#include "app/clock.h"
+#include "console/clock.h"
 
 #include <atomic>
 #include <thread>

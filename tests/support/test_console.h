@@ -1,8 +1,8 @@
 #pragma once
 // What the engine tests share: a console on a fresh temporary data directory, an operator that records what it
 // was shown, an in-memory settings store, and a drain that collects status lines as the window would.
-#include "app/console.h"
-#include "app/settings.h"
+#include "console/console.h"
+#include "console/settings.h"
 
 #include <atomic>
 #include <map>

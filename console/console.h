@@ -2,9 +2,9 @@
 // The process-wide state of one console: data directory, role, settings, the local and the network directory,
 // flags and counters that the threads share, and the operator interface. Every engine operation takes the
 // Console it works for, so a test can run two of them side by side.
-#include "app/clock.h"
-#include "app/operator_interface.h"
-#include "app/settings.h"
+#include "console/clock.h"
+#include "console/operator_interface.h"
+#include "console/settings.h"
 #include "directory/directory.h"
 
 #include <array>

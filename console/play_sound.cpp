@@ -1,4 +1,4 @@
-#include "app/play_sound.h"
+#include "console/play_sound.h"
 
 #include "directory/data_files.h"
 
