@@ -1,0 +1,52 @@
+#pragma once
+// Driving the real dialogs in window tests: acting on a modal dialog that the code under test opens with exec(),
+// and catching what the desktop is asked to open.
+#include <QApplication>
+#include <QDesktopServices>
+#include <QObject>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+namespace brimlow::test {
+
+// Runs act on the next modal dialog of type D as soon as it shows; exec() in the code under test returns once act
+// closed it.
+template <typename D> void WhenShown(std::function<void(D &)> act) {
+    auto *timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        auto *dialog = qobject_cast<D *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act(*dialog);
+    });
+    timer->start();
+}
+
+// The push button whose caption reads caption, mnemonic marker ignored.
+inline QPushButton *Button(QWidget &parent, const QString &caption) {
+    for (QPushButton *button : parent.findChildren<QPushButton *>())
+        if (button->text().remove('&') == caption)
+            return button;
+    return nullptr;
+}
+
+// Records the file URLs the desktop is asked to open instead of opening them.
+class UrlCatcher final : public QObject {
+    Q_OBJECT
+public:
+    UrlCatcher() { QDesktopServices::setUrlHandler("file", this, "Open"); }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler("file"); }
+    std::vector<QUrl> opened;
+
+public slots:
+    void Open(const QUrl &url) { opened.push_back(url); }
+};
+
+} // namespace brimlow::test

@@ -1,0 +1,23 @@
+#pragma once
+// Controls as every dialog of the window builds them: a mnemonic in each caption, and the name a screen reader
+// announces (a button its caption, a field its label).
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QPushButton>
+#include <QString>
+
+namespace brimlow {
+
+// The caption without its mnemonic markers: "&Modem" reads "Modem".
+QString PlainCaption(const QString &caption);
+
+QPushButton *MakeButton(const QString &caption, QWidget *parent = nullptr);
+
+// Adds a row "caption field"; the label is the field's buddy (its mnemonic moves the focus there) and its name.
+void AddField(QFormLayout *form, const QString &caption, QWidget *field);
+
+// OK (the default button, accepting the dialog) and, unless okOnly, Cancel (rejecting it), in the desktop's order.
+QDialogButtonBox *MakeOkCancel(QDialog *dialog, bool okOnly = false);
+
+} // namespace brimlow
