@@ -24,7 +24,7 @@ class UiConfigTest : public QObject {
     std::unique_ptr<test::TestConsole> m_tc;
     QtOperator m_op;
 
-    Console &console() { return m_tc->console; }
+    Console& console() { return m_tc->console; }
 
 private slots:
     void init() {
@@ -50,10 +50,10 @@ private slots:
         QFETCH(QString, title);
         CConfigureDlg launcher(console(), {});
         QString seen;
-        WhenShown<QDialog>([&](QDialog &dialog) {
+        WhenShown<QDialog>([&](QDialog& dialog) {
             seen = dialog.windowTitle();
             dialog.reject();
-            WhenShown<CConfigureDlg>([](CConfigureDlg &back) { Button(back, "OK")->click(); });
+            WhenShown<CConfigureDlg>([](CConfigureDlg& back) { Button(back, "OK")->click(); });
         });
         QTimer::singleShot(0, [&] { Button(launcher, button)->click(); });
         QCOMPARE(launcher.exec(), int(QDialog::Accepted));
@@ -78,8 +78,8 @@ private slots:
         SetText(console().modem.InitString, kDefaultInitString);
         SetText(console().modem.DialPrefix, kDefaultDialPrefix);
         CModemSettingsDlg dialog(console());
-        auto *combo = dialog.findChild<QComboBox *>();
-        auto edits = dialog.findChildren<QLineEdit *>();
+        auto* combo = dialog.findChild<QComboBox*>();
+        auto edits = dialog.findChildren<QLineEdit*>();
         QCOMPARE(combo->currentText(), "COM1");
         combo->setCurrentIndex(2);
         edits[0]->setText(QString(100, 'I'));
@@ -93,16 +93,16 @@ private slots:
     }
 
     void modemPortOutOfRangeSelectsNothing() {
-        console().settings.Update([](Settings &s) { s.ModemPort = 7; });
+        console().settings.Update([](Settings& s) { s.ModemPort = 7; });
         CModemSettingsDlg dialog(console());
-        QCOMPARE(dialog.findChild<QComboBox *>()->currentIndex(), -1);
+        QCOMPARE(dialog.findChild<QComboBox*>()->currentIndex(), -1);
         dialog.accept();
         QCOMPARE(console().settings.Get().ModemPort, -1);
     }
 
     void emailSettingsStoreTheirValues() {
         CEmailSettingsDlg dialog(console());
-        auto edits = dialog.findChildren<QLineEdit *>();
+        auto edits = dialog.findChildren<QLineEdit*>();
         QTest::keyClicks(edits[0], "mail.example.org");
         QTest::keyClicks(edits[1], "Dispatch Desk");
         QTest::keyClicks(edits[2], "desk@example.org");
@@ -124,7 +124,7 @@ private slots:
         QFETCH(QString, tab2);
         CTabsDlg dialog(console());
         dialog.show();
-        auto edits = dialog.findChildren<QLineEdit *>();
+        auto edits = dialog.findChildren<QLineEdit*>();
         edits[1]->setText("Night Shift");
         QCOMPARE(Button(dialog, "Cancel"), nullptr);
         if (ok)

@@ -15,11 +15,11 @@ namespace brimlow::test {
 
 // Runs act on the next modal dialog of type D as soon as it shows; exec() in the code under test returns once act
 // closed it.
-template <typename D> void WhenShown(std::function<void(D &)> act) {
-    auto *timer = new QTimer;
+template <typename D> void WhenShown(std::function<void(D&)> act) {
+    auto* timer = new QTimer;
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        auto *dialog = qobject_cast<D *>(QApplication::activeModalWidget());
+        auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
         if (!dialog)
             return;
         timer->stop();
@@ -30,8 +30,8 @@ template <typename D> void WhenShown(std::function<void(D &)> act) {
 }
 
 // The push button whose caption reads caption, mnemonic marker ignored.
-inline QPushButton *Button(QWidget &parent, const QString &caption) {
-    for (QPushButton *button : parent.findChildren<QPushButton *>())
+inline QPushButton* Button(QWidget& parent, const QString& caption) {
+    for (QPushButton* button : parent.findChildren<QPushButton*>())
         if (button->text().remove('&') == caption)
             return button;
     return nullptr;
@@ -46,7 +46,7 @@ public:
     std::vector<QUrl> opened;
 
 public slots:
-    void Open(const QUrl &url) { opened.push_back(url); }
+    void Open(const QUrl& url) { opened.push_back(url); }
 };
 
 } // namespace brimlow::test

@@ -11,12 +11,12 @@ namespace brimlow {
 class CConfigureDlg final : public QDialog {
     Q_OBJECT
 public:
-    CConfigureDlg(Console &console, ServerAdmin admin, QWidget *parent = nullptr);
+    CConfigureDlg(Console& console, ServerAdmin admin, QWidget* parent = nullptr);
 
 private:
-    template <typename Dialog, typename... Args> void Run(Args &&...args);
+    template <typename Dialog, typename... Args> void Run(Args&&... args);
 
-    Console &m_console;
+    Console& m_console;
     ServerAdmin m_admin;
 };
 

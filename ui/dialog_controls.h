@@ -10,14 +10,14 @@
 namespace brimlow {
 
 // The caption without its mnemonic markers: "&Modem" reads "Modem".
-QString PlainCaption(const QString &caption);
+QString PlainCaption(const QString& caption);
 
-QPushButton *MakeButton(const QString &caption, QWidget *parent = nullptr);
+QPushButton* MakeButton(const QString& caption, QWidget* parent = nullptr);
 
 // Adds a row "caption field"; the label is the field's buddy (its mnemonic moves the focus there) and its name.
-void AddField(QFormLayout *form, const QString &caption, QWidget *field);
+void AddField(QFormLayout* form, const QString& caption, QWidget* field);
 
 // OK (the default button, accepting the dialog) and, unless okOnly, Cancel (rejecting it), in the desktop's order.
-QDialogButtonBox *MakeOkCancel(QDialog *dialog, bool okOnly = false);
+QDialogButtonBox* MakeOkCancel(QDialog* dialog, bool okOnly = false);
 
 } // namespace brimlow

@@ -10,14 +10,14 @@ namespace brimlow {
 class CEmailSettingsDlg final : public QDialog {
     Q_OBJECT
 public:
-    explicit CEmailSettingsDlg(Console &console, QWidget *parent = nullptr);
+    explicit CEmailSettingsDlg(Console& console, QWidget* parent = nullptr);
     void accept() override;
 
 private:
-    Console &m_console;
-    QLineEdit *m_mailServer;
-    QLineEdit *m_yourName;
-    QLineEdit *m_returnAddress;
+    Console& m_console;
+    QLineEdit* m_mailServer;
+    QLineEdit* m_yourName;
+    QLineEdit* m_returnAddress;
 };
 
 } // namespace brimlow

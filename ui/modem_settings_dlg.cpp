@@ -13,7 +13,7 @@ constexpr int kInitAccepted = 80; // the field stores one character less
 constexpr int kDialAccepted = 30;
 } // namespace
 
-CModemSettingsDlg::CModemSettingsDlg(Console &console, QWidget *parent)
+CModemSettingsDlg::CModemSettingsDlg(Console& console, QWidget* parent)
     : QDialog(parent), m_console(console), m_port(new QComboBox), m_initString(new QLineEdit),
       m_dialString(new QLineEdit) {
     setWindowTitle("Modem Settings");
@@ -27,11 +27,11 @@ CModemSettingsDlg::CModemSettingsDlg(Console &console, QWidget *parent)
         LoadLineEdit(m_dialString, console.modem.DialPrefix, kDialAccepted);
     }
 
-    auto *form = new QFormLayout;
+    auto* form = new QFormLayout;
     AddField(form, "&Port", m_port);
     AddField(form, "&Init String", m_initString);
     AddField(form, "&Dial String", m_dialString);
-    auto *layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(MakeOkCancel(this));
     m_initString->setMinimumWidth(fontMetrics().averageCharWidth() * 40);
@@ -40,7 +40,7 @@ CModemSettingsDlg::CModemSettingsDlg(Console &console, QWidget *parent)
 
 void CModemSettingsDlg::accept() {
     int port = m_port->currentIndex();
-    m_console.settings.Update([port](Settings &s) { s.ModemPort = port; });
+    m_console.settings.Update([port](Settings& s) { s.ModemPort = port; });
     {
         std::lock_guard lock(m_console.databaseLock);
         StoreField(m_console.modem.InitString, m_initString->text(), kInitAccepted - 1);

@@ -11,14 +11,14 @@ namespace brimlow {
 class CModemSettingsDlg final : public QDialog {
     Q_OBJECT
 public:
-    explicit CModemSettingsDlg(Console &console, QWidget *parent = nullptr);
+    explicit CModemSettingsDlg(Console& console, QWidget* parent = nullptr);
     void accept() override;
 
 private:
-    Console &m_console;
-    QComboBox *m_port;
-    QLineEdit *m_initString;
-    QLineEdit *m_dialString;
+    Console& m_console;
+    QComboBox* m_port;
+    QLineEdit* m_initString;
+    QLineEdit* m_dialString;
 };
 
 } // namespace brimlow

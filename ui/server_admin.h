@@ -8,8 +8,8 @@ class NetServer;
 class CNetworkMonitorDlg;
 
 struct ServerAdmin {
-    lan::NetServer *server = nullptr;
-    CNetworkMonitorDlg *monitor = nullptr;
+    lan::NetServer* server = nullptr;
+    CNetworkMonitorDlg* monitor = nullptr;
 };
 
 } // namespace brimlow

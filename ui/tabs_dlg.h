@@ -11,12 +11,12 @@ namespace brimlow {
 class CTabsDlg final : public QDialog {
     Q_OBJECT
 public:
-    explicit CTabsDlg(Console &console, QWidget *parent = nullptr);
+    explicit CTabsDlg(Console& console, QWidget* parent = nullptr);
     void accept() override;
 
 private:
-    Console &m_console;
-    std::array<QLineEdit *, 3> m_names;
+    Console& m_console;
+    std::array<QLineEdit*, 3> m_names;
 };
 
 } // namespace brimlow
