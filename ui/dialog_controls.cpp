@@ -1,8 +1,25 @@
 #include "ui/dialog_controls.h"
 
 #include <QLabel>
+#include <algorithm>
 
 namespace brimlow {
+namespace {
+
+class DigitsValidator final : public QValidator {
+public:
+    DigitsValidator(int maxValue, QObject* parent) : QValidator(parent), m_max(maxValue) {}
+    State validate(QString& text, int&) const override {
+        if (text.size() > 10 || !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+            return Invalid;
+        return text.toLongLong() <= m_max ? Acceptable : Invalid;
+    }
+
+private:
+    int m_max;
+};
+
+} // namespace
 
 QString PlainCaption(const QString& caption) {
     QString plain;
@@ -28,13 +45,17 @@ void AddField(QFormLayout* form, const QString& caption, QWidget* field) {
     form->addRow(label, field);
 }
 
-QDialogButtonBox* MakeOkCancel(QDialog* dialog, bool okOnly) {
+QValidator* MakeDigitsValidator(int maxValue, QObject* parent) {
+    return new DigitsValidator(maxValue, parent);
+}
+
+QDialogButtonBox* MakeOkCancel(QDialog* dialog, const QString& ok, const QString& cancel) {
     auto* box = new QDialogButtonBox(dialog);
-    QPushButton* ok = MakeButton("OK");
-    ok->setDefault(true);
-    box->addButton(ok, QDialogButtonBox::AcceptRole);
-    if (!okOnly)
-        box->addButton(MakeButton("Cancel"), QDialogButtonBox::RejectRole);
+    QPushButton* okButton = MakeButton(ok);
+    okButton->setDefault(true);
+    box->addButton(okButton, QDialogButtonBox::AcceptRole);
+    if (!cancel.isEmpty())
+        box->addButton(MakeButton(cancel), QDialogButtonBox::RejectRole);
     QObject::connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     return box;

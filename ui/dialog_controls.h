@@ -6,6 +6,7 @@
 #include <QFormLayout>
 #include <QPushButton>
 #include <QString>
+#include <QValidator>
 
 namespace brimlow {
 
@@ -17,7 +18,11 @@ QPushButton* MakeButton(const QString& caption, QWidget* parent = nullptr);
 // Adds a row "caption field"; the label is the field's buddy (its mnemonic moves the focus there) and its name.
 void AddField(QFormLayout* form, const QString& caption, QWidget* field);
 
-// OK (the default button, accepting the dialog) and, unless okOnly, Cancel (rejecting it), in the desktop's order.
-QDialogButtonBox* MakeOkCancel(QDialog* dialog, bool okOnly = false);
+// Digits only, for a number from 0 to maxValue; an empty field reads 0.
+QValidator* MakeDigitsValidator(int maxValue, QObject* parent);
+
+// OK (the default button, accepting the dialog) and Cancel (rejecting it; none when its caption is empty), in the
+// desktop's order.
+QDialogButtonBox* MakeOkCancel(QDialog* dialog, const QString& ok = "OK", const QString& cancel = "Cancel");
 
 } // namespace brimlow

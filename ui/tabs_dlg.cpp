@@ -18,7 +18,7 @@ CTabsDlg::CTabsDlg(Console& console, QWidget* parent) : QDialog(parent), m_conso
     }
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(MakeOkCancel(this, true));
+    layout->addWidget(MakeOkCancel(this, "OK", {}));
     AddHelpKey(this, console);
 }
 
