@@ -14,17 +14,19 @@
 namespace brimlow::test {
 
 // Runs act on the next modal dialog of type D as soon as it shows; exec() in the code under test returns once act
-// closed it.
+// closed it. A dialog that does not show within five seconds is waited for no longer, so it cannot be met by a
+// later test.
 template <typename D> void WhenShown(std::function<void(D&)> act) {
-    auto* timer = new QTimer;
+    auto* timer = new QTimer(qApp);
     timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    QObject::connect(timer, &QTimer::timeout, [timer, act, polls = 0]() mutable {
         auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
-        if (!dialog)
+        if (!dialog && ++polls < 1000)
             return;
         timer->stop();
         timer->deleteLater();
-        act(*dialog);
+        if (dialog)
+            act(*dialog);
     });
     timer->start();
 }
