@@ -1,6 +1,7 @@
 #include "ui/dialog_controls.h"
 
 #include <QLabel>
+#include <QRegularExpressionValidator>
 #include <algorithm>
 
 namespace brimlow {
@@ -47,6 +48,10 @@ void AddField(QFormLayout* form, const QString& caption, QWidget* field) {
 
 QValidator* MakeDigitsValidator(int maxValue, QObject* parent) {
     return new DigitsValidator(maxValue, parent);
+}
+
+QValidator* MakeAccountValidator(QObject* parent) {
+    return new QRegularExpressionValidator(QRegularExpression("[^ ]*"), parent);
 }
 
 QDialogButtonBox* MakeOkCancel(QDialog* dialog, const QString& ok, const QString& cancel) {

@@ -21,6 +21,9 @@ void AddField(QFormLayout* form, const QString& caption, QWidget* field);
 // Digits only, for a number from 0 to maxValue; an empty field reads 0.
 QValidator* MakeDigitsValidator(int maxValue, QObject* parent);
 
+// No blanks: a log-in frame pads its name and password with blanks, so the server reads each up to its first one.
+QValidator* MakeAccountValidator(QObject* parent);
+
 // OK (the default button, accepting the dialog) and Cancel (rejecting it; none when its caption is empty), in the
 // desktop's order.
 QDialogButtonBox* MakeOkCancel(QDialog* dialog, const QString& ok = "OK", const QString& cancel = "Cancel");

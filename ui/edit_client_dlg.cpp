@@ -18,6 +18,8 @@ CEditClientDlg::CEditClientDlg(const Console& console, OperatorTable& operators,
     LoadLineEdit(m_name, current.Name, kOperatorFieldLimit);
     LoadLineEdit(m_password, current.Password, kOperatorFieldLimit);
     m_password->setEchoMode(QLineEdit::Password);
+    m_name->setValidator(MakeAccountValidator(m_name));
+    m_password->setValidator(MakeAccountValidator(m_password));
 
     auto* levels = new QVBoxLayout;
     const QString captions[] = {"&Read only", "Read / &Write", "Read / Write / &Delete"};

@@ -72,6 +72,8 @@ CNetworkDlg::CNetworkDlg(Console& console, ServerAdmin admin, QWidget* parent)
     m_password->setMaxLength(kAccountAccepted);
     m_password->setText(FromLatin1(settings.Password).left(kAccountAccepted));
     m_password->setEchoMode(QLineEdit::Password);
+    m_username->setValidator(MakeAccountValidator(m_username));
+    m_password->setValidator(MakeAccountValidator(m_password));
     m_sendViaServer->setChecked(settings.SendViaServer != 0);
     m_sendViaServer->setAccessibleName("Send Via Server");
     m_sendAllViaServer->setChecked(settings.SendAllViaServer != 0);
