@@ -58,6 +58,7 @@ bool Shoot(QWidget& widget, const QString& folder, const QString& name) {
 
 int main(int argc, char** argv) {
     using namespace brimlow;
+    qputenv("HOME", "/home/dispatch"); // the Database Utilities' default paths, as an operator's would read
     QApplication app(argc, argv);
     if (argc != 2) {
         fprintf(stderr, "usage: dialog_screenshots OUTPUT_FOLDER\n");
