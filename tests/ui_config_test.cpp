@@ -30,6 +30,7 @@
 namespace brimlow {
 
 using test::Button;
+using test::Field;
 using test::WhenShown;
 using DialogFactory = std::function<QDialog*(Console&, lan::NetServer&)>;
 
@@ -139,80 +140,61 @@ private slots:
         QCOMPARE(urls.opened[0].toLocalFile(), QString::fromStdString(DataFile("Brimlow.PDF")));
     }
 
-    void modemSettings_data() {
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("init");
-        QTest::addColumn<QString>("dial");
-        QTest::newRow("OK stores the index and the first 79 and 29 characters")
-            << true << 2 << QString(79, 'I') << QString(29, 'D');
-        QTest::newRow("Cancel keeps the port and the strings") << false << 0 << "ATE0M0"
-                                                               << "ATDT";
+    // Each settings dialog stores its fields on OK (cut to what they store) and nothing on Cancel or Escape.
+    void settingsDialogs_data() {
+        QTest::addColumn<DialogFactory>("make");
+        QTest::addColumn<int>("storedPort");
+        QTest::addColumn<QString>("close");
+        QTest::addColumn<QString>("stored"); // port|init|dial|server|name|address|tab1|tab2|tab3
+        DialogFactory modem = [](Console& c, lan::NetServer&) { return new CModemSettingsDlg(c); };
+        DialogFactory email = [](Console& c, lan::NetServer&) { return new CEmailSettingsDlg(c); };
+        DialogFactory tabs = [](Console& c, lan::NetServer&) { return new CTabsDlg(c); };
+        const QString unchanged = "0|ATE0M0|ATDT||||Tab1|Tab2|Tab3";
+        auto x = [](int n) { return QString(n, 'x'); };
+        QTest::newRow("Modem OK") << modem << 0 << "OK"
+                                  << "2|" + x(79) + "|" + x(29) + "||||Tab1|Tab2|Tab3";
+        QTest::newRow("Modem Cancel") << modem << 0 << "Cancel" << unchanged;
+        QTest::newRow("Modem port 7") << modem << 7 << "OK"
+                                      << "-1|" + x(79) + "|" + x(29) + "||||Tab1|Tab2|Tab3";
+        QTest::newRow("Email OK") << email << 0 << "OK"
+                                  << "0|ATE0M0|ATDT|" + x(80) + "|" + x(80) + "|" + x(80) + "|Tab1|Tab2|Tab3";
+        QTest::newRow("Email Escape") << email << 0 << "Escape" << unchanged;
+        QTest::newRow("Tabs OK") << tabs << 0 << "OK"
+                                 << "0|ATE0M0|ATDT||||" + x(100) + "|" + x(100) + "|" + x(100);
+        QTest::newRow("Tabs Escape") << tabs << 0 << "Escape" << unchanged;
     }
-    void modemSettings() {
-        QFETCH(bool, ok);
-        QFETCH(int, port);
-        QFETCH(QString, init);
-        QFETCH(QString, dial);
+    void settingsDialogs() {
+        QFETCH(DialogFactory, make);
+        QFETCH(int, storedPort);
+        QFETCH(QString, close);
+        QFETCH(QString, stored);
         SetText(console().modem.InitString, kDefaultInitString);
         SetText(console().modem.DialPrefix, kDefaultDialPrefix);
-        CModemSettingsDlg dialog(console());
-        auto* combo = dialog.findChild<QComboBox*>();
-        auto edits = dialog.findChildren<QLineEdit*>();
-        QCOMPARE(combo->currentText(), "COM1");
-        combo->setCurrentIndex(2);
-        edits[0]->setText(QString(100, 'I'));
-        edits[1]->setText(QString(100, 'D'));
-        QCOMPARE(edits[0]->text().size(), 80); // accepted while typing, cut at OK
-        QCOMPARE(edits[1]->text().size(), 30);
-        ok ? dialog.accept() : dialog.reject();
-        QCOMPARE(console().settings.Get().ModemPort, port);
-        QCOMPARE(GetText(console().modem.InitString), init.toStdString());
-        QCOMPARE(GetText(console().modem.DialPrefix), dial.toStdString());
-    }
-
-    void modemPortOutOfRangeSelectsNothing() {
-        console().settings.Update([](Settings& s) { s.ModemPort = 7; });
-        CModemSettingsDlg dialog(console());
-        QCOMPARE(dialog.findChild<QComboBox*>()->currentIndex(), -1);
-        dialog.accept();
-        QCOMPARE(console().settings.Get().ModemPort, -1);
-    }
-
-    void emailSettingsStoreTheirValues() {
-        CEmailSettingsDlg dialog(console());
-        auto edits = dialog.findChildren<QLineEdit*>();
-        QTest::keyClicks(edits[0], "mail.example.org");
-        QTest::keyClicks(edits[1], "Dispatch Desk");
-        QTest::keyClicks(edits[2], "desk@example.org");
-        dialog.accept();
-        Settings s = console().settings.Get();
-        QCOMPARE(s.OutboundMailServer, "mail.example.org");
-        QCOMPARE(s.UserName, "Dispatch Desk");
-        QCOMPARE(s.ReturnAddress, "desk@example.org");
-    }
-
-    void tabsStoreOnOkOnly_data() {
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QString>("tab2");
-        QTest::newRow("OK") << true << "Night Shift";
-        QTest::newRow("Escape") << false << "Tab2";
-    }
-    void tabsStoreOnOkOnly() {
-        QFETCH(bool, ok);
-        QFETCH(QString, tab2);
-        CTabsDlg dialog(console());
-        dialog.show();
-        auto edits = dialog.findChildren<QLineEdit*>();
-        edits[1]->setText("Night Shift");
-        QCOMPARE(Button(dialog, "Cancel"), nullptr);
-        if (ok)
-            Button(dialog, "OK")->click();
+        console().settings.Update([&](Settings& s) { s.ModemPort = storedPort; });
+        lan::NetServer server(console());
+        std::unique_ptr<QDialog> dialog(make(console(), server));
+        dialog->show();
+        if (auto* port = dialog->findChild<QComboBox*>()) {
+            QCOMPARE(port->currentIndex(), storedPort < 4 ? storedPort : -1);
+            if (storedPort < 4)
+                port->setCurrentIndex(2);
+        }
+        for (QLineEdit* field : dialog->findChildren<QLineEdit*>()) {
+            field->clear();
+            QTest::keyClicks(field, QString(100, 'x')); // each takes what it accepts while typing
+        }
+        if (close == "Escape")
+            QTest::keyClick(dialog.get(), Qt::Key_Escape);
         else
-            QTest::keyClick(&dialog, Qt::Key_Escape);
-        QVERIFY(!dialog.isVisible());
-        QCOMPARE(console().settings.Get().Tab2, tab2.toStdString());
-        QCOMPARE(console().settings.Get().Tab1, "Tab1");
+            Button(*dialog, close)->click();
+        QVERIFY(!dialog->isVisible());
+        Settings s = console().settings.Get();
+        QStringList now{QString::number(s.ModemPort), QString(console().modem.InitString),
+                        QString(console().modem.DialPrefix)};
+        for (const std::string* text :
+             {&s.OutboundMailServer, &s.UserName, &s.ReturnAddress, &s.Tab1, &s.Tab2, &s.Tab3})
+            now << QString::fromStdString(*text);
+        QCOMPARE(now.join('|'), stored);
     }
 
     void providersDelete_data() {
@@ -262,17 +244,18 @@ private slots:
         local().companies[0] = test::MakeCompany("P0");
         local().companies[2] = test::MakeCompany("P2");
         CProvidersDlg dialog(console());
-        WhenShown<CEditCompanyDlg>([](CEditCompanyDlg& editor) {
-            auto edits = editor.findChildren<QLineEdit*>();
-            QCOMPARE(edits[0]->text(), "");    // Name
-            QCOMPARE(edits[2]->text(), "444"); // Socket
-            QCOMPARE(editor.findChildren<QComboBox*>()[0]->currentText(), "COM1");
-            QCOMPARE(editor.findChildren<QComboBox*>()[1]->currentText(), "9600");
-            QVERIFY(!editor.findChild<QCheckBox*>()->isChecked());
-            QTest::keyClicks(edits[0], "Harbor Wireless");
+        QStringList shown;
+        WhenShown<CEditCompanyDlg>([&](CEditCompanyDlg& editor) {
+            for (const char* name : {"Name", "Socket"})
+                shown << Field<QLineEdit>(editor, name)->text();
+            for (const char* name : {"Port", "Baud"})
+                shown << Field<QComboBox>(editor, name)->currentText();
+            shown << (Field<QCheckBox>(editor, "Two Way")->isChecked() ? "two-way" : "one-way");
+            QTest::keyClicks(Field<QLineEdit>(editor, "Name"), "Harbor Wireless");
             editor.accept();
         });
         Button(dialog, "New")->click();
+        QCOMPARE(shown, QStringList({"", "444", "COM1", "9600", "one-way"}));
         const CompanyRecord& added = local().companies[1];
         QCOMPARE(GetText(added.Name), "Harbor Wireless");
         QCOMPARE(added.Socket, 444);
@@ -281,9 +264,15 @@ private slots:
         QCOMPARE(dialog.findChild<QListWidget*>()->count(), 3);
     }
 
-    // A double-click edits the provider: baud 0 shows and stores 9600; the fields the editor does not show come
-    // back untouched; Socket takes digits only, up to 65535.
-    void editCompanyRoundTrip() {
+    // A double-click edits the provider. OK: a stored baud 0 shows and stores 9600, Socket takes digits only up
+    // to 65535, and the fields the editor does not show come back untouched. Cancel stores nothing.
+    void editCompany_data() {
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("OK") << true;
+        QTest::newRow("Cancel") << false;
+    }
+    void editCompany() {
+        QFETCH(bool, ok);
         CompanyRecord given = test::MakeCompany("Metro Paging", "snpp.example", 444);
         given.Baud = 0;
         given.MaxChars = 123;
@@ -293,33 +282,24 @@ private slots:
         local().companies[0] = given;
         CProvidersDlg dialog(console());
         auto* list = dialog.findChild<QListWidget*>();
-        WhenShown<CEditCompanyDlg>([](CEditCompanyDlg& editor) {
-            QLineEdit* socket = editor.findChildren<QLineEdit*>()[2];
-            QCOMPARE(editor.findChildren<QComboBox*>()[1]->currentText(), "9600");
-            QCOMPARE(editor.findChildren<QComboBox*>()[0]->currentText(), "COM4");
+        WhenShown<CEditCompanyDlg>([ok](CEditCompanyDlg& editor) {
+            auto* socket = Field<QLineEdit>(editor, "Socket");
+            QCOMPARE(Field<QComboBox>(editor, "Baud")->currentText(), "9600");
+            QCOMPARE(Field<QComboBox>(editor, "Port")->currentText(), "COM4");
             socket->clear();
             QTest::keyClicks(socket, "4x00009");
             QCOMPARE(socket->text(), "40000");
-            editor.accept();
+            ok ? editor.accept() : editor.reject();
         });
         QPoint row = list->visualItemRect(list->item(0)).center();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row);
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row);
-        const CompanyRecord& stored = local().companies[0];
-        QCOMPARE(stored.Baud, 9600);
-        QCOMPARE(static_cast<uint16_t>(stored.Socket), 40000);
-        QCOMPARE(stored.MaxChars, 123);
-        QCOMPARE(stored.QueueFolderFlag, 1);
-        QCOMPARE(stored.TwoWay, 1);
-        QCOMPARE(stored.Port, 3);
-        QCOMPARE(GetText(stored.Address), "snpp.example");
-    }
-
-    void editCompanyCancelHandsBackNoName() {
-        CEditCompanyDlg editor(console(), test::MakeCompany("Metro Paging"), 0);
-        editor.findChildren<QLineEdit*>()[0]->setText("Renamed");
-        editor.reject();
-        QCOMPARE(GetText(editor.Result().Name), "");
+        CompanyRecord expected = given;
+        if (ok) {
+            expected.Baud = 9600;
+            expected.Socket = static_cast<int16_t>(40000);
+        }
+        QCOMPARE(test::RecordBytes(local().companies[0]), test::RecordBytes(expected));
     }
 
     void purgeQueueEmptiesThatProvidersFolder() {
@@ -344,29 +324,21 @@ private slots:
         QCOMPARE(cli.status, 0);
 
         CDatabaseDlg dialog(console(), nullptr);
-        auto paths = dialog.findChildren<QLineEdit*>();
-        auto setPaths = [&](const std::string& suffix) {
-            paths[0]->setText(QString::fromStdString(DataFile("c" + suffix)));
-            paths[1]->setText(QString::fromStdString(DataFile("s" + suffix)));
-            paths[2]->setText(QString::fromStdString(DataFile("g" + suffix)));
+        const std::pair<const char*, std::string> files[] = {
+            {"Company file", "c"}, {"Subscriber file", "s"}, {"Group file", "g"}};
+        auto run = [&](const QString& button, const std::string& suffix) {
+            for (const auto& [field, name] : files)
+                Field<QLineEdit>(dialog, field)->setText(QString::fromStdString(DataFile(name + suffix)));
+            Button(dialog, button)->click();
+            for (const auto& [field, name] : files)
+                QCOMPARE(test::ReadFile(DataFile(name + suffix)), test::ReadFile(DataFile(name)));
         };
-        auto sameAsCli = [&](const std::string& suffix) {
-            for (const char* f : {"c", "s", "g"})
-                QCOMPARE(test::ReadFile(DataFile(f + suffix)), test::ReadFile(DataFile(f)));
-        };
-        setPaths("1");
-        Button(dialog, "Export")->click();
-        sameAsCli("1");
-        QCOMPARE(dialog.findChildren<QLineEdit*>()[3]->text(), "5"); // exported companies
-
+        run("Export", "1");
+        QCOMPARE(Field<QLineEdit>(dialog, "Exported subscribers")->text(), "6");
         local().Clear();
-        setPaths("");
-        Button(dialog, "Import")->click();
-        QCOMPARE(CompanyNames().size(), size_t(5));
-        QCOMPARE(dialog.findChildren<QLineEdit*>()[4]->text(), "5"); // imported companies
-        setPaths("2");
-        Button(dialog, "Export")->click();
-        sameAsCli("2");
+        run("Import", "");
+        QCOMPARE(Field<QLineEdit>(dialog, "Imported companies")->text(), "5");
+        run("Export", "2");
         QVERIFY(Shown().empty());
     }
 
@@ -394,8 +366,8 @@ private slots:
         QFETCH(bool, written);
         test::WriteFile(DataFile("existing"), "old");
         CDatabaseDlg dialog(console(), nullptr);
-        for (QLineEdit* field : dialog.findChildren<QLineEdit*>().mid(0, 3))
-            field->setText(QString::fromStdString(DataFile(path.toStdString())));
+        for (const char* file : {"Company file", "Subscriber file", "Group file"})
+            Field<QLineEdit>(dialog, file)->setText(QString::fromStdString(DataFile(path.toStdString())));
         m_op->QueueAnswer(yes);
         Button(dialog, button)->click();
         QStringList shown;
@@ -414,8 +386,8 @@ private slots:
             chooser.selectFile(chosen);
             static_cast<QDialog&>(chooser).accept(); // the chooser's own accept takes the selection
         });
-        dialog.findChildren<QPushButton*>()[1]->click(); // the subscriber file's Browse
-        QCOMPARE(dialog.findChildren<QLineEdit*>()[1]->text(), chosen + ".brw");
+        Field<QPushButton>(dialog, "Browse for the subscriber file")->click();
+        QCOMPARE(Field<QLineEdit>(dialog, "Subscriber file")->text(), chosen + ".brw");
     }
 };
 

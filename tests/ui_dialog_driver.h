@@ -39,6 +39,14 @@ inline QPushButton* Button(QWidget& parent, const QString& caption) {
     return nullptr;
 }
 
+// The control a screen reader announces as name.
+template <typename T = QWidget> T* Field(QWidget& parent, const QString& name) {
+    for (T* control : parent.findChildren<T*>())
+        if (control->accessibleName() == name)
+            return control;
+    return nullptr;
+}
+
 // Records the file URLs the desktop is asked to open instead of opening them.
 class UrlCatcher final : public QObject {
     Q_OBJECT

@@ -18,10 +18,9 @@ public:
     // With a server, an import tells the connected clients to read the directory again.
     CDatabaseDlg(Console& console, lan::NetServer* server, QWidget* parent = nullptr);
 
+private:
     void ExportDirectory();
     void ImportDirectory();
-
-private:
     enum File { Company, Subscriber, Group };
     void Browse(File file);
     CsvPaths Paths() const;
