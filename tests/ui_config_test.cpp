@@ -3,7 +3,6 @@
 #include "directory/csv.h"
 #include "directory/data_files.h"
 #include "network/server.h"
-#include "tests/support/test_console.h"
 #include "tests/ui_dialog_driver.h"
 #include "ui/clients_dlg.h"
 #include "ui/configure_dlg.h"
@@ -15,7 +14,6 @@
 #include "ui/network_dlg.h"
 #include "ui/network_monitor_dlg.h"
 #include "ui/providers_dlg.h"
-#include "ui/qt_operator.h"
 #include "ui/tabs_dlg.h"
 
 #include <QAbstractSpinBox>
@@ -37,12 +35,11 @@ using DialogFactory = std::function<QDialog*(Console&, lan::NetServer&)>;
 class UiConfigTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::TestConsole> m_tc;
-    std::unique_ptr<QtOperator> m_op;
+    std::unique_ptr<test::DialogConsole> m_env;
 
-    Console& console() { return m_tc->console; }
+    Console& console() { return m_env->tc.console; }
     Directory& local() { return *console().local; }
-    std::vector<QtOperator::ShownMessage> Shown() const { return m_op->Shown(); }
+    std::vector<QtOperator::ShownMessage> Shown() const { return m_env->op.Shown(); }
 
     // Providers P0..P4; subscribers A..E each with the provider of their position, and a group entry G.
     void FiveProviders() {
@@ -59,19 +56,11 @@ class UiConfigTest : public QObject {
                 names.push_back(GetText(c.Name));
         return names;
     }
-    std::string DataFile(const std::string& name) { return m_tc->DataFile(name); }
+    std::string DataFile(const std::string& name) { return m_env->tc.DataFile(name); }
 
 private slots:
-    void init() {
-        m_tc = std::make_unique<test::TestConsole>(false);
-        m_op = std::make_unique<QtOperator>();
-        m_op->SetScripted(true);
-        console().op = m_op.get();
-    }
-    void cleanup() {
-        m_tc.reset();
-        m_op.reset();
-    }
+    void init() { m_env = std::make_unique<test::DialogConsole>(); }
+    void cleanup() { m_env.reset(); }
 
     void launcherOpensEachDialog_data() {
         QTest::addColumn<QString>("button");
@@ -222,7 +211,7 @@ private slots:
         list->clearSelection();
         for (int row : rows)
             list->item(row)->setSelected(true);
-        m_op->QueueAnswer(yes);
+        m_env->op.QueueAnswer(yes);
         Button(dialog, "Delete")->click();
         QCOMPARE(Shown().size(), size_t(1));
         QCOMPARE(Shown()[0].caption, "Morrow SNPP");
@@ -368,7 +357,7 @@ private slots:
         CDatabaseDlg dialog(console(), nullptr);
         for (const char* file : {"Company file", "Subscriber file", "Group file"})
             Field<QLineEdit>(dialog, file)->setText(QString::fromStdString(DataFile(path.toStdString())));
-        m_op->QueueAnswer(yes);
+        m_env->op.QueueAnswer(yes);
         Button(dialog, button)->click();
         QStringList shown;
         for (const QtOperator::ShownMessage& m : Shown()) {

@@ -1,6 +1,9 @@
 #pragma once
-// Driving the real dialogs in window tests: acting on a modal dialog that the code under test opens with exec(),
-// and catching what the desktop is asked to open.
+// Driving the real dialogs in window tests: a console whose message boxes are recorded, acting on a modal dialog
+// that the code under test opens with exec(), and catching what the desktop is asked to open.
+#include "tests/support/test_console.h"
+#include "ui/qt_operator.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QObject>
@@ -12,6 +15,16 @@
 #include <vector>
 
 namespace brimlow::test {
+
+// A console on a fresh data directory; its message boxes are recorded and questions take queued answers.
+struct DialogConsole {
+    DialogConsole() {
+        op.SetScripted(true);
+        tc.console.op = &op;
+    }
+    QtOperator op; // outlives the console's workers
+    TestConsole tc{false};
+};
 
 // Runs act on the next modal dialog of type D as soon as it shows; exec() in the code under test returns once act
 // closed it. A dialog that does not show within five seconds is waited for no longer, so it cannot be met by a
