@@ -18,18 +18,6 @@ namespace brimlow {
 namespace {
 
 // The icon shows the state; the description says it to a screen reader.
-QIcon StateIcon(TicketState state) {
-    switch (state) {
-    case TicketState::NewReplies:
-        return Icon(AppIcon::TrackingNew);
-    case TicketState::Recent:
-        return Icon(AppIcon::TrackingRecent);
-    case TicketState::Older:
-        return Icon(AppIcon::TrackingOld);
-    }
-    return {};
-}
-
 QString StateText(TicketState state) {
     switch (state) {
     case TicketState::NewReplies:
@@ -45,7 +33,8 @@ QString StateText(TicketState state) {
 } // namespace
 
 TrackingPanel::TrackingPanel(Console& console, QWidget* parent)
-    : QWidget(parent), m_console(console), m_list(new QListWidget) {
+    : QWidget(parent), m_console(console), m_list(new QListWidget),
+      m_stateIcons{Icon(AppIcon::TrackingNew), Icon(AppIcon::TrackingRecent), Icon(AppIcon::TrackingOld)} {
     m_list->setObjectName("trackingList");
     m_list->setAccessibleName("Tracking");
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -87,7 +76,7 @@ void TrackingPanel::RefreshTracking() {
     m_list->setUpdatesEnabled(false);
     m_list->clear();
     for (const TrackingEntry& entry : entries) {
-        auto* item = new QListWidgetItem(StateIcon(entry.state), FromLatin1(entry.name), m_list);
+        auto* item = new QListWidgetItem(m_stateIcons[static_cast<size_t>(entry.state)], FromLatin1(entry.name), m_list);
         item->setData(Qt::AccessibleDescriptionRole, StateText(entry.state));
         if (item->text() == current)
             m_list->setCurrentItem(item, QItemSelectionModel::NoUpdate);

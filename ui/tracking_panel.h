@@ -3,7 +3,9 @@
 // servers, D shreds them, A acknowledges them. Double-click views, the Delete key deletes.
 #include "console/console.h"
 
+#include <QIcon>
 #include <QWidget>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,8 @@ private:
 
     Console& m_console;
     QListWidget* m_list;
+    // By TicketState. Shared by the rows, so each icon is rendered once rather than once per row.
+    std::array<QIcon, 3> m_stateIcons;
 };
 
 } // namespace brimlow
