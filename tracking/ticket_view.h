@@ -9,7 +9,7 @@
 namespace brimlow {
 
 constexpr size_t kTicketReadSize = 199;
-constexpr size_t kReplyTextColumn = 39; // 0-based: the 40th character
+constexpr size_t kReplyTextColumn = 39;         // 0-based: the 40th character
 constexpr size_t kMaxTicketViewBytes = 4 << 20; // more than 9,999 full replies; the rest is not shown
 
 // Line breaks are "\n"; Message and Replies end each of their lines with one.

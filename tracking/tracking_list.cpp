@@ -29,7 +29,7 @@ std::vector<TrackingEntry> RebuildTrackingList(Console& console) {
             ShredFile(JoinPath(folder, file.name));
             continue;
         }
-        TicketState state = HasUnreadMark(file.mode)                     ? TicketState::NewReplies
+        TicketState state = HasUnreadMark(file.mode)                       ? TicketState::NewReplies
                             : now - file.lastWrite <= kRecentTicketSeconds ? TicketState::Recent
                                                                            : TicketState::Older;
         kept.push_back({file.name, file.lastWrite, state});

@@ -76,7 +76,8 @@ void TrackingPanel::RefreshTracking() {
     m_list->setUpdatesEnabled(false);
     m_list->clear();
     for (const TrackingEntry& entry : entries) {
-        auto* item = new QListWidgetItem(m_stateIcons[static_cast<size_t>(entry.state)], FromLatin1(entry.name), m_list);
+        auto* item =
+            new QListWidgetItem(m_stateIcons[static_cast<size_t>(entry.state)], FromLatin1(entry.name), m_list);
         item->setData(Qt::AccessibleDescriptionRole, StateText(entry.state));
         if (item->text() == current)
             m_list->setCurrentItem(item, QItemSelectionModel::NoUpdate);
