@@ -43,7 +43,8 @@ CAboutDlg::CAboutDlg(Console& console, QWidget* parent) : QDialog(parent) {
         text->addWidget(Link(address, QUrl(QString("mailto:") + address)));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
-    buttons->button(QDialogButtonBox::Ok)->setAccessibleName("OK");
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setAccessibleName("OK");
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
     auto* grid = new QGridLayout(this);
@@ -52,6 +53,7 @@ CAboutDlg::CAboutDlg(Console& console, QWidget* parent) : QDialog(parent) {
     grid->addLayout(text, 0, 1);
     grid->addWidget(buttons, 1, 0, 1, 2);
     grid->setSizeConstraint(QLayout::SetFixedSize);
+    ok->setFocus(); // Enter closes the box; the links come next in the tab order
     AddHelpKey(this, console);
 }
 
