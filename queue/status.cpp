@@ -18,6 +18,7 @@ void PostStatus(Console& console, const std::string& text) {
     if (box.line.empty())
         box.line = " "; // an empty line would read as a free mailbox
     box.emptied.notify_all();
+    console.wake.Notify();
 }
 
 std::optional<std::string> TakeStatus(Console& console) {
