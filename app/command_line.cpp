@@ -28,7 +28,7 @@ namespace brimlow {
 namespace {
 
 std::atomic<bool> g_stopRequested{false};
-const WakeUp *g_wake = nullptr;
+const WakeUp* g_wake = nullptr;
 
 void OnStopSignal(int) {
     g_stopRequested = true;
@@ -46,19 +46,19 @@ struct Options {
 };
 
 struct OptionSpec {
-    const char *name;
-    const char *value; // the value's placeholder; nullptr for a flag
-    const char *help;
+    const char* name;
+    const char* value; // the value's placeholder; nullptr for a flag
+    const char* help;
 };
 
 struct CommandSpec {
-    const char *name;
-    int (*run)(CommandContext &);
-    const char *summary;
+    const char* name;
+    int (*run)(CommandContext&);
+    const char* summary;
     std::vector<OptionSpec> options;
 };
 
-const std::vector<CommandSpec> &Commands() {
+const std::vector<CommandSpec>& Commands() {
     static const std::vector<CommandSpec> commands = {
         {"send",
          CommandSend,
@@ -88,14 +88,14 @@ const std::vector<CommandSpec> &Commands() {
     return commands;
 }
 
-const CommandSpec *FindCommand(const std::string &name) {
-    for (const CommandSpec &spec : Commands())
+const CommandSpec* FindCommand(const std::string& name) {
+    for (const CommandSpec& spec : Commands())
         if (name == spec.name)
             return &spec;
     return nullptr;
 }
 
-constexpr const char *kExitStatusHelp = "exit status: 0 done, 1 a page or a file operation failed, 2 a usage error "
+constexpr const char* kExitStatusHelp = "exit status: 0 done, 1 a page or a file operation failed, 2 a usage error "
                                         "(nothing was done)\n";
 
 std::string Usage() {
@@ -106,7 +106,7 @@ std::string Usage() {
                        "               a command needs it to exist\n"
                        "  --server     the console serves its directory to the LAN's client consoles\n\n"
                        "commands:\n";
-    for (const CommandSpec &spec : Commands()) {
+    for (const CommandSpec& spec : Commands()) {
         char line[160];
         snprintf(line, sizeof line, "  %-8s %s\n", spec.name, spec.summary);
         text += line;
@@ -114,12 +114,12 @@ std::string Usage() {
     return text + "\n" + kExitStatusHelp;
 }
 
-std::string CommandUsage(const CommandSpec &spec) {
+std::string CommandUsage(const CommandSpec& spec) {
     std::string text = std::string("usage: brimlow [--data DIR] ") + spec.name +
                        (spec.options.empty() ? "" : " [OPTION ...]") + "\n" + spec.summary + "\n";
     if (!spec.options.empty())
         text += "\noptions:\n";
-    for (const OptionSpec &option : spec.options) {
+    for (const OptionSpec& option : spec.options) {
         std::string left = std::string(option.name) + (option.value ? std::string(" ") + option.value : "");
         char line[200];
         snprintf(line, sizeof line, "  %-18s %s\n", left.c_str(), option.help);
@@ -128,19 +128,19 @@ std::string CommandUsage(const CommandSpec &spec) {
     return text + "\n" + kExitStatusHelp;
 }
 
-int PrintError(const std::string &message, int status) {
+int PrintError(const std::string& message, int status) {
     fprintf(stderr, "brimlow: %s\n", message.c_str());
     return status;
 }
 
-std::string UnknownOption(const std::string &option, const std::vector<std::string> &known, const std::string &help) {
+std::string UnknownOption(const std::string& option, const std::vector<std::string>& known, const std::string& help) {
     std::vector<std::string> closest = ClosestNames(option, known, 1);
     return "unknown option " + option + (closest.empty() ? "" : "; did you mean " + closest[0] + "?") + " (" + help +
            " lists the options)";
 }
 
 // Options before the command; the command's own are taken by ParseCommandOptions.
-bool ParseOptions(int argc, char **argv, Options &options, std::string &error) {
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     int i = 1;
     for (; i < argc; ++i) {
         std::string arg = argv[i];
@@ -170,19 +170,19 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &error) {
     return true;
 }
 
-bool ParseCommandOptions(const CommandSpec &spec, const std::vector<std::string> &args,
-                         std::map<std::string, std::vector<std::string>> &values, bool &help, std::string &error) {
+bool ParseCommandOptions(const CommandSpec& spec, const std::vector<std::string>& args,
+                         std::map<std::string, std::vector<std::string>>& values, bool& help, std::string& error) {
     std::vector<std::string> known;
-    for (const OptionSpec &option : spec.options)
+    for (const OptionSpec& option : spec.options)
         known.push_back(option.name);
     for (size_t i = 0; i < args.size(); ++i) {
-        const std::string &arg = args[i];
+        const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             help = true;
             continue;
         }
         auto option =
-            std::find_if(spec.options.begin(), spec.options.end(), [&](const OptionSpec &o) { return arg == o.name; });
+            std::find_if(spec.options.begin(), spec.options.end(), [&](const OptionSpec& o) { return arg == o.name; });
         if (option == spec.options.end()) {
             error = arg.rfind("-", 0) == 0 ? UnknownOption(arg, known, std::string("brimlow ") + spec.name + " --help")
                                            : "unexpected argument \"" + arg + "\"";
@@ -200,7 +200,7 @@ bool ParseCommandOptions(const CommandSpec &spec, const std::vector<std::string>
     return true;
 }
 
-bool EnterDataDirectory(const std::string &dataDir) {
+bool EnterDataDirectory(const std::string& dataDir) {
     if (dataDir.empty())
         return true;
     std::error_code error;
@@ -209,7 +209,7 @@ bool EnterDataDirectory(const std::string &dataDir) {
 }
 
 // The console: the single-instance guard comes first, so a second console ends before it touches anything.
-int RunConsole(const Options &options, int argc, char **argv) {
+int RunConsole(const Options& options, int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QtSettingsStore store;
     SingleInstanceGuard guard(store.FileName());
@@ -234,11 +234,12 @@ int RunConsole(const Options &options, int argc, char **argv) {
     ApplyRoleSettings(console);
 
     g_wake = &console.wake;
-    struct sigaction action {};
+    struct sigaction action{};
     action.sa_handler = OnStopSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " + console.dataDir);
+    op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " +
+                     console.dataDir);
     console.playSound = PlayWavToEnd;
     StartTrackingCheckThread(console);
     StartNetworkClient(console);
@@ -273,41 +274,39 @@ int RunConsole(const Options &options, int argc, char **argv) {
 
 } // namespace
 
-const std::vector<std::string> &CommandContext::Values(const std::string &name) const {
+const std::vector<std::string>& CommandContext::Values(const std::string& name) const {
     static const std::vector<std::string> none;
     auto found = options.find(name);
     return found == options.end() ? none : found->second;
 }
 
-std::string CommandContext::Value(const std::string &name, const std::string &fallback) const {
-    const std::vector<std::string> &values = Values(name);
+std::string CommandContext::Value(const std::string& name, const std::string& fallback) const {
+    const std::vector<std::string>& values = Values(name);
     return values.empty() ? fallback : values.back();
 }
 
-std::string CommandContext::FileArgument(const std::string &name, const std::string &fallback) const {
+std::string CommandContext::FileArgument(const std::string& name, const std::string& fallback) const {
     std::string value = Value(name, fallback);
     return value.empty() || value[0] == '/' ? value : JoinPath(invocationDirectory, value);
 }
 
-int CommandContext::Fail(const std::string &message) const {
-    return PrintError(command + ": " + message, kExitFailed);
-}
+int CommandContext::Fail(const std::string& message) const { return PrintError(command + ": " + message, kExitFailed); }
 
-int CommandContext::UsageError(const std::string &message) const {
+int CommandContext::UsageError(const std::string& message) const {
     return PrintError(command + ": " + message, kExitUsage);
 }
 
-std::vector<std::string> ClosestNames(const std::string &word, const std::vector<std::string> &candidates,
+std::vector<std::string> ClosestNames(const std::string& word, const std::vector<std::string>& candidates,
                                       size_t limit) {
     auto lower = [](std::string text) {
-        for (char &c : text)
+        for (char& c : text)
             if (c >= 'A' && c <= 'Z')
                 c = static_cast<char>(c - 'A' + 'a');
         return text;
     };
     // Edit distance without regard to case, one row at a time.
     const std::string a = lower(word);
-    auto distance = [&a](const std::string &b) {
+    auto distance = [&a](const std::string& b) {
         std::vector<size_t> row(b.size() + 1);
         std::iota(row.begin(), row.end(), 0);
         for (size_t i = 1; i <= a.size(); ++i) {
@@ -323,29 +322,29 @@ std::vector<std::string> ClosestNames(const std::string &word, const std::vector
     };
     const size_t tolerance = std::max<size_t>(2, a.size() / 3);
     std::vector<std::pair<size_t, std::string>> near;
-    for (const std::string &candidate : candidates) {
+    for (const std::string& candidate : candidates) {
         std::string b = lower(candidate);
         size_t d = distance(b);
         bool contains = !a.empty() && (b.find(a) != std::string::npos || a.find(b) != std::string::npos);
         if ((d <= tolerance || contains) &&
-            std::none_of(near.begin(), near.end(), [&](const auto &n) { return n.second == candidate; }))
+            std::none_of(near.begin(), near.end(), [&](const auto& n) { return n.second == candidate; }))
             near.emplace_back(d, candidate);
     }
-    std::stable_sort(near.begin(), near.end(), [](const auto &x, const auto &y) { return x.first < y.first; });
+    std::stable_sort(near.begin(), near.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
     std::vector<std::string> names;
     for (size_t k = 0; k < near.size() && k < limit; ++k)
         names.push_back(near[k].second);
     return names;
 }
 
-int RunCommandLine(int argc, char **argv) {
+int RunCommandLine(int argc, char** argv) {
     Options options;
     std::string error;
     if (!ParseOptions(argc, argv, options, error))
         return PrintError(error, kExitUsage);
     if (options.help || options.command == "help") {
         std::string topic = options.command != "help" ? options.command : options.args.empty() ? "" : options.args[0];
-        const CommandSpec *spec = FindCommand(topic);
+        const CommandSpec* spec = FindCommand(topic);
         if (!topic.empty() && !spec)
             return PrintError("no command " + topic + " (brimlow --help lists the commands)", kExitUsage);
         fputs(spec ? CommandUsage(*spec).c_str() : Usage().c_str(), stdout);
@@ -356,7 +355,7 @@ int RunCommandLine(int argc, char **argv) {
             return PrintError("the main window is not available in this build; start with --headless", kExitUsage);
         return RunConsole(options, argc, argv);
     }
-    const CommandSpec *spec = FindCommand(options.command);
+    const CommandSpec* spec = FindCommand(options.command);
     if (!spec)
         return PrintError("no command " + options.command + " (brimlow --help lists the commands)", kExitUsage);
     if (options.headless)

@@ -15,27 +15,27 @@ constexpr int kExitFailed = 1; // a page was not delivered or queued, or a file 
 constexpr int kExitUsage = 2;  // the call or the set-up is wrong; nothing was done
 
 struct CommandContext {
-    Console &console;
-    TextOperator &op;
+    Console& console;
+    TextOperator& op;
     std::string command;
     std::map<std::string, std::vector<std::string>> options; // every value of each option given, in order
     std::string invocationDirectory;                         // where relative file arguments are resolved
     std::string settingsFile;
 
-    const std::vector<std::string> &Values(const std::string &name) const;
-    std::string Value(const std::string &name, const std::string &fallback = "") const;
-    bool Flag(const std::string &name) const { return options.count(name) > 0; }
-    std::string FileArgument(const std::string &name, const std::string &fallback) const;
+    const std::vector<std::string>& Values(const std::string& name) const;
+    std::string Value(const std::string& name, const std::string& fallback = "") const;
+    bool Flag(const std::string& name) const { return options.count(name) > 0; }
+    std::string FileArgument(const std::string& name, const std::string& fallback) const;
     // One line on standard error, naming the command.
-    int Fail(const std::string &message) const;
-    int UsageError(const std::string &message) const;
+    int Fail(const std::string& message) const;
+    int UsageError(const std::string& message) const;
 };
 
-int RunCommandLine(int argc, char **argv);
+int RunCommandLine(int argc, char** argv);
 
 // The candidates nearest to word without regard to case (a few edits away, or containing it), nearest first,
 // at most limit of them.
-std::vector<std::string> ClosestNames(const std::string &word, const std::vector<std::string> &candidates,
+std::vector<std::string> ClosestNames(const std::string& word, const std::vector<std::string>& candidates,
                                       size_t limit);
 
 } // namespace brimlow

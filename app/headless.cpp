@@ -5,7 +5,7 @@
 
 namespace brimlow {
 
-void RunHeadlessLoop(Console &console, const std::atomic<bool> &stop, const WaitForWork &wait) {
+void RunHeadlessLoop(Console& console, const std::atomic<bool>& stop, const WaitForWork& wait) {
     int64_t due = console.clock->NowMs() + kFirstScanMs;
     while (!stop) {
         int64_t left = due - console.clock->NowMs();

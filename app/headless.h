@@ -14,6 +14,6 @@ using WaitForWork = std::function<void(int timeoutMs)>;
 // Runs the queue scan at the periods it asks for until stop becomes true; status lines go to console.op. A
 // posted status line is shown at once, as its poster waits until it is: a TAP call must not lose time to the
 // console. Between scans the loop only waits; whoever sets stop wakes console.wake.
-void RunHeadlessLoop(Console &console, const std::atomic<bool> &stop, const WaitForWork &wait);
+void RunHeadlessLoop(Console& console, const std::atomic<bool>& stop, const WaitForWork& wait);
 
 } // namespace brimlow

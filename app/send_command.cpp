@@ -16,7 +16,7 @@ namespace {
 
 constexpr size_t kSuggestedNames = 3;
 
-bool ParseMode(const std::string &text, SendMode &mode) {
+bool ParseMode(const std::string& text, SendMode& mode) {
     if (text == "netpage")
         mode = SendMode::NetPage;
     else if (text == "page")
@@ -29,7 +29,7 @@ bool ParseMode(const std::string &text, SendMode &mode) {
 }
 
 // Every local entry of that name (a group entry expands when it is sent).
-std::vector<int> SlotsNamed(const Directory &dir, const std::string &name) {
+std::vector<int> SlotsNamed(const Directory& dir, const std::string& name) {
     std::vector<int> slots;
     for (int slot = 0; slot < UsedSubscriberSlots(dir); ++slot)
         if (GetText(dir.subscribers[slot].Name) == name)
@@ -37,7 +37,7 @@ std::vector<int> SlotsNamed(const Directory &dir, const std::string &name) {
     return slots;
 }
 
-std::string UnknownRecipient(const Directory &dir, const std::string &name) {
+std::string UnknownRecipient(const Directory& dir, const std::string& name) {
     std::vector<std::string> names;
     for (int slot = 0; slot < UsedSubscriberSlots(dir); ++slot)
         names.push_back(GetText(dir.subscribers[slot].Name));
@@ -52,7 +52,7 @@ std::string UnknownRecipient(const Directory &dir, const std::string &name) {
 // for the mailbox to be emptied. It sleeps on the console's wake-up descriptor, so it ends as soon as it is told.
 class StatusPrinter {
 public:
-    explicit StatusPrinter(Console &console) : m_console(console), m_thread([this] { Run(); }) {}
+    explicit StatusPrinter(Console& console) : m_console(console), m_thread([this] { Run(); }) {}
     ~StatusPrinter() {
         m_stop = true;
         m_console.wake.Notify();
@@ -70,25 +70,25 @@ private:
         }
     }
 
-    Console &m_console;
+    Console& m_console;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
 
 } // namespace
 
-int CommandSend(CommandContext &context) {
-    Console &console = context.console;
+int CommandSend(CommandContext& context) {
+    Console& console = context.console;
     ComposedPage page;
     if (!ParseMode(context.Value("--mode"), page.mode))
         return context.UsageError("--mode must be netpage, page or email");
     page.subject = context.Value("--subject");
     page.attachSignature = context.Flag("--signature");
-    const std::vector<std::string> &names = context.Values("--to");
+    const std::vector<std::string>& names = context.Values("--to");
     if (names.empty())
         return context.UsageError("give at least one --to NAME");
     std::vector<int> slots;
-    for (const std::string &name : names) {
+    for (const std::string& name : names) {
         std::vector<int> named = SlotsNamed(*console.local, name);
         if (named.empty())
             return context.UsageError(UnknownRecipient(*console.local, name));
@@ -98,7 +98,7 @@ int CommandSend(CommandContext &context) {
     if (page.mode == SendMode::Email && !settings.SendAllViaServer && settings.OutboundMailServer.empty())
         return context.UsageError("no mail server is set: set \"Outbound Mail Server\" in group Options of " +
                                   context.settingsFile);
-    const std::vector<std::string> &message = context.Values("--message");
+    const std::vector<std::string>& message = context.Values("--message");
     if (!message.empty()) {
         page.message = message.back();
     } else {

@@ -7,8 +7,8 @@ class WakeUp {
 public:
     WakeUp();
     ~WakeUp();
-    WakeUp(const WakeUp &) = delete;
-    WakeUp &operator=(const WakeUp &) = delete;
+    WakeUp(const WakeUp&) = delete;
+    WakeUp& operator=(const WakeUp&) = delete;
 
     // Async-signal-safe; wake-ups that nobody has waited for yet add up to one.
     void Notify() const;

@@ -15,20 +15,18 @@ constexpr size_t kShortLineLimit = 299;
 constexpr size_t kGroupLineLimit = 6 + kGroupMembers * (3 + kMemberNameSize) + 1;
 constexpr char kFieldSeparator = 0x03;
 
-using File = std::unique_ptr<FILE, int (*)(FILE *)>;
+using File = std::unique_ptr<FILE, int (*)(FILE*)>;
 
-File OpenFile(const std::string &path, const char *mode) {
-    return File(fopen(path.c_str(), mode), fclose);
-}
+File OpenFile(const std::string& path, const char* mode) { return File(fopen(path.c_str(), mode), fclose); }
 
-bool Exists(const std::string &path) {
-    struct stat st {};
+bool Exists(const std::string& path) {
+    struct stat st{};
     return stat(path.c_str(), &st) == 0;
 }
 
 // Reads one line of at most limit characters. A longer line is cut and its rest skipped, so it never becomes
 // the next record. The line end (LF or CR LF) is removed. Returns false at the end of the file.
-bool ReadLine(FILE *f, size_t limit, std::string &line) {
+bool ReadLine(FILE* f, size_t limit, std::string& line) {
     line.clear();
     int c;
     bool any = false;
@@ -46,22 +44,16 @@ bool ReadLine(FILE *f, size_t limit, std::string &line) {
     return true;
 }
 
-std::vector<std::string> ParseLine(const std::string &raw) {
-    return SplitQuotedFields(NormalizeBlanks(raw));
-}
+std::vector<std::string> ParseLine(const std::string& raw) { return SplitQuotedFields(NormalizeBlanks(raw)); }
 
-int Atoi(const std::string &text) {
-    return atoi(text.c_str());
-}
+int Atoi(const std::string& text) { return atoi(text.c_str()); }
 
-void WriteCrLf(FILE *f, const std::string &text) {
+void WriteCrLf(FILE* f, const std::string& text) {
     fputs(text.c_str(), f);
     fputs("\r\n", f);
 }
 
-std::string Quoted(const std::string &text) {
-    return "\"" + text + "\"";
-}
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 } // namespace
 
@@ -109,11 +101,11 @@ std::vector<std::string> SplitQuotedFields(std::string_view normalized) {
     return fields;
 }
 
-bool ExportTargetsExist(const CsvPaths &paths) {
+bool ExportTargetsExist(const CsvPaths& paths) {
     return Exists(paths.group) || Exists(paths.company) || Exists(paths.subscriber);
 }
 
-CsvResult ExportDirectory(const Directory &dir, const CsvPaths &paths) {
+CsvResult ExportDirectory(const Directory& dir, const CsvPaths& paths) {
     CsvResult result;
     File f = OpenFile(paths.subscriber, "w+");
     if (!f) {
@@ -122,14 +114,14 @@ CsvResult ExportDirectory(const Directory &dir, const CsvPaths &paths) {
     }
     WriteCrLf(f.get(), "\"Name\",\"PIN\",\"Company\",\"Tab\",\"CompanyName\",\"Address\",\"City\",\"State\",\"ZIP\","
                        "\"WorkPhone\",\"HomePhone\",\"FAX\",\"Cell\",\"Email\"");
-    for (const SubscriberRecord &s : dir.subscribers) {
+    for (const SubscriberRecord& s : dir.subscribers) {
         if (IsEmptyText(s.Name))
             break;
         std::string line = Quoted(GetText(s.Name)) + "," + Quoted(GetText(s.PIN)) + "," +
                            Quoted(std::to_string(s.Company)) + "," + Quoted(std::to_string(s.Tab));
-        for (const std::string &text :
-             {GetText(s.CompanyName), GetText(s.Address), GetText(s.City), GetText(s.State), GetText(s.ZIP),
-              GetText(s.WorkPhone), GetText(s.HomePhone), GetText(s.FAX), GetText(s.Cell), GetText(s.Email)})
+        for (const std::string& text : {GetText(s.CompanyName), GetText(s.Address), GetText(s.City),
+                                        GetText(s.State), GetText(s.ZIP), GetText(s.WorkPhone),
+                                        GetText(s.HomePhone), GetText(s.FAX), GetText(s.Cell), GetText(s.Email)})
             line += "," + Quoted(text);
         WriteCrLf(f.get(), line);
         ++result.counts.subscribers;
@@ -143,7 +135,7 @@ CsvResult ExportDirectory(const Directory &dir, const CsvPaths &paths) {
     }
     for (int g = 0; g < kGroupSlots; ++g) {
         std::string line = Quoted("-" + std::to_string(g));
-        for (const auto &member : dir.groups[g].Members) {
+        for (const auto& member : dir.groups[g].Members) {
             if (IsEmptyText(member))
                 break;
             line += "," + Quoted(GetText(member));
@@ -159,10 +151,9 @@ CsvResult ExportDirectory(const Directory &dir, const CsvPaths &paths) {
         result.error = kExportOpenError;
         return result;
     }
-    WriteCrLf(f.get(),
-              "\"Company #\",\"Name\",\"Address\",\"Socket\",\"TwoWay\",\"Port\",\"Phone\",\"Baud\",\"Max Chars\"");
+    WriteCrLf(f.get(), "\"Company #\",\"Name\",\"Address\",\"Socket\",\"TwoWay\",\"Port\",\"Phone\",\"Baud\",\"Max Chars\"");
     for (int slot = 0; slot < kCompanySlots; ++slot) {
-        const CompanyRecord &c = dir.companies[slot];
+        const CompanyRecord& c = dir.companies[slot];
         if (IsEmptyText(c.Name))
             break;
         WriteCrLf(f.get(), Quoted(std::to_string(slot)) + "," + Quoted(GetText(c.Name)) + "," +
@@ -175,7 +166,7 @@ CsvResult ExportDirectory(const Directory &dir, const CsvPaths &paths) {
     return result;
 }
 
-CsvResult ImportDirectory(Directory &dir, const CsvPaths &paths) {
+CsvResult ImportDirectory(Directory& dir, const CsvPaths& paths) {
     CsvResult result;
     std::string line;
 
@@ -188,19 +179,14 @@ CsvResult ImportDirectory(Directory &dir, const CsvPaths &paths) {
     ReadLine(f.get(), kShortLineLimit, line);
     for (int slot = 0; slot < kSubscriberSlots && ReadLine(f.get(), kShortLineLimit, line); ++slot) {
         std::vector<std::string> v = ParseLine(line);
-        SubscriberRecord &s = dir.subscribers[slot];
-        if (v.size() > 0)
-            SetText(s.Name, v[0]);
-        if (v.size() > 1)
-            SetText(s.PIN, v[1]);
-        if (v.size() > 2)
-            s.Company = Atoi(v[2]);
-        if (v.size() > 3)
-            s.Tab = static_cast<int8_t>(Atoi(v[3]));
-        char *texts[] = {s.CompanyName, s.Address,   s.City, s.State, s.ZIP,
-                         s.WorkPhone,   s.HomePhone, s.FAX,  s.Cell,  s.Email};
-        size_t sizes[] = {sizeof(s.CompanyName), sizeof(s.Address),   sizeof(s.City), sizeof(s.State), sizeof(s.ZIP),
-                          sizeof(s.WorkPhone),   sizeof(s.HomePhone), sizeof(s.FAX),  sizeof(s.Cell),  sizeof(s.Email)};
+        SubscriberRecord& s = dir.subscribers[slot];
+        if (v.size() > 0) SetText(s.Name, v[0]);
+        if (v.size() > 1) SetText(s.PIN, v[1]);
+        if (v.size() > 2) s.Company = Atoi(v[2]);
+        if (v.size() > 3) s.Tab = static_cast<int8_t>(Atoi(v[3]));
+        char* texts[] = {s.CompanyName, s.Address, s.City, s.State, s.ZIP, s.WorkPhone, s.HomePhone, s.FAX, s.Cell, s.Email};
+        size_t sizes[] = {sizeof(s.CompanyName), sizeof(s.Address), sizeof(s.City), sizeof(s.State), sizeof(s.ZIP),
+                          sizeof(s.WorkPhone), sizeof(s.HomePhone), sizeof(s.FAX), sizeof(s.Cell), sizeof(s.Email)};
         for (size_t k = 0; k < 10 && k + 4 < v.size(); ++k) {
             size_t n = std::min(v[k + 4].size(), sizes[k] - 1);
             memcpy(texts[k], v[k + 4].data(), n);
@@ -232,23 +218,15 @@ CsvResult ImportDirectory(Directory &dir, const CsvPaths &paths) {
     ReadLine(f.get(), kShortLineLimit, line);
     for (int slot = 0; slot < kCompanySlots && ReadLine(f.get(), kShortLineLimit, line); ++slot) {
         std::vector<std::string> v = ParseLine(line);
-        CompanyRecord &c = dir.companies[slot];
-        if (v.size() > 1)
-            SetText(c.Name, v[1]);
-        if (v.size() > 2)
-            SetText(c.Address, v[2]);
-        if (v.size() > 3)
-            c.Socket = static_cast<int16_t>(Atoi(v[3]));
-        if (v.size() > 4)
-            c.TwoWay = static_cast<uint8_t>(Atoi(v[4]));
-        if (v.size() > 5)
-            c.Port = static_cast<int16_t>(Atoi(v[5].size() > 3 ? v[5].substr(3) : "") - 1);
-        if (v.size() > 6)
-            SetText(c.Phone, v[6]);
-        if (v.size() > 7)
-            c.Baud = static_cast<uint16_t>(Atoi(v[7]));
-        if (v.size() > 8)
-            c.MaxChars = static_cast<int16_t>(Atoi(v[8]));
+        CompanyRecord& c = dir.companies[slot];
+        if (v.size() > 1) SetText(c.Name, v[1]);
+        if (v.size() > 2) SetText(c.Address, v[2]);
+        if (v.size() > 3) c.Socket = static_cast<int16_t>(Atoi(v[3]));
+        if (v.size() > 4) c.TwoWay = static_cast<uint8_t>(Atoi(v[4]));
+        if (v.size() > 5) c.Port = static_cast<int16_t>(Atoi(v[5].size() > 3 ? v[5].substr(3) : "") - 1);
+        if (v.size() > 6) SetText(c.Phone, v[6]);
+        if (v.size() > 7) c.Baud = static_cast<uint16_t>(Atoi(v[7]));
+        if (v.size() > 8) c.MaxChars = static_cast<int16_t>(Atoi(v[8]));
         ++result.counts.companies;
     }
     return result;

@@ -23,7 +23,7 @@ int CompareNamesNoCase(std::string_view a, std::string_view b) {
     }
 }
 
-int UsedSubscriberSlots(const Directory &dir) {
+int UsedSubscriberSlots(const Directory& dir) {
     int n = 0;
     while (n < kSubscriberSlots && !IsEmptyText(dir.subscribers[n].Name))
         ++n;
@@ -32,12 +32,10 @@ int UsedSubscriberSlots(const Directory &dir) {
 
 namespace {
 
-template <size_t N> std::string_view TextView(const char (&field)[N]) {
-    return {field, strnlen(field, N)};
-}
+template <size_t N> std::string_view TextView(const char (&field)[N]) { return {field, strnlen(field, N)}; }
 
 // The slot each name goes to: stable, without regard to case, empty names after all others.
-std::vector<int> SortedOrder(const std::vector<std::string_view> &names) {
+std::vector<int> SortedOrder(const std::vector<std::string_view>& names) {
     std::vector<int> order(names.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&names](int a, int b) {
@@ -50,7 +48,7 @@ std::vector<int> SortedOrder(const std::vector<std::string_view> &names) {
 
 // Puts item order[k] into slot k by following each cycle of the permutation: every item is copied once, and one
 // item per cycle goes through a spare. Returns true when any item moved.
-template <typename Item> bool Permute(Item *items, const std::vector<int> &order) {
+template <typename Item> bool Permute(Item* items, const std::vector<int>& order) {
     bool moved = false;
     std::vector<bool> placed(order.size());
     for (size_t start = 0; start < order.size(); ++start) {
@@ -72,7 +70,7 @@ template <typename Item> bool Permute(Item *items, const std::vector<int> &order
 
 } // namespace
 
-bool SortSubscribers(Directory &dir) {
+bool SortSubscribers(Directory& dir) {
     int used = kSubscriberSlots;
     while (used > 0 && IsEmptyText(dir.subscribers[used - 1].Name))
         --used;
@@ -82,7 +80,7 @@ bool SortSubscribers(Directory &dir) {
     return Permute(dir.subscribers.data(), SortedOrder(names));
 }
 
-bool SortGroupMembers(GroupRecord &group) {
+bool SortGroupMembers(GroupRecord& group) {
     int used = kGroupMembers;
     while (used > 0 && IsEmptyText(group.Members[used - 1]))
         --used;
@@ -92,7 +90,7 @@ bool SortGroupMembers(GroupRecord &group) {
     return Permute(group.Members, SortedOrder(names));
 }
 
-int AddSubscriber(Directory &dir, const SubscriberRecord &record) {
+int AddSubscriber(Directory& dir, const SubscriberRecord& record) {
     for (int slot = 0; slot < kSubscriberSlots; ++slot) {
         if (IsEmptyText(dir.subscribers[slot].Name)) {
             dir.subscribers[slot] = record;
@@ -102,7 +100,7 @@ int AddSubscriber(Directory &dir, const SubscriberRecord &record) {
     return -1;
 }
 
-bool DeleteSubscriberEntry(Directory &dir, int slot) {
+bool DeleteSubscriberEntry(Directory& dir, int slot) {
     if (!IsValidSubscriberSlot(slot))
         return false;
     if (int group = GroupNumberOf(dir.subscribers[slot]))
@@ -113,13 +111,13 @@ bool DeleteSubscriberEntry(Directory &dir, int slot) {
     return true;
 }
 
-bool DeleteCompany(Directory &dir, int company) {
+bool DeleteCompany(Directory& dir, int company) {
     if (!IsValidCompanyIndex(company))
         return false;
     memmove(&dir.companies[company], &dir.companies[company + 1],
             sizeof(CompanyRecord) * (kCompanySlots - 1 - company));
     memset(&dir.companies[kCompanySlots - 1], 0, sizeof(CompanyRecord));
-    for (SubscriberRecord &s : dir.subscribers) {
+    for (SubscriberRecord& s : dir.subscribers) {
         if (s.Company == company)
             s.Company = 0;
         else if (s.Company > company)
@@ -128,14 +126,14 @@ bool DeleteCompany(Directory &dir, int company) {
     return true;
 }
 
-int AllocateGroupNumber(const Directory &dir) {
+int AllocateGroupNumber(const Directory& dir) {
     for (int g = 1; g < kGroupSlots; ++g)
         if (IsEmptyText(dir.groups[g].Members[0]))
             return g;
     return 0;
 }
 
-int GroupNumberOf(const SubscriberRecord &entry) {
+int GroupNumberOf(const SubscriberRecord& entry) {
     if (entry.Company >= 0)
         return 0;
     // -INT32_MIN does not exist; anything beyond the table is no group slot at all.
@@ -143,10 +141,10 @@ int GroupNumberOf(const SubscriberRecord &entry) {
     return IsValidGroupNumber(static_cast<int>(group > kGroupSlots ? 0 : group)) ? static_cast<int>(group) : 0;
 }
 
-bool ExpandEntry(const Directory &dir, int slot, const std::function<bool(int slot)> &deliver) {
+bool ExpandEntry(const Directory& dir, int slot, const std::function<bool(int slot)>& deliver) {
     if (!IsValidSubscriberSlot(slot))
         return true;
-    const SubscriberRecord &entry = dir.subscribers[slot];
+    const SubscriberRecord& entry = dir.subscribers[slot];
     if (!entry.IsGroup())
         return deliver(slot);
     int group = GroupNumberOf(entry);
@@ -160,12 +158,12 @@ bool ExpandEntry(const Directory &dir, int slot, const std::function<bool(int sl
     for (int s = 0; s < kSubscriberSlots; ++s)
         if (!dir.subscribers[s].IsGroup() && !IsEmptyText(dir.subscribers[s].Name))
             byName.emplace_back(TextView(dir.subscribers[s].Name), s);
-    std::stable_sort(byName.begin(), byName.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    const GroupRecord &members = dir.groups[group];
+    std::stable_sort(byName.begin(), byName.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    const GroupRecord& members = dir.groups[group];
     for (int m = 0; m < kGroupMembers && !IsEmptyText(members.Members[m]); ++m) {
         std::string_view name = TextView(members.Members[m]);
         auto first = std::lower_bound(byName.begin(), byName.end(), name,
-                                      [](const auto &item, std::string_view key) { return item.first < key; });
+                                      [](const auto& item, std::string_view key) { return item.first < key; });
         for (auto it = first; it != byName.end() && it->first == name; ++it)
             if (!deliver(it->second))
                 return false;

@@ -30,47 +30,41 @@ struct Signature {
 // order does not depend on the locale.
 int CompareNamesNoCase(std::string_view a, std::string_view b);
 
-inline bool IsValidCompanyIndex(int company) {
-    return company >= 0 && company < kCompanySlots;
-}
-inline bool IsValidGroupNumber(int group) {
-    return group >= 1 && group < kGroupSlots;
-}
-inline bool IsValidSubscriberSlot(int slot) {
-    return slot >= 0 && slot < kSubscriberSlots;
-}
+inline bool IsValidCompanyIndex(int company) { return company >= 0 && company < kCompanySlots; }
+inline bool IsValidGroupNumber(int group) { return group >= 1 && group < kGroupSlots; }
+inline bool IsValidSubscriberSlot(int slot) { return slot >= 0 && slot < kSubscriberSlots; }
 
 // Slot count of the compact subscriber table: the index of the first slot with an empty Name.
-int UsedSubscriberSlots(const Directory &dir);
+int UsedSubscriberSlots(const Directory& dir);
 
 // Sorts the subscriber slots up to the last used one by Name without regard to case, stable (equal names keep
 // their order), in O(n log n), copying each record once. Empty slots among them go after the used ones: sorted
 // first, an empty slot would end the table for every reader that stops at the first empty Name. Returns true
 // when any record moved.
-bool SortSubscribers(Directory &dir);
+bool SortSubscribers(Directory& dir);
 
 // The same order for a group's member names up to its last non-empty one; empty names go last.
-bool SortGroupMembers(GroupRecord &group);
+bool SortGroupMembers(GroupRecord& group);
 
 // Copies the record into the first free subscriber slot; -1 when the table is full (nothing is written).
-int AddSubscriber(Directory &dir, const SubscriberRecord &record);
+int AddSubscriber(Directory& dir, const SubscriberRecord& record);
 
 // Removes a subscriber or group entry and keeps the table compact; a group entry empties its members first.
 // Returns false for a slot out of range.
-bool DeleteSubscriberEntry(Directory &dir, int slot);
+bool DeleteSubscriberEntry(Directory& dir, int slot);
 
 // Removes company k, moves the later companies down and renumbers every subscriber of the table.
-bool DeleteCompany(Directory &dir, int company);
+bool DeleteCompany(Directory& dir, int company);
 
 // The first group number 1..199 whose slot is free, or 0 when all are in use.
-int AllocateGroupNumber(const Directory &dir);
+int AllocateGroupNumber(const Directory& dir);
 
 // Group number of a group entry, or 0 when the entry is no group or names a group slot out of range.
-int GroupNumberOf(const SubscriberRecord &entry);
+int GroupNumberOf(const SubscriberRecord& entry);
 
 // Calls deliver(slot) for the entry itself, or, for a group entry, for every slot whose Name equals one of the
 // group's member names exactly, member by member, in slot order. deliver returns false to stop the walk.
 // Returns false when the walk was stopped.
-bool ExpandEntry(const Directory &dir, int slot, const std::function<bool(int slot)> &deliver);
+bool ExpandEntry(const Directory& dir, int slot, const std::function<bool(int slot)>& deliver);
 
 } // namespace brimlow

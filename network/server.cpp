@@ -36,18 +36,18 @@ bool SetTimeout(int fd, int option, int ms) {
 }
 
 std::string Lower(std::string text) {
-    for (char &c : text)
+    for (char& c : text)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     return text;
 }
 
-bool EndsWithNoCase(const std::string &name, const std::string &suffix) {
+bool EndsWithNoCase(const std::string& name, const std::string& suffix) {
     return name.size() >= suffix.size() && Lower(name.substr(name.size() - suffix.size())) == Lower(suffix);
 }
 
 // A ticket name from a client names one file of the Tracking folder and nothing else.
-bool IsPlainFileName(const std::string &name) {
+bool IsPlainFileName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
@@ -60,22 +60,23 @@ const std::string kRefused = StatusReply(0);
 
 class NetServer::Session {
 public:
-    Session(NetServer &server, int slot, int sock)
-        : m_server(server), m_console(server.m_console), m_slot(slot), m_sock(sock), m_buffer(kSessionBufferSize) {}
+    Session(NetServer& server, int slot, int sock)
+        : m_server(server), m_console(server.m_console), m_slot(slot), m_sock(sock),
+          m_buffer(kSessionBufferSize) {}
 
     void Run();
 
 private:
     void HandleFrame(std::string_view frame, size_t lastReceive);
     void Dispatch(std::string_view frame);
-    void Reply(const std::string &bytes);
+    void Reply(const std::string& bytes);
     bool Allowed(int level) const { return m_level >= level; }
     void Refresh() {
         if (m_console.currentTab.load() != kNetworkTab)
             m_console.secondRefresh = 1;
     }
-    Slot &MySlot() { return m_server.m_slots[m_slot]; }
-    void Monitor(const char *text) {
+    Slot& MySlot() { return m_server.m_slots[m_slot]; }
+    void Monitor(const char* text) {
         if (text)
             m_server.SetMonitorCommand(text);
     }
@@ -103,8 +104,8 @@ private:
     std::string TicketFolder() const { return JoinPath(m_console.dataDir, kTrackingFolder); }
     std::string TicketSuffix() const { return "-" + m_userName; }
 
-    NetServer &m_server;
-    Console &m_console;
+    NetServer& m_server;
+    Console& m_console;
     const int m_slot;
     const int m_sock;
     std::vector<char> m_buffer;
@@ -124,8 +125,8 @@ void NetServer::Session::Run() {
         sockaddr_in peer{};
         socklen_t length = sizeof peer;
         char host[NI_MAXHOST];
-        if (getpeername(m_sock, reinterpret_cast<sockaddr *>(&peer), &length) == 0 &&
-            getnameinfo(reinterpret_cast<sockaddr *>(&peer), length, host, sizeof host, nullptr, 0, NI_NAMEREQD) == 0) {
+        if (getpeername(m_sock, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+            getnameinfo(reinterpret_cast<sockaddr*>(&peer), length, host, sizeof host, nullptr, 0, NI_NAMEREQD) == 0) {
             std::lock_guard lock(m_console.databaseLock);
             MySlot().host = std::string(host).substr(0, 100);
         }
@@ -181,7 +182,7 @@ void NetServer::Session::HandleFrame(std::string_view frame, size_t lastReceive)
         m_end = true; // a refused Login ends the session, like any other end: its locks are released
 }
 
-void NetServer::Session::Reply(const std::string &bytes) {
+void NetServer::Session::Reply(const std::string& bytes) {
     MySlot().bytesSent += bytes.size(); // counted first, so the count is there when the client has the reply
     if (!SendBytes(m_sock, bytes.data(), bytes.size()))
         m_end = true;
@@ -193,74 +194,29 @@ void NetServer::Session::Dispatch(std::string_view frame) {
     char code = frame[1];
     Monitor(RequestMonitorName(code));
     switch (static_cast<Request>(code)) {
-    case Request::Login:
-        Login(frame);
-        break;
-    case Request::WriteCustomer:
-        WriteCustomer(frame);
-        break;
-    case Request::ReadCustomer:
-        ReadCustomer(frame);
-        break;
-    case Request::ReadGroup:
-        ReadGroup(frame);
-        break;
-    case Request::LockRecord:
-        LockRecord(frame);
-        break;
-    case Request::UnlockRecord:
-        UnlockRecord(frame);
-        break;
-    case Request::LockOwner:
-        LockOwner(frame);
-        break;
-    case Request::IsGroup:
-        IsGroup(frame);
-        break;
-    case Request::CheckCust:
-        CheckCust();
-        break;
-    case Request::CheckGroup:
-        CheckGroup();
-        break;
-    case Request::WriteGroup:
-        WriteGroup(frame);
-        break;
-    case Request::DeleteCust:
-        DeleteCust(frame);
-        break;
-    case Request::AddCustomer:
-        AddCustomer(frame);
-        break;
-    case Request::AddGroup:
-        AddGroup(frame);
-        break;
-    case Request::SecurityLevel:
-        Reply(StatusReply(m_level));
-        break;
-    case Request::ReadCompany:
-        ReadCompany(frame);
-        break;
-    case Request::Ping:
-        Reply(kPongReply);
-        break;
-    case Request::ServerPage:
-        ServerPage(frame);
-        break;
-    case Request::ClientPage:
-        ClientPage(frame);
-        break;
-    case Request::FirstTicket:
-        FirstTicket();
-        break;
-    case Request::NextTicket:
-        NextTicket();
-        break;
-    case Request::FetchTicket:
-        FetchTicket(frame);
-        break;
-    default:
-        break; // no reply
+    case Request::Login: Login(frame); break;
+    case Request::WriteCustomer: WriteCustomer(frame); break;
+    case Request::ReadCustomer: ReadCustomer(frame); break;
+    case Request::ReadGroup: ReadGroup(frame); break;
+    case Request::LockRecord: LockRecord(frame); break;
+    case Request::UnlockRecord: UnlockRecord(frame); break;
+    case Request::LockOwner: LockOwner(frame); break;
+    case Request::IsGroup: IsGroup(frame); break;
+    case Request::CheckCust: CheckCust(); break;
+    case Request::CheckGroup: CheckGroup(); break;
+    case Request::WriteGroup: WriteGroup(frame); break;
+    case Request::DeleteCust: DeleteCust(frame); break;
+    case Request::AddCustomer: AddCustomer(frame); break;
+    case Request::AddGroup: AddGroup(frame); break;
+    case Request::SecurityLevel: Reply(StatusReply(m_level)); break;
+    case Request::ReadCompany: ReadCompany(frame); break;
+    case Request::Ping: Reply(kPongReply); break;
+    case Request::ServerPage: ServerPage(frame); break;
+    case Request::ClientPage: ClientPage(frame); break;
+    case Request::FirstTicket: FirstTicket(); break;
+    case Request::NextTicket: NextTicket(); break;
+    case Request::FetchTicket: FetchTicket(frame); break;
+    default: break; // no reply
     }
 }
 
@@ -296,8 +252,8 @@ void NetServer::Session::WriteCustomer(std::string_view frame) {
               !IsEmptyText(record.Name);
     if (ok) {
         std::lock_guard lock(m_console.databaseLock);
-        Directory &dir = *m_console.local;
-        SubscriberRecord &stored = dir.subscribers[slot];
+        Directory& dir = *m_console.local;
+        SubscriberRecord& stored = dir.subscribers[slot];
         ok = stored.LockByte != 0;
         if (ok) {
             if (stored.LockByte >= 1 && stored.LockByte <= kSessionSlots)
@@ -343,7 +299,7 @@ void NetServer::Session::LockRecord(std::string_view frame) {
     bool granted = false;
     if (Allowed(kReadWrite) && IsValidSubscriberSlot(slot)) {
         std::lock_guard lock(m_console.databaseLock);
-        uint8_t &lockByte = m_console.local->subscribers[slot].LockByte;
+        uint8_t& lockByte = m_console.local->subscribers[slot].LockByte;
         if (lockByte == 0) {
             lockByte = static_cast<uint8_t>(m_slot + 1);
             m_server.m_counters.locksHeld++;
@@ -361,7 +317,7 @@ void NetServer::Session::UnlockRecord(std::string_view frame) {
     }
     if (IsValidSubscriberSlot(slot)) {
         std::lock_guard lock(m_console.databaseLock);
-        uint8_t &lockByte = m_console.local->subscribers[slot].LockByte;
+        uint8_t& lockByte = m_console.local->subscribers[slot].LockByte;
         if (lockByte >= 1 && lockByte <= kSessionSlots && m_server.m_counters.locksHeld > 0)
             m_server.m_counters.locksHeld--;
         lockByte = 0;
@@ -378,7 +334,7 @@ void NetServer::Session::LockOwner(std::string_view frame) {
         if (lockByte == kLockedByLocalEditor) {
             text = kServerLockText;
         } else if (lockByte >= 1 && lockByte <= kSessionSlots) {
-            const Slot &holder = m_server.m_slots[lockByte - 1];
+            const Slot& holder = m_server.m_slots[lockByte - 1];
             if (!holder.host.empty())
                 text = LockOwnerText(holder.userName, holder.host);
         }
@@ -404,7 +360,7 @@ void NetServer::Session::CheckCust() {
         bits = MySlot().changedSubscribers;
         MySlot().changedSubscribers.fill(0);
     }
-    Reply(std::string(reinterpret_cast<const char *>(bits.data()), bits.size()));
+    Reply(std::string(reinterpret_cast<const char*>(bits.data()), bits.size()));
 }
 
 void NetServer::Session::CheckGroup() {
@@ -415,7 +371,7 @@ void NetServer::Session::CheckGroup() {
         bits = MySlot().changedGroups;
         MySlot().changedGroups.fill(0);
     }
-    Reply(std::string(reinterpret_cast<const char *>(bits.data()), bits.size()));
+    Reply(std::string(reinterpret_cast<const char*>(bits.data()), bits.size()));
 }
 
 void NetServer::Session::WriteGroup(std::string_view frame) {
@@ -439,7 +395,7 @@ void NetServer::Session::DeleteCust(std::string_view frame) {
     bool ok = Allowed(kReadWriteDelete) && IsValidSubscriberSlot(slot);
     if (ok) {
         std::lock_guard lock(m_console.databaseLock);
-        Directory &dir = *m_console.local;
+        Directory& dir = *m_console.local;
         uint8_t lockByte = dir.subscribers[slot].LockByte;
         if (lockByte >= 1 && lockByte <= kSessionSlots && m_server.m_counters.locksHeld > 0)
             m_server.m_counters.locksHeld--;
@@ -481,7 +437,7 @@ void NetServer::Session::AddGroup(std::string_view frame) {
     int group = 0;
     if (Allowed(kReadWrite) && DecodeAddGroup(frame, name, *record)) {
         std::lock_guard lock(m_console.databaseLock);
-        Directory &dir = *m_console.local;
+        Directory& dir = *m_console.local;
         group = AllocateGroupNumber(dir);
         if (group) {
             dir.groups[group] = *record;
@@ -508,7 +464,7 @@ void NetServer::Session::ReadCompany(std::string_view frame) {
         std::lock_guard lock(m_console.databaseLock);
         record = m_console.local->companies[company];
     }
-    Reply(std::string(reinterpret_cast<const char *>(&record), sizeof record));
+    Reply(std::string(reinterpret_cast<const char*>(&record), sizeof record));
 }
 
 void NetServer::Session::ServerPage(std::string_view frame) {
@@ -526,11 +482,11 @@ void NetServer::Session::ServerPage(std::string_view frame) {
         Reply(kOk);
         return;
     }
-    NetServer &server = m_server;
-    Console &console = m_console;
+    NetServer& server = m_server;
+    Console& console = m_console;
     switch (page.pageType) {
     case kPageSnpp: {
-        SnppJobBox &box = MySlot().snppBox;
+        SnppJobBox& box = MySlot().snppBox;
         {
             std::unique_lock lock(box.mutex);
             while (box.full)
@@ -569,8 +525,7 @@ void NetServer::Session::ServerPage(std::string_view frame) {
         WriteEmailPacket(m_console, record, page.subject, page.message);
         StartSmtpDaemonsForPackets(m_console, server.m_timings.handoffPollMs);
         break;
-    default:
-        break;
+    default: break;
     }
     Reply(kOk);
 }
@@ -581,8 +536,8 @@ void NetServer::Session::ClientPage(std::string_view frame) {
         Reply(kOk);
         return;
     }
-    NetServer &server = m_server;
-    Console &console = m_console;
+    NetServer& server = m_server;
+    Console& console = m_console;
     server.m_processServer.acquire();
     server.StartJob([&server, &console, page] {
         switch (page->pageType) {
@@ -600,9 +555,7 @@ void NetServer::Session::ClientPage(std::string_view frame) {
             WriteEmailPacket(console, page->subscriber, page->subject, page->message);
             StartSmtpDaemonsForPackets(console, server.m_timings.handoffPollMs);
             break;
-        default:
-            server.m_processServer.release();
-            break;
+        default: server.m_processServer.release(); break;
         }
     });
     Reply(kOk);
@@ -611,7 +564,7 @@ void NetServer::Session::ClientPage(std::string_view frame) {
 void NetServer::Session::FirstTicket() {
     // The user's name is compared as a plain suffix: wildcard characters in it match only themselves.
     m_tickets.clear();
-    for (const std::string &name : ListNames(TicketFolder(), "*"))
+    for (const std::string& name : ListNames(TicketFolder(), "*"))
         if (EndsWithNoCase(name, TicketSuffix()))
             m_tickets.push_back(name);
     m_nextTicket = 0;
@@ -622,7 +575,7 @@ void NetServer::Session::FirstTicket() {
 void NetServer::Session::NextTicket() {
     FileFindRecord record{};
     while (m_searchOpen && m_nextTicket < m_tickets.size()) {
-        const std::string &name = m_tickets[m_nextTicket++];
+        const std::string& name = m_tickets[m_nextTicket++];
         struct stat st;
         if (name.size() >= sizeof record.name || lstat(JoinPath(TicketFolder(), name).c_str(), &st) != 0 ||
             !S_ISREG(st.st_mode) || !HasUnreadMark(st.st_mode))
@@ -668,12 +621,10 @@ void NetServer::Session::FetchTicket(std::string_view frame) {
 
 // ---- The server ---------------------------------------------------------------------------------------------
 
-NetServer::NetServer(Console &console, ServerTimings timings)
+NetServer::NetServer(Console& console, ServerTimings timings)
     : m_console(console), m_timings(timings), m_published(Directory::Create()) {}
 
-NetServer::~NetServer() {
-    Stop();
-}
+NetServer::~NetServer() { Stop(); }
 
 bool NetServer::Start(int port) {
     if (m_listener.joinable() || m_console.exiting.load())
@@ -695,8 +646,8 @@ bool NetServer::Start(int port) {
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = htons(static_cast<uint16_t>(port));
     socklen_t length = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(fd, 5) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 5) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         close(fd);
         return false;
     }
@@ -714,11 +665,11 @@ void NetServer::Stop() {
     {
         // Wakes every session out of its receive; each then ends as a session that lost its client.
         std::lock_guard lock(m_console.databaseLock);
-        for (Slot &slot : m_slots)
+        for (Slot& slot : m_slots)
             if (slot.sock >= 0)
                 shutdown(slot.sock, SHUT_RDWR);
     }
-    for (std::thread &thread : m_threads)
+    for (std::thread& thread : m_threads)
         if (thread.joinable())
             thread.join();
     std::unique_lock lock(m_jobMutex);
@@ -733,7 +684,7 @@ void NetServer::Listen() {
             continue;
         sockaddr_in peer{};
         socklen_t length = sizeof peer;
-        int fd = accept4(m_listenFd, reinterpret_cast<sockaddr *>(&peer), &length, SOCK_CLOEXEC);
+        int fd = accept4(m_listenFd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
         uint8_t bytes[4];
@@ -744,7 +695,7 @@ void NetServer::Listen() {
     m_listenFd = -1;
 }
 
-void NetServer::Admit(int fd, const std::string &address) {
+void NetServer::Admit(int fd, const std::string& address) {
     int s = -1;
     {
         std::lock_guard lock(m_console.databaseLock);
@@ -752,7 +703,7 @@ void NetServer::Admit(int fd, const std::string &address) {
             if (m_slots[k].host.empty())
                 s = k;
         if (s >= 0) {
-            Slot &slot = m_slots[s];
+            Slot& slot = m_slots[s];
             FreeSlotLocked(s);
             slot.sock = fd;
             slot.host = address;
@@ -797,7 +748,7 @@ void NetServer::Admit(int fd, const std::string &address) {
 }
 
 void NetServer::FreeSlotLocked(int s) {
-    Slot &slot = m_slots[s];
+    Slot& slot = m_slots[s];
     slot.sock = -1;
     slot.userName.clear();
     slot.level = 0;
@@ -811,7 +762,7 @@ void NetServer::FreeSlotLocked(int s) {
 
 void NetServer::ReleaseSessionLocked(int s) {
     uint8_t mine = static_cast<uint8_t>(s + 1);
-    for (SubscriberRecord &record : m_console.local->subscribers)
+    for (SubscriberRecord& record : m_console.local->subscribers)
         if (record.LockByte == mine) {
             record.LockByte = 0;
             m_counters.locksHeld--;
@@ -823,18 +774,18 @@ void NetServer::ReleaseSessionLocked(int s) {
 namespace {
 
 // Equal for every reader of the record: the lock byte is the server's own business.
-bool SameContent(const SubscriberRecord &a, const SubscriberRecord &b) {
+bool SameContent(const SubscriberRecord& a, const SubscriberRecord& b) {
     constexpr size_t kAfterLock = offsetof(SubscriberRecord, LockByte) + 1;
     return memcmp(&a, &b, offsetof(SubscriberRecord, LockByte)) == 0 &&
-           memcmp(reinterpret_cast<const char *>(&a) + kAfterLock, reinterpret_cast<const char *>(&b) + kAfterLock,
+           memcmp(reinterpret_cast<const char*>(&a) + kAfterLock, reinterpret_cast<const char*>(&b) + kAfterLock,
                   sizeof a - kAfterLock) == 0;
 }
 
 } // namespace
 
 void NetServer::PublishSubscribersLocked(int holderSession, int heldSlot) {
-    const auto &now = m_console.local->subscribers;
-    auto &told = m_published->subscribers;
+    const auto& now = m_console.local->subscribers;
+    auto& told = m_published->subscribers;
     for (int k = 0; k < kSubscriberSlots; ++k) {
         if (SameContent(now[k], told[k]))
             continue;
@@ -846,8 +797,8 @@ void NetServer::PublishSubscribersLocked(int holderSession, int heldSlot) {
 }
 
 void NetServer::PublishGroupsLocked(int holderSession, int heldGroup) {
-    const auto &now = m_console.local->groups;
-    auto &told = m_published->groups;
+    const auto& now = m_console.local->groups;
+    auto& told = m_published->groups;
     for (int g = 0; g < kGroupSlots; ++g) {
         if (memcmp(&now[g], &told[g], sizeof(GroupRecord)) == 0)
             continue;
@@ -894,7 +845,7 @@ std::string NetServer::MonitorCommand() const {
     return m_monitorCommand;
 }
 
-void NetServer::SetMonitorCommand(const std::string &text) {
+void NetServer::SetMonitorCommand(const std::string& text) {
     std::lock_guard lock(m_monitorMutex);
     m_monitorCommand = text;
 }
@@ -903,7 +854,7 @@ std::vector<SessionView> NetServer::Sessions() const {
     std::vector<SessionView> views;
     std::lock_guard lock(m_console.databaseLock);
     for (int s = 0; s < kSessionSlots; ++s) {
-        const Slot &slot = m_slots[s];
+        const Slot& slot = m_slots[s];
         if (slot.host.empty())
             continue;
         views.push_back({s, slot.userName, slot.level, slot.host, slot.connectTime, slot.bytesSent.load(),
@@ -925,7 +876,7 @@ void NetServer::StartJob(std::function<void()> job) {
     });
 }
 
-std::unique_ptr<NetServer> StartServerRole(Console &console, ServerTimings timings) {
+std::unique_ptr<NetServer> StartServerRole(Console& console, ServerTimings timings) {
     auto server = std::make_unique<NetServer>(console, timings);
     server->Operators().LoadOperators(console.dataDir);
     int port = LanPortFromEnvironment();

@@ -64,13 +64,13 @@ struct SessionView {
 
 class NetServer {
 public:
-    explicit NetServer(Console &console, ServerTimings timings = {});
+    explicit NetServer(Console& console, ServerTimings timings = {});
     ~NetServer();
-    NetServer(const NetServer &) = delete;
-    NetServer &operator=(const NetServer &) = delete;
+    NetServer(const NetServer&) = delete;
+    NetServer& operator=(const NetServer&) = delete;
 
     // The account table the sessions log in against; load it before Start.
-    OperatorTable &Operators() { return m_operators; }
+    OperatorTable& Operators() { return m_operators; }
 
     // Zeroes the session table, binds port (0: any free one) on all local addresses and starts the listener.
     // False when the port cannot be bound or the console is exiting.
@@ -103,8 +103,8 @@ public:
 
     // The monitor's view; each call copies under the locks.
     std::string MonitorCommand() const;
-    void SetMonitorCommand(const std::string &text);
-    const ServerCounters &Counters() const { return m_counters; }
+    void SetMonitorCommand(const std::string& text);
+    const ServerCounters& Counters() const { return m_counters; }
     std::vector<SessionView> Sessions() const;
 
 private:
@@ -130,7 +130,7 @@ private:
     };
 
     void Listen();
-    void Admit(int fd, const std::string &address);
+    void Admit(int fd, const std::string& address);
     void FreeSlotLocked(int s);
     void ReleaseSessionLocked(int s);
     // Marks every session for the slots (groups) whose bytes differ from the published tables, except
@@ -139,7 +139,7 @@ private:
     void PublishGroupsLocked(int holderSession = -1, int heldGroup = -1);
     void StartJob(std::function<void()> job);
 
-    Console &m_console;
+    Console& m_console;
     ServerTimings m_timings;
     OperatorTable m_operators;
     ServerCounters m_counters;
@@ -164,6 +164,6 @@ private:
 // The server role's start: the accounts from Operators.dat, then the listener on the LAN port
 // (BRIMLOW_LAN_PORT or 777). A port that cannot be bound is noted in Network.log; the console runs on without
 // serving the LAN.
-std::unique_ptr<NetServer> StartServerRole(Console &console, ServerTimings timings = {});
+std::unique_ptr<NetServer> StartServerRole(Console& console, ServerTimings timings = {});
 
 } // namespace brimlow::lan

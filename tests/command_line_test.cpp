@@ -47,7 +47,7 @@ protected:
     // The names and contents of the data directory's files (the lock file of the data directory aside).
     std::string Everything() {
         std::string all;
-        for (const std::string &name : test::ListDir(data.Path()))
+        for (const std::string& name : test::ListDir(data.Path()))
             if (name[0] != '.')
                 all += name + (FileExists(data.File(name + "/.")) ? "/" : ":" + ReadFile(data.File(name)));
         return all;
@@ -98,9 +98,9 @@ TEST_F(CommandLineTest, HelpAndUsageErrorsInOneTable) {
         {{"--data", d, "import", "--subscribers", d + "/none.brw"}, 1, kImportOpenError},
     };
     const std::string before = Everything();
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         std::string call;
-        for (const std::string &arg : c.args)
+        for (const std::string& arg : c.args)
             call += " " + arg;
         SCOPED_TRACE(call);
         test::RunResult r = RunBrimlow(c.args, Env());
@@ -146,7 +146,7 @@ TEST_F(CommandLineTest, SendOnATerminalSaysItReadsTheMessageFromStandardInput) {
 
 TEST_F(CommandLineTest, QueuePrintsTheCountsAndPurgeDeletesAllButTheEmailPackets) {
     mkdir(data.File("3").c_str(), 0700);
-    for (const char *name : {"MSGAAAAA.AAA", "3/MSGAAAAA.AAA", "3/MSQAAAAA.AAB", "EMGAAAAA.AAA"})
+    for (const char* name : {"MSGAAAAA.AAA", "3/MSGAAAAA.AAA", "3/MSQAAAAA.AAB", "EMGAAAAA.AAA"})
         test::WriteFile(data.File(name), std::string(1546, '\0'));
     test::RunResult r = RunBrimlow({"--data", data.Path(), "queue"}, Env());
     EXPECT_EQ(r.status, 0) << r.err;
@@ -198,7 +198,7 @@ TEST_F(CommandLineTest, HeadlessConsoleCreatesItsDataDirectoryAndShutsDownInOrde
     ASSERT_TRUE(console.WaitForOutput("running on")) << console.Output();
     console.Signal(SIGTERM);
     EXPECT_EQ(console.Wait(), 0) << console.Output();
-    for (const char *name : {kCompanyFile, kSubscriberFile, kModemFile, kSignatureFile, "click.wav", "receive.wav"})
+    for (const char* name : {kCompanyFile, kSubscriberFile, kModemFile, kSignatureFile, "click.wav", "receive.wav"})
         EXPECT_TRUE(FileExists(fresh + "/" + name)) << name;
     EXPECT_EQ(ReadFile(fresh + "/" + kGroupFile).size(), 3240000u);
     EXPECT_EQ(ReadFile(fresh + "/Brimlow.PDF").substr(0, 5), "%PDF-");

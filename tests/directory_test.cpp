@@ -29,7 +29,7 @@ protected:
     Directory tables;
     ModemSettings modem{};
     Signature signature{};
-    std::string File(const char *name) { return dir.File(name); }
+    std::string File(const char* name) { return dir.File(name); }
     bool LoadAll() {
         return LoadDirectoryFiles(dir.Path(), tables, modem) && LoadCompanyFile(dir.Path(), tables) &&
                LoadSignatureFile(dir.Path(), signature);
@@ -45,9 +45,9 @@ TEST_F(DataFilesTest, FreshDirectoryStartsWithDefaultsAndSavesWholeTables) {
     ASSERT_TRUE(LoadAll());
     EXPECT_EQ(GetText(modem.InitString), "ATE0M0");
     EXPECT_EQ(GetText(modem.DialPrefix), "ATDT");
-    for (const CompanyRecord &c : tables.companies)
+    for (const CompanyRecord& c : tables.companies)
         ASSERT_TRUE(c.Socket == 444 && c.MaxChars == 300 && IsEmptyText(c.Name));
-    struct stat st {};
+    struct stat st{};
     EXPECT_TRUE(stat(File(kTrackingFolder).c_str(), &st) == 0 && S_ISDIR(st.st_mode));
     ASSERT_TRUE(SaveAll());
     for (auto [name, size] : {std::pair{kCompanyFile, 75800u},
@@ -148,7 +148,7 @@ TEST_F(DataFilesTest, SaveThenLoadRoundTripsEveryTableWithoutTemporaryFiles) {
     EXPECT_EQ(GetText(modem.InitString), "ATZ");
     EXPECT_EQ(std::string(signature.Text), std::string(100, 's'));
     EXPECT_EQ(signature.Attach, 1);
-    for (const std::string &name : test::ListDir(dir.Path()))
+    for (const std::string& name : test::ListDir(dir.Path()))
         EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
 }
 
@@ -167,7 +167,7 @@ TEST_F(DataFilesTest, FailedSaveLeavesTheOldFileWhole) {
 
 // The exchange sort the tables were kept in order by before: passes from the end toward the start, swapping
 // neighbours, until a pass swaps nothing.
-template <typename Item, typename NameOf> bool ExchangeSort(Item *items, int count, NameOf nameOf) {
+template <typename Item, typename NameOf> bool ExchangeSort(Item* items, int count, NameOf nameOf) {
     bool moved = false;
     for (bool swapped = true; swapped;) {
         swapped = false;
@@ -181,11 +181,11 @@ template <typename Item, typename NameOf> bool ExchangeSort(Item *items, int cou
 }
 
 // The group expansion before the name index: every member against every slot.
-std::vector<int> ExpandByScan(const Directory &dir, int slot) {
+std::vector<int> ExpandByScan(const Directory& dir, int slot) {
     if (!dir.subscribers[slot].IsGroup())
         return {slot};
     std::vector<int> found;
-    const GroupRecord &group = dir.groups[GroupNumberOf(dir.subscribers[slot])];
+    const GroupRecord& group = dir.groups[GroupNumberOf(dir.subscribers[slot])];
     for (int m = 0; m < kGroupMembers && !IsEmptyText(group.Members[m]); ++m)
         for (int s = 0; s < kSubscriberSlots; ++s)
             if (!dir.subscribers[s].IsGroup() && GetText(dir.subscribers[s].Name) == GetText(group.Members[m]))
@@ -196,7 +196,7 @@ std::vector<int> ExpandByScan(const Directory &dir, int slot) {
 class TableOpsTest : public ::testing::Test {
 protected:
     Directory dir;
-    void Add(const std::string &name, int company = 0) { AddSubscriber(dir, test::MakeSubscriber(name, company)); }
+    void Add(const std::string& name, int company = 0) { AddSubscriber(dir, test::MakeSubscriber(name, company)); }
     std::vector<std::string> Names() {
         std::vector<std::string> names;
         for (int i = 0; i < UsedSubscriberSlots(dir); ++i)
@@ -209,9 +209,9 @@ protected:
         return found;
     }
     // Names from a few letters in mixed case, so that many compare equal without regard to case.
-    std::string RandomName(std::mt19937 &random) {
+    std::string RandomName(std::mt19937& random) {
         std::string name(1 + random() % 3, 'a');
-        for (char &c : name)
+        for (char& c : name)
             c = static_cast<char>((random() % 2 ? 'a' : 'A') + random() % 3);
         return name;
     }
@@ -238,11 +238,11 @@ TEST_F(TableOpsTest, SortsGiveTheExchangeSortsOrderAndMovedFlag) {
         if (round % 5 == 2)
             std::reverse(dir.subscribers.begin(), dir.subscribers.begin() + used);
         *expected = dir;
-        bool movedBefore = ExchangeSort(expected->subscribers.data(), used, [](auto &r) { return r.Name; });
+        bool movedBefore = ExchangeSort(expected->subscribers.data(), used, [](auto& r) { return r.Name; });
         ASSERT_EQ(SortSubscribers(dir), movedBefore);
         ASSERT_EQ(memcmp(&dir.subscribers, &expected->subscribers, sizeof dir.subscribers), 0);
         bool membersMoved =
-            ExchangeSort(expected->groups[1].Members, std::min(used, kGroupMembers), [](auto &name) { return name; });
+            ExchangeSort(expected->groups[1].Members, std::min(used, kGroupMembers), [](auto& name) { return name; });
         ASSERT_EQ(SortGroupMembers(dir.groups[1]), membersMoved);
         ASSERT_EQ(memcmp(&dir.groups[1], &expected->groups[1], sizeof(GroupRecord)), 0);
         ASSERT_FALSE(SortSubscribers(dir)) << "a sorted table moves nothing";
@@ -252,15 +252,15 @@ TEST_F(TableOpsTest, SortsGiveTheExchangeSortsOrderAndMovedFlag) {
 // An empty slot among the used ones goes after them, where the exchange sort put it first and so hid the table.
 TEST_F(TableOpsTest, EmptySlotsAmongTheUsedOnesSortLast) {
     int k = 0;
-    for (const char *name : {"bob", "", "Ann", "", "ann"})
+    for (const char* name : {"bob", "", "Ann", "", "ann"})
         dir.subscribers[k++] = test::MakeSubscriber(name, 0, std::string("pin ") + name);
     EXPECT_TRUE(SortSubscribers(dir));
     EXPECT_EQ(Names(), (std::vector<std::string>{"Ann", "ann", "bob"}));
     EXPECT_TRUE(IsEmptyText(dir.subscribers[3].Name) && IsEmptyText(dir.subscribers[4].Name));
 
-    GroupRecord &group = dir.groups[2];
+    GroupRecord& group = dir.groups[2];
     k = 0;
-    for (const char *name : {"zed", "", "Amy"})
+    for (const char* name : {"zed", "", "Amy"})
         SetText(group.Members[k++], name);
     EXPECT_TRUE(SortGroupMembers(group));
     EXPECT_EQ(GetText(group.Members[0]), "Amy");
@@ -285,7 +285,7 @@ TEST_F(TableOpsTest, GroupExpansionMatchesTheScanOfEverySlot) {
     SetText(dir.subscribers[10].Name, ""); // a hole: the expansion still looks at every slot
     for (int slot = 0; slot < 700; ++slot) {
         ASSERT_EQ(Expand(slot), ExpandByScan(dir, slot)) << slot;
-        for (const char *name : {"Broken", "Worst"}) {
+        for (const char* name : {"Broken", "Worst"}) {
             if (GetText(dir.subscribers[slot].Name) == name) {
                 EXPECT_TRUE(Expand(slot).empty()) << name;
             }

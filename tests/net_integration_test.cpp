@@ -32,7 +32,7 @@ using test::ClientConsole;
 class LanIntegrationTest : public lan::ServerTest {
 protected:
     LanIntegrationTest() {
-        Directory &d = *tc.console.local;
+        Directory& d = *tc.console.local;
         d.companies[0] = test::MakeCompany("Metro", "127.0.0.1", snpp.Port());
         d.companies[1] = test::MakeCompany("TwoWay", "127.0.0.1", snpp.Port());
         d.companies[1].TwoWay = 1;
@@ -51,18 +51,18 @@ protected:
     }
     void TearDown() override { server.Stop(); } // before the SNPP peer goes
 
-    std::unique_ptr<ClientConsole> Client(const std::string &user, const std::string &password = "pw") {
+    std::unique_ptr<ClientConsole> Client(const std::string& user, const std::string& password = "pw") {
         return std::make_unique<ClientConsole>(server.Port(), user, password);
     }
 
-    void ExpectCopyMatches(ClientConsole &c) {
-        Read([&](const Directory &d) {
+    void ExpectCopyMatches(ClientConsole& c) {
+        Read([&](const Directory& d) {
             c.ExpectCopyOf(d);
             return 0;
         });
     }
 
-    int SlotOf(const Directory &d, const std::string &name) {
+    int SlotOf(const Directory& d, const std::string& name) {
         for (int s = 0; s < kSubscriberSlots; ++s)
             if (GetText(d.subscribers[s].Name) == name)
                 return s;
@@ -109,10 +109,10 @@ TEST_F(LanIntegrationTest, ADialRunsCompanyCopyNeverMeetsAReloadHalfWay) {
 
 TEST_F(LanIntegrationTest, TheConnectJobHoldsTheScanOffUntilItsDownloadIsDone) {
     auto ann = Client("ann");
-    Console &console = ann->tc.console;
+    Console& console = ann->tc.console;
     std::atomic<int> clicks{0};
     std::string played;
-    console.playSound = [&](const std::string &path) {
+    console.playSound = [&](const std::string& path) {
         played = path;
         ++clicks;
     };
@@ -177,13 +177,13 @@ TEST_F(LanIntegrationTest, ALockKeepsTheOtherClientsWritesOut) {
 // (the editor not what its copy already holds).
 TEST_F(LanIntegrationTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhatChanged) {
     std::vector<std::unique_ptr<ClientConsole>> clients;
-    for (const char *user : {"ann", "bob", "carl"}) {
+    for (const char* user : {"ann", "bob", "carl"}) {
         clients.push_back(Client(user));
         ASSERT_EQ(clients.back()->client->SyncWithServer(), 1);
     }
     std::mt19937 random(4242);
     auto name = [&] { return "Unit " + std::to_string(random() % 80); }; // new names and old ones again
-    auto members = [&](GroupRecord &group) {
+    auto members = [&](GroupRecord& group) {
         group = GroupRecord{};
         for (int m = 0; m < static_cast<int>(random() % 6); ++m)
             SetText(group.Members[m], name());
@@ -192,10 +192,10 @@ TEST_F(LanIntegrationTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhat
     auto before = Directory::Create();
     for (int step = 0; step < 90; ++step) {
         SCOPED_TRACE(step);
-        Read([&](Directory &d) { return *before = d, 0; });
+        Read([&](Directory& d) { return *before = d, 0; });
         int64_t reads = server.Counters().subscriberReads.load(), groupReads = server.Counters().groupReads.load();
-        ClientConsole &editor = *clients[random() % editors];
-        Directory &net = editor.Net();
+        ClientConsole& editor = *clients[random() % editors];
+        Directory& net = editor.Net();
         int slot = static_cast<int>(random() % UsedSubscriberSlots(net));
         int group = 0;
         for (int s = slot; s < slot + kSubscriberSlots && !group; ++s)
@@ -213,9 +213,7 @@ TEST_F(LanIntegrationTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhat
         case 1:
             ASSERT_EQ(editor.client->AddNetSubscriber(test::MakeSubscriber(name(), step % 2, std::to_string(step))), 1);
             break;
-        case 2:
-            ASSERT_EQ(clients[0]->client->DeleteNetSubscriber(slot), 1);
-            break;
+        case 2: ASSERT_EQ(clients[0]->client->DeleteNetSubscriber(slot), 1); break;
         case 3:
             if (group) {
                 members(net.groups[group]);
@@ -229,7 +227,7 @@ TEST_F(LanIntegrationTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhat
             ASSERT_EQ(editor.client->AddNetGroup("Team " + std::to_string(step), 0), 1);
             break;
         case 5:
-            Edit([&](Directory &d) {
+            Edit([&](Directory& d) {
                 SetText(d.subscribers[slot].Name, name());
                 if (group)
                     members(d.groups[group]);
@@ -238,10 +236,10 @@ TEST_F(LanIntegrationTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhat
             server.MarkAllGroupsChanged();
             break;
         }
-        for (auto &client : clients)
+        for (auto& client : clients)
             PollServer(client->tc.console, *client->client);
         int changed = 0, changedGroups = 0;
-        Read([&](Directory &d) {
+        Read([&](Directory& d) {
             for (int s = 0; s < kSubscriberSlots; ++s) {
                 before->subscribers[s].LockByte = d.subscribers[s].LockByte;
                 changed += memcmp(&before->subscribers[s], &d.subscribers[s], sizeof(SubscriberRecord)) != 0;
@@ -250,8 +248,9 @@ TEST_F(LanIntegrationTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhat
                 changedGroups += memcmp(&before->groups[g], &d.groups[g], sizeof(GroupRecord)) != 0;
             return 0;
         });
-        for (auto &client : clients)
+        for (auto& client : clients)
             ExpectCopyMatches(*client);
+        EXPECT_EQ(clients[2]->tc.console.secondRefresh.exchange(0), changed + changedGroups > 0 ? 1 : 0);
         const int copies = static_cast<int>(clients.size());
         int64_t readsNow = server.Counters().subscriberReads.load() - reads;
         EXPECT_TRUE(readsNow <= copies * changed && readsNow >= copies * changed - heldSlots) << readsNow;
@@ -269,7 +268,7 @@ TEST_F(LanIntegrationTest, ARefusedLoginIsNotRetried) {
     EXPECT_EQ(UsedSubscriberSlots(eve->Net()), 0);
     ASSERT_TRUE(WaitFor([&] { return server.Sessions().empty(); }));
     // Not even once the password is right: only a restart tries again.
-    eve->tc.console.settings.Update([](Settings &s) { s.Password = "pw"; });
+    eve->tc.console.settings.Update([](Settings& s) { s.Password = "pw"; });
     for (int scan = 0; scan < 3; ++scan)
         PollServer(eve->tc.console, *eve->client);
     EXPECT_FALSE(eve->client->Connected());
@@ -294,7 +293,7 @@ TEST_F(LanIntegrationTest, AFullServerIsTriedAgainByTheNextScan) {
 TEST_F(LanIntegrationTest, TwoWayPagesLeaveTicketsThatTheClientCollects) {
     auto ann = Client("ann");
     ASSERT_EQ(ann->client->SyncWithServer(), 1);
-    ann->tc.console.settings.Update([](Settings &s) { s.SendViaServer = 1; });
+    ann->tc.console.settings.Update([](Settings& s) { s.SendViaServer = 1; });
     int slot = SlotOf(ann->Net(), "Unit 03"); // of the two-way company
     ComposedPage page;
     page.message = "Call dispatch";
