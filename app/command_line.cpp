@@ -290,7 +290,9 @@ std::string CommandContext::FileArgument(const std::string& name, const std::str
     return value.empty() || value[0] == '/' ? value : JoinPath(invocationDirectory, value);
 }
 
-int CommandContext::Fail(const std::string& message) const { return PrintError(command + ": " + message, kExitFailed); }
+int CommandContext::Fail(const std::string& message) const {
+    return PrintError(command + ": " + message, kExitFailed);
+}
 
 int CommandContext::UsageError(const std::string& message) const {
     return PrintError(command + ": " + message, kExitUsage);

@@ -213,7 +213,9 @@ TEST_F(LanIntegrationTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhat
         case 1:
             ASSERT_EQ(editor.client->AddNetSubscriber(test::MakeSubscriber(name(), step % 2, std::to_string(step))), 1);
             break;
-        case 2: ASSERT_EQ(clients[0]->client->DeleteNetSubscriber(slot), 1); break;
+        case 2:
+            ASSERT_EQ(clients[0]->client->DeleteNetSubscriber(slot), 1);
+            break;
         case 3:
             if (group) {
                 members(net.groups[group]);
