@@ -184,9 +184,7 @@ TEST_F(TicketCheckTest, EachNameFormAsksItsOwnServer) {
 }
 
 TEST_F(TicketCheckTest, UnreachableServersAndRefusedGreetingsLeaveTheTicketAlone) {
-    test::SnppScript script;
-    script.greeting = "554 Not now";
-    test::SnppSimulator refusing(script);
+    test::SnppSimulator refusing(test::With(&test::SnppScript::greeting, "421 Not now"));
     SetCompany(0, refusing.Port());
     SetCompany(1, test::UnusedPort());
     std::string content = std::string("0000\r\n") + kHead;
@@ -198,7 +196,7 @@ TEST_F(TicketCheckTest, UnreachableServersAndRefusedGreetingsLeaveTheTicketAlone
     EXPECT_EQ(ReadFile(Path("Desk.1.2.0")), content);
     EXPECT_EQ(ReadFile(Path("Desk.1.2.1")), content);
     EXPECT_TRUE(tc.WaitForStatus("Unable to connect to 127.0.0.1"));
-    EXPECT_THAT(refusing.Commands(), IsEmpty());
+    EXPECT_THAT(refusing.Commands(), ElementsAre("QUIT"));
 }
 
 TEST_F(TicketCheckTest, TheCheckJobEmptiesItsBufferThenChecks) {
