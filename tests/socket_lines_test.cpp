@@ -93,7 +93,7 @@ TEST_F(SocketPair, ReadsTakeTheirPartAndLeaveTheRestForTheNextRead) {
         std::vector<std::string> lines;
         switch (c.op) {
         case Line:
-            EXPECT_EQ(reader.RecvLine(text, c.size), c.got);
+            EXPECT_EQ(reader.RecvLine(text, c.size, 1000), c.got);
             break;
         case Reply:
             EXPECT_EQ(reader.RecvReply(lines, c.size, 1000), c.got == 1);
