@@ -18,11 +18,12 @@ std::string Escaped(unsigned char c) {
 template <typename Each> void ForEachLine(std::string_view text, Each each) {
     for (size_t start = 0;;) {
         size_t end = text.find('\n', start);
-        std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        bool last = end == std::string_view::npos;
+        std::string_view line = text.substr(start, last ? std::string_view::npos : end - start);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        each(line, end == std::string_view::npos);
-        if (end == std::string_view::npos)
+        each(line, last);
+        if (last)
             return;
         start = end + 1;
     }

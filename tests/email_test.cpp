@@ -221,8 +221,8 @@ TEST_F(AiosmtpdTest, AShortAsciiPageIsDeliveredByteForByteAndItsPacketIsGone) {
                                      "X-Mailer: Morrow Relay 3.5\nDate: Wed, 2 Jul 2025 19:46:00 -0400\n"
                                      "Message-ID: <20250702194640\\.[0-9a-f]{16}@example\\.com>\n"
                                      "To: Ann Smith <pager@example.net>\nFrom: Duty Desk <desk@example.com>\n"
-                                     "Subject: Drill\nMime-Version: 1.0\nContent-Type: text/plain; charset=\"us-ascii\"\n"
-                                     "\nfirst\n.\n.hidden\nlast\n"));
+                                     "Subject: Drill\nMime-Version: 1.0\n"
+                                     "Content-Type: text/plain; charset=\"us-ascii\"\n\nfirst\n.\n.hidden\nlast\n"));
     Deliver();
     EXPECT_THAT(Packets(), IsEmpty());
     ASSERT_THAT(Delivered(), ElementsAre("1.eml"));
@@ -235,7 +235,8 @@ TEST_F(AiosmtpdTest, AShortAsciiPageIsDeliveredByteForByteAndItsPacketIsGone) {
     EXPECT_THAT(std::vector<std::string>(lines.begin(), lines.begin() + 4),
                 ElementsAre("SMTP Daemon started...", "Processing message " + packetPath + "...",
                             "<pager@example.net>", "Connecting to 127.0.0.1..."));
-    for (const char* command : {"HELO brimlow.local  ", "MAIL FROM:<desk@example.com>  ", "RCPT TO:<pager@example.net>  "})
+    for (const char* command :
+         {"HELO brimlow.local  ", "MAIL FROM:<desk@example.com>  ", "RCPT TO:<pager@example.net>  "})
         EXPECT_THAT(lines, ::testing::Contains(command));
     // Every body line is in the status log too.
     EXPECT_THAT(ReadFile(tc.dir.File(kStatusLog)), HasSubstr(" ..hidden\r\n"));

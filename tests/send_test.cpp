@@ -170,7 +170,8 @@ TEST_F(SendCommandTest, EmailWaitsForItsDaemonsAndFailsWhenAPacketIsKeptForLater
                     "[Options]\nOutbound%20Mail%20Server=127.0.0.1\nReturn%20Address=desk@example.com\n"
                     "User%20Name=Duty Desk\n");
     setenv(kSmtpPortVariable, std::to_string(smtp.Port()).c_str(), 1);
-    test::RunResult run = Send({"--mode", "email", "--subject", "Drill", "--signature", "--to", "Desks", "--message", "Hi"});
+    test::RunResult run =
+        Send({"--mode", "email", "--subject", "Drill", "--signature", "--to", "Desks", "--message", "Hi"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("250 Message accepted for delivery"));
     EXPECT_TRUE(test::FileExists(mail + "/3.eml"));
@@ -248,7 +249,8 @@ TEST_F(RetryTest, AnSnppPageFailingForTheMomentGoesBackIntoTheQueueForADay) {
     EXPECT_EQ(tc.console.failedPages, 1);
 
     tc.console.local->companies[0] = test::MakeCompany("Metro", "127.0.0.1", closing.Port());
-    SetLastWrite(test::WritePage(tc.console, tc.dir.Path(), kReadyPrefix, desk, "Old"), time(nullptr) - kRetryPeriodSeconds - 1);
+    std::string old = test::WritePage(tc.console, tc.dir.Path(), kReadyPrefix, desk, "Old");
+    SetLastWrite(old, time(nullptr) - kRetryPeriodSeconds - 1);
     RunWorker();
     EXPECT_THAT(Named("MSG"), IsEmpty());
     EXPECT_TRUE(tc.WaitForStatus("Page for Desk B given up after 24 hours"));

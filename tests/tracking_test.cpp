@@ -190,7 +190,8 @@ class TrackingThreadTest : public TicketCheckTest {};
 
 // A ticket whose server cannot be reached or refuses its greeting (QUIT then) stays as it is and is reported.
 TEST_F(TrackingThreadTest, APassChecksRecentTicketsSkipsOwnAndReportsFailures) {
-    test::SnppSimulator server(test::With(&test::SnppScript::statusLists, std::vector<std::vector<std::string>>{{"889 fresh"}}));
+    using Lists = std::vector<std::vector<std::string>>;
+    test::SnppSimulator server(test::With(&test::SnppScript::statusLists, Lists{{"889 fresh"}}));
     test::SnppSimulator refusing(test::With(&test::SnppScript::greeting, "421 Not now"));
     SetCompany(0, server.Port());
     SetCompany(1, test::UnusedPort());
