@@ -231,15 +231,16 @@ TEST_F(SnppTest, ALineBreakInThePinStartsNoCommand) {
     EXPECT_THAT(server.Commands(), ElementsAre("PAGE 12  RESE", "DATA", "SEND", "QUIT"));
 }
 
-TEST_F(SnppTest, UnreachableServersAreReportedWithoutCounting) {
+// No connection is a failure for the moment and counts nothing; a company index out of range is refused for good.
+TEST_F(SnppTest, UnreachableServersAndUnknownCompanies) {
     SetCompany(444, false, "1234");
-    EXPECT_FALSE(SendSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""));
+    EXPECT_EQ(DeliverSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""), Delivery::RetryLater);
     SetCompany(test::UnusedPort(), false);
-    EXPECT_FALSE(SendSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""));
+    EXPECT_EQ(DeliverSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""), Delivery::RetryLater);
     EXPECT_THAT(tc.WaitForLines(4), ElementsAre("Connecting to 1234...", "Unable to resolve 1234",
                                                 "Connecting to 127.0.0.1...", "Unable to connect to 127.0.0.1"));
-    EXPECT_FALSE(SendSnppByIndex(tc.console, "Desk", "12", kCompanySlots, "Hi", ""));
-    EXPECT_FALSE(SendSnppByIndex(tc.console, "Desk", "12", -1, "Hi", ""));
+    for (int index : {kCompanySlots, -1})
+        EXPECT_EQ(DeliverSnppByIndex(tc.console, "Desk", "12", index, "Hi", ""), Delivery::Refused);
     EXPECT_EQ(tc.console.failedPages, 0);
 }
 
