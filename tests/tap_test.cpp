@@ -236,16 +236,19 @@ TEST_F(TapDialTest, APageQueuedDuringTheCallGoesInTheSameCall) {
     EXPECT_THAT(Left(), IsEmpty());
 }
 
-// Line breaks would end the TAP field early; bytes above 0x7F would be sent as their seven data bits while the
-// checksum counted all eight.
-TEST_F(TapDialTest, LineBreaksTravelAsBlanksAndEightBitTextKeepsTheChecksumRight) {
+// Line breaks and control characters would end or break the TAP block, in the text or in the PIN; bytes above
+// 0x7F are sent as their seven data bits, and the checksum counts what arrives.
+TEST_F(TapDialTest, ControlCharactersTravelAsBlanksAndEightBitTextKeepsTheChecksumRight) {
     Connect();
     Queue("5", "Fire drill\r\nat noon\nall staff");
     Queue("6", "caf\xE9 \xB0");
+    Queue("7\x03", "a\x03" "b\x04" "c\x1b" "d\x1f" "e\x83" "f\x02");
     Dial();
     EXPECT_EQ(sim->ChecksumErrors(), 0);
     EXPECT_THAT(sim->Pages(), ::testing::UnorderedElementsAre(test::TapPage{"5", "Fire drill at noon all staff"},
-                                                              test::TapPage{"6", "cafi 0"}));
+                                                              test::TapPage{"6", "cafi 0"},
+                                                              test::TapPage{"7 ", "a b c d e f "}));
+    EXPECT_EQ(tc.console.failedPages.load(), 0);
 }
 
 TEST_F(TapDialTest, AFileTooShortForItsRecordIsReportedAndRemoved) {
