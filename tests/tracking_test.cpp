@@ -11,6 +11,7 @@
 #include <chrono>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/time.h>
 #include <thread>
 
@@ -22,10 +23,9 @@ using test::ReadFile;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-TEST(TicketNames, AreParsedByTheirDashCount) {
+TEST(TicketNames, AreParsedByTheirForm) {
     struct Case {
         const char* name;
-        bool parsed;
         bool hostForm;
         uint64_t tag;
         int pass;
@@ -33,27 +33,27 @@ TEST(TicketNames, AreParsedByTheirDashCount) {
         bool network;
         const char* host;
         int port;
+        const char* owner;
     };
     const Case cases[] = {
-        {"Duty Desk.4242.77.3", true, false, 4242, 77, 3, false, "", 0},
-        {"Duty Desk.4242.77.3N", true, false, 4242, 77, 3, true, "", 0},
-        {"Duty Desk.4242.77.3-ann", true, false, 4242, 77, 3, false, "", 0},
-        {"Desk.18446744073709551615.-5.99", true, false, 18446744073709551615ull, -5, 99, false, "", 0},
-        {"Desk.1.2-pager.example-444-ann", true, true, 1, 2, 0, false, "pager.example", 444},
-        // A dash in the subscriber name moves a name into the other form.
-        {"Jean-Paul.1.2-h-44", true, true, 1, 2, 0, false, "h", 44},
-        {"A-B-C.1.2.5", true, false, 1, 2, 5, false, "", 0},
-        // The host form without owner has two dashes and is read as an index form, which it does not fit.
-        {"Desk.1.2-127.0.0.1-444", false, false, 0, 0, 0, false, "", 0},
-        {"Desk.1.2.100", false, false, 0, 0, 0, false, "", 0},
-        {"Desk.1.2", false, false, 0, 0, 0, false, "", 0},
-        {"Nodot", false, false, 0, 0, 0, false, "", 0},
+        {"Duty Desk.4242.77.3", false, 4242, 77, 3, false, "", 0, ""},
+        {"Duty Desk.4242.77.3N", false, 4242, 77, 3, true, "", 0, ""},
+        {"Duty Desk.4242.77.3-ann", false, 4242, 77, 3, false, "", 0, "ann"},
+        {"Desk.18446744073709551615.-5.99", false, 18446744073709551615ull, -5, 99, false, "", 0, ""},
+        {"Desk.1.2-pager.example-444-ann", true, 1, 2, 0, false, "pager.example", 444, "ann"},
+        {"Desk.1.2-127.0.0.1-444", true, 1, 2, 0, false, "127.0.0.1", 444, ""},
+        // Dashes in the subscriber name and the owner, and the address's written as blanks.
+        {"Smith-Jones-Lee.4242.77.3-ann", false, 4242, 77, 3, false, "", 0, "ann"},
+        {"Desk.4242.77-snpp gw.example.com-444-ann-b", true, 4242, 77, 0, false, "snpp-gw.example.com", 444,
+         "ann-b"},
+        {"Desk.4242.-77-h-44-7", true, 4242, -77, 0, false, "h", 44, "7"},
     };
+    for (const char* name : {"Desk.1.2.100", "Desk.1.2", "Nodot", "Desk.1.2.3N-ann", "Desk.1.2-h-65536", "Desk.1.2-h-x",
+                             "Desk.18446744073709551616.2.3", "Desk.1.2147483648.3", "Desk.1.2.3-", "Desk.1.2.3x"})
+        EXPECT_FALSE(ParseTicketName(name)) << name;
     for (const Case& c : cases) {
         std::optional<TicketTarget> target = ParseTicketName(c.name);
-        ASSERT_EQ(target.has_value(), c.parsed) << c.name;
-        if (!target)
-            continue;
+        ASSERT_TRUE(target) << c.name;
         EXPECT_EQ(target->hostForm, c.hostForm) << c.name;
         EXPECT_EQ(target->tag, c.tag) << c.name;
         EXPECT_EQ(target->pass, c.pass) << c.name;
@@ -61,6 +61,42 @@ TEST(TicketNames, AreParsedByTheirDashCount) {
         EXPECT_EQ(target->networkDirectory, c.network) << c.name;
         EXPECT_EQ(target->host, c.host) << c.name;
         EXPECT_EQ(target->port, c.port) << c.name;
+        EXPECT_EQ(target->owner, c.owner) << c.name;
+    }
+}
+
+// Whatever the subscriber name, the address and the owner hold, every name the console writes reads back as the
+// parts it was written from.
+TEST(TicketNames, EveryWrittenNameParsesBackToItsParts) {
+    std::mt19937_64 random(20261207);
+    auto text = [&](const std::string& alphabet, size_t maxLength) {
+        std::string out(random() % (maxLength + 1), ' ');
+        for (char& c : out)
+            c = alphabet.empty() ? static_cast<char>(1 + random() % 255) : alphabet[random() % alphabet.size()];
+        return out;
+    };
+    const std::string hostChars = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-";
+    for (int i = 0; i < 5000; ++i) {
+        TicketNumbers numbers{random(), static_cast<int>(static_cast<uint32_t>(random()))};
+        TicketSource source;
+        source.form = static_cast<TicketSource::Form>(random() % 3);
+        source.companyIndex = static_cast<int>(random() % kCompanySlots);
+        source.address = text(hostChars, 40);
+        source.port = static_cast<int>(random() % 65536);
+        source.owner = text(i % 2 ? "-.aZ09" : "", 30);
+        std::string name = TicketFileName(text(i % 2 ? "-. aZ09" : "", 78), numbers, source);
+        std::optional<TicketTarget> target = ParseTicketName(name);
+        ASSERT_TRUE(target) << name;
+        bool host = source.form == TicketSource::Form::Host;
+        EXPECT_EQ(target->tag, numbers.tag) << name;
+        EXPECT_EQ(target->pass, numbers.pass) << name;
+        EXPECT_EQ(target->hostForm, host) << name;
+        EXPECT_EQ(target->networkDirectory, source.form == TicketSource::Form::NetworkIndex) << name;
+        EXPECT_EQ(target->companyIndex, host ? 0 : source.companyIndex) << name;
+        EXPECT_EQ(target->host, host ? source.address : "") << name;
+        EXPECT_EQ(target->port, host ? source.port : 0) << name;
+        std::string owner = source.form == TicketSource::Form::NetworkIndex ? "" : OwnerSuffix(source.owner);
+        ASSERT_EQ(target->owner, owner.empty() ? "" : owner.substr(1)) << name;
     }
 }
 
@@ -81,6 +117,8 @@ TEST(TicketNames, AreBuiltInTheFiveFormsAndStayInTheTrackingFolder) {
     std::string name = TicketFileName("../../etc", numbers, hostile);
     EXPECT_EQ(name.find('/'), std::string::npos) << name;
     EXPECT_EQ(name, "      etc.4242.77-.. h -1-.. .. x");
+    EXPECT_EQ(TicketFileName("Desk", numbers, {TicketSource::Form::Host, 0, "snpp-gw.example", 444, "Ann-B"}),
+              "Desk.4242.77-snpp gw.example-444-ann-b");
     EXPECT_EQ(TicketFileName("..", {}, local), "  .0.0.3");
 }
 
