@@ -2,6 +2,7 @@
 #include "tests/support/test_console.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace brimlow {
 namespace {
@@ -92,28 +93,31 @@ TEST_F(CsvTest, RoundTripKeepsTheTables) {
         EXPECT_EQ(memcmp(&imported.companies[i], &tables.companies[i], sizeof(CompanyRecord)), 0) << i;
 }
 
-TEST_F(CsvTest, ImportTakesVariationsInBlanksLineEndsAndShortLines) {
+// Blank and nameless lines take no slot: a free slot inside the table would end it there, hiding the rest.
+TEST_F(CsvTest, ImportTakesVariationsInBlanksLineEndsAndShortLinesAndLeavesNoHoles) {
     WriteFile(paths.subscriber, "header\n"
                                 "  \"Ann\" ,  \"12\"\n"                      // only Name and PIN
-                                "\n"                                          // an empty slot
+                                "\n"                                          // no record
+                                "\"\",\"99\",\"1\"\n"                         // no Name: no record
                                 "\"Bob   Smith\",\"7\",\"3\",\"1\"\r\n"       // CR LF, a run of blanks
-                                "\"Cy\",\"8\",\"-2\",\"0\"");                 // no final line end
+                                "\"Cy\",\"8\",\"-2\",\"7\"");                 // no final line end, no such tab
     WriteFile(paths.group, "\"-0\"\n\"-1\", \"Ann\",\"Bob Smith\"\n");
     WriteFile(paths.company, "h\n\"0\",\"Metro\",\"host\",\"555\",\"1\",\"COM4\",\"911\",\"1200\",\"150\"\n"
                              "\"1\",\"Tiny\",\"h\",\"1\",\"0\",\"CO\"\n");
     tables.companies[1].Baud = 4800; // not carried by the short line: kept
     CsvResult r = ImportDirectory(tables, paths);
     ASSERT_TRUE(r.error.empty());
-    EXPECT_EQ(r.counts.subscribers, 4);
+    EXPECT_EQ(r.counts.subscribers, 3);
+    EXPECT_EQ(UsedSubscriberSlots(tables), 3);
     EXPECT_EQ(GetText(tables.subscribers[0].Name), "Ann");
     EXPECT_EQ(GetText(tables.subscribers[0].PIN), "12");
     EXPECT_EQ(tables.subscribers[0].Company, 0);
     EXPECT_EQ(tables.subscribers[0].Tab, 0);
-    EXPECT_TRUE(IsEmptyText(tables.subscribers[1].Name));
-    EXPECT_EQ(GetText(tables.subscribers[2].Name), "Bob Smith");
-    EXPECT_EQ(tables.subscribers[2].Company, 3);
-    EXPECT_EQ(tables.subscribers[2].Tab, 1);
-    EXPECT_EQ(tables.subscribers[3].Company, -2);
+    EXPECT_EQ(GetText(tables.subscribers[1].Name), "Bob Smith");
+    EXPECT_EQ(tables.subscribers[1].Company, 3);
+    EXPECT_EQ(tables.subscribers[1].Tab, 1);
+    EXPECT_EQ(tables.subscribers[2].Company, -2);
+    EXPECT_EQ(tables.subscribers[2].Tab, 0);
     EXPECT_EQ(GetText(tables.groups[1].Members[1]), "Bob Smith");
     EXPECT_EQ(r.counts.groups, 1);
     EXPECT_EQ(tables.companies[0].Port, 3);
@@ -155,18 +159,31 @@ TEST_F(CsvTest, ImportStopsAtTheTableLimits) {
     EXPECT_EQ(GetText(tables.companies[99].Name), "C99");
 }
 
-TEST_F(CsvTest, MissingFilesEndTheImportAtThatFile) {
+// A file that cannot be opened, or that is a folder (it opens, and its first read fails), ends the import there
+// and replaces nothing of its table; the files before it stay imported.
+TEST_F(CsvTest, UnreadableFilesEndTheImportAtThatFileAndReplaceNothing) {
     tables.subscribers[0] = test::MakeSubscriber("Keep", 0);
-    CsvResult r = ImportDirectory(tables, paths);
-    EXPECT_EQ(r.error, kImportOpenError);
-    EXPECT_EQ(GetText(tables.subscribers[0].Name), "Keep") << "nothing changes when the first file is missing";
-
-    WriteFile(paths.subscriber, "h\n\"New\"\n");
     SetText(tables.groups[1].Members[0], "Old member");
-    r = ImportDirectory(tables, paths);
-    EXPECT_EQ(r.error, kImportOpenError);
-    EXPECT_EQ(GetText(tables.subscribers[0].Name), "New");
-    EXPECT_EQ(GetText(tables.groups[1].Members[0]), "Old member");
+    SetText(tables.companies[0].Name, "Old Co");
+    mkdir(dir.File("folder").c_str(), 0700);
+    for (std::string CsvPaths::*unreadable : {&CsvPaths::subscriber, &CsvPaths::group, &CsvPaths::company}) {
+        for (const std::string& path : {dir.File("missing"), dir.File("folder")}) {
+            WriteFile(paths.subscriber, "h\n\"New\"\n");
+            WriteFile(paths.group, "\"-0\"\n\"-1\",\"New member\"\n");
+            WriteFile(paths.company, "h\n\"0\",\"New Co\"\n");
+            CsvPaths broken = paths;
+            broken.*unreadable = path;
+            CsvResult r = ImportDirectory(tables, broken);
+            EXPECT_EQ(r.error, kImportOpenError) << path;
+            bool subscribers = unreadable != &CsvPaths::subscriber, groups = unreadable == &CsvPaths::company;
+            EXPECT_EQ(GetText(tables.subscribers[0].Name), subscribers ? "New" : "Keep") << path;
+            EXPECT_EQ(GetText(tables.groups[1].Members[0]), groups ? "New member" : "Old member") << path;
+            EXPECT_EQ(GetText(tables.companies[0].Name), "Old Co") << path;
+            EXPECT_EQ(r.counts.subscribers + r.counts.groups + r.counts.companies, subscribers + groups) << path;
+            tables.subscribers[0] = test::MakeSubscriber("Keep", 0);
+            SetText(tables.groups[1].Members[0], "Old member");
+        }
+    }
 }
 
 TEST_F(CsvTest, ExportReportsAnUnwritableFile) {
