@@ -120,19 +120,23 @@ int RunConsole(const Options& options, int argc, char** argv) {
     op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " +
                      console.dataDir);
     console.playSound = PlayWavToEnd;
-    StartTrackingCheckThread(console);
+    if (!StartTrackingCheckThread(console))
+        Fail("no thread could be started for the tracking checks; tickets are checked only on request");
     StartNetworkClient(console);
     std::unique_ptr<lan::NetServer> server = console.serverRole ? lan::StartServerRole(console) : nullptr;
     RunHeadlessLoop(console, g_stopRequested, [] { QCoreApplication::processEvents(); });
+    console.BeginExit(); // nobody shows status lines from here on: no thread may wait to post one
     if (server)
         server->Stop(); // every session ends and releases its locks before the tables are saved
-    if (!ShutDownConsole(console, store)) {
+    ShutDownResult result = ShutDownConsole(console, store);
+    int status = result.unsaved.empty() ? 0 : Fail(UnsavedFilesText(console, result.unsaved));
+    if (!result.workersEnded) {
         // Workers still running hold the console: the process ends under them instead of destroying it
         // under them. Everything they would lose is on disk already or was never accepted.
         fflush(nullptr);
-        _exit(0);
+        _exit(status);
     }
-    return 0;
+    return status;
 }
 
 } // namespace

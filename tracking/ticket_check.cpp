@@ -161,11 +161,14 @@ bool CheckTicket(Console& console, const std::string& name, const LineLimits& li
     return true;
 }
 
-void StartCheckTicketJob(Console& console, HandoffBuffer& ticketName) {
-    console.StartWorker([&console, &ticketName] {
+bool StartCheckTicketJob(Console& console, HandoffBuffer& ticketName) {
+    bool started = console.StartWorker([&console, &ticketName] {
         std::string name = ticketName.Take();
         CheckTicket(console, name);
     });
+    if (!started)
+        ticketName.Take(); // so that the starter's wait for the job ends
+    return started;
 }
 
 } // namespace brimlow

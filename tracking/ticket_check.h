@@ -38,7 +38,8 @@ std::optional<TicketTarget> ParseTicketName(const std::string& name);
 // cannot be read, the server could not be reached or its greeting was refused.
 bool CheckTicket(Console& console, const std::string& name, const LineLimits& limits = kCheckLimits);
 
-// The check button's job: takes the ticket name out of the buffer (emptying it) and checks it.
-void StartCheckTicketJob(Console& console, HandoffBuffer& ticketName);
+// The check button's job: takes the ticket name out of the buffer (emptying it) and checks it. False when no
+// thread could be started; the buffer is emptied all the same.
+bool StartCheckTicketJob(Console& console, HandoffBuffer& ticketName);
 
 } // namespace brimlow

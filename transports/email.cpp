@@ -33,6 +33,8 @@ bool ReadPacketLine(FILE* packet, std::string& line) {
     return true;
 }
 
+} // namespace
+
 void RunSmtpDaemon(Console& console, const std::string& path) {
     FILE* packet = fopen(path.c_str(), "r");
     if (packet && !ClaimPacket(packet)) {
@@ -68,8 +70,6 @@ void RunSmtpDaemon(Console& console, const std::string& path) {
     fclose(packet);
 }
 
-} // namespace
-
 int ShredFile(const std::string& path) {
     struct stat st{};
     if (stat(path.c_str(), &st) != 0)
@@ -80,20 +80,25 @@ int ShredFile(const std::string& path) {
     return unlink(path.c_str()) == 0 ? 1 : 0;
 }
 
-void StartSmtpDaemon(Console& console, PathHandoff& handoff) {
-    console.StartWorker([&console, &handoff] {
+bool StartSmtpDaemon(Console& console, PathHandoff& handoff) {
+    bool started = console.StartWorker([&console, &handoff] {
         std::string path = handoff.Take();
         RunSmtpDaemon(console, path);
     });
+    if (!started)
+        handoff.Take();
+    return started;
 }
 
-void StartSmtpDaemonsForPackets(Console& console, int pollMs) {
+bool StartSmtpDaemonsForPackets(Console& console, int pollMs) {
     PathHandoff handoff;
     for (const std::string& name : ListNames(console.dataDir, kEmailPacketPattern)) {
         handoff.Put(JoinPath(console.dataDir, name));
-        StartSmtpDaemon(console, handoff);
+        if (!StartSmtpDaemon(console, handoff))
+            return false;
         handoff.WaitTaken(pollMs);
     }
+    return true;
 }
 
 } // namespace brimlow

@@ -13,12 +13,17 @@ namespace brimlow {
 using PathHandoff = HandoffBuffer;
 
 // Starts one SMTP daemon thread on the path in handoff. A packet that another daemon (of this or another
-// process) is serving is left to it, so a packet listed twice is still delivered once.
-void StartSmtpDaemon(Console& console, PathHandoff& handoff);
+// process) is serving is left to it, so a packet listed twice is still delivered once. False when no thread
+// could be started: the path is taken back out of handoff and the packet stays for the next pass.
+bool StartSmtpDaemon(Console& console, PathHandoff& handoff);
 
 // For every EMG packet of the data directory, in listing order: start a daemon on it and wait, checking every
-// pollMs, until the daemon has taken the path.
-void StartSmtpDaemonsForPackets(Console& console, int pollMs);
+// pollMs, until the daemon has taken the path. False when a daemon could not be started; the packets from there
+// on stay for the next pass.
+bool StartSmtpDaemonsForPackets(Console& console, int pollMs);
+
+// The daemon's work on the calling thread: delivers and shreds the packet unless another daemon serves it.
+void RunSmtpDaemon(Console& console, const std::string& path);
 
 // Truncates the file to zero length, then removes it; 1 when it existed.
 int ShredFile(const std::string& path);
