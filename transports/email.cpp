@@ -33,8 +33,6 @@ bool ReadPacketLine(FILE* packet, std::string& line) {
     return true;
 }
 
-} // namespace
-
 void RunSmtpDaemon(Console& console, const std::string& path) {
     FILE* packet = fopen(path.c_str(), "r");
     if (packet && !ClaimPacket(packet)) {
@@ -70,6 +68,8 @@ void RunSmtpDaemon(Console& console, const std::string& path) {
     fclose(packet);
 }
 
+} // namespace
+
 int ShredFile(const std::string& path) {
     struct stat st{};
     if (stat(path.c_str(), &st) != 0)
@@ -88,6 +88,11 @@ bool StartSmtpDaemon(Console& console, PathHandoff& handoff) {
     if (!started)
         handoff.Take();
     return started;
+}
+
+void DeliverEmailPackets(Console& console) {
+    for (const std::string& name : ListNames(console.dataDir, kEmailPacketPattern))
+        RunSmtpDaemon(console, JoinPath(console.dataDir, name));
 }
 
 bool StartSmtpDaemonsForPackets(Console& console, int pollMs) {

@@ -22,8 +22,9 @@ bool StartSmtpDaemon(Console& console, PathHandoff& handoff);
 // on stay for the next pass.
 bool StartSmtpDaemonsForPackets(Console& console, int pollMs);
 
-// The daemon's work on the calling thread: delivers and shreds the packet unless another daemon serves it.
-void RunSmtpDaemon(Console& console, const std::string& path);
+// Every EMG packet of the data directory, in listing order, delivered one after the other on the calling thread
+// (a thread that is itself a bounded job); a packet another daemon serves is left to it.
+void DeliverEmailPackets(Console& console);
 
 // Truncates the file to zero length, then removes it; 1 when it existed.
 int ShredFile(const std::string& path);
