@@ -121,4 +121,31 @@ private:
     bool m_reset = false;
 };
 
+// A provider that takes connections and never answers: a socket that listens and never accepts. Closing it
+// resets what waits, so that the jobs blocked on it end at once.
+class SilentPort {
+public:
+    SilentPort() : m_fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(m_fd, 1000);
+        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~SilentPort() { Close(); }
+    int Port() const { return m_port; }
+    void Close() {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+    int m_port = 0;
+};
+
 } // namespace brimlow::test
