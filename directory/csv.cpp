@@ -12,8 +12,10 @@
 namespace brimlow {
 namespace {
 
-constexpr size_t kShortLineLimit = 299;
-constexpr size_t kGroupLineLimit = 2999;
+// Import reads every line that export can write: a subscriber with every field full makes 574 characters, a
+// group of 200 full member names 16,606.
+constexpr size_t kShortLineLimit = 600;
+constexpr size_t kGroupLineLimit = 16700;
 constexpr char kFieldSeparator = 0x03;
 
 using File = std::unique_ptr<FILE, int (*)(FILE*)>;
@@ -181,21 +183,19 @@ CsvResult ExportDirectory(const Directory& dir, const CsvPaths& paths) {
 }
 
 CsvResult ImportDirectory(Directory& dir, const CsvPaths& paths) {
-    // Each file is read whole into a copy of its table first: a file that cannot be read replaces nothing.
+    // Each file is read whole before its table is touched: a file that cannot be read replaces nothing.
     CsvResult result;
     bool header = true;
-    auto subscribers = std::make_unique<std::array<SubscriberRecord, kSubscriberSlots>>();
-    memset(subscribers->data(), 0, sizeof *subscribers);
-    int filled = 0;
+    std::vector<SubscriberRecord> subscribers;
     bool read = ReadLines(paths.subscriber, kShortLineLimit, [&](const std::string& line) {
         if (std::exchange(header, false))
             return true;
         std::vector<std::string> v = ParseLine(line);
+        SubscriberRecord s{};
+        SetText(s.Name, v.empty() ? "" : v[0]);
         // A record without a Name would be a free slot inside the table, and the table ends at its first one.
-        if (v.empty() || v[0].empty())
+        if (IsEmptyText(s.Name))
             return true;
-        SubscriberRecord& s = (*subscribers)[filled++];
-        SetText(s.Name, v[0]);
         if (v.size() > 1) SetText(s.PIN, v[1]);
         if (v.size() > 2) s.Company = Atoi(v[2]);
         if (v.size() > 3) s.Tab = static_cast<int8_t>(Atoi(v[3]));
@@ -208,32 +208,38 @@ CsvResult ImportDirectory(Directory& dir, const CsvPaths& paths) {
             size_t n = std::min(v[k + 4].size(), sizes[k] - 1);
             memcpy(texts[k], v[k + 4].data(), n);
         }
-        return filled < kSubscriberSlots;
+        subscribers.push_back(s);
+        return subscribers.size() < kSubscriberSlots;
     });
     if (!read) {
         result.error = kImportOpenError;
         return result;
     }
-    dir.subscribers = *subscribers;
-    result.counts.subscribers = filled;
+    memset(dir.subscribers.data(), 0, sizeof dir.subscribers);
+    std::copy(subscribers.begin(), subscribers.end(), dir.subscribers.begin());
+    result.counts.subscribers = static_cast<int>(subscribers.size());
 
-    auto groups = std::make_unique<std::array<GroupRecord, kGroupSlots>>();
-    memset(groups->data(), 0, sizeof *groups);
-    int g = 0;
+    // The member names of each group line; an empty one would end the list there for every reader, so it takes
+    // no place.
+    std::vector<std::vector<std::string>> groups;
     read = ReadLines(paths.group, kGroupLineLimit, [&](const std::string& line) {
         std::vector<std::string> v = ParseLine(line);
-        for (size_t m = 0; m < static_cast<size_t>(kGroupMembers) && m + 1 < v.size(); ++m)
-            SetText((*groups)[g].Members[m], v[m + 1]);
-        if (!IsEmptyText((*groups)[g].Members[0]))
-            ++result.counts.groups;
-        return ++g < kGroupSlots;
+        std::vector<std::string>& members = groups.emplace_back();
+        for (size_t k = 1; k < v.size() && members.size() < static_cast<size_t>(kGroupMembers); ++k)
+            if (!v[k].empty() && v[k][0] != '\0')
+                members.push_back(v[k]);
+        return groups.size() < kGroupSlots;
     });
     if (!read) {
-        result.counts.groups = 0;
         result.error = kImportOpenError;
         return result;
     }
-    dir.groups = *groups;
+    memset(dir.groups.data(), 0, sizeof dir.groups);
+    for (size_t g = 0; g < groups.size(); ++g) {
+        for (size_t m = 0; m < groups[g].size(); ++m)
+            SetText(dir.groups[g].Members[m], groups[g][m]);
+        result.counts.groups += groups[g].empty() ? 0 : 1;
+    }
 
     auto companies = dir.companies;
     int slot = 0;

@@ -82,12 +82,11 @@ void RemoveStaleTemporaries(const std::string& dataDir) {
 void RepairMemberNames(Directory& dir) {
     for (GroupRecord& group : dir.groups) {
         for (auto& name : group.Members) {
-            for (int pos = 0; pos < kMemberNameSize - 1; ++pos) {
-                if (static_cast<unsigned char>(name[pos]) != 0xCC)
-                    continue;
-                name[pos] = '\0';
-                for (int back = pos - 1; back >= 0 && name[back] == ' '; --back)
-                    name[back] = '\0';
+            char* end = name + kMemberNameSize - 1;
+            for (char* mark = name; (mark = static_cast<char*>(memchr(mark, 0xCC, end - mark))) != nullptr;) {
+                *mark = '\0';
+                for (char* back = mark - 1; back >= name && *back == ' '; --back)
+                    *back = '\0';
             }
         }
     }
