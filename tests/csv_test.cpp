@@ -17,7 +17,8 @@ protected:
     CsvPaths paths{dir.File("c.brw"), dir.File("s.brw"), dir.File("g.brw")};
 };
 
-TEST_F(CsvTest, EmptyDirectoryExportsHeadersAnd200GroupLines) {
+TEST_F(CsvTest, ExportWritesTheExactLines) {
+    // An empty directory: the headers alone, and 200 group lines of a quoted number.
     CsvResult r = ExportDirectory(tables, paths);
     EXPECT_TRUE(r.error.empty());
     EXPECT_EQ(r.counts.companies + r.counts.subscribers + r.counts.groups, 0);
@@ -26,14 +27,11 @@ TEST_F(CsvTest, EmptyDirectoryExportsHeadersAnd200GroupLines) {
     EXPECT_EQ(ReadFile(paths.subscriber),
               "\"Name\",\"PIN\",\"Company\",\"Tab\",\"CompanyName\",\"Address\",\"City\",\"State\",\"ZIP\","
               "\"WorkPhone\",\"HomePhone\",\"FAX\",\"Cell\",\"Email\"\r\n");
-    std::string groups = ReadFile(paths.group);
     std::string expected;
     for (int g = 0; g < 200; ++g)
         expected += "\"-" + std::to_string(g) + "\"\r\n";
-    EXPECT_EQ(groups, expected);
-}
+    EXPECT_EQ(ReadFile(paths.group), expected);
 
-TEST_F(CsvTest, ExportWritesTheExactLines) {
     CompanyRecord c = test::MakeCompany("Metro Paging", "snpp.metro.example", 444);
     c.Port = 1;
     c.TwoWay = 1;
@@ -44,7 +42,7 @@ TEST_F(CsvTest, ExportWritesTheExactLines) {
     SetText(s.Email, "ann@example.org");
     AddSubscriber(tables, s);
     test::AddGroup(tables, "Desks", {"Desk A", "Desk B"});
-    CsvResult r = ExportDirectory(tables, paths);
+    r = ExportDirectory(tables, paths);
     EXPECT_EQ(r.counts.companies, 1);
     EXPECT_EQ(r.counts.subscribers, 2);
     EXPECT_EQ(r.counts.groups, 1);
@@ -127,20 +125,9 @@ TEST_F(CsvTest, ImportTakesVariationsInBlanksLineEndsAndShortLinesAndLeavesNoHol
     EXPECT_EQ(tables.companies[1].Baud, 4800);
 }
 
-TEST_F(CsvTest, OverlongLinesAreCutAndTheirRestSkipped) {
-    std::string longName(400, 'x');
-    WriteFile(paths.subscriber, "h\n\"" + longName + "\",\"1\"\n\"Next\",\"2\"\n");
-    WriteFile(paths.group, "");
-    WriteFile(paths.company, "h\n");
-    CsvResult r = ImportDirectory(tables, paths);
-    EXPECT_EQ(r.counts.subscribers, 2);
-    EXPECT_EQ(GetText(tables.subscribers[0].Name), std::string(78, 'x'));
-    EXPECT_EQ(GetText(tables.subscribers[1].Name), "Next");
-    EXPECT_TRUE(IsEmptyText(tables.subscribers[2].Name));
-}
-
-TEST_F(CsvTest, ImportStopsAtTheTableLimits) {
-    std::string subs = "h\n";
+// Import stops at the table limits; a line longer than any export writes is cut and its rest skipped.
+TEST_F(CsvTest, ImportStopsAtTheTableAndLineLimits) {
+    std::string subs = "h\n\"" + std::string(700, 'x') + "\",\"1\"\n";
     for (int i = 0; i < 2100; ++i)
         subs += "\"S" + std::to_string(i) + "\"\n";
     WriteFile(paths.subscriber, subs);
@@ -157,6 +144,8 @@ TEST_F(CsvTest, ImportStopsAtTheTableLimits) {
     EXPECT_EQ(r.counts.groups, 200);
     EXPECT_EQ(r.counts.companies, 100);
     EXPECT_EQ(GetText(tables.companies[99].Name), "C99");
+    EXPECT_EQ(GetText(tables.subscribers[0].Name), std::string(78, 'x'));
+    EXPECT_EQ(GetText(tables.subscribers[1].Name), "S0");
 }
 
 // A file that cannot be opened, or that is a folder (it opens, and its first read fails), ends the import there
@@ -195,19 +184,15 @@ TEST_F(CsvTest, ExportReportsAnUnwritableFile) {
     EXPECT_TRUE(ExportTargetsExist(paths));
 }
 
-TEST(NormalizeBlanks, ShrinksRunsAndDropsBlanksAroundQuotesAndSeparators) {
-    EXPECT_EQ(NormalizeBlanks("   \"a  b\" , \"  c\"  "), "\"a b\",\"c\"");
-    EXPECT_EQ(NormalizeBlanks("\"x\", \"y\""), "\"x\",\"y\"");
-    EXPECT_EQ(NormalizeBlanks(""), "");
-    EXPECT_EQ(NormalizeBlanks("    "), "");
-    EXPECT_EQ(NormalizeBlanks("a b "), "a b");
-}
-
-TEST(SplitQuotedFields, SplitsAtCommasAfterQuotesOnly) {
-    EXPECT_EQ(SplitQuotedFields("\"a,b\",\"c\""), (std::vector<std::string>{"a,b", "c"}));
-    EXPECT_EQ(SplitQuotedFields("\"\",\"\",\"x\""), (std::vector<std::string>{"", "", "x"}));
-    EXPECT_EQ(SplitQuotedFields("\""), (std::vector<std::string>{""}));
-    EXPECT_TRUE(SplitQuotedFields("").empty());
+TEST(CsvLines, BlanksShrinkAndFieldsSplitAtCommasAfterQuotesOnly) {
+    const std::pair<std::string, std::string> blanks[] = {
+        {"   \"a  b\" , \"  c\"  ", "\"a b\",\"c\""}, {"\"x\", \"y\"", "\"x\",\"y\""}, {"", ""}, {"    ", ""}, {"a b ", "a b"}};
+    for (const auto& [line, normalized] : blanks)
+        EXPECT_EQ(NormalizeBlanks(line), normalized) << line;
+    const std::pair<std::string, std::vector<std::string>> fields[] = {
+        {"\"a,b\",\"c\"", {"a,b", "c"}}, {"\"\",\"\",\"x\"", {"", "", "x"}}, {"\"", {""}}, {"", {}}};
+    for (const auto& [line, split] : fields)
+        EXPECT_EQ(SplitQuotedFields(line), split) << line;
 }
 
 } // namespace

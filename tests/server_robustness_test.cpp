@@ -119,18 +119,6 @@ TEST_F(ServerTest, AClientThatVanishesMidRequestLosesItsSessionAndItsLocks) {
     EXPECT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 3), 3), "1\r\n");
 }
 
-TEST_F(ServerTest, ByteCountsFeedTheMonitor) {
-    auto carl = LoggedIn("carl");
-    EXPECT_EQ(Pong(*carl), "PONG\r\n");
-    ASSERT_EQ(server.Sessions().size(), 1u);
-    SessionView view = server.Sessions()[0];
-    EXPECT_EQ(view.userName, "carl");
-    EXPECT_EQ(view.level, 0);
-    EXPECT_EQ(view.bytesReceived, 63u + 3u);
-    EXPECT_EQ(view.bytesSent, 3u + 6u);
-    EXPECT_GT(view.connectTime, 0);
-}
-
 class LimitedServerTest : public ServerTest {
 protected:
     static ServerTimings Limited() {

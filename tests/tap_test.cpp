@@ -277,18 +277,6 @@ TEST_F(TapDialTest, OnTheNetworkTabTheNetworkDirectorysCompanyIsDialled) {
     EXPECT_THAT(Left(), IsEmpty());
 }
 
-TEST_F(TapDialTest, OnlyOneDialRunsAtATime) {
-    Connect();
-    tc.console.dialBusy = kCompany + 1;
-    EXPECT_TRUE(StartDirectDial(tc.console, kCompany)); // already served
-    EXPECT_FALSE(StartDirectDial(tc.console, 2));
-    EXPECT_FALSE(StartQueuedDial(tc.console, "north", 2));
-    tc.console.dialBusy = 0;
-    EXPECT_FALSE(StartDirectDial(tc.console, 100));
-    EXPECT_FALSE(StartDirectDial(tc.console, -1));
-    EXPECT_EQ(tc.console.dialBusy.load(), 0);
-}
-
 TEST_F(TapDialTest, AQueueEntryIsDialledWithItsOwnCompanyOnTheModemPort) {
     Connect();
     CompanyRecord theirs = test::MakeCompany("North Relay");
@@ -308,8 +296,17 @@ TEST_F(TapDialTest, AQueueEntryIsDialledWithItsOwnCompanyOnTheModemPort) {
     EXPECT_THAT(test::ListDir(entry), ElementsAre("Company.dat"));
 }
 
-TEST_F(TapDialTest, AnEntryWithoutItsCompanyOrWithAnUnsafeNameIsNotDialled) {
+// One dial runs at a time; a company out of range, a queue entry without its company or with an unsafe name
+// is not dialled, and none of them claims the dialer.
+TEST_F(TapDialTest, DialsThatCannotRunStartNothing) {
     Connect();
+    tc.console.dialBusy = kCompany + 1;
+    EXPECT_TRUE(StartDirectDial(tc.console, kCompany)); // already served
+    EXPECT_FALSE(StartDirectDial(tc.console, 2));
+    EXPECT_FALSE(StartQueuedDial(tc.console, "north", 2));
+    tc.console.dialBusy = 0;
+    EXPECT_FALSE(StartDirectDial(tc.console, 100));
+    EXPECT_FALSE(StartDirectDial(tc.console, -1));
     EXPECT_FALSE(StartQueuedDial(tc.console, "south", kCompany));
     test::WriteFile(test::WriteQueueEntry(tc.dir.Path(), "short", kCompany, {}) + "/Company.dat", "torn");
     EXPECT_FALSE(StartQueuedDial(tc.console, "short", kCompany));
