@@ -17,6 +17,10 @@ constexpr int kExitCheckMs = 100; // how soon a waiting poster sees the exiting 
 // never fails.
 void PostStatus(Console& console, const std::string& text);
 
+// For code on the user-interface thread, which empties the mailbox itself and so must never wait on it: the line
+// goes to MSNPP.LOG and straight to the Result list through the operator interface.
+void PostStatusOnUiThread(Console& console, const std::string& text);
+
 // The consumer's side: takes the waiting line and frees the mailbox.
 std::optional<std::string> TakeStatus(Console& console);
 

@@ -1,5 +1,5 @@
 # Shared by run.sh and test.sh: installs the Debian packages the build and the tests need, when missing.
-BRIMLOW_PACKAGES=(cmake g++ ninja-build qt6-base-dev qt6-multimedia-dev googletest libgtest-dev libgmock-dev
+BRIMLOW_PACKAGES=(cmake g++ ninja-build qt6-base-dev qt6-multimedia-dev qt6-svg-dev googletest libgtest-dev libgmock-dev
                   libbenchmark-dev python3-aiosmtpd libnet-snpp-perl xvfb)
 
 # The fuzz targets (scripts/fuzz.sh): clang and its libFuzzer and sanitizer runtimes.

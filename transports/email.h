@@ -26,7 +26,4 @@ bool StartSmtpDaemonsForPackets(Console& console, int pollMs);
 // (a thread that is itself a bounded job); a packet another daemon serves is left to it.
 void DeliverEmailPackets(Console& console);
 
-// Truncates the file to zero length, then removes it; 1 when it existed.
-int ShredFile(const std::string& path);
-
 } // namespace brimlow
