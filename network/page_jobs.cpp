@@ -41,7 +41,7 @@ bool PageJobPool::Submit(int session, std::function<void()> job) {
         return false;
     Session& mine = m_sessions[static_cast<size_t>(session)];
     int share = static_cast<int>(mine.queued.size()) + mine.running;
-    if (m_closed || m_workers == 0 || m_queued >= m_limits.queueLimit || share >= m_limits.sessionShare)
+    if (m_closed || m_workers == 0 || m_queued + m_running >= m_limits.pageLimit || share >= m_limits.sessionShare)
         return false;
     mine.queued.push_back(std::move(job));
     ++m_queued;

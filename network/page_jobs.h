@@ -16,7 +16,7 @@ namespace brimlow::lan {
 
 struct PageJobLimits {
     int workers = 8;           // threads that deliver pages
-    size_t queueLimit = 1000;  // pages waiting for a worker, all sessions together
+    size_t pageLimit = 1000;   // pages queued or in delivery, all sessions together
     int sessionShare = 200;    // pages of one session queued or running: a whole group sent at once
 };
 
@@ -31,7 +31,7 @@ public:
     // Starts the workers as console workers, so that shut-down's grace covers them. Returns how many started:
     // a thread that cannot be started (a resource limit) leaves fewer, and with none every page is refused.
     int Start();
-    // Queues job for the session; false when its share is used, the queue is full, no worker runs or the pool
+    // Queues job for the session; false when its share is used, the pool holds its limit, no worker runs or the pool
     // is closed. The job did not run and will not then.
     bool Submit(int session, std::function<void()> job);
     // Takes no more jobs; the workers run what is queued and end.

@@ -125,7 +125,7 @@ protected:
         ServerTimings t = FastTimings();
         t.idleLimitMs = 300;
         t.loginDeadlineMs = 300;
-        t.pageJobs = {1, 2, 2}; // one worker, two pages waiting for it, two per session
+        t.pageJobs = {1, 3, 2}; // one worker, three pages in all, two per session
         return t;
     }
     LimitedServerTest() : ServerTest(Limited()) {}
@@ -150,7 +150,7 @@ TEST_F(LimitedServerTest, ASilentClientLosesItsSessionAndABusyOneKeepsIt) {
 }
 
 // Pages wait for one worker in a bounded queue: a session past its share is answered "0", and so is everyone
-// once the queue is full; a stop does not wait for the pages still in delivery.
+// once the pool holds its limit; a stop does not wait for the pages still in delivery.
 TEST_F(LimitedServerTest, HandedOverPagesAreBoundedPerSessionAndInAll) {
     auto silent = std::make_unique<SilentPort>();
     CompanyRecord company = test::MakeCompany("Silent", "127.0.0.1", silent->Port());
@@ -160,7 +160,7 @@ TEST_F(LimitedServerTest, HandedOverPagesAreBoundedPerSessionAndInAll) {
     for (const char* reply : {"1\r\n", "1\r\n", "0\r\n", "0\r\n"})
         EXPECT_EQ(ann->Request(page, 3), reply);
     EXPECT_EQ(bob->Request(page, 3), "1\r\n");
-    EXPECT_EQ(bob->Request(page, 3), "0\r\n"); // one page runs, two wait: the queue is full
+    EXPECT_EQ(bob->Request(page, 3), "0\r\n"); // three pages in all
     EXPECT_EQ(server.PagesInFlight(), 3u);
     auto start = std::chrono::steady_clock::now();
     server.Stop();
