@@ -31,8 +31,8 @@ bool SameCompanies(const Directory& a, const Directory& b) {
     for (int k = 0; k < kCompanySlots && !IsEmptyText(a.companies[k].Name); ++k) {
         const CompanyRecord &x = a.companies[k], &y = b.companies[k];
         if (GetText(x.Name) != GetText(y.Name) || GetText(x.Address) != GetText(y.Address) ||
-            GetText(x.Phone) != GetText(y.Phone) || x.Socket != y.Socket || x.TwoWay != y.TwoWay ||
-            x.Port != y.Port || x.Baud != y.Baud || x.MaxChars != y.MaxChars)
+            GetText(x.Phone) != GetText(y.Phone) || x.Socket != y.Socket || x.TwoWay != y.TwoWay || x.Port != y.Port ||
+            x.Baud != y.Baud || x.MaxChars != y.MaxChars)
             return false;
     }
     return true;
@@ -45,9 +45,9 @@ bool Carried(const std::string& text) {
 }
 
 std::vector<std::string> Texts(const SubscriberRecord& s) {
-    return {GetText(s.Name), GetText(s.PIN), GetText(s.CompanyName), GetText(s.Address), GetText(s.City),
-            GetText(s.State), GetText(s.ZIP), GetText(s.WorkPhone), GetText(s.HomePhone), GetText(s.FAX),
-            GetText(s.Cell), GetText(s.Email), std::to_string(s.Company), std::to_string(s.Tab)};
+    return {GetText(s.Name),  GetText(s.PIN),   GetText(s.CompanyName),    GetText(s.Address),   GetText(s.City),
+            GetText(s.State), GetText(s.ZIP),   GetText(s.WorkPhone),      GetText(s.HomePhone), GetText(s.FAX),
+            GetText(s.Cell),  GetText(s.Email), std::to_string(s.Company), std::to_string(s.Tab)};
 }
 
 // The texts of the used subscriber slots, the group members up to each group's first empty one, then the

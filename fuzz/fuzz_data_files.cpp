@@ -29,7 +29,7 @@ struct Loaded {
     }
 };
 
-constexpr const char* kFiles[] = {kSubscriberFile, kGroupFile,     kModemFile,          kCompanyFile,
+constexpr const char* kFiles[] = {kSubscriberFile, kGroupFile,      kModemFile,    kCompanyFile,
                                   kSignatureFile,  "Operators.dat", "MSGAAAAA.AAA"};
 
 } // namespace

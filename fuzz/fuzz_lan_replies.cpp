@@ -11,7 +11,9 @@ namespace {
 using namespace brimlow;
 using namespace brimlow::lan;
 
-template <size_t N> bool Terminated(const char (&field)[N]) { return memchr(field, '\0', N) != nullptr; }
+template <size_t N> bool Terminated(const char (&field)[N]) {
+    return memchr(field, '\0', N) != nullptr;
+}
 
 } // namespace
 

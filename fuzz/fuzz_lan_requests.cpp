@@ -13,7 +13,9 @@ namespace {
 using namespace brimlow;
 using namespace brimlow::lan;
 
-template <size_t N> bool Terminated(const char (&field)[N]) { return memchr(field, '\0', N) != nullptr; }
+template <size_t N> bool Terminated(const char (&field)[N]) {
+    return memchr(field, '\0', N) != nullptr;
+}
 
 bool Terminated(const SubscriberRecord& r) {
     return Terminated(r.Name) && Terminated(r.CompanyName) && Terminated(r.Address) && Terminated(r.City) &&
@@ -76,7 +78,7 @@ void Decode(std::string_view frame) {
         auto record = std::make_unique<GroupRecord>();
         std::string name;
         bool ok = frame[1] == static_cast<char>(Request::WriteGroup) ? DecodeWriteGroup(frame, number, *record)
-                                                                      : DecodeAddGroup(frame, name, *record);
+                                                                     : DecodeAddGroup(frame, name, *record);
         if (ok)
             FUZZ_CHECK(Terminated(*record) && name.size() <= kGroupNameFieldSize);
         break;

@@ -40,7 +40,7 @@ inline const std::string& ScratchFolder() {
     // Never destroyed, so that it is still there when the removal at exit runs.
     static const std::string& folder = *[] {
         auto* name = new std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm/brimlow-fuzz-XXXXXX"
-                                                                    : "/tmp/brimlow-fuzz-XXXXXX");
+                                                                   : "/tmp/brimlow-fuzz-XXXXXX");
         if (!mkdtemp(name->data()))
             abort();
         return name;
@@ -51,10 +51,10 @@ inline const std::string& ScratchFolder() {
 }
 
 // Fails loudly, so that libFuzzer keeps the input that broke a property.
-#define FUZZ_CHECK(condition)                                                                                    \
-    do {                                                                                                         \
-        if (!(condition))                                                                                        \
-            __builtin_trap();                                                                                    \
+#define FUZZ_CHECK(condition)                                                                                          \
+    do {                                                                                                               \
+        if (!(condition))                                                                                              \
+            __builtin_trap();                                                                                          \
     } while (false)
 
 } // namespace brimlow::fuzz

@@ -15,9 +15,9 @@
 namespace brimlow::lan {
 
 struct PageJobLimits {
-    int workers = 8;           // threads that deliver pages
-    size_t pageLimit = 1000;   // pages queued or in delivery, all sessions together
-    int sessionShare = 200;    // pages of one session queued or running: a whole group sent at once
+    int workers = 8;         // threads that deliver pages
+    size_t pageLimit = 1000; // pages queued or in delivery, all sessions together
+    int sessionShare = 200;  // pages of one session queued or running: a whole group sent at once
 };
 
 class PageJobPool {

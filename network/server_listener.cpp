@@ -24,8 +24,8 @@ namespace {
 // Before its login a connection may send any request, each answered "-10"; the largest that is kept whole is a
 // Client Page. Group frames are larger and are thrown away unanswered: a client logs in first.
 constexpr size_t kPendingBufferSize = kClientPageFrameSize;
-constexpr int kAcceptBurst = 64;       // connections taken per wake, so that the waiting ones are served too
-constexpr int kAcceptPauseMs = 100;    // no descriptor left for a connection: accept again after this
+constexpr int kAcceptBurst = 64;    // connections taken per wake, so that the waiting ones are served too
+constexpr int kAcceptPauseMs = 100; // no descriptor left for a connection: accept again after this
 const std::string kNotAuthenticatedReply = StatusReply(kNotAuthenticated);
 
 bool SetTimeout(int fd, int option, int ms) {
@@ -36,11 +36,11 @@ bool SetTimeout(int fd, int option, int ms) {
 } // namespace
 
 struct NetServer::Pending {
-    int fd = -1;              // -1 once closed or handed to a session
+    int fd = -1; // -1 once closed or handed to a session
     std::string address;
-    int64_t deadlineMs = 0;   // the login deadline, or the end of a refusal's linger
-    bool closing = false;     // its last line is sent: only the client's close is awaited
-    std::string buffer;       // received and not yet taken
+    int64_t deadlineMs = 0; // the login deadline, or the end of a refusal's linger
+    bool closing = false;   // its last line is sent: only the client's close is awaited
+    std::string buffer;     // received and not yet taken
     uint64_t sent = 0;
     uint64_t received = 0;
 
@@ -238,9 +238,8 @@ bool NetServer::StartSession(Pending& connection, const std::string& user, int16
     if (m_threads[s].joinable())
         m_threads[s].join(); // the slot's previous session has freed it and is ending
     try {
-        m_threads[s] = std::thread([this, s, fd, user, level, rest = std::move(rest)] {
-            RunSession(s, fd, user, level, rest);
-        });
+        m_threads[s] =
+            std::thread([this, s, fd, user, level, rest = std::move(rest)] { RunSession(s, fd, user, level, rest); });
     } catch (const std::system_error&) {
         return giveUp(); // no thread for it: the client finds the connection closed and tries again later
     }

@@ -186,7 +186,11 @@ TEST_F(CsvTest, ExportReportsAnUnwritableFile) {
 
 TEST(CsvLines, BlanksShrinkAndFieldsSplitAtCommasAfterQuotesOnly) {
     const std::pair<std::string, std::string> blanks[] = {
-        {"   \"a  b\" , \"  c\"  ", "\"a b\",\"c\""}, {"\"x\", \"y\"", "\"x\",\"y\""}, {"", ""}, {"    ", ""}, {"a b ", "a b"}};
+        {"   \"a  b\" , \"  c\"  ", "\"a b\",\"c\""},
+        {"\"x\", \"y\"", "\"x\",\"y\""},
+        {"", ""},
+        {"    ", ""},
+        {"a b ", "a b"}};
     for (const auto& [line, normalized] : blanks)
         EXPECT_EQ(NormalizeBlanks(line), normalized) << line;
     const std::pair<std::string, std::vector<std::string>> fields[] = {

@@ -153,7 +153,8 @@ TEST(StartUp, UnsavedFilesAreReportedAndTriedAgain) {
 
 TEST(DataDirectoryLock, OneHolderAtATimeWhoRemovesStaleTemporaries) {
     test::TempDir d;
-    for (const char* name : {".GROUP.DAT.a1B2c3", ".COMPANY.DAT.XXXXXX", ".GROUP.DAT.short", ".other.DAT.abcdef", "GROUP.DAT"})
+    for (const char* name :
+         {".GROUP.DAT.a1B2c3", ".COMPANY.DAT.XXXXXX", ".GROUP.DAT.short", ".other.DAT.abcdef", "GROUP.DAT"})
         test::WriteFile(d.File(name), "x");
     DataDirectoryLock first, second;
     EXPECT_TRUE(first.Acquire(d.Path()));
