@@ -3,6 +3,7 @@
 //    sending a junk byte every 50 ms, 50 reconnecting all the time (target: well below one second);
 //  - a server process that is handed 1,000 pages for a provider that never answers: its threads and memory
 //    stay bounded, and the pages past the session's share are answered "0";
+//  - a session's CPU for a stream of 3-byte requests against a stream of junk;
 //  - the CPU a `brimlow --server --headless` process uses in 10 s without a client.
 #include "network/server.h"
 #include "tests/lan_raw_client.h"
@@ -179,6 +180,40 @@ void BM_ThousandPagesToASilentProvider(benchmark::State& state) {
     std::filesystem::remove_all(dataDir);
 }
 BENCHMARK(BM_ThousandPagesToASilentProvider)->Arg(1)->Arg(10)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// A session's CPU for 16 MB of requests of three bytes each (the unused code, answered with nothing) against
+// 16 MB of junk without a request start: each request is taken from a read offset, so both cost about the same.
+void BM_SessionCpuPer16MegabytesOfTinyRequests(benchmark::State& state) {
+    std::string dataDir = MakeDataDir();
+    int port = 0;
+    pid_t server = StartServerProcess(dataDir, port);
+    if (server <= 0 || port == 0) {
+        state.SkipWithError("server did not start");
+        return;
+    }
+    test::RawClient client(port);
+    client.Request(lan::EncodeLogin("desk", "pw"), 3);
+    const bool frames = state.range(0) == 1;
+    std::string chunk;
+    while (chunk.size() < 64 * 1024)
+        chunk += frames ? std::string{lan::kSoh, '@', lan::kEtx} : std::string("junk");
+    for (auto _ : state) {
+        double before = ProcessCpuSeconds(server);
+        for (size_t sent = 0; sent < (16u << 20); sent += chunk.size())
+            client.Send(chunk);
+        client.Request(lan::EncodeEmpty(lan::Request::Ping), 6); // everything before it has been taken
+        state.counters["server_cpu_ms"] = (ProcessCpuSeconds(server) - before) * 1000;
+    }
+    kill(server, SIGKILL);
+    waitpid(server, nullptr, 0);
+    std::filesystem::remove_all(dataDir);
+}
+BENCHMARK(BM_SessionCpuPer16MegabytesOfTinyRequests)
+    ->Arg(1)
+    ->Arg(0)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 void BM_IdleServerProcessCpu(benchmark::State& state) {
     std::string dataDir = MakeDataDir();
