@@ -14,7 +14,6 @@
 #include "transports/socket_lines.h"
 
 #include <algorithm>
-#include <system_error>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -23,9 +22,10 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace brimlow::lan {
@@ -112,8 +112,8 @@ private:
     std::vector<char> m_buffer;
     size_t m_start = 0; // requests are taken from here: the buffer moves once per receive, not once per request
     size_t m_fill = 0;
-    bool m_authenticated = true;
-    bool m_end = false; // a refused Login or a failed send
+    bool m_authenticated = true; // until a second Login is refused
+    bool m_end = false;          // a refused Login or a failed send
     std::string m_userName;
     int m_level = 0;
     std::vector<std::string> m_tickets; // the open ticket search
@@ -178,12 +178,6 @@ void NetServer::Session::TakeFrames(size_t lastReceive) {
 
 void NetServer::Session::HandleFrame(std::string_view frame, size_t lastReceive) {
     m_server.SetMonitorCommand("Received " + std::to_string(lastReceive) + " bytes");
-    char code = frame[1];
-    if (!m_authenticated && code != static_cast<char>(Request::Login)) {
-        m_server.SetMonitorCommand("Connection is not authenticated!  " + std::to_string(code - 48));
-        Reply(StatusReply(kNotAuthenticated));
-        return;
-    }
     Dispatch(frame);
     if (!m_authenticated)
         m_end = true; // a refused Login ends the session, like any other end: its locks are released
