@@ -30,7 +30,7 @@ int CommandPurge(CommandContext& context) {
     printf("Deleted: %d\n", PurgeAll(context.console, &failed));
     int status = CommandQueue(context);
     if (failed > 0)
-        return Fail(std::to_string(failed) + " queued pages could not be deleted from " + context.console.dataDir);
+        return context.Fail(std::to_string(failed) + " queued pages could not be deleted from " + context.console.dataDir);
     return status;
 }
 
@@ -42,13 +42,13 @@ int CommandExport(CommandContext& context) {
     // --network: the server's directory, as this console's client downloads it.
     bool network = context.Flag("--network");
     if (network && ConnectNetworkClientNow(context.console) != 1)
-        return Fail("cannot download the directory of the server \"" + context.console.settings.Get().Server +
+        return context.Fail("cannot download the directory of the server \"" + context.console.settings.Get().Server +
                     "\" (is networking enabled, and are the user name and password right?)");
     CsvResult result = ExportDirectory(network ? *context.console.network : *context.console.local, paths);
     printf("Exported companies: %d\nExported subscribers: %d\nExported groups: %d\n", result.counts.companies,
            result.counts.subscribers, result.counts.groups);
     if (!result.error.empty())
-        return Fail(result.error);
+        return context.Fail(result.error);
     return 0;
 }
 
@@ -56,16 +56,16 @@ int CommandImport(CommandContext& context) {
     Console& console = context.console;
     DataDirectoryLock lock;
     if (!lock.Acquire(console.dataDir))
-        return Fail("A console is using the data directory " + console.dataDir + "; close it before importing.");
+        return context.Fail("A console is using the data directory " + console.dataDir + "; close it before importing.");
     CsvResult result = ImportDirectory(*console.local, PathsFrom(context));
     printf("Imported companies: %d\nImported subscribers: %d\nImported groups: %d\n", result.counts.companies,
            result.counts.subscribers, result.counts.groups);
     // What was imported before a failing file is kept, as the console keeps it until its exit.
     std::vector<std::string> unsaved = SaveConsoleFiles(console);
     if (!result.error.empty())
-        return Fail(result.error);
+        return context.Fail(result.error);
     if (!unsaved.empty())
-        return Fail(UnsavedFilesText(console, unsaved));
+        return context.Fail(UnsavedFilesText(console, unsaved));
     return 0;
 }
 

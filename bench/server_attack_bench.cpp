@@ -3,8 +3,7 @@
 //    sending a junk byte every 50 ms, 50 reconnecting all the time (target: well below one second);
 //  - a server process that is handed 1,000 pages for a provider that never answers: its threads and memory
 //    stay bounded, and the pages past the session's share are answered "0";
-//  - a session's CPU for a stream of 3-byte requests against a stream of junk;
-//  - the CPU a `brimlow --server --headless` process uses in 10 s without a client.
+//  - a session's CPU for a stream of 3-byte requests against a stream of junk.
 #include "network/server.h"
 #include "tests/lan_raw_client.h"
 
@@ -16,14 +15,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace brimlow {
 namespace {
@@ -214,48 +210,6 @@ BENCHMARK(BM_SessionCpuPer16MegabytesOfTinyRequests)
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
-
-void BM_IdleServerProcessCpu(benchmark::State& state) {
-    std::string dataDir = MakeDataDir();
-    std::string config = MakeDataDir();
-    int port = 0;
-    {
-        test::SilentPort free; // a free port to listen on
-        port = free.Port();
-    }
-    std::vector<std::string> args = {BRIMLOW_BINARY_PATH, "--data", dataDir, "--server", "--headless"};
-    std::vector<std::string> env = {"XDG_CONFIG_HOME=" + config, "BRIMLOW_LAN_PORT=" + std::to_string(port)};
-    for (char** e = environ; *e; ++e)
-        env.emplace_back(*e);
-    std::vector<char*> argv, envp;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-        state.SkipWithError("brimlow did not start");
-        return;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    std::this_thread::sleep_for(seconds(2)); // start-up
-    for (auto _ : state) {
-        double before = ProcessCpuSeconds(pid);
-        std::this_thread::sleep_for(seconds(10));
-        state.counters["cpu_ms_in_10s"] = (ProcessCpuSeconds(pid) - before) * 1000;
-        state.counters["threads"] = static_cast<double>(StatusField(pid, "Threads"));
-    }
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    std::filesystem::remove_all(dataDir);
-    std::filesystem::remove_all(config);
-}
-BENCHMARK(BM_IdleServerProcessCpu)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 } // namespace
 } // namespace brimlow

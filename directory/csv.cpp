@@ -12,10 +12,12 @@
 namespace brimlow {
 namespace {
 
-// Import reads every line that export can write: a subscriber with every field full makes 574 characters, a
-// group of 200 full member names 16,606.
+// Import reads every line that export can write. A subscriber with every field full: 533 characters of text,
+// 14 pairs of quotes, 13 commas and the CR of the line end; a company line is shorter.
 constexpr size_t kShortLineLimit = 600;
-constexpr size_t kGroupLineLimit = 16700;
+// The longest group line that export can write: "-199", then 200 members that fill their whole field, each as
+// ,"name", and the CR of the line end, which the read takes off last.
+constexpr size_t kGroupLineLimit = 6 + kGroupMembers * (3 + kMemberNameSize) + 1;
 constexpr char kFieldSeparator = 0x03;
 
 using File = std::unique_ptr<FILE, int (*)(FILE*)>;
