@@ -249,13 +249,13 @@ TEST_F(TrackingThreadTest, APassChecksRecentTicketsSkipsOwnAndReportsFailures) {
     WriteTicket("Own.3.3.0-ann", content, now);
     WriteTicket("Lost.4.4.1", content, now);
     WriteTicket("Refused.5.5.2", content, now);
-    WriteTicket("Odd.6.6-127.0.0.1-1", content, now); // two dashes: no company index
+    WriteTicket("Odd.6.6-127.0.0.1-1", content, now); // the host form: nobody listens on port 1
     RunTrackingCheckPass(tc.console, "-ann", TrackingCheckTiming{});
     EXPECT_THAT(server.Commands(), ElementsAre("MSTA 1.1", "QUIT"));
     EXPECT_THAT(refusing.Commands(), ElementsAre("QUIT"));
     for (const char* name : {"Lost.4.4.1", "Refused.5.5.2", "Odd.6.6-127.0.0.1-1"})
         EXPECT_EQ(ReadFile(Path(name)), content) << name;
-    std::vector<std::string> lines = tc.WaitForLines(8);
+    std::vector<std::string> lines = tc.WaitForLines(10);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Error checking tracking number!"), 3);
     EXPECT_THAT(lines, ::testing::Contains("Unable to connect to 127.0.0.1"));
 }
