@@ -4,6 +4,7 @@
 #include "transports/socket_lines.h"
 
 #include <sys/socket.h>
+#include <vector>
 
 namespace {
 
@@ -21,28 +22,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0);
     FUZZ_CHECK(SendBytes(pair[1], sent.data(), sent.size()) || sent.empty());
     shutdown(pair[1], SHUT_WR);
+    SocketReader reader(pair[0]);
     std::string line;
+    std::vector<std::string> reply;
     std::string buffer(bound, '\0');
-    for (int k = 0; k < 4; ++k) { // a few reads one after the other, as a protocol does
-        switch (pick % 4) {
+    for (int k = 0; k < 4; ++k) { // a few reads one after the other on one reader, as a protocol does
+        switch (pick % 5) {
         case 0: {
-            int n = RecvLine(pair[0], line, bound);
+            int n = reader.RecvLine(line, bound);
             FUZZ_CHECK(n <= static_cast<int>(bound) && line.find_first_of("\r\n") == std::string::npos);
             break;
         }
         case 1: {
-            int n = RecvLineTimed(pair[0], line, bound);
+            int n = reader.RecvLineTimed(line, bound);
             FUZZ_CHECK(n <= static_cast<int>(bound) && line.size() <= bound);
             FUZZ_CHECK(line.find_first_of(std::string("\r\n\0", 3)) == std::string::npos);
             break;
         }
         case 2:
-            FUZZ_CHECK(RecvExact(pair[0], buffer.data(), bound, true) <= bound);
+            FUZZ_CHECK(reader.RecvExact(buffer.data(), bound, true) <= bound);
+            break;
+        case 3:
+            if (reader.RecvReply(reply, bound, 1000)) {
+                FUZZ_CHECK(!reply.empty() && reply.size() <= kReplyLineLimit + 1);
+                ReplyOk(reply.back());
+                ReplyPermanent(reply.back());
+                ReplyCode(reply.back());
+            }
             break;
         default:
-            FUZZ_CHECK(RecvSome(pair[0], buffer.data(), bound, true) <= bound);
-            ReplyOk(line);
-            ReplyCode(line);
+            FUZZ_CHECK(reader.RecvSome(buffer.data(), bound, true) <= bound);
             break;
         }
     }
