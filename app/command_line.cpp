@@ -241,7 +241,9 @@ int RunConsole(const Options& options, int argc, char** argv) {
     op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " +
                      console.dataDir);
     console.playSound = PlayWavToEnd;
-    StartTrackingCheckThread(console);
+    if (!StartTrackingCheckThread(console))
+        PrintError("no thread could be started for the tracking checks; tickets are checked only on request",
+                   kExitFailed);
     StartNetworkClient(console);
     std::unique_ptr<lan::NetServer> server = console.serverRole ? lan::StartServerRole(console) : nullptr;
     // Between scans the loop sleeps in Qt's event loop, which serves the single-instance guard, until the scan is
@@ -260,16 +262,20 @@ int RunConsole(const Options& options, int argc, char** argv) {
         waiting.exec();
         due.stop();
     });
+    console.BeginExit(); // nobody shows status lines from here on: no thread may wait to post one
     if (server)
         server->Stop(); // every session ends and releases its locks before the tables are saved
     g_wake = nullptr;
-    if (!ShutDownConsole(console, store)) {
+    ShutDownResult result = ShutDownConsole(console, store);
+    int status =
+        result.unsaved.empty() ? kExitDone : PrintError(UnsavedFilesText(console, result.unsaved), kExitFailed);
+    if (!result.workersEnded) {
         // Workers still running hold the console: the process ends under them instead of destroying it
         // under them. Everything they would lose is on disk already or was never accepted.
         fflush(nullptr);
-        _exit(0);
+        _exit(status);
     }
-    return 0;
+    return status;
 }
 
 } // namespace
