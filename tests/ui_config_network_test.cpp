@@ -34,6 +34,7 @@ class UiConfigNetworkTest : public QObject {
 
     std::unique_ptr<test::DialogConsole> m_env;
     std::unique_ptr<lan::NetServer> m_server;
+    test::FakeClock m_clock{1700000000}; // outlives the server's threads
 
     Console& console() { return m_env->tc.console; }
     OperatorTable& operators() { return m_server->Operators(); }
@@ -51,7 +52,6 @@ private slots:
         lan::ServerTimings timings;
         timings.receiveTimeoutMs = 50;
         timings.idleLimitMs = INT_MAX; // sessions outlive the monitor's 26 hours of virtual time
-        timings.acceptPollMs = 5;
         m_server = std::make_unique<lan::NetServer>(console(), timings);
     }
     void cleanup() {
@@ -233,8 +233,8 @@ private slots:
     // Two real sessions: their times past 24 hours, their byte counts, the Total row that stays last however the
     // list is sorted, the last request and the counters.
     void monitorShowsTheSessions() {
-        test::FakeClock clock(1700000000);
-        console().clock = &clock;
+        m_clock.Set(1700000000);
+        console().clock = &m_clock;
         QVERIFY(m_server->Start(0));
         operators().Set(0, "ann", "pw", kReadWrite);
         operators().Set(1, "bob", "pw", kReadOnly);
@@ -245,7 +245,7 @@ private slots:
         for (int company = 0; company < 2; ++company)
             QCOMPARE(ann.Request(lan::EncodeIndex(lan::Request::ReadCompany, company), 758).size(), size_t(758));
         QCOMPARE(bob.Request(lan::EncodeIndex(lan::Request::ReadGroup, 4), 3), "000");
-        clock.Set(1700000000 + 26 * 3600);
+        m_clock.Set(1700000000 + 26 * 3600);
 
         CNetworkMonitorDlg monitor(console(), *m_server);
         monitor.show();
