@@ -88,9 +88,30 @@ bool EnterDataDirectory(const std::string& dataDir) {
     return chdir(dataDir.c_str()) == 0;
 }
 
+// The console without a window: the role's settings and threads, the scan loop until SIGINT or SIGTERM.
+void RunHeadless(Console& console, TextOperator& op) {
+    ApplyRoleSettings(console);
+    struct sigaction action{};
+    action.sa_handler = OnStopSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " +
+                     console.dataDir);
+    StartTrackingCheckThread(console);
+    StartNetworkClient(console);
+    std::unique_ptr<lan::NetServer> server = console.serverRole ? lan::StartServerRole(console) : nullptr;
+    RunHeadlessLoop(console, g_stopRequested, [] { QCoreApplication::processEvents(); });
+    if (server)
+        server->Stop(); // every session ends and releases its locks before the tables are saved
+}
+
 // The console: the single-instance guard comes first, so a second console ends before it touches anything.
-int RunConsole(const Options& options, int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+int RunConsole(const Options& options, int argc, char** argv, const WindowFrontEnd* window) {
+    const bool windowed = window && !options.headless;
+    std::unique_ptr<QCoreApplication> app =
+        windowed ? window->makeApplication(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    if (!app)
+        return Fail("no display to open the window on; start with --headless");
     QtSettingsStore store;
     SingleInstanceGuard guard(store.FileName());
     if (!guard.Acquire()) {
@@ -104,33 +125,27 @@ int RunConsole(const Options& options, int argc, char** argv) {
     console.op = &op;
     console.dataDir = CurrentDataDirectory();
     console.serverRole = options.server;
-    guard.OnRaiseRequest([&op] { op.AddResultLine("Another console was started; this one keeps running."); });
     DataDirectoryLock dataLock;
     if (!dataLock.Acquire(console.dataDir))
         return Fail("Another console is using the data directory " + console.dataDir);
 
     InstallDataFiles(console.dataDir);
     LoadConsole(console, store);
-    ApplyRoleSettings(console);
-
-    struct sigaction action{};
-    action.sa_handler = OnStopSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " +
-                     console.dataDir);
     console.playSound = PlayWavToEnd;
-    StartTrackingCheckThread(console);
-    StartNetworkClient(console);
-    std::unique_ptr<lan::NetServer> server = console.serverRole ? lan::StartServerRole(console) : nullptr;
-    RunHeadlessLoop(console, g_stopRequested, [] { QCoreApplication::processEvents(); });
-    if (server)
-        server->Stop(); // every session ends and releases its locks before the tables are saved
-    if (!ShutDownConsole(console, store)) {
-        // Workers still running hold the console: the process ends under them instead of destroying it
-        // under them. Everything they would lose is on disk already or was never accepted.
-        fflush(nullptr);
-        _exit(0);
+    // Workers still running after the grace hold the console: the process ends under them instead of
+    // destroying it under them. Everything they would lose is on disk already or was never accepted.
+    auto shutDown = [&console, &store] {
+        if (!ShutDownConsole(console, store)) {
+            fflush(nullptr);
+            _exit(0);
+        }
+    };
+    if (windowed) {
+        window->run(console, guard, shutDown);
+    } else {
+        guard.OnRaiseRequest([&op] { op.AddResultLine("Another console was started; this one keeps running."); });
+        RunHeadless(console, op);
+        shutDown();
     }
     return 0;
 }
@@ -167,16 +182,16 @@ int Fail(const std::string& message) {
     return 1;
 }
 
-int RunCommandLine(int argc, char** argv) {
+int RunCommandLine(int argc, char** argv, const WindowFrontEnd* window) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         fputs(kUsage, stderr);
         return 2;
     }
     if (options.command.empty()) {
-        if (!options.headless)
+        if (!options.headless && !window)
             return Fail("the main window is not available in this build; start with --headless");
-        return RunConsole(options, argc, argv);
+        return RunConsole(options, argc, argv, window);
     }
 
     std::string invocationDirectory = CurrentDataDirectory();

@@ -3,8 +3,12 @@
 #include "console/console.h"
 #include "app/text_operator.h"
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+class QCoreApplication;
 
 namespace brimlow {
 
@@ -21,7 +25,19 @@ struct CommandContext {
     std::string FileArgument(const std::string& name, const std::string& fallback) const;
 };
 
-int RunCommandLine(int argc, char** argv);
+class SingleInstanceGuard;
+
+// The console's window, handed in by the executable: nothing in app/ knows a widget.
+struct WindowFrontEnd {
+    // The application object the window needs, made before anything else; null when there is no display.
+    std::function<std::unique_ptr<QCoreApplication>(int& argc, char** argv)> makeApplication;
+    // Runs the window over the loaded console until it closes, then sets the exiting flag, stops what it
+    // started and calls shutDown (the saves and the grace for workers) while its message boxes still work.
+    std::function<void(Console& console, SingleInstanceGuard& guard, const std::function<void()>& shutDown)> run;
+};
+
+// Without a window front end, the console runs only --headless.
+int RunCommandLine(int argc, char** argv, const WindowFrontEnd* window = nullptr);
 
 // One line on standard error, exit status 1.
 int Fail(const std::string& message);

@@ -1,6 +1,7 @@
 #include "directory/directory.h"
 
 #include <cstring>
+#include <utility>
 
 namespace brimlow {
 
@@ -95,6 +96,44 @@ int GroupNumberOf(const SubscriberRecord& entry) {
     // -INT32_MIN does not exist; anything beyond the table is no group slot at all.
     int64_t group = -static_cast<int64_t>(entry.Company);
     return IsValidGroupNumber(static_cast<int>(group > kGroupSlots ? 0 : group)) ? static_cast<int>(group) : 0;
+}
+
+void SortGroupMembers(GroupRecord& group) {
+    int last = kGroupMembers - 1;
+    while (last >= 0 && IsEmptyText(group.Members[last]))
+        --last;
+    auto after = [](const char* a, const char* b) {
+        if (*a == '\0' || *b == '\0')
+            return *a == '\0' && *b != '\0';
+        return CompareNamesNoCase(a, b) > 0;
+    };
+    for (bool swapped = true; swapped;) {
+        swapped = false;
+        for (int j = 0; j < last; ++j) {
+            if (after(group.Members[j], group.Members[j + 1])) {
+                std::swap(group.Members[j], group.Members[j + 1]);
+                swapped = true;
+            }
+        }
+    }
+}
+
+bool AddGroupMember(GroupRecord& group, const std::string& name) {
+    for (auto& member : group.Members) {
+        if (IsEmptyText(member)) {
+            SetText(member, name);
+            return true;
+        }
+    }
+    return false;
+}
+
+void RemoveGroupMember(GroupRecord& group, int position) {
+    if (position < 0 || position >= kGroupMembers)
+        return;
+    memmove(group.Members[position], group.Members[position + 1],
+            sizeof(group.Members[0]) * (kGroupMembers - 1 - position));
+    memset(group.Members[kGroupMembers - 1], 0, sizeof(group.Members[0]));
 }
 
 bool ExpandEntry(const Directory& dir, int slot, const std::function<bool(int slot)>& deliver) {

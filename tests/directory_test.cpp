@@ -293,6 +293,28 @@ TEST_F(TableOpsTest, GroupNumbersRunFromOneTo199) {
     EXPECT_EQ(AllocateGroupNumber(dir), 150);
 }
 
+// The Group dialog's list: sorted without regard to case with empty names last, filled to 200, removed compactly.
+TEST_F(TableOpsTest, GroupMembersSortAddAndRemove) {
+    GroupRecord& g = dir.groups[1];
+    for (const char* name : {"carl", "Bob", "ann"})
+        AddGroupMember(g, name);
+    SetText(g.Members[5], "Abe"); // holes at 3 and 4, as an old file may hold them
+    SortGroupMembers(g);
+    std::vector<std::string> names;
+    for (auto& m : g.Members)
+        names.push_back(GetText(m));
+    EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 6),
+              (std::vector<std::string>{"Abe", "ann", "Bob", "carl", "", ""}));
+    RemoveGroupMember(g, 1);
+    EXPECT_EQ(GetText(g.Members[1]), "Bob");
+    EXPECT_EQ(GetText(g.Members[3]), "");
+    for (int m = 3; m < kGroupMembers; ++m)
+        EXPECT_TRUE(AddGroupMember(g, "x"));
+    EXPECT_FALSE(AddGroupMember(g, "one too many"));
+    RemoveGroupMember(g, kGroupMembers - 1);
+    EXPECT_TRUE(IsEmptyText(g.Members[kGroupMembers - 1]));
+}
+
 // Members match subscriber names exactly, over all the group's slots; a group is never a member of another, and an
 // entry whose number names no group expands to nobody.
 TEST_F(TableOpsTest, GroupExpansionMatchesNamesExactlyOverEverySlot) {
