@@ -1,6 +1,7 @@
 #include "app/directory_edits.h"
 
 #include "network/server.h"
+#include "queue/queue_writer.h"
 
 namespace brimlow {
 namespace {
@@ -49,10 +50,11 @@ int AddLocalEntry(Console& console, lan::NetServer* server, const SubscriberReco
     return slot;
 }
 
-bool OpenLocalEntry(Console& console, int slot, SubscriberRecord& copy) {
-    if (!IsValidSubscriberSlot(slot))
-        return false;
+bool OpenLocalEntry(Console& console, int tab, int row, SubscriberRecord& copy) {
     std::lock_guard lock(console.databaseLock);
+    int slot = ResolveListItem(console, tab, row);
+    if (slot < 0)
+        return false;
     SubscriberRecord& entry = console.local->subscribers[slot];
     if (IsEmptyText(entry.Name))
         return false;

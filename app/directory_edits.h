@@ -17,9 +17,9 @@ bool SortLocalDirectory(Console& console, lan::NetServer* server);
 // the table and announces the change. Returns the slot it took, -1 when the table is full (nothing is added).
 int AddLocalEntry(Console& console, lan::NetServer* server, const SubscriberRecord& entry);
 
-// Marks the entry of slot as open in this console's editor (lock byte 0xFF), so that a LAN client's Lock Record
-// is refused meanwhile, and copies it out. False when the slot holds no entry.
-bool OpenLocalEntry(Console& console, int slot, SubscriberRecord& copy);
+// Marks the entry of the list's row on a local tab as open in this console's editor (lock byte 0xFF), so that a
+// LAN client's Lock Record is refused meanwhile, and copies it out. False when the row names no entry.
+bool OpenLocalEntry(Console& console, int tab, int row, SubscriberRecord& copy);
 
 enum class EditEnd {
     Keep,   // nothing to save: only the lock byte is cleared

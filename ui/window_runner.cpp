@@ -1,0 +1,52 @@
+#include "ui/window_runner.h"
+
+#include "app/single_instance.h"
+#include "ui/main_dlg.h"
+#include "ui/qt_operator.h"
+
+#include <QApplication>
+#include <cstdlib>
+
+namespace brimlow {
+namespace {
+
+bool HasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
+std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv) {
+    if (!HasDisplay())
+        return nullptr;
+    auto app = std::make_unique<QApplication>(argc, argv);
+    // Closing a message box after the window must not end the run early; the window ends it.
+    app->setQuitOnLastWindowClosed(false);
+    return app;
+}
+
+void RunWindow(Console& console, SingleInstanceGuard& guard, const std::function<void()>& shutDown) {
+    QtOperator op;
+    console.op = &op;
+    {
+        CMainDlg window(console, op);
+        guard.OnRaiseRequest([&window] { window.BringToFront(); });
+        QObject::connect(&window, &QDialog::finished, qApp, &QCoreApplication::quit);
+        window.show();
+        QApplication::exec();
+        guard.OnRaiseRequest({});
+    } // the window's end sets the exiting flag and stops the LAN server
+    shutDown();
+}
+
+} // namespace
+
+const WindowFrontEnd& MainWindowFrontEnd() {
+    static const WindowFrontEnd frontEnd{MakeApplication, RunWindow};
+    return frontEnd;
+}
+
+} // namespace brimlow
