@@ -79,6 +79,26 @@ private slots:
         QTRY_COMPARE(h->Counter("Sent"), QString("0"));
     }
 
+    // Every control stays whole and inside the window from its smallest size up; BRIMLOW_SCREENSHOT names a PNG
+    // to keep the look of the full-size window in.
+    void layoutKeepsEveryControlInsideTheWindow() {
+        CMainDlg& window = h->Open();
+        for (QSize size : {window.minimumSizeHint(), QSize(1400, 900), QSize(980, 680)}) {
+            window.resize(size);
+            QApplication::processEvents();
+            for (QWidget* control : window.findChildren<QWidget*>()) {
+                if (control->accessibleName().isEmpty() || !control->isVisibleTo(&window))
+                    continue;
+                QRect inWindow(control->mapTo(&window, QPoint(0, 0)), control->size());
+                QVERIFY2(window.rect().contains(inWindow) && !control->size().isEmpty(),
+                         qPrintable(control->accessibleName()));
+            }
+        }
+        window.AddResultLine("Connected to snpp.example.net");
+        if (QString path = qEnvironmentVariable("BRIMLOW_SCREENSHOT"); !path.isEmpty())
+            QVERIFY(window.grab().save(path));
+    }
+
     void sendModeButtonCyclesAndEnablesTheSubjectOnlyForEmail() {
         h->Open();
         QAbstractButton* mode = h->Find<QAbstractButton>("Net Page");

@@ -169,7 +169,7 @@ void CMainDlg::BuildControls() {
     counters->addWidget(MakeLabel("Rejected:", m_rejected, this));
     counters->addWidget(m_rejected);
     counters->addSpacing(12);
-    counters->addWidget(MakeLabel("Queued:", m_queueCount, this));
+    counters->addWidget(MakeLabel("Queue:", m_queueCount, this));
     counters->addWidget(m_queueCount);
     counters->addStretch(1);
     m_logo = new QToolButton(this);
