@@ -199,7 +199,10 @@ void CMainDlg::BuildControls() {
     auto* directoryButtons = new QHBoxLayout;
     for (QPushButton* button : {m_add, m_delete, m_log, m_help})
         directoryButtons->addWidget(button);
-    directory->addWidget(m_tabs);
+    auto* tabRow = new QHBoxLayout;
+    tabRow->addWidget(MakeLabel("S&ubscribers:", m_list, this));
+    tabRow->addWidget(m_tabs, 1);
+    directory->addLayout(tabRow);
     directory->addWidget(m_list, 1);
     directory->addLayout(directoryButtons);
 
@@ -236,6 +239,8 @@ void CMainDlg::BuildControls() {
     connect(m_log, &QPushButton::clicked, this, [this] { OpenDataFile(m_console, kMessageLog); });
     connect(m_help, &QPushButton::clicked, this, [this] { ShowHelp(m_console); });
     connect(m_logo, &QToolButton::clicked, this, [] { QDesktopServices::openUrl(QUrl(kProductWebPage)); });
+    // Compose, then pick the recipients: Tab leads from the message to the list.
+    setTabOrder(m_message, m_list);
     AddHelpKey(this, m_console);
     for (QKeySequence keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
         auto* shortcut = new QShortcut(keys, this);
