@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace brimlow {
 
@@ -57,6 +59,16 @@ bool MakeFolder(const std::string& path) {
         return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
     return false;
+}
+
+int ShredFile(const std::string& path) {
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0)
+        return 0;
+    int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd >= 0)
+        close(fd);
+    return unlink(path.c_str()) == 0 ? 1 : 0;
 }
 
 } // namespace brimlow

@@ -1,5 +1,6 @@
 #pragma once
-// Wildcard listings of a folder, matched without regard to case, in the order the directory listing returns.
+// Wildcard listings of a folder, matched without regard to case, in the order the directory listing returns, and
+// the file operations that the queue and the tracking tickets share.
 #include <ctime>
 #include <string>
 #include <sys/types.h>
@@ -21,5 +22,8 @@ std::vector<std::string> ListNames(const std::string& folder, const std::string&
 bool MatchesPattern(const std::string& name, const std::string& pattern);
 
 bool MakeFolder(const std::string& path); // true when it exists afterwards
+
+// Truncates the file to zero length, then removes it; 1 when it existed.
+int ShredFile(const std::string& path);
 
 } // namespace brimlow

@@ -4,11 +4,20 @@
 
 namespace brimlow {
 
-void PostStatus(Console& console, const std::string& text) {
+namespace {
+
+std::string StatusLine(const std::string& text) {
     std::string line = text.substr(0, kStatusCopyLimit);
     for (char& c : line)
         if (c == '\r' || c == '\n')
             c = ' ';
+    return line;
+}
+
+} // namespace
+
+void PostStatus(Console& console, const std::string& text) {
+    std::string line = StatusLine(text);
     StatusMailbox& box = console.mailbox;
     std::unique_lock lock(box.mutex);
     box.emptied.wait(lock, [&] { return box.line.empty(); });
@@ -18,6 +27,16 @@ void PostStatus(Console& console, const std::string& text) {
     if (box.line.empty())
         box.line = " "; // an empty line would read as a free mailbox
     box.emptied.notify_all();
+}
+
+void PostStatusOnUiThread(Console& console, const std::string& text) {
+    std::string line = StatusLine(text);
+    {
+        std::lock_guard lock(console.mailbox.mutex);
+        WriteStatusLog(console, line);
+    }
+    if (console.op)
+        console.op->AddResultLine(line.substr(0, kMailboxLimit));
 }
 
 std::optional<std::string> TakeStatus(Console& console) {

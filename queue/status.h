@@ -14,6 +14,10 @@ constexpr size_t kMailboxLimit = 1999;
 // Blocks while the mailbox holds a line; never fails.
 void PostStatus(Console& console, const std::string& text);
 
+// For code on the user-interface thread, which empties the mailbox itself and so must never wait on it: the line
+// goes to MSNPP.LOG and straight to the Result list through the operator interface.
+void PostStatusOnUiThread(Console& console, const std::string& text);
+
 // The consumer's side: takes the waiting line and frees the mailbox.
 std::optional<std::string> TakeStatus(Console& console);
 

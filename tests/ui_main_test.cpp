@@ -11,6 +11,8 @@
 #include "tests/support/peer_process.h"
 #include "tests/ui_window_fixture.h"
 #include "transports/smtp.h"
+#include "ui/about_dlg.h"
+#include "ui/edit_signature_dlg.h"
 #include "ui/edit_subscriber_dlg.h"
 #include "ui/group_dlg.h"
 
@@ -129,6 +131,29 @@ private slots:
         h->Type(message);
         QCOMPARE(h->Counter("Length"), length);
         QCOMPARE(h->tc.console.signature.Attach, attach ? 1 : 0);
+    }
+
+    // Edit hands the signature to its editor and takes back what OK keeps; the About box hangs off the menu.
+    void signatureEditorAndAboutBoxOpenFromTheWindow() {
+        CMainDlg& window = h->Open();
+        h->Find<QCheckBox>("Attach Signature")->setChecked(true);
+        h->Type("Hi");
+        WhenModal<CEditSignatureDlg>([](CEditSignatureDlg& dialog) {
+            dialog.findChild<QPlainTextEdit*>()->setPlainText(" -- Desk 4");
+            dialog.accept();
+        });
+        h->Click("Edit");
+        QCOMPARE(GetText(h->tc.console.signature.Text), std::string(" -- Desk 4"));
+        QCOMPARE(h->Counter("Length"), QString("12"));
+        bool shown = false;
+        WhenModal<CAboutDlg>([&](CAboutDlg& about) {
+            shown = true;
+            about.accept();
+        });
+        for (QAction* action : window.findChildren<QAction*>())
+            if (action->text() == "&About Brimlow")
+                action->trigger();
+        QVERIFY(shown);
     }
 
     void sendRefusesWithoutMessageOrRecipient_data() {

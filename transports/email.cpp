@@ -70,16 +70,6 @@ void RunSmtpDaemon(Console& console, const std::string& path) {
 
 } // namespace
 
-int ShredFile(const std::string& path) {
-    struct stat st{};
-    if (stat(path.c_str(), &st) != 0)
-        return 0;
-    int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd >= 0)
-        close(fd);
-    return unlink(path.c_str()) == 0 ? 1 : 0;
-}
-
 void StartSmtpDaemon(Console& console, PathHandoff& handoff) {
     console.StartWorker([&console, &handoff] {
         std::string path = handoff.Take();

@@ -20,7 +20,4 @@ void StartSmtpDaemon(Console& console, PathHandoff& handoff);
 // pollMs, until the daemon has taken the path.
 void StartSmtpDaemonsForPackets(Console& console, int pollMs);
 
-// Truncates the file to zero length, then removes it; 1 when it existed.
-int ShredFile(const std::string& path);
-
 } // namespace brimlow

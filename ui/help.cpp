@@ -10,7 +10,8 @@
 namespace brimlow {
 
 void OpenDataFile(const Console& console, const QString& fileName) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(JoinPath(console.dataDir, fileName.toStdString()))));
+    std::string path = JoinPath(console.dataDir, fileName.toStdString());
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
 void ShowHelp(const Console& console) { OpenDataFile(console, kManualFile); }

@@ -7,9 +7,6 @@
 
 namespace brimlow {
 
-// The product's web page: the main window's logo and the About box open it.
-constexpr const char* kProductWebPage = "https://www.quillfenlabs.com/brimlow";
-
 // Opens "Brimlow.PDF" of the data directory with the desktop's default viewer, without waiting for it.
 void ShowHelp(const Console& console);
 

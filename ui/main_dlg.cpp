@@ -12,6 +12,8 @@
 #include "queue/purge.h"
 #include "queue/queue_writer.h"
 #include "tracking/tracking_check_thread.h"
+#include "ui/about_dlg.h"
+#include "ui/edit_signature_dlg.h"
 #include "ui/edit_subscriber_dlg.h"
 #include "ui/group_dlg.h"
 #include "ui/help.h"
@@ -19,6 +21,7 @@
 #include "ui/modal_job.h"
 #include "ui/qt_operator.h"
 #include "ui/text_fields.h"
+#include "ui/tracking_panel.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -120,6 +123,8 @@ void CMainDlg::BuildControls() {
 
     auto* menuBar = new QMenuBar(this);
     QMenu* menu = menuBar->addMenu("&Brimlow");
+    menu->addAction("&About Brimlow", this, [this] { CAboutDlg(m_console, this).exec(); });
+    menu->addSeparator();
     menu->addAction("E&xit", this, &CMainDlg::RequestExit);
     root->setMenuBar(menuBar);
 
@@ -152,9 +157,11 @@ void CMainDlg::BuildControls() {
 
     m_attachSignature = new QCheckBox("A&ttach Signature", this);
     m_attachSignature->setAccessibleName("Attach Signature");
+    m_editSignature = MakeButton("&Edit", this);
     m_sendMode = MakeButton(ModeCaption(SendMode::NetPage), this);
     m_clear = MakeButton("&Clear", this);
     compose->addWidget(m_attachSignature, 3, 1, 1, 2);
+    compose->addWidget(m_editSignature, 3, 3);
     compose->addWidget(MakeLabel("M&ode:", m_sendMode, this), 3, 4, Qt::AlignRight);
     compose->addWidget(m_sendMode, 3, 5);
     compose->addWidget(m_clear, 3, 7);
@@ -211,15 +218,21 @@ void CMainDlg::BuildControls() {
     top->addLayout(directory, 2);
     root->addLayout(top, 3);
 
-    // What happened.
+    // What happened: the two-way tickets and the status lines.
+    m_tracking = new TrackingPanel(m_console, this);
     m_result = new QListWidget(this);
     m_result->setAccessibleName("Result");
     m_result->setSelectionMode(QAbstractItemView::NoSelection);
     m_result->setUniformItemSizes(true);
-    auto* results = new QVBoxLayout;
-    results->addWidget(MakeLabel("&Result:", m_result, this));
-    results->addWidget(m_result, 1);
-    root->addLayout(results, 2);
+    auto* bottom = new QGridLayout;
+    bottom->addWidget(new QLabel("Tracking:", this), 0, 0);
+    bottom->addWidget(m_tracking, 1, 0);
+    bottom->addWidget(MakeLabel("&Result:", m_result, this), 0, 1);
+    bottom->addWidget(m_result, 1, 1);
+    bottom->setColumnStretch(0, 2);
+    bottom->setColumnStretch(1, 3);
+    bottom->setRowStretch(1, 1);
+    root->addLayout(bottom, 2);
 
     connect(m_send, &QPushButton::clicked, this, &CMainDlg::Send);
     connect(m_queue, &QPushButton::clicked, this, &CMainDlg::QueuePages);
@@ -230,6 +243,7 @@ void CMainDlg::BuildControls() {
         m_console.signature.Attach = on ? 1 : 0;
         UpdateLength();
     });
+    connect(m_editSignature, &QPushButton::clicked, this, &CMainDlg::EditSignature);
     connect(m_sendMode, &QPushButton::clicked, this, &CMainDlg::ToggleSendMode);
     connect(m_clear, &QPushButton::clicked, m_message, &QPlainTextEdit::clear);
     connect(m_tabs, &QTabBar::currentChanged, this, &CMainDlg::SelectTab);
@@ -264,6 +278,7 @@ void CMainDlg::InitialiseConsole() {
     m_console.sentPages = 0;
     m_console.failedPages = 0;
     m_console.trackingRefresh = 1;
+    m_tracking->RefreshTracking();
     m_scanTimer.start(kFirstScanMs);
     m_subject->setEnabled(false);
     m_console.sendMode = static_cast<int>(SendMode::NetPage);
@@ -409,6 +424,13 @@ void CMainDlg::ToggleSendMode() {
     m_subject->setEnabled(next == SendMode::Email);
 }
 
+void CMainDlg::EditSignature() {
+    CEditSignatureDlg dialog(FromLatin1(GetText(m_console.signature.Text)), m_console, this);
+    dialog.exec();
+    SetText(m_console.signature.Text, ToLatin1(dialog.Text()));
+    UpdateLength();
+}
+
 std::vector<int> CMainDlg::SelectedRows() const {
     std::vector<int> rows;
     for (int row = 0; row < m_list->count(); ++row)
@@ -488,6 +510,7 @@ void CMainDlg::RefreshLists() {
             m_list->setCurrentRow(remembered, QItemSelectionModel::ClearAndSelect);
         m_list->setUpdatesEnabled(true);
     }
+    m_tracking->RefreshTracking();
 }
 
 void CMainDlg::AddResultLine(const QString& text) {

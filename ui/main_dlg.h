@@ -25,6 +25,7 @@ namespace brimlow {
 
 class NetClient;
 class QtOperator;
+class TrackingPanel;
 namespace lan {
 class NetServer;
 }
@@ -45,6 +46,7 @@ public:
     void EditEntry();
     void DeleteEntry();
     void ToggleSendMode();
+    void EditSignature();
     void SelectTab(int tab);
     void RefreshLists();
     void AddResultLine(const QString& text);
@@ -126,6 +128,8 @@ private:
     QPushButton* m_log = nullptr;
     QPushButton* m_help = nullptr;
     QToolButton* m_logo = nullptr;
+    QPushButton* m_editSignature = nullptr;
+    TrackingPanel* m_tracking = nullptr;
     QListWidget* m_result = nullptr;
 };
 
