@@ -93,7 +93,7 @@ private slots:
         QCOMPARE(record.Tab, 2);
     }
 
-    void subscriberDialogChoosesTabAndProvider() {
+    void subscriberDialogChoosesTabAndProviderFromTheRightTable() {
         CEditSubscriberDlg dialog(tc->console, test::MakeSubscriber("Ann", 1, "12ab", 0));
         QCOMPARE(dialog.windowTitle(), QString("Edit Subsciber"));
         auto* pin = Named<QLineEdit>(&dialog, "PIN");
@@ -114,17 +114,14 @@ private slots:
         CEditSubscriberDlg cancelled(tc->console, test::MakeSubscriber("Ann", 1));
         cancelled.reject();
         QVERIFY(IsEmptyText(cancelled.Record().Name));
-    }
 
-    void networkRecordOffersTheServersProvidersAndNoTabs() {
-        CEditSubscriberDlg dialog(tc->console, test::MakeSubscriber("Remote", 0, "1", kNetworkTab));
-        auto* company = Named<QComboBox>(&dialog, "Paging company");
-        QCOMPARE(company->count(), 1);
-        QCOMPARE(company->currentText(), QString("Server's own"));
-        for (QRadioButton* tab : dialog.findChildren<QRadioButton*>())
+        // A record of the network directory: the server's providers, and no tab to choose.
+        CEditSubscriberDlg remote(tc->console, test::MakeSubscriber("Remote", 0, "1", kNetworkTab));
+        QCOMPARE(Named<QComboBox>(&remote, "Paging company")->currentText(), QString("Server's own"));
+        for (QRadioButton* tab : remote.findChildren<QRadioButton*>())
             QVERIFY(!tab->isEnabled());
-        dialog.accept();
-        QCOMPARE(dialog.Record().Tab, kNetworkTab);
+        remote.accept();
+        QCOMPARE(remote.Record().Tab, kNetworkTab);
     }
 
     // Every refusal of the member list, in the order an operator meets them; the members stay sorted.
