@@ -112,6 +112,8 @@ CMainDlg::CMainDlg(Console& console, QtOperator& op, QWidget* parent)
 CMainDlg::~CMainDlg() {
     m_scanTimer.stop();
     m_op.SetResultSink({});
+    if (m_console.netClient)
+        m_console.networkScanStep = {}; // it starts the window's polls
     // The window is the console's run: its end is the console's exit, which the threads watch for.
     m_console.exiting = 1;
     if (m_server)
