@@ -1,9 +1,10 @@
 #pragma once
 // The brimlow executable: options, then the console (windowed or headless) or one command.
-#include "console/console.h"
 #include "app/text_operator.h"
+#include "console/console.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,17 +13,26 @@ class QCoreApplication;
 
 namespace brimlow {
 
+// Exit status of every command, for the scripts that call them.
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1; // a page was not delivered or queued, or a file could not be read or written
+constexpr int kExitUsage = 2;  // the call or the set-up is wrong; nothing was done
+
 struct CommandContext {
     Console& console;
     TextOperator& op;
-    std::vector<std::string> args;  // the command's own arguments
-    std::string invocationDirectory; // where relative file arguments are resolved
+    std::string command;
+    std::map<std::string, std::vector<std::string>> options; // every value of each option given, in order
+    std::string invocationDirectory;                         // where relative file arguments are resolved
+    std::string settingsFile;
 
-    // Values of every "--name VALUE" pair, in order.
-    std::vector<std::string> Values(const std::string& name) const;
+    const std::vector<std::string>& Values(const std::string& name) const;
     std::string Value(const std::string& name, const std::string& fallback = "") const;
-    bool Flag(const std::string& name) const;
+    bool Flag(const std::string& name) const { return options.count(name) > 0; }
     std::string FileArgument(const std::string& name, const std::string& fallback) const;
+    // One line on standard error, naming the command.
+    int Fail(const std::string& message) const;
+    int UsageError(const std::string& message) const;
 };
 
 class SingleInstanceGuard;
@@ -39,7 +49,9 @@ struct WindowFrontEnd {
 // Without a window front end, the console runs only --headless.
 int RunCommandLine(int argc, char** argv, const WindowFrontEnd* window = nullptr);
 
-// One line on standard error, exit status 1.
-int Fail(const std::string& message);
+// The candidates nearest to word without regard to case (a few edits away, or containing it), nearest first,
+// at most limit of them.
+std::vector<std::string> ClosestNames(const std::string& word, const std::vector<std::string>& candidates,
+                                      size_t limit);
 
 } // namespace brimlow

@@ -38,13 +38,13 @@ int CommandExport(CommandContext& context) {
     // --network: the server's directory, as this console's client downloads it.
     bool network = context.Flag("--network");
     if (network && ConnectNetworkClientNow(context.console) != 1)
-        return Fail("cannot download the directory of the server \"" + context.console.settings.Get().Server +
+        return context.Fail("cannot download the directory of the server \"" + context.console.settings.Get().Server +
                     "\" (is networking enabled, and are the user name and password right?)");
     CsvResult result = ExportDirectory(network ? *context.console.network : *context.console.local, paths);
     printf("Exported companies: %d\nExported subscribers: %d\nExported groups: %d\n", result.counts.companies,
            result.counts.subscribers, result.counts.groups);
     if (!result.error.empty())
-        return Fail(result.error);
+        return context.Fail(result.error);
     return 0;
 }
 
@@ -52,7 +52,7 @@ int CommandImport(CommandContext& context) {
     Console& console = context.console;
     DataDirectoryLock lock;
     if (!lock.Acquire(console.dataDir))
-        return Fail("A console is using the data directory " + console.dataDir + "; close it before importing.");
+        return context.Fail("A console is using the data directory " + console.dataDir + "; close it before importing.");
     CsvResult result = ImportDirectory(*console.local, PathsFrom(context));
     printf("Imported companies: %d\nImported subscribers: %d\nImported groups: %d\n", result.counts.companies,
            result.counts.subscribers, result.counts.groups);
@@ -61,9 +61,9 @@ int CommandImport(CommandContext& context) {
     bool saved = SaveDirectoryFiles(console.dataDir, *console.local, console.modem) &&
                  SaveCompanyFile(console.dataDir, *console.local);
     if (!result.error.empty())
-        return Fail(result.error);
+        return context.Fail(result.error);
     if (!saved)
-        return Fail("Unable to write the data files in " + console.dataDir);
+        return context.Fail("Unable to write the data files in " + console.dataDir);
     return 0;
 }
 

@@ -9,11 +9,12 @@
 #include <iostream>
 #include <iterator>
 #include <thread>
+#include <unistd.h>
 
 namespace brimlow {
 namespace {
 
-constexpr int kDrainWaitMs = 50;
+constexpr size_t kSuggestedNames = 3;
 
 bool ParseMode(const std::string& text, SendMode& mode) {
     if (text == "netpage")
@@ -36,23 +37,37 @@ std::vector<int> SlotsNamed(const Directory& dir, const std::string& name) {
     return slots;
 }
 
+std::string UnknownRecipient(const Directory& dir, const std::string& name) {
+    std::vector<std::string> names;
+    for (int slot = 0; slot < UsedSubscriberSlots(dir); ++slot)
+        names.push_back(GetText(dir.subscribers[slot].Name));
+    std::string text = "no subscriber or group named \"" + name + "\" in the local directory";
+    std::vector<std::string> closest = ClosestNames(name, names, kSuggestedNames);
+    for (size_t k = 0; k < closest.size(); ++k)
+        text += (k == 0 ? "; the closest names are \"" : ", \"") + closest[k] + "\"";
+    return text;
+}
+
 // Prints status lines as the window's Result list would show them, while the command works; PostStatus waits
-// for the mailbox to be emptied.
+// for the mailbox to be emptied. It sleeps on the console's wake-up descriptor, so it ends as soon as it is told.
 class StatusPrinter {
 public:
     explicit StatusPrinter(Console& console) : m_console(console), m_thread([this] { Run(); }) {}
     ~StatusPrinter() {
         m_stop = true;
+        m_console.wake.Notify();
         m_thread.join();
     }
 
 private:
     void Run() {
-        while (!m_stop || m_console.workers.Running() > 0)
-            if (std::optional<std::string> line = WaitStatus(m_console, kDrainWaitMs))
+        for (;;) {
+            while (std::optional<std::string> line = TakeStatus(m_console))
                 m_console.op->AddResultLine(*line);
-        while (std::optional<std::string> line = TakeStatus(m_console))
-            m_console.op->AddResultLine(*line);
+            if (m_stop)
+                return;
+            m_console.wake.Wait(-1);
+        }
     }
 
     Console& m_console;
@@ -66,23 +81,29 @@ int CommandSend(CommandContext& context) {
     Console& console = context.console;
     ComposedPage page;
     if (!ParseMode(context.Value("--mode"), page.mode))
-        return Fail("send needs --mode netpage, page or email");
+        return context.UsageError("--mode must be netpage, page or email");
     page.subject = context.Value("--subject");
     page.attachSignature = context.Flag("--signature");
-    std::vector<std::string> names = context.Values("--to");
+    const std::vector<std::string>& names = context.Values("--to");
     if (names.empty())
-        return Fail("send needs at least one --to NAME");
+        return context.UsageError("give at least one --to NAME");
     std::vector<int> slots;
     for (const std::string& name : names) {
         std::vector<int> named = SlotsNamed(*console.local, name);
         if (named.empty())
-            return Fail("no subscriber or group named \"" + name + "\" in the local directory");
+            return context.UsageError(UnknownRecipient(*console.local, name));
         slots.insert(slots.end(), named.begin(), named.end());
     }
-    std::vector<std::string> message = context.Values("--message");
+    Settings settings = console.settings.Get();
+    if (page.mode == SendMode::Email && !settings.SendAllViaServer && settings.OutboundMailServer.empty())
+        return context.UsageError("no mail server is set: set \"Outbound Mail Server\" in group Options of " +
+                                  context.settingsFile);
+    const std::vector<std::string>& message = context.Values("--message");
     if (!message.empty()) {
         page.message = message.back();
     } else {
+        if (isatty(STDIN_FILENO))
+            fprintf(stderr, "brimlow: send: reading the message from standard input; end it with Ctrl-D\n");
         page.message.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
         if (!page.message.empty() && page.message.back() == '\n')
             page.message.pop_back(); // the line end that closes piped text is no part of the page
@@ -93,7 +114,7 @@ int CommandSend(CommandContext& context) {
     {
         StatusPrinter printer(console);
         // Local entries go via the server when the settings say so; the client connects for this one send.
-        if (console.settings.Get().SendAllViaServer)
+        if (settings.SendAllViaServer)
             ConnectNetworkClientNow(console);
         outcome = SendPage(console, page, slots);
         // As the Send button does after queueing modem pages: the worker releases them for dialling.
@@ -105,7 +126,7 @@ int CommandSend(CommandContext& context) {
     int delivered = console.sentPages.load() - sentBefore;
     bool allDelivered = outcome.recipients > 0 && outcome.failures == 0 &&
                         (page.mode != SendMode::Email || delivered >= outcome.emailPackets);
-    return allDelivered ? 0 : 1;
+    return allDelivered ? kExitDone : kExitFailed;
 }
 
 } // namespace brimlow

@@ -4,18 +4,33 @@
 #include "directory/data_files.h"
 #include "queue/file_listing.h"
 #include "queue/message_file.h"
+#include "queue/queue_writer.h"
+#include "queue/status.h"
 #include "queue/unique_name.h"
 #include "transports/email.h"
 #include "transports/snpp.h"
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace brimlow {
 namespace {
 
 constexpr int kFreshNameTries = 100;
+
+// A page that failed for the moment goes back into the queue for a later run, for a day from its queueing.
+void KeepOrGiveUp(Console& console, const MessageFile& page, time_t queuedAt) {
+    const std::string recipient = GetText(page.record.Name);
+    if (RetryPeriodOver(queuedAt, console.clock->Now())) {
+        PostStatus(console, GivenUpText(recipient));
+        return;
+    }
+    std::string path = JoinPath(console.dataDir, std::string(kReadyPrefix) + kNameTemplate);
+    bool kept = PutBackUniqueFile(console, path, MessageFileBytes(page.record, page.text), queuedAt);
+    PostStatus(console, kept ? KeptForRetryText(recipient) : kQueueFileError);
+}
 
 // Sends the root SNPP pages. A page is sent by the worker whose delete of its file succeeds.
 void SendSnppPages(Console& console) {
@@ -28,12 +43,15 @@ void SendSnppPages(Console& console) {
             return;
         }
         std::optional<MessageFile> file = ReadMessageFile(fd, kMessageTextSize);
+        struct stat st{};
+        bool dated = fstat(fd, &st) == 0;
         close(fd);
         // A file too short for its record holds no page to send; it stays for Purge.
-        if (!file || unlink(path.c_str()) != 0)
+        if (!file || !dated || unlink(path.c_str()) != 0)
             continue;
-        SendSnppByIndex(console, GetText(file->record.Name), GetText(file->record.PIN), file->record.Company,
-                        file->text, "");
+        if (DeliverSnppByIndex(console, GetText(file->record.Name), GetText(file->record.PIN), file->record.Company,
+                               file->text, "") == Delivery::RetryLater)
+            KeepOrGiveUp(console, *file, st.st_mtime);
     }
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // The send-queue worker: one pass over the disk queue. Root SNPP pages are sent one after the other, each
 // e-mail packet goes to an SMTP daemon of its own, and held modem pages are released for dialling. Several
-// workers may run at once; each file is taken by exactly one of them.
+// workers may run at once; each file is taken by exactly one of them. An SNPP page that fails for the moment (no
+// connection, no reply, a 4xx reply) goes back into the queue under a fresh name for the next run, until a day
+// after it was queued.
 #include "console/console.h"
 
 #include <string>

@@ -5,6 +5,7 @@
 #include "console/clock.h"
 #include "console/operator_interface.h"
 #include "console/settings.h"
+#include "console/wake_up.h"
 #include "directory/directory.h"
 
 #include <array>
@@ -70,6 +71,8 @@ struct Console {
     std::mutex databaseLock;
 
     StatusMailbox mailbox;
+    // The console loop waits on it between scans; a status line posted for the Result list notifies it.
+    WakeUp wake;
     std::mutex logLock;      // one entry at a time in each log
     std::mutex uniqueNameLock; // naming and creating a queue file is one step
     std::array<char, 8> uniqueNameCounter{'A', 'A', 'A', 'A', 'A', 'A', 'A', 'A'};

@@ -10,7 +10,9 @@ namespace brimlow {
 namespace {
 
 constexpr size_t kShortLineLimit = 299;
-constexpr size_t kGroupLineLimit = 2999;
+// The longest group line that export can write: "-199", then 200 members that fill their whole field, each as
+// ,"name", and the CR of the line end, which the read takes off last.
+constexpr size_t kGroupLineLimit = 6 + kGroupMembers * (3 + kMemberNameSize) + 1;
 constexpr char kFieldSeparator = 0x03;
 
 using File = std::unique_ptr<FILE, int (*)(FILE*)>;

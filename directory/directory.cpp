@@ -1,7 +1,9 @@
 #include "directory/directory.h"
 
+#include <algorithm>
 #include <cstring>
-#include <utility>
+#include <numeric>
+#include <vector>
 
 namespace brimlow {
 
@@ -11,11 +13,11 @@ void Directory::Clear() {
     memset(groups.data(), 0, sizeof(groups));
 }
 
-int CompareNamesNoCase(const char* a, const char* b) {
+int CompareNamesNoCase(std::string_view a, std::string_view b) {
     auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; };
-    for (;; ++a, ++b) {
-        int ca = lower(static_cast<unsigned char>(*a));
-        int cb = lower(static_cast<unsigned char>(*b));
+    for (size_t i = 0;; ++i) {
+        int ca = i < a.size() ? lower(static_cast<unsigned char>(a[i])) : 0;
+        int cb = i < b.size() ? lower(static_cast<unsigned char>(b[i])) : 0;
         if (ca != cb || ca == 0)
             return ca - cb;
     }
@@ -28,23 +30,64 @@ int UsedSubscriberSlots(const Directory& dir) {
     return n;
 }
 
-bool SortSubscribers(Directory& dir) {
-    int last = kSubscriberSlots - 1;
-    while (last >= 0 && IsEmptyText(dir.subscribers[last].Name))
-        --last;
-    bool movedAny = false;
-    for (bool swapped = true; swapped;) {
-        swapped = false;
-        for (int j = last; j > 0; --j) {
-            SubscriberRecord& lo = dir.subscribers[j - 1];
-            SubscriberRecord& hi = dir.subscribers[j];
-            if (CompareNamesNoCase(lo.Name, hi.Name) > 0) {
-                std::swap(lo, hi);
-                swapped = movedAny = true;
-            }
+namespace {
+
+template <size_t N> std::string_view TextView(const char (&field)[N]) { return {field, strnlen(field, N)}; }
+
+// The slot each name goes to: stable, without regard to case, empty names after all others.
+std::vector<int> SortedOrder(const std::vector<std::string_view>& names) {
+    std::vector<int> order(names.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&names](int a, int b) {
+        if (names[a].empty() || names[b].empty())
+            return !names[a].empty() && names[b].empty();
+        return CompareNamesNoCase(names[a], names[b]) < 0;
+    });
+    return order;
+}
+
+// Puts item order[k] into slot k by following each cycle of the permutation: every item is copied once, and one
+// item per cycle goes through a spare. Returns true when any item moved.
+template <typename Item> bool Permute(Item* items, const std::vector<int>& order) {
+    bool moved = false;
+    std::vector<bool> placed(order.size());
+    for (size_t start = 0; start < order.size(); ++start) {
+        if (placed[start] || order[start] == static_cast<int>(start))
+            continue;
+        moved = true;
+        alignas(Item) unsigned char spare[sizeof(Item)];
+        memcpy(spare, &items[start], sizeof(Item));
+        size_t slot = start;
+        for (size_t from; (from = static_cast<size_t>(order[slot])) != start; slot = from) {
+            memcpy(&items[slot], &items[from], sizeof(Item));
+            placed[slot] = true;
         }
+        memcpy(&items[slot], spare, sizeof(Item));
+        placed[slot] = true;
     }
-    return movedAny;
+    return moved;
+}
+
+} // namespace
+
+bool SortSubscribers(Directory& dir) {
+    int used = kSubscriberSlots;
+    while (used > 0 && IsEmptyText(dir.subscribers[used - 1].Name))
+        --used;
+    std::vector<std::string_view> names(used);
+    for (int k = 0; k < used; ++k)
+        names[k] = TextView(dir.subscribers[k].Name);
+    return Permute(dir.subscribers.data(), SortedOrder(names));
+}
+
+bool SortGroupMembers(GroupRecord& group) {
+    int used = kGroupMembers;
+    while (used > 0 && IsEmptyText(group.Members[used - 1]))
+        --used;
+    std::vector<std::string_view> names(used);
+    for (int m = 0; m < used; ++m)
+        names[m] = TextView(group.Members[m]);
+    return Permute(group.Members, SortedOrder(names));
 }
 
 int AddSubscriber(Directory& dir, const SubscriberRecord& record) {
@@ -98,26 +141,6 @@ int GroupNumberOf(const SubscriberRecord& entry) {
     return IsValidGroupNumber(static_cast<int>(group > kGroupSlots ? 0 : group)) ? static_cast<int>(group) : 0;
 }
 
-void SortGroupMembers(GroupRecord& group) {
-    int last = kGroupMembers - 1;
-    while (last >= 0 && IsEmptyText(group.Members[last]))
-        --last;
-    auto after = [](const char* a, const char* b) {
-        if (*a == '\0' || *b == '\0')
-            return *a == '\0' && *b != '\0';
-        return CompareNamesNoCase(a, b) > 0;
-    };
-    for (bool swapped = true; swapped;) {
-        swapped = false;
-        for (int j = 0; j < last; ++j) {
-            if (after(group.Members[j], group.Members[j + 1])) {
-                std::swap(group.Members[j], group.Members[j + 1]);
-                swapped = true;
-            }
-        }
-    }
-}
-
 bool AddGroupMember(GroupRecord& group, const std::string& name) {
     for (auto& member : group.Members) {
         if (IsEmptyText(member)) {
@@ -145,17 +168,23 @@ bool ExpandEntry(const Directory& dir, int slot, const std::function<bool(int sl
     int group = GroupNumberOf(entry);
     if (group == 0)
         return true;
+    // The recipients by name, in slot order within a name, looked up once per member: comparing every member
+    // with every slot costs 400,000 comparisons for a full group. A group entry is never a recipient itself:
+    // groups do not nest.
+    std::vector<std::pair<std::string_view, int>> byName;
+    byName.reserve(kSubscriberSlots);
+    for (int s = 0; s < kSubscriberSlots; ++s)
+        if (!dir.subscribers[s].IsGroup() && !IsEmptyText(dir.subscribers[s].Name))
+            byName.emplace_back(TextView(dir.subscribers[s].Name), s);
+    std::stable_sort(byName.begin(), byName.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     const GroupRecord& members = dir.groups[group];
-    for (int m = 0; m < kGroupMembers; ++m) {
-        std::string name = GetText(members.Members[m]);
-        if (name.empty())
-            break;
-        for (int s = 0; s < kSubscriberSlots; ++s) {
-            const SubscriberRecord& match = dir.subscribers[s];
-            // A group entry is never a recipient itself: groups do not nest.
-            if (!match.IsGroup() && GetText(match.Name) == name && !deliver(s))
+    for (int m = 0; m < kGroupMembers && !IsEmptyText(members.Members[m]); ++m) {
+        std::string_view name = TextView(members.Members[m]);
+        auto first = std::lower_bound(byName.begin(), byName.end(), name,
+                                      [](const auto& item, std::string_view key) { return item.first < key; });
+        for (auto it = first; it != byName.end() && it->first == name; ++it)
+            if (!deliver(it->second))
                 return false;
-        }
     }
     return true;
 }

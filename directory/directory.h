@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace brimlow {
 
@@ -28,7 +29,7 @@ struct Signature {
 
 // Name comparison of the sorted subscriber table and the group member lists: ASCII letters only, so the
 // order does not depend on the locale.
-int CompareNamesNoCase(const char* a, const char* b);
+int CompareNamesNoCase(std::string_view a, std::string_view b);
 
 inline bool IsValidCompanyIndex(int company) { return company >= 0 && company < kCompanySlots; }
 inline bool IsValidGroupNumber(int group) { return group >= 1 && group < kGroupSlots; }
@@ -37,9 +38,14 @@ inline bool IsValidSubscriberSlot(int slot) { return slot >= 0 && slot < kSubscr
 // Slot count of the compact subscriber table: the index of the first slot with an empty Name.
 int UsedSubscriberSlots(const Directory& dir);
 
-// Stable exchange sort of the used subscriber slots by Name without regard to case. Returns true when any
-// record moved.
+// Sorts the subscriber slots up to the last used one by Name without regard to case, stable (equal names keep
+// their order), in O(n log n), copying each record once. Empty slots among them go after the used ones: sorted
+// first, an empty slot would end the table for every reader that stops at the first empty Name. Returns true
+// when any record moved.
 bool SortSubscribers(Directory& dir);
+
+// The same order for a group's member names up to its last non-empty one; empty names go last.
+bool SortGroupMembers(GroupRecord& group);
 
 // Copies the record into the first free subscriber slot; -1 when the table is full (nothing is written).
 int AddSubscriber(Directory& dir, const SubscriberRecord& record);
@@ -57,10 +63,8 @@ int AllocateGroupNumber(const Directory& dir);
 // Group number of a group entry, or 0 when the entry is no group or names a group slot out of range.
 int GroupNumberOf(const SubscriberRecord& entry);
 
-// The Group dialog's member list: member names sorted without regard to case (exchange sort, empty names
-// last, so a member list never starts with an empty name while it holds one), a name put into the first empty
-// position (false when all 200 are used), and a position removed with the later names moved up.
-void SortGroupMembers(GroupRecord& group);
+// The Group dialog's member edits: a name put into the first empty position (false when all 200 are used), and
+// a position removed with the later names moved up.
 bool AddGroupMember(GroupRecord& group, const std::string& name);
 void RemoveGroupMember(GroupRecord& group, int position);
 

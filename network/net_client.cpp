@@ -77,27 +77,27 @@ public:
 
     // False when the connection went away meanwhile (nothing is sent) or the send failed.
     bool Send(const std::string& frame) {
-        if (m_client.m_sock < 0) {
+        if (m_client.m_reader.Socket() < 0) {
             m_gone = true;
             return false;
         }
-        if (!SendBytes(m_client.m_sock, frame.data(), frame.size()))
+        if (!SendBytes(m_client.m_reader.Socket(), frame.data(), frame.size()))
             m_failed = true;
         return !m_failed;
     }
     bool Exact(void* buffer, size_t size, bool retryOnTimeout) {
-        if (RecvExact(m_client.m_sock, buffer, size, retryOnTimeout, m_client.m_timings.replyLimitMs) != size)
+        if (m_client.m_reader.RecvExact(buffer, size, retryOnTimeout, m_client.m_timings.replyLimitMs) != size)
             m_failed = true;
         return !m_failed;
     }
     size_t Some(void* buffer, size_t size) {
-        size_t n = RecvSome(m_client.m_sock, buffer, size, true, m_client.m_timings.replyLimitMs);
+        size_t n = m_client.m_reader.RecvSome(buffer, size, true, m_client.m_timings.replyLimitMs);
         if (n == 0)
             m_failed = true;
         return n;
     }
     bool Line(std::string& line, size_t maximum) {
-        if (RecvLine(m_client.m_sock, line, maximum, m_client.m_timings.replyLimitMs) < 0)
+        if (m_client.m_reader.RecvLine(line, maximum, m_client.m_timings.replyLimitMs) < 0)
             m_failed = true;
         return !m_failed;
     }
@@ -125,8 +125,7 @@ NetClient::NetClient(Console& console, NetClientTimings timings)
 
 NetClient::~NetClient() {
     std::lock_guard lock(m_clientLock);
-    CloseAbortive(m_sock);
-    m_sock = -1;
+    CloseAbortive(m_reader.Socket());
 }
 
 int NetClient::ConnectToServer(const std::string& address, int port) {
@@ -137,8 +136,9 @@ int NetClient::ConnectToServer(const std::string& address, int port) {
         m_connected = false;
         return 0;
     }
+    SocketReader reader(result.sock);
     std::string greeting;
-    bool greeted = RecvLine(result.sock, greeting, lan::kGreetingLimit, m_timings.replyLimitMs) >= 0;
+    bool greeted = reader.RecvLine(greeting, lan::kGreetingLimit, m_timings.replyLimitMs) >= 0;
     // A server with every session slot taken says so and closes, and one going down closes without a word:
     // both are connections to try again later, not logins to give up on.
     std::string refused = lan::ConnectionRefusedGreeting("");
@@ -152,7 +152,7 @@ int NetClient::ConnectToServer(const std::string& address, int port) {
         CloseAbortive(result.sock);
         return kAlreadyConnected;
     }
-    m_sock = result.sock;
+    m_reader = std::move(reader);
     m_connected = true;
     return 1;
 }
@@ -161,8 +161,8 @@ int NetClient::AbortConnection() {
     std::unique_lock lock(m_clientLock);
     int result = 0;
     if (m_connected) {
-        CloseAbortive(m_sock);
-        m_sock = -1;
+        CloseAbortive(m_reader.Socket());
+        m_reader = SocketReader();
         m_connected = false;
         WriteNetworkLog(m_console, kConnectionAbortedText);
         result = 1;
@@ -180,10 +180,10 @@ void NetClient::PostStatusLater(const std::string& text) {
 
 int NetClient::Login(const std::string& username, const std::string& password) {
     std::lock_guard lock(m_clientLock);
-    if (m_sock < 0 || SendText(m_sock, lan::EncodeLogin(username, password)) < 0)
+    if (m_reader.Socket() < 0 || SendText(m_reader.Socket(), lan::EncodeLogin(username, password)) < 0)
         return 0;
     std::string line;
-    if (RecvLine(m_sock, line, kLoginReplyLimit, m_timings.replyLimitMs) < 0)
+    if (m_reader.RecvLine(line, kLoginReplyLimit, m_timings.replyLimitMs) < 0)
         return 0;
     return DecimalValue(line);
 }

@@ -15,6 +15,7 @@
 #include "console/console.h"
 #include "directory/records.h"
 #include "network/protocol.h"
+#include "transports/socket_lines.h"
 
 #include <atomic>
 #include <cstdint>
@@ -106,7 +107,7 @@ private:
     int m_port;
     std::mutex m_syncLock;   // one SyncWithServer at a time
     std::mutex m_clientLock; // "ClientLock"
-    int m_sock = -1;         // under m_clientLock
+    SocketReader m_reader;   // the connection and its bytes not yet read, under m_clientLock
     std::atomic<bool> m_connected{false};
     std::atomic<bool> m_giveUp{false};
     std::atomic<bool> m_clickWanted{false};

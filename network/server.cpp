@@ -252,7 +252,8 @@ void NetServer::Session::WriteCustomer(std::string_view frame) {
               !IsEmptyText(record.Name);
     if (ok) {
         std::lock_guard lock(m_console.databaseLock);
-        SubscriberRecord& stored = m_console.local->subscribers[slot];
+        Directory& dir = *m_console.local;
+        SubscriberRecord& stored = dir.subscribers[slot];
         ok = stored.LockByte != 0;
         if (ok) {
             if (stored.LockByte >= 1 && stored.LockByte <= kSessionSlots)
@@ -260,13 +261,14 @@ void NetServer::Session::WriteCustomer(std::string_view frame) {
             record.Tab = stored.Tab;
             record.LockByte = 0; // the write ends the lock
             stored = record;
+            SortSubscribers(dir);
+            // The writer's copy holds what it wrote, unless the sort put another record into that slot.
+            bool inPlace = memcmp(&dir.subscribers[slot], &record, sizeof record) == 0;
+            m_server.PublishSubscribersLocked(m_slot, inPlace ? slot : -1);
         }
     }
-    if (ok) {
+    if (ok)
         Refresh();
-        if (!m_server.SortLocalSubscribers())
-            m_server.MarkSubscriberChanged(m_slot, slot);
-    }
     Reply(ok ? kOk : kRefused);
 }
 
@@ -380,11 +382,10 @@ void NetServer::Session::WriteGroup(std::string_view frame) {
     if (ok) {
         std::lock_guard lock(m_console.databaseLock);
         m_console.local->groups[group] = *record;
+        m_server.PublishGroupsLocked(m_slot, group);
     }
-    if (ok) {
+    if (ok)
         Refresh();
-        m_server.MarkGroupChanged(m_slot, group);
-    }
     Reply(ok ? kOk : kRefused);
 }
 
@@ -398,15 +399,11 @@ void NetServer::Session::DeleteCust(std::string_view frame) {
         uint8_t lockByte = dir.subscribers[slot].LockByte;
         if (lockByte >= 1 && lockByte <= kSessionSlots && m_server.m_counters.locksHeld > 0)
             m_server.m_counters.locksHeld--;
-        int group = GroupNumberOf(dir.subscribers[slot]);
+        bool group = GroupNumberOf(dir.subscribers[slot]) != 0;
         DeleteSubscriberEntry(dir, slot);
         if (group)
-            m_server.MarkGroupLocked(-1, group);
-        for (int k = std::max(slot - 1, 0); k < kSubscriberSlots; ++k) {
-            m_server.MarkSubscriberLocked(-1, k);
-            if (IsEmptyText(dir.subscribers[k].Name))
-                break;
-        }
+            m_server.PublishGroupsLocked();
+        m_server.PublishSubscribersLocked();
     }
     if (ok)
         Refresh();
@@ -423,12 +420,13 @@ void NetServer::Session::AddCustomer(std::string_view frame) {
         record.LockByte = 0;
         std::lock_guard lock(m_console.databaseLock);
         slot = brimlow::AddSubscriber(*m_console.local, record);
+        if (slot >= 0) {
+            SortSubscribers(*m_console.local);
+            m_server.PublishSubscribersLocked();
+        }
     }
-    if (slot >= 0) {
+    if (slot >= 0)
         Refresh();
-        m_server.SortLocalSubscribers();
-        m_server.MarkSubscriberChanged(-1, slot);
-    }
     Reply(slot >= 0 ? kOk : kRefused);
 }
 
@@ -437,7 +435,6 @@ void NetServer::Session::AddGroup(std::string_view frame) {
     std::string name;
     auto record = std::make_unique<GroupRecord>();
     int group = 0;
-    int entry = -1;
     if (Allowed(kReadWrite) && DecodeAddGroup(frame, name, *record)) {
         std::lock_guard lock(m_console.databaseLock);
         Directory& dir = *m_console.local;
@@ -448,16 +445,15 @@ void NetServer::Session::AddGroup(std::string_view frame) {
                 SubscriberRecord groupEntry{};
                 SetText(groupEntry.Name, name);
                 groupEntry.Company = -group;
-                entry = brimlow::AddSubscriber(dir, groupEntry);
+                brimlow::AddSubscriber(dir, groupEntry);
+                SortSubscribers(dir);
             }
+            m_server.PublishGroupsLocked();
+            m_server.PublishSubscribersLocked();
         }
     }
-    if (group) {
+    if (group)
         Refresh();
-        m_server.MarkGroupChanged(-1, group);
-        if (!m_server.SortLocalSubscribers() && entry >= 0)
-            m_server.MarkSubscriberChanged(-1, entry);
-    }
     Reply(group ? kOk : kRefused);
 }
 
@@ -625,7 +621,8 @@ void NetServer::Session::FetchTicket(std::string_view frame) {
 
 // ---- The server ---------------------------------------------------------------------------------------------
 
-NetServer::NetServer(Console& console, ServerTimings timings) : m_console(console), m_timings(timings) {}
+NetServer::NetServer(Console& console, ServerTimings timings)
+    : m_console(console), m_timings(timings), m_published(Directory::Create()) {}
 
 NetServer::~NetServer() { Stop(); }
 
@@ -636,6 +633,8 @@ bool NetServer::Start(int port) {
         std::lock_guard lock(m_console.databaseLock);
         for (int s = 0; s < kSessionSlots; ++s)
             FreeSlotLocked(s);
+        m_published->subscribers = m_console.local->subscribers;
+        m_published->groups = m_console.local->groups;
     }
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -772,26 +771,52 @@ void NetServer::ReleaseSessionLocked(int s) {
     FreeSlotLocked(s);
 }
 
-void NetServer::MarkSubscriberLocked(int exceptSlot, int subscriber) {
-    for (int s = 0; s < kSessionSlots; ++s)
-        if (s != exceptSlot && !m_slots[s].host.empty())
-            SetBit(m_slots[s].changedSubscribers, subscriber);
+namespace {
+
+// Equal for every reader of the record: the lock byte is the server's own business.
+bool SameContent(const SubscriberRecord& a, const SubscriberRecord& b) {
+    constexpr size_t kAfterLock = offsetof(SubscriberRecord, LockByte) + 1;
+    return memcmp(&a, &b, offsetof(SubscriberRecord, LockByte)) == 0 &&
+           memcmp(reinterpret_cast<const char*>(&a) + kAfterLock, reinterpret_cast<const char*>(&b) + kAfterLock,
+                  sizeof a - kAfterLock) == 0;
 }
 
-void NetServer::MarkGroupLocked(int exceptSlot, int group) {
-    for (int s = 0; s < kSessionSlots; ++s)
-        if (s != exceptSlot && !m_slots[s].host.empty())
-            SetBit(m_slots[s].changedGroups, group);
+} // namespace
+
+void NetServer::PublishSubscribersLocked(int holderSession, int heldSlot) {
+    const auto& now = m_console.local->subscribers;
+    auto& told = m_published->subscribers;
+    for (int k = 0; k < kSubscriberSlots; ++k) {
+        if (SameContent(now[k], told[k]))
+            continue;
+        told[k] = now[k];
+        for (int s = 0; s < kSessionSlots; ++s)
+            if (!m_slots[s].host.empty() && !(s == holderSession && k == heldSlot))
+                SetBit(m_slots[s].changedSubscribers, k);
+    }
+}
+
+void NetServer::PublishGroupsLocked(int holderSession, int heldGroup) {
+    const auto& now = m_console.local->groups;
+    auto& told = m_published->groups;
+    for (int g = 0; g < kGroupSlots; ++g) {
+        if (memcmp(&now[g], &told[g], sizeof(GroupRecord)) == 0)
+            continue;
+        told[g] = now[g];
+        for (int s = 0; s < kSessionSlots; ++s)
+            if (!m_slots[s].host.empty() && !(s == holderSession && g == heldGroup))
+                SetBit(m_slots[s].changedGroups, g);
+    }
 }
 
 void NetServer::MarkSubscriberChanged(int exceptSlot, int subscriber) {
     std::lock_guard lock(m_console.databaseLock);
-    MarkSubscriberLocked(exceptSlot, subscriber);
+    PublishSubscribersLocked(exceptSlot, subscriber);
 }
 
 void NetServer::MarkGroupChanged(int exceptSlot, int group) {
     std::lock_guard lock(m_console.databaseLock);
-    MarkGroupLocked(exceptSlot, group);
+    PublishGroupsLocked(exceptSlot, group);
 }
 
 void NetServer::MarkAllSubscribersChanged(int count) {
@@ -800,30 +825,19 @@ void NetServer::MarkAllSubscribersChanged(int count) {
         return;
     }
     std::lock_guard lock(m_console.databaseLock);
-    for (int k = 0; k < count; ++k)
-        MarkSubscriberLocked(-1, k);
+    PublishSubscribersLocked();
 }
 
 void NetServer::MarkAllGroupsChanged() {
     std::lock_guard lock(m_console.databaseLock);
-    for (int g = 0; g < kGroupSlots; ++g)
-        MarkGroupLocked(-1, g);
-}
-
-bool NetServer::SortLocked() {
-    if (!SortSubscribers(*m_console.local))
-        return false;
-    for (int g = 0; g < kGroupSlots; ++g)
-        MarkGroupLocked(-1, g);
-    int used = UsedSubscriberSlots(*m_console.local);
-    for (int k = 0; k < used; ++k)
-        MarkSubscriberLocked(-1, k);
-    return true;
+    PublishGroupsLocked();
 }
 
 bool NetServer::SortLocalSubscribers() {
     std::lock_guard lock(m_console.databaseLock);
-    return SortLocked();
+    bool moved = SortSubscribers(*m_console.local);
+    PublishSubscribersLocked();
+    return moved;
 }
 
 std::string NetServer::MonitorCommand() const {

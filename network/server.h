@@ -81,15 +81,24 @@ public:
     // sessions and every page job started by them.
     void Stop();
 
-    // Mark operations: the changed bits that tell clients what to re-read. Each takes "DatabaseLock".
-    // exceptSlot -1 excludes no session.
+    // Mark operations: the changed bits that tell each session's client what to re-read. Changes are found by
+    // comparing the tables with what the sessions were last told, so every session is marked for exactly the
+    // subscriber slots and groups whose bytes changed since, whoever changed them, and for nothing else (lock
+    // bytes are no content: clients never see them). The local operator announces an edit of the local tables
+    // with them after making it under "DatabaseLock"; each takes "DatabaseLock" itself.
+    //
+    // Announce that one subscriber changed: exceptSlot, a session that already holds the new bytes of slot
+    // subscriber, is not marked for it; -1 excludes no session.
     void MarkSubscriberChanged(int exceptSlot, int subscriber);
+    // Announce that one group changed, with the same exception.
     void MarkGroupChanged(int exceptSlot, int group);
-    // count above 2,000 writes "Error in AllSubscribersChanged!" to Network.log and marks nothing.
+    // Announce that all subscribers changed: count is the editor's bound of the changed slots; above 2,000 it
+    // writes "Error in AllSubscribersChanged!" to Network.log and marks nothing.
     void MarkAllSubscribersChanged(int count);
+    // Announce that all groups changed.
     void MarkAllGroupsChanged();
-    // The subscriber sort of the local directory, under "DatabaseLock"; when a record moved, every session is
-    // told to re-read all groups and all used subscriber slots. Returns true when a record moved.
+    // The subscriber sort of the local directory and its marks, under "DatabaseLock". Returns true when a record
+    // moved.
     bool SortLocalSubscribers();
 
     // The monitor's view; each call copies under the locks.
@@ -124,9 +133,10 @@ private:
     void Admit(int fd, const std::string& address);
     void FreeSlotLocked(int s);
     void ReleaseSessionLocked(int s);
-    void MarkSubscriberLocked(int exceptSlot, int subscriber);
-    void MarkGroupLocked(int exceptSlot, int group);
-    bool SortLocked();
+    // Marks every session for the slots (groups) whose bytes differ from the published tables, except
+    // holderSession for heldSlot (heldGroup), and publishes them.
+    void PublishSubscribersLocked(int holderSession = -1, int heldSlot = -1);
+    void PublishGroupsLocked(int holderSession = -1, int heldGroup = -1);
     void StartJob(std::function<void()> job);
 
     Console& m_console;
@@ -134,6 +144,8 @@ private:
     OperatorTable m_operators;
     ServerCounters m_counters;
     std::array<Slot, kSessionSlots> m_slots; // under m_console.databaseLock
+    // The subscriber and group tables as the sessions were last told them, under m_console.databaseLock.
+    std::unique_ptr<Directory> m_published;
     std::array<std::thread, kSessionSlots> m_threads;
     std::thread m_listener;
     int m_listenFd = -1;

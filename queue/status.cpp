@@ -27,6 +27,7 @@ void PostStatus(Console& console, const std::string& text) {
     if (box.line.empty())
         box.line = " "; // an empty line would read as a free mailbox
     box.emptied.notify_all();
+    console.wake.Notify();
 }
 
 void PostStatusOnUiThread(Console& console, const std::string& text) {

@@ -102,16 +102,39 @@ bool PublishUniqueFile(Console& console, const std::string& staging, std::string
     return false;
 }
 
-bool WriteUniqueFile(Console& console, std::string& path, std::string_view bytes) {
-    std::string staging;
+namespace {
+
+// The bytes into a staging file beside path, with lastWrite as its last-write time unless 0; false, with nothing
+// left behind, when it cannot.
+bool WriteStagingFile(const std::string& path, std::string_view bytes, time_t lastWrite, std::string& staging) {
     int fd = CreateStagingFile(path, staging);
     if (fd < 0)
         return false;
     bool ok = WriteFully(fd, bytes.data(), bytes.size());
+    if (lastWrite != 0) {
+        const timespec times[2] = {{lastWrite, 0}, {lastWrite, 0}};
+        ok = ok && futimens(fd, times) == 0;
+    }
     ok = close(fd) == 0 && ok;
-    if (!ok) {
+    if (!ok)
         unlink(staging.c_str());
+    return ok;
+}
+
+} // namespace
+
+bool WriteUniqueFile(Console& console, std::string& path, std::string_view bytes) {
+    std::string staging;
+    return WriteStagingFile(path, bytes, 0, staging) && PublishUniqueFile(console, staging, path);
+}
+
+bool PutBackUniqueFile(Console& console, std::string& path, std::string_view bytes, time_t lastWrite) {
+    std::string staging;
+    if (!WriteStagingFile(path, bytes, lastWrite, staging))
         return false;
+    {
+        std::lock_guard lock(console.uniqueNameLock);
+        AdvanceNameCounter(console.uniqueNameCounter);
     }
     return PublishUniqueFile(console, staging, path);
 }

@@ -4,6 +4,7 @@
 // lock, so neither two threads nor two processes can take the same name.
 #include "console/console.h"
 
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,10 @@ bool MakeUniqueName(Console& console, std::string& path);
 // listing the folder (a running call, a send-queue worker) finds a page whole or not at all. Returns false
 // (nothing left behind) when it cannot be written.
 bool WriteUniqueFile(Console& console, std::string& path, std::string_view bytes);
+// WriteUniqueFile for a page put back into the queue after a failed try: the file keeps lastWrite as its
+// last-write time (the page's age), and its name lies past the last one handed out, so that no reader that
+// listed the folder before, the worker putting it back included, meets the page again in the same pass.
+bool PutBackUniqueFile(Console& console, std::string& path, std::string_view bytes, time_t lastWrite);
 // The two steps of WriteUniqueFile for a writer of its own. CreateStagingFile opens a hidden file beside path,
 // matched by no queue pattern, and names it in staging; -1 when it cannot (or path does not end in the nine
 // "X"). PublishUniqueFile gives the closed staging file its unique name, or removes it and returns false.

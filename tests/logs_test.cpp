@@ -21,16 +21,11 @@ time_t LocalTime(int year, int month, int day, int hour, int minute) {
     return mktime(&t);
 }
 
-TEST(LogEntry, TimeStampIsPaddedAsTheLogsAlwaysWereAndLineFeedsBecomeCrLf) {
+// The time stamp is padded as the logs always were; line feeds become CR LF; an unwritable log is lost silently.
+TEST(LogEntry, EachLogAppendsStampedEntriesToItsOwnFile) {
     struct tm march{};
     march.tm_year = 102, march.tm_mon = 2, march.tm_mday = 7, march.tm_hour = 9, march.tm_min = 5;
     EXPECT_EQ(FormatLogEntry(march, "x"), " 3/07/02  9:05 x\r\n");
-    struct tm december{};
-    december.tm_year = 105, december.tm_mon = 11, december.tm_mday = 31, december.tm_hour = 23, december.tm_min = 59;
-    EXPECT_EQ(FormatLogEntry(december, "Duty Desk Msg: hello\n"), "12/31/05 23:59 Duty Desk Msg: hello\r\n\r\n");
-}
-
-TEST(LogEntry, EachLogAppendsToItsOwnFileAndAnUnwritableOneIsLostSilently) {
     test::TestConsole t(false);
     test::FakeClock clock(LocalTime(2005, 12, 31, 23, 59));
     t.console.clock = &clock;
@@ -42,56 +37,47 @@ TEST(LogEntry, EachLogAppendsToItsOwnFileAndAnUnwritableOneIsLostSilently) {
     EXPECT_EQ(test::ReadFile(t.DataFile("Network.log")), "12/31/05 23:59 Network connection aborted!\r\n");
     EXPECT_EQ(test::ReadFile(t.DataFile("MSNPP.LOG")), "12/31/05 23:59 one\r\n12/31/05 23:59 two\r\n");
     t.console.dataDir = t.dir.File("missing-folder");
-    EXPECT_EQ(WriteStatusLog(t.console, "lost"), 0); // an unwritable log is lost silently
+    EXPECT_EQ(WriteStatusLog(t.console, "lost"), 0);
     t.console.clock = &SystemClock::Instance();
 }
 
 TEST(FormatGrouped, GroupsOfThreeUpToEighteenDigits) {
-    EXPECT_EQ(FormatGrouped(0), "0");
-    EXPECT_EQ(FormatGrouped(999), "999");
-    EXPECT_EQ(FormatGrouped(1000), "1,000");
-    EXPECT_EQ(FormatGrouped(1239), "1,239");
-    EXPECT_EQ(FormatGrouped(123456), "123,456");
-    EXPECT_EQ(FormatGrouped(12345678), "12,345,678");
-    EXPECT_EQ(FormatGrouped(999999999999999999ULL), "999,999,999,999,999,999");
-    EXPECT_EQ(FormatGrouped(1000000000000000000ULL), "ERROR");
-    EXPECT_EQ(FormatGrouped(UINT64_MAX), "ERROR");
+    const std::pair<uint64_t, const char*> cases[] = {{0, "0"},
+                                                      {999, "999"},
+                                                      {1000, "1,000"},
+                                                      {123456, "123,456"},
+                                                      {999999999999999999ULL, "999,999,999,999,999,999"},
+                                                      {1000000000000000000ULL, "ERROR"},
+                                                      {UINT64_MAX, "ERROR"}};
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(FormatGrouped(value), text) << value;
 }
 
-TEST(PostStatus, LineBreaksBecomeBlanksAndTheLogKeepsTheWholeLine) {
+// The mailbox holds one line: a poster waits until its line is taken. The screen gets line breaks as blanks and at
+// most 1,999 bytes; the log keeps the whole line.
+TEST(PostStatus, APosterWaitsForTheMailboxAndTheLogKeepsTheWholeLine) {
     test::TestConsole t(false);
-    std::string longLine(2500, 'x');
+    std::atomic<int> posted{0};
     std::thread poster([&] {
         PostStatus(t.console, "first\r\nsecond");
-        PostStatus(t.console, longLine);
+        ++posted;
+        PostStatus(t.console, std::string(2500, 'x'));
+        ++posted;
     });
-    std::optional<std::string> one, two;
-    while (!(one = WaitStatus(t.console, 50))) {
-    }
-    while (!(two = WaitStatus(t.console, 50))) {
+    while (posted == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(posted, 1) << "the second line must wait for the first to be taken";
+    EXPECT_EQ(TakeStatus(t.console).value_or(""), "first  second");
+    std::optional<std::string> second;
+    while (!(second = WaitStatus(t.console, 50))) {
     }
     poster.join();
-    EXPECT_EQ(*one, "first  second");
-    EXPECT_EQ(two->size(), 1999u);
+    EXPECT_EQ(*second, std::string(1999, 'x'));
+    EXPECT_FALSE(TakeStatus(t.console).has_value());
     std::string log = test::ReadFile(t.DataFile("MSNPP.LOG"));
     EXPECT_NE(log.find("first  second\r\n"), std::string::npos);
     EXPECT_NE(log.find(std::string(2500, 'x') + "\r\n"), std::string::npos);
-    EXPECT_FALSE(TakeStatus(t.console).has_value());
-}
-
-TEST(PostStatus, APosterWaitsWhileTheMailboxIsFull) {
-    test::TestConsole t(false);
-    PostStatus(t.console, "held");
-    std::atomic<bool> done{false};
-    std::thread second([&] {
-        PostStatus(t.console, "next");
-        done = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(done) << "the second line must wait for the first to be taken";
-    EXPECT_EQ(TakeStatus(t.console).value_or(""), "held");
-    second.join();
-    EXPECT_EQ(TakeStatus(t.console).value_or(""), "next");
 }
 
 TEST(PostStatus, ConcurrentPostersNeverLoseOrTearALine) {

@@ -260,16 +260,14 @@ TEST_F(NetClientTest, RandomJunkRepliesLeaveAWellFormedCopy) {
         tc.console.reconnectWanted = 1;
         PollServer(tc.console, *client);
     }
-    const Directory& net = Net();
-    for (const SubscriberRecord& r : net.subscribers) {
-        ASSERT_LT(strnlen(r.Name, sizeof r.Name), sizeof r.Name);
-        ASSERT_LT(strnlen(r.Email, sizeof r.Email), sizeof r.Email);
-    }
-    for (const GroupRecord& g : net.groups)
+    auto terminated = [](const auto& field) { return strnlen(field, sizeof field) < sizeof field; };
+    for (const SubscriberRecord& r : Net().subscribers)
+        ASSERT_TRUE(terminated(r.Name) && terminated(r.Email));
+    for (const GroupRecord& g : Net().groups)
         for (const auto& member : g.Members)
-            ASSERT_LT(strnlen(member, kMemberNameSize), static_cast<size_t>(kMemberNameSize));
-    for (const CompanyRecord& c : net.companies)
-        ASSERT_LT(strnlen(c.Name, sizeof c.Name), sizeof c.Name);
+            ASSERT_TRUE(terminated(member));
+    for (const CompanyRecord& c : Net().companies)
+        ASSERT_TRUE(terminated(c.Name));
     EXPECT_GT(sim.Connections(), 20); // the junk did break connections, again and again
 
     sim.SetOverride(nullptr);

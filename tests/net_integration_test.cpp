@@ -1,6 +1,6 @@
 // A real server and real clients of this console in one process, on loopback: the connect job and the
-// download, edits under lock seen by another client's poll, deletes, adds, a refused login, a full server, and a
-// two-way page handed over, delivered by the server and its ticket collected by the client.
+// download, random edits of every kind seen through the other clients' polls, the lock protocol, a refused login,
+// a full server, and a two-way page handed over, delivered by the server and its ticket collected by the client.
 #include "app/headless.h"
 #include "app/send_page.h"
 #include "network/net_client.h"
@@ -14,6 +14,7 @@
 #include <atomic>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <random>
 #include <thread>
 
 namespace brimlow {
@@ -140,7 +141,8 @@ TEST_F(LanIntegrationTest, TheConnectJobHoldsTheScanOffUntilItsDownloadIsDone) {
     std::atomic<bool> stop{false};
     int64_t start = clock.NowMs();
     int64_t checks = server.Counters().subscriberChecks.load();
-    RunHeadlessLoop(console, stop, [&] {
+    RunHeadlessLoop(console, stop, [&](int timeoutMs) {
+        clock.SleepMs(timeoutMs);
         if (clock.NowMs() - start >= 4150)
             stop = true;
     });
@@ -150,75 +152,114 @@ TEST_F(LanIntegrationTest, TheConnectJobHoldsTheScanOffUntilItsDownloadIsDone) {
     EXPECT_EQ(played, ann->tc.dir.File("click.wav"));
 }
 
-TEST_F(LanIntegrationTest, AnEditUnderLockReachesTheOtherClientsPoll) {
+TEST_F(LanIntegrationTest, ALockKeepsTheOtherClientsWritesOut) {
     auto ann = Client("ann");
     auto bob = Client("bob");
     ASSERT_EQ(ann->client->SyncWithServer(), 1);
     ASSERT_EQ(bob->client->SyncWithServer(), 1);
     int slot = SlotOf(ann->Net(), "Unit 07");
-
     ASSERT_EQ(ann->client->LockNetRecord(slot), 1);
     EXPECT_EQ(bob->client->LockNetRecord(slot), 0);
     std::string owner;
     EXPECT_EQ(bob->client->GetLockOwner(slot, owner), 1);
     EXPECT_THAT(owner, StartsWith("ann / "));
-    EXPECT_EQ(ann->client->LockNetRecord(slot), 0); // twice from the same session is refused too
-
-    SetText(ann->Net().subscribers[slot].City, "Tulsa");
-    SetText(ann->Net().subscribers[slot].PIN, "4242");
-    EXPECT_EQ(ann->client->WriteNetSubscriber(slot), 1);
     EXPECT_EQ(ann->client->UnlockNetRecord(slot), 1);
     EXPECT_EQ(bob->client->GetLockOwner(slot, owner), 1);
     EXPECT_EQ(owner, "Not Locked");
-
-    PollServer(bob->tc.console, *bob->client);
-    EXPECT_EQ(GetText(bob->Net().subscribers[slot].City), "Tulsa");
-    EXPECT_EQ(GetText(bob->Net().subscribers[slot].PIN), "4242");
-    EXPECT_EQ(bob->tc.console.secondRefresh, 1);
-    ExpectCopyMatches(*bob);
-
-    // A write without a lock is refused and changes nothing.
     SetText(bob->Net().subscribers[slot].City, "Nowhere");
-    EXPECT_EQ(bob->client->WriteNetSubscriber(slot), 0);
+    EXPECT_EQ(bob->client->WriteNetSubscriber(slot), 0); // not locked by anyone: refused
     PollServer(ann->tc.console, *ann->client);
-    EXPECT_EQ(GetText(ann->Net().subscribers[slot].City), "Tulsa");
-}
-
-TEST_F(LanIntegrationTest, ADeleteOfSlotTenIsReReadFromSlotNineOn) {
-    auto ann = Client("ann");
-    auto bob = Client("bob");
-    ASSERT_EQ(ann->client->SyncWithServer(), 1);
-    ASSERT_EQ(bob->client->SyncWithServer(), 1);
-    int64_t readsBefore = server.Counters().subscriberReads.load();
-    EXPECT_EQ(ann->client->DeleteNetSubscriber(10), 1);
-
-    EXPECT_EQ(bob->client->CheckNetSubscribers(), 1);
-    EXPECT_EQ(server.Counters().subscriberReads.load() - readsBefore, 41); // slots 9 to 49
-    EXPECT_TRUE(IsEmptyText(bob->Net().subscribers[49].Name));
-    EXPECT_EQ(UsedSubscriberSlots(bob->Net()), 49);
-    ExpectCopyMatches(*bob);
-
-    // Deleting a group entry empties its group in every copy through the group poll.
-    int zulu = SlotOf(bob->Net(), "Zulu");
-    int group = -bob->Net().subscribers[zulu].Company;
-    EXPECT_EQ(ann->client->DeleteNetSubscriber(zulu), 1);
-    EXPECT_EQ(ann->client->CheckNetGroups(), 1);
-    EXPECT_TRUE(IsEmptyText(ann->Net().groups[group].Members[0]));
-    ann->client->CheckNetSubscribers();
     ExpectCopyMatches(*ann);
 }
 
-TEST_F(LanIntegrationTest, AddsComeBackThroughThePolls) {
-    auto ann = Client("ann");
-    ASSERT_EQ(ann->client->SyncWithServer(), 1);
-    EXPECT_EQ(ann->client->AddNetSubscriber(test::MakeSubscriber("Aaron", 0, "9")), 1);
-    SetText(ann->Net().groups[0].Members[0], "Aaron");
-    EXPECT_EQ(ann->client->AddNetGroup("Night", 0), 1);
-    EXPECT_TRUE(IsEmptyText(ann->Net().groups[0].Members[0]));
-    PollServer(ann->tc.console, *ann->client);
-    ExpectCopyMatches(*ann);
-    EXPECT_EQ(GetText(ann->Net().subscribers[0].Name), "Aaron");
-    EXPECT_GE(SlotOf(ann->Net(), "Night"), 0);
+// Random edits of every kind, by two clients and by the server's own operator: after each, one poll by every
+// client leaves its copy byte for byte a full download, and the polls read only the records whose bytes changed
+// (the editor not what its copy already holds).
+TEST_F(LanIntegrationTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhatChanged) {
+    std::vector<std::unique_ptr<ClientConsole>> clients;
+    for (const char* user : {"ann", "bob", "carl"}) {
+        clients.push_back(Client(user));
+        ASSERT_EQ(clients.back()->client->SyncWithServer(), 1);
+    }
+    std::mt19937 random(4242);
+    auto name = [&] { return "Unit " + std::to_string(random() % 80); }; // new names and old ones again
+    auto members = [&](GroupRecord& group) {
+        group = GroupRecord{};
+        for (int m = 0; m < static_cast<int>(random() % 6); ++m)
+            SetText(group.Members[m], name());
+    };
+    const int editors = static_cast<int>(clients.size()) - 1; // carl only reads
+    auto before = Directory::Create();
+    for (int step = 0; step < 90; ++step) {
+        SCOPED_TRACE(step);
+        Read([&](Directory& d) { return *before = d, 0; });
+        int64_t reads = server.Counters().subscriberReads.load(), groupReads = server.Counters().groupReads.load();
+        ClientConsole& editor = *clients[random() % editors];
+        Directory& net = editor.Net();
+        int slot = static_cast<int>(random() % UsedSubscriberSlots(net));
+        int group = 0;
+        for (int s = slot; s < slot + kSubscriberSlots && !group; ++s)
+            group = GroupNumberOf(net.subscribers[s % kSubscriberSlots]);
+        int heldSlots = 0, heldGroups = 0; // what the editor's own copy holds already
+        switch (random() % 6) {
+        case 0:
+            ASSERT_EQ(editor.client->LockNetRecord(slot), 1);
+            SetText(net.subscribers[slot].City, "City " + std::to_string(step));
+            if (random() % 2)
+                SetText(net.subscribers[slot].Name, name());
+            ASSERT_EQ(editor.client->WriteNetSubscriber(slot), 1);
+            heldSlots = 1;
+            break;
+        case 1:
+            ASSERT_EQ(editor.client->AddNetSubscriber(test::MakeSubscriber(name(), step % 2, std::to_string(step))), 1);
+            break;
+        case 2:
+            ASSERT_EQ(clients[0]->client->DeleteNetSubscriber(slot), 1);
+            break;
+        case 3:
+            if (group) {
+                members(net.groups[group]);
+                ASSERT_EQ(editor.client->WriteNetGroup(group), 1);
+                heldGroups = 1;
+                break;
+            }
+            [[fallthrough]];
+        case 4:
+            members(net.groups[0]);
+            ASSERT_EQ(editor.client->AddNetGroup("Team " + std::to_string(step), 0), 1);
+            break;
+        case 5:
+            Edit([&](Directory& d) {
+                SetText(d.subscribers[slot].Name, name());
+                if (group)
+                    members(d.groups[group]);
+            });
+            server.SortLocalSubscribers();
+            server.MarkAllGroupsChanged();
+            break;
+        }
+        for (auto& client : clients)
+            PollServer(client->tc.console, *client->client);
+        int changed = 0, changedGroups = 0;
+        Read([&](Directory& d) {
+            for (int s = 0; s < kSubscriberSlots; ++s) {
+                before->subscribers[s].LockByte = d.subscribers[s].LockByte;
+                changed += memcmp(&before->subscribers[s], &d.subscribers[s], sizeof(SubscriberRecord)) != 0;
+            }
+            for (int g = 0; g < kGroupSlots; ++g)
+                changedGroups += memcmp(&before->groups[g], &d.groups[g], sizeof(GroupRecord)) != 0;
+            return 0;
+        });
+        for (auto& client : clients)
+            ExpectCopyMatches(*client);
+        EXPECT_EQ(clients[2]->tc.console.secondRefresh.exchange(0), changed + changedGroups > 0 ? 1 : 0);
+        const int copies = static_cast<int>(clients.size());
+        int64_t readsNow = server.Counters().subscriberReads.load() - reads;
+        EXPECT_TRUE(readsNow <= copies * changed && readsNow >= copies * changed - heldSlots) << readsNow;
+        int64_t groupReadsNow = server.Counters().groupReads.load() - groupReads;
+        EXPECT_TRUE(groupReadsNow <= copies * changedGroups && groupReadsNow >= copies * changedGroups - heldGroups)
+            << groupReadsNow;
+    }
 }
 
 TEST_F(LanIntegrationTest, ARefusedLoginIsNotRetried) {

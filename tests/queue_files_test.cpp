@@ -20,33 +20,38 @@ using test::FileExists;
 using test::ListDir;
 using test::ReadFile;
 
-TEST(UniqueName, HandsOutNamesInCounterOrderAndOnlyPastExistingOnes) {
+TEST(UniqueName, HandsOutTheCounterMovingOnOnlyPastNamesThatExist) {
     test::TestConsole t(false);
-    std::string path = t.dir.File("MSGXXXXXXXXX");
-    ASSERT_TRUE(MakeUniqueName(t.console, path));
-    EXPECT_EQ(path, t.dir.File("MSGAAAAA.AAA"));
-    std::string again = t.dir.File("MSGXXXXXXXXX");
-    ASSERT_TRUE(MakeUniqueName(t.console, again));
-    EXPECT_EQ(again, path) << "the counter moves on only past a name that exists";
-
-    test::WriteFile(path, "x");
-    std::string next = t.dir.File("MSGXXXXXXXXX");
-    ASSERT_TRUE(MakeUniqueName(t.console, next));
-    EXPECT_EQ(next, t.dir.File("MSGAAAAA.AAB"));
-}
-
-TEST(UniqueName, RefusesPathsWithoutTheTemplate) {
-    test::TestConsole t(false);
+    auto next = [&](const std::string& name = "MSGXXXXXXXXX") {
+        std::string path = t.dir.File(name);
+        EXPECT_TRUE(MakeUniqueName(t.console, path)) << name;
+        return path.substr(path.rfind('/') + 1);
+    };
+    EXPECT_EQ(next(), "MSGAAAAA.AAA");
+    EXPECT_EQ(next(), "MSGAAAAA.AAA");
+    test::WriteFile(t.dir.File("MSGAAAAA.AAA"), "x");
+    EXPECT_EQ(next(), "MSGAAAAA.AAB");
+    // A page put back after a failed try takes a name past every one handed out, and keeps its age.
+    std::string back = t.dir.File("MSGXXXXXXXXX");
+    ASSERT_TRUE(PutBackUniqueFile(t.console, back, "page", 1000000000));
+    EXPECT_EQ(back, t.dir.File("MSGAAAAA.AAC"));
+    EXPECT_EQ(ReadFile(back), "page");
+    struct stat st{};
+    ASSERT_EQ(stat(back.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1000000000);
+    // After the last name the counter starts again.
+    t.console.uniqueNameCounter = {'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z'};
+    test::WriteFile(t.dir.File("EMGZZZZZ.ZZZ"), "taken");
+    EXPECT_EQ(next("EMGXXXXXXXXX"), "EMGAAAAA.AAA");
     for (std::string path : {std::string("MSGXXXXXXXX"), std::string("XXXXXXXX"), std::string("MSGXXXXXXXXY")}) {
         std::string before = path;
         EXPECT_FALSE(MakeUniqueName(t.console, path));
-        EXPECT_EQ(path, before);
         EXPECT_FALSE(WriteUniqueFile(t.console, path, "x"));
         EXPECT_EQ(path, before);
     }
 }
 
-TEST(UniqueName, CounterCarriesInBase26AndWrapsAfterTheLastName) {
+TEST(UniqueName, CounterCarriesInBase26) {
     const std::pair<const char*, const char*> cases[] = {
         {"AAAAAAAZ", "AAAAAABA"}, {"AAAAZZZZ", "AAABAAAA"}, {"ZZZZZZZZ", "AAAAAAAA"}};
     for (const auto& [from, to] : cases) {
@@ -55,13 +60,6 @@ TEST(UniqueName, CounterCarriesInBase26AndWrapsAfterTheLastName) {
         AdvanceNameCounter(counter);
         EXPECT_EQ(std::string(counter.data(), 8), to);
     }
-
-    test::TestConsole t(false);
-    t.console.uniqueNameCounter = {'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z'};
-    test::WriteFile(t.dir.File("EMGZZZZZ.ZZZ"), "taken");
-    std::string path = t.dir.File("EMGXXXXXXXXX");
-    ASSERT_TRUE(MakeUniqueName(t.console, path));
-    EXPECT_EQ(path, t.dir.File("EMGAAAAA.AAA"));
 }
 
 // Creates count files and writes the writer's tag into each; returns the names.
@@ -76,50 +74,36 @@ std::vector<std::string> CreateTagged(Console& console, int count, const std::st
     return names;
 }
 
-TEST(UniqueName, ThreadsNeverTakeTheSameName) {
-    test::TestConsole t(false);
-    std::vector<std::vector<std::string>> made(4);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 4; ++i)
-        threads.emplace_back([&, i] { made[i] = CreateTagged(t.console, 100, "t" + std::to_string(i) + "-"); });
-    for (std::thread& th : threads)
-        th.join();
-    std::set<std::string> all;
-    for (int i = 0; i < 4; ++i) {
-        ASSERT_EQ(made[i].size(), 100u);
-        for (size_t k = 0; k < made[i].size(); ++k) {
-            all.insert(made[i][k]);
-            EXPECT_EQ(ReadFile(made[i][k]), "t" + std::to_string(i) + "-" + std::to_string(k));
-        }
-    }
-    EXPECT_EQ(all.size(), 400u);
-}
-
-TEST(UniqueName, TwoProcessesNeverTakeTheSameName) {
+// Two threads of this process and another process write at once; each file keeps what its writer wrote.
+TEST(UniqueName, NoTwoWritersEverTakeTheSameName) {
     test::TempDir dir;
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         Console console;
         console.dataDir = dir.Path();
-        _exit(CreateTagged(console, 300, "child-").size() == 300 ? 0 : 1);
+        _exit(CreateTagged(console, 200, "child-").size() == 200 ? 0 : 1);
     }
     Console console;
     console.dataDir = dir.Path();
-    std::vector<std::string> mine = CreateTagged(console, 300, "parent-");
+    std::vector<std::string> made[2];
+    std::thread other([&] { made[1] = CreateTagged(console, 200, "t1-"); });
+    made[0] = CreateTagged(console, 200, "t0-");
+    other.join();
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    ASSERT_EQ(mine.size(), 300u);
-    std::vector<std::string> files = ListDir(dir.Path());
-    EXPECT_EQ(files.size(), 600u);
-    for (size_t k = 0; k < mine.size(); ++k)
-        EXPECT_EQ(ReadFile(mine[k]), "parent-" + std::to_string(k)) << "a file was taken over by the other process";
+    EXPECT_EQ(ListDir(dir.Path()).size(), 600u);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(made[i].size(), 200u);
+        for (size_t k = 0; k < made[i].size(); ++k)
+            EXPECT_EQ(ReadFile(made[i][k]), "t" + std::to_string(i) + "-" + std::to_string(k)) << "taken over";
+    }
 }
 
 class QueueWriterTest : public ::testing::Test {
 protected:
-    test::TestConsole t{false};
+    test::TestConsole t;
     Directory& local() { return *t.console.local; }
     ComposedPage Page(SendMode mode, const std::string& message = "Call the desk") {
         ComposedPage page;
@@ -135,16 +119,21 @@ protected:
     }
 };
 
+// The signature follows the message, and the whole is cut to 1,009 characters.
 TEST_F(QueueWriterTest, NetPageWritesRootMessageFilesOfTheFixedSize) {
     AddSubscriber(local(), test::MakeSubscriber("Ann", 4, "555"));
     ASSERT_TRUE(QueueForSubscriber(t.console, Page(SendMode::NetPage), 0));
-    ASSERT_TRUE(QueueForSubscriber(t.console, Page(SendMode::NetPage), 0));
+    SetText(t.console.signature.Text, std::string(100, 's'));
+    ComposedPage page = Page(SendMode::NetPage, std::string(1200, 'm'));
+    page.attachSignature = true;
+    ASSERT_TRUE(QueueForSubscriber(t.console, page, 0));
     std::string first = ReadFile(t.DataFile("MSGAAAAA.AAA"));
     ASSERT_EQ(first.size(), 1546u);
     EXPECT_EQ(memcmp(first.data(), &local().subscribers[0], 536), 0);
-    EXPECT_EQ(first.substr(536, 14), std::string("Call the desk\0", 14));
-    EXPECT_EQ(first.substr(550), std::string(1546 - 550, '\0'));
-    EXPECT_TRUE(FileExists(t.DataFile("MSGAAAAA.AAB")));
+    EXPECT_EQ(first.substr(536), std::string("Call the desk") + std::string(1546 - 549, '\0'));
+    std::string second = ReadFile(t.DataFile("MSGAAAAA.AAB"));
+    ASSERT_EQ(second.size(), 1546u);
+    EXPECT_EQ(second.substr(536), std::string(999, 'm') + std::string(10, 's') + '\0');
     std::string log = ReadFile(t.DataFile("Messages.LOG"));
     EXPECT_NE(log.find(" Ann Msg: Call the desk\r\n\r\n"), std::string::npos) << log;
 }
@@ -161,19 +150,6 @@ TEST_F(QueueWriterTest, NetworkTabExpandsWithTheNetworkDirectory) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(GetText(ReadMessageFile(t.DataFile("2/" + files[0]))->record.PIN), "77");
     EXPECT_FALSE(FileExists(t.DataFile("9")));
-}
-
-TEST_F(QueueWriterTest, SignatureIsAppendedAndTheWholeCutTo1009Characters) {
-    AddSubscriber(local(), test::MakeSubscriber("Ann", 0));
-    SetText(t.console.signature.Text, std::string(100, 's'));
-    ComposedPage page = Page(SendMode::NetPage, std::string(1200, 'm'));
-    page.attachSignature = true;
-    ASSERT_TRUE(QueueForSubscriber(t.console, page, 0));
-    std::string bytes = ReadFile(t.DataFile("MSGAAAAA.AAA"));
-    ASSERT_EQ(bytes.size(), 1546u);
-    EXPECT_EQ(bytes.substr(536, 999), std::string(999, 'm'));
-    EXPECT_EQ(bytes.substr(536 + 999, 10), std::string(10, 's'));
-    EXPECT_EQ(bytes[536 + 1009], '\0');
 }
 
 TEST_F(QueueWriterTest, QueueChecksMessageAndSelectionAndResolvesItemsPerTab) {
@@ -194,7 +170,9 @@ TEST_F(QueueWriterTest, QueueChecksMessageAndSelectionAndResolvesItemsPerTab) {
     EXPECT_FALSE(FileExists(t.DataFile("1")));
 }
 
-TEST_F(QueueWriterTest, AFileThatCannotBeCreatedEndsTheWholeOperation) {
+// A queue file that cannot be created ends the whole operation; a packet that cannot be written is reported per
+// member and the others still go.
+TEST_F(QueueWriterTest, WhatCannotBeWrittenIsReported) {
     AddSubscriber(local(), test::MakeSubscriber("Desk A", 5));
     AddSubscriber(local(), test::MakeSubscriber("Desk A", 6));
     test::AddGroup(local(), "G", {"Desk A"});
@@ -202,18 +180,19 @@ TEST_F(QueueWriterTest, AFileThatCannotBeCreatedEndsTheWholeOperation) {
     EXPECT_FALSE(QueueForSubscriber(t.console, Page(SendMode::Page), SlotOf(local(), "G")));
     EXPECT_EQ(t.op.MessageTexts(), (std::vector<std::string>{kQueueFileError}));
     EXPECT_FALSE(FileExists(t.DataFile("6"))) << "the remaining members are not queued";
+    t.console.dataDir = t.dir.File("missing");
+    EXPECT_TRUE(QueueForSubscriber(t.console, Page(SendMode::Email), SlotOf(local(), "G")));
+    EXPECT_EQ(t.op.MessageTexts(), (std::vector<std::string>{kQueueFileError, kSendError, kSendError}));
 }
 
-TEST_F(QueueWriterTest, ACompanyNumberOutOfRangeIsNeverUsedAsAFolder) {
-    AddSubscriber(local(), test::MakeSubscriber("Odd", 150));
-    EXPECT_FALSE(QueueForSubscriber(t.console, Page(SendMode::Page), 0));
-    EXPECT_FALSE(FileExists(t.DataFile("150")));
-    EXPECT_EQ(WriteDirectPage(t.console, 0, "x"), 0);
-    EXPECT_EQ(WriteDirectPage(t.console, 2000, "x"), 0);
-}
-
+// A company number out of range is never used as a folder.
 TEST_F(QueueWriterTest, DirectPageIsReadyAtOnce) {
     AddSubscriber(local(), test::MakeSubscriber("Ann", 3, "42"));
+    AddSubscriber(local(), test::MakeSubscriber("Odd", 150));
+    EXPECT_FALSE(QueueForSubscriber(t.console, Page(SendMode::Page), 1));
+    EXPECT_EQ(WriteDirectPage(t.console, 1, "x"), 0);
+    EXPECT_EQ(WriteDirectPage(t.console, 2000, "x"), 0);
+    EXPECT_FALSE(FileExists(t.DataFile("150")));
     ASSERT_EQ(WriteDirectPage(t.console, 0, "server page"), 1);
     std::vector<std::string> files = ListDir(t.DataFile("3"));
     ASSERT_EQ(files, (std::vector<std::string>{"MSGAAAAA.AAA"}));
@@ -237,15 +216,11 @@ TEST_F(QueueWriterTest, ServerIntakeWritesCompanyAndAnUnterminatedNetworkFile) {
     EXPECT_EQ(message.size(), 536u + 11u);
     EXPECT_EQ(message.substr(536), "hello there");
     EXPECT_EQ(ReadMessageFile(t.DataFile("Queue/north/4/MSGAAAAA.AAA"), 1001)->text, "hello there");
-}
-
-TEST_F(QueueWriterTest, ServerIntakeRefusesNamesThatWouldLeaveTheQueueFolder) {
-    CompanyRecord company = test::MakeCompany("Co");
-    SubscriberRecord sub = test::MakeSubscriber("X", 1);
+    // A user name that would leave the Queue folder is refused or made safe.
     EXPECT_EQ(WriteServerIntake(t.console, "..", company, sub, "x"), 0);
     EXPECT_EQ(WriteServerIntake(t.console, "", company, sub, "x"), 0);
     ASSERT_EQ(WriteServerIntake(t.console, "../../etc", company, sub, "x"), 1);
-    EXPECT_TRUE(FileExists(t.DataFile("Queue/.. .. etc/1/Company.dat")));
+    EXPECT_TRUE(FileExists(t.DataFile("Queue/.. .. etc/4/Company.dat")));
     sub.Company = -3;
     EXPECT_EQ(WriteServerIntake(t.console, "north", company, sub, "x"), 0);
 }

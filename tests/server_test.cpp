@@ -150,19 +150,20 @@ TEST_F(ServerTest, WriteCustomerNeedsALockKeepsTheTabAndEndsTheLock) {
     EXPECT_EQ(CheckCust(*ann), std::string(250, '\0')); // cleared by the check
 }
 
-TEST_F(ServerTest, AWriteThatMovesTheSortMarksEverythingForEveryone) {
-    Fill(5);
+// Only the slots the record passed on its way to its new place changed: only they are marked, and no group.
+TEST_F(ServerTest, AWriteThatMovesTheSortMarksTheSlotsItPassedForEveryone) {
+    Fill(8);
+    server.MarkAllSubscribersChanged(kSubscriberSlots); // the sessions' starting point
     auto ann = LoggedIn("ann");
     auto bob = LoggedIn("bob");
     ASSERT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 0), 3), "1\r\n");
-    EXPECT_EQ(bob->Request(EncodeWriteCustomer(0, test::MakeSubscriber("Zed", 0)), 3), "1\r\n");
-    EXPECT_EQ(Read([](Directory& d) { return GetText(d.subscribers[4].Name); }), "Zed");
+    EXPECT_EQ(bob->Request(EncodeWriteCustomer(0, test::MakeSubscriber("Name 0004a", 0)), 3), "1\r\n");
+    EXPECT_EQ(Read([](Directory& d) { return GetText(d.subscribers[4].Name); }), "Name 0004a");
     for (RawClient* c : {ann.get(), bob.get()}) {
         std::string bits = CheckCust(*c);
-        for (int k = 0; k < 5; ++k)
-            EXPECT_TRUE(TestBit(bits, k)) << k;
-        EXPECT_FALSE(TestBit(bits, 5));
-        EXPECT_EQ(CheckGroup(*c), std::string(25, '\xff'));
+        for (int k = 0; k < 8; ++k)
+            EXPECT_EQ(TestBit(bits, k), k <= 4) << k;
+        EXPECT_EQ(CheckGroup(*c), std::string(25, '\0'));
     }
 }
 
@@ -185,8 +186,9 @@ TEST_F(ServerTest, WriteGroupMarksTheOtherSessionsAndDeletingItsEntryEmptiesItFo
     EXPECT_TRUE(TestBit(CheckGroup(*bob), g));
 }
 
-TEST_F(ServerTest, DeleteMovesTheTableDownAndMarksFromTheSlotBefore) {
+TEST_F(ServerTest, DeleteMovesTheTableDownAndMarksTheSlotsThatMoved) {
     Fill(50);
+    server.MarkAllSubscribersChanged(kSubscriberSlots);
     auto ann = LoggedIn("ann");
     auto bob = LoggedIn("bob");
     EXPECT_EQ(ann->Request(EncodeIndex(Request::DeleteCust, 10), 3), "1\r\n");
@@ -194,7 +196,7 @@ TEST_F(ServerTest, DeleteMovesTheTableDownAndMarksFromTheSlotBefore) {
     for (RawClient* c : {ann.get(), bob.get()}) {
         std::string bits = CheckCust(*c);
         for (int k = 8; k <= 50; ++k)
-            EXPECT_EQ(TestBit(bits, k), k >= 9 && k <= 49) << k;
+            EXPECT_EQ(TestBit(bits, k), k >= 10 && k <= 49) << k;
     }
     EXPECT_EQ(ann->Request(EncodeIndex(Request::DeleteCust, 0), 3), "1\r\n");
     std::string bits = CheckCust(*bob);
@@ -310,23 +312,42 @@ TEST_F(ServerTest, ARefusedSecondLoginEndsTheSessionAndReleasesItsLocks) {
     EXPECT_EQ(Read([](Directory& d) { return d.subscribers[2].LockByte; }), 0);
 }
 
-TEST_F(ServerTest, MarkOperationsOfTheLocalOperatorReachEverySession) {
+// The local operator's announcements mark, for every session, what changed since the sessions were last told,
+// whatever the announcement names.
+TEST_F(ServerTest, TheLocalOperatorsAnnouncementsMarkWhatChanged) {
+    Fill(20);
+    int g = 0;
+    Edit([&](Directory& d) { g = test::AddGroup(d, "Night", {"Name 0001"}); });
+    server.MarkAllSubscribersChanged(kSubscriberSlots);
+    server.MarkAllGroupsChanged();
     auto ann = LoggedIn("ann");
     auto bob = LoggedIn("bob");
     ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() == 2; }));
-    server.MarkSubscriberChanged(server.Sessions()[0].slot, 17);
-    server.MarkGroupChanged(-1, 5);
-    EXPECT_FALSE(TestBit(CheckCust(*ann), 17));
-    EXPECT_TRUE(TestBit(CheckCust(*bob), 17));
-    EXPECT_TRUE(TestBit(CheckGroup(*ann), 5));
-
-    server.MarkAllSubscribersChanged(2001);
-    EXPECT_EQ(CheckCust(*ann), std::string(250, '\0'));
-    EXPECT_THAT(test::ReadFile(tc.DataFile("Network.log")), HasSubstr("Error in AllSubscribersChanged!"));
-    server.MarkAllSubscribersChanged(2000);
-    EXPECT_EQ(CheckCust(*ann), std::string(250, '\xff'));
+    server.MarkAllSubscribersChanged(kSubscriberSlots);
     server.MarkAllGroupsChanged();
-    EXPECT_EQ(CheckGroup(*bob), std::string(25, '\xff'));
+    EXPECT_EQ(CheckCust(*ann), std::string(250, '\0')) << "nothing changed";
+    EXPECT_EQ(CheckGroup(*ann), std::string(25, '\0'));
+
+    Edit([&](Directory& d) {
+        SetText(d.subscribers[17].City, "Tulsa");
+        d.subscribers[18].LockByte = kLockedByLocalEditor; // a lock is no change
+        SetText(d.groups[g].Members[1], "Name 0002");
+    });
+    server.MarkSubscriberChanged(server.Sessions()[0].slot, 17); // ann's session holds the change already
+    server.MarkGroupChanged(-1, g);
+    std::string annBits = CheckCust(*ann), bobBits = CheckCust(*bob);
+    EXPECT_FALSE(TestBit(annBits, 17));
+    EXPECT_TRUE(TestBit(bobBits, 17));
+    EXPECT_FALSE(TestBit(annBits, 18) || TestBit(bobBits, 18));
+    EXPECT_TRUE(TestBit(CheckGroup(*ann), g));
+
+    Edit([](Directory& d) { SetText(d.subscribers[2].Name, "Name 0009a"); });
+    EXPECT_TRUE(server.SortLocalSubscribers());
+    server.MarkAllSubscribersChanged(2001);
+    EXPECT_THAT(test::ReadFile(tc.DataFile("Network.log")), HasSubstr("Error in AllSubscribersChanged!"));
+    std::string bits = CheckCust(*bob);
+    for (int k = 0; k < 20; ++k)
+        EXPECT_EQ(TestBit(bits, k), k >= 2 && k <= 9) << k;
 }
 
 } // namespace

@@ -30,28 +30,25 @@ TEST(Settings, ReadAndWrittenInTableOrderWithTheirDefaults) {
     EXPECT_EQ(store.values["Tab2"], "Tab2");
 }
 
+// A server is never a client; a console without networking sends nothing via a server; a client keeps its choices.
 TEST(Settings, ServerRoleAndDisabledNetworkForceTheirValues) {
-    Settings s;
-    s.NetworkEnabled = 1;
-    s.SendViaServer = 1;
-    s.SendAllViaServer = 1;
-    s.Username = "ann";
-    s.Password = "pw";
-    Settings client = s;
-    ApplyNetworkEnabled(client);
-    EXPECT_EQ(client.SendAllViaServer, 1) << "a network client keeps its send-via choices";
-    ApplyServerRole(s);
-    ApplyNetworkEnabled(s);
-    EXPECT_EQ(s.NetworkEnabled, 0);
-    EXPECT_EQ(s.SendViaServer, 0);
-    EXPECT_EQ(s.SendAllViaServer, 0);
-    EXPECT_TRUE(s.Username.empty());
-    EXPECT_TRUE(s.Password.empty());
-    Settings off;
-    off.SendViaServer = 1;
-    off.SendAllViaServer = 1;
-    ApplyNetworkEnabled(off);
-    EXPECT_EQ(off.SendViaServer + off.SendAllViaServer, 0);
+    struct Case {
+        bool server;
+        int network, via;
+    };
+    for (const Case& c : {Case{false, 1, 1}, Case{true, 1, 0}, Case{false, 0, 0}}) {
+        Settings s;
+        s.NetworkEnabled = c.network;
+        s.SendViaServer = s.SendAllViaServer = 1;
+        s.Username = "ann";
+        s.Password = "pw";
+        if (c.server)
+            ApplyServerRole(s);
+        ApplyNetworkEnabled(s);
+        EXPECT_EQ(s.NetworkEnabled, c.server ? 0 : c.network);
+        EXPECT_EQ(s.SendViaServer + s.SendAllViaServer, 2 * c.via);
+        EXPECT_EQ(s.Username.empty() && s.Password.empty(), c.server);
+    }
 }
 
 TEST(Settings, QtStoreKeepsEveryByteInGroupOptions) {

@@ -19,113 +19,142 @@ protected:
     void SetUp() override {
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, m_fds), 0);
         timeval tv{0, 50000};
-        setsockopt(Near(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        setsockopt(m_fds[0], SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        reader = SocketReader(m_fds[0]);
     }
     void TearDown() override {
         close(m_fds[0]);
-        if (m_fds[1] >= 0)
-            close(m_fds[1]);
+        CloseFar();
     }
-    int Near() const { return m_fds[0]; }
-    int Far() const { return m_fds[1]; }
     void FarSends(const std::string& bytes) {
-        ASSERT_EQ(send(Far(), bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+        ASSERT_EQ(send(m_fds[1], bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
     }
     void CloseFar() {
-        close(m_fds[1]);
+        if (m_fds[1] >= 0)
+            close(m_fds[1]);
         m_fds[1] = -1;
     }
     std::string FarReceives() {
         std::string bytes;
         char buffer[4096];
         timeval tv{0, 100000};
-        setsockopt(Far(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        ssize_t n;
-        while ((n = recv(Far(), buffer, sizeof buffer, 0)) > 0)
+        setsockopt(m_fds[1], SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        for (ssize_t n; (n = recv(m_fds[1], buffer, sizeof buffer, 0)) > 0;)
             bytes.append(buffer, static_cast<size_t>(n));
         return bytes;
     }
+    static long MsSince(steady_clock::time_point start) {
+        return static_cast<long>(duration_cast<milliseconds>(steady_clock::now() - start).count());
+    }
+
+    SocketReader reader;
 
 private:
     int m_fds[2] = {-1, -1};
 };
 
-// One after another on the same connection: what a line returns can depend on what the one before left.
-TEST_F(SocketPair, RecvLineTakesTheTextBeforeTheLineEndWithinItsMaximum) {
+// One read after another on the same connection: what a read returns depends on what the reads before left, and
+// nothing that arrived is lost.
+TEST_F(SocketPair, ReadsTakeTheirPartAndLeaveTheRestForTheNextRead) {
+    enum Op { Line, Reply, Timed, Exact, Some };
+    const std::string longReply = "550 " + std::string(300, 'x');
+    const std::string crAtLimit = "250 " + std::string(195, 'y');
     const struct {
         std::string sent;
-        int max, got;
-        std::string line;
+        Op op;
+        size_t size;
+        int got;
+        std::string text; // a reply's lines joined by "|"
     } cases[] = {
-        {"250 OK\r\n", 200, 8, "250 OK"},
-        {"25\b0 OK\r\n", 200, 7, "20 OK"},     // a backspace removes the last byte,
-        {"\b\b\b221 Bye\r\n", 200, 9, "221 Bye"}, // but never below empty
-        {"0123456789", 5, 5, "01234"},          // the maximum ends the line
-        {"ab\ncd\r\n", 200, 12, "56789ab"},     // "56789" was still waiting; the line is cut at the first end
+        {"250 OK\r\n", Line, 200, 8, "250 OK"},
+        {"25\b0 OK\r\n", Line, 200, 7, "20 OK"},     // a backspace removes the last byte,
+        {"\b\b\b221 Bye\r\n", Line, 200, 9, "221 Bye"}, // but never below empty
+        {"0123456789", Line, 5, 5, "01234"},          // the maximum ends the line
+        {"ab\ncd\r\n", Line, 200, 12, "56789ab"},     // "56789" was still waiting; the line is cut at the first end
+        {"250 one\r\n354 two\r\n", Line, 200, 9, "250 one"}, // two replies in one packet
+        {"", Line, 200, 9, "354 two"},
+        {"220-mail\r\n220-no UCE\r\n220 ready\r\n250 next\r\n", Reply, 200, 1, "220-mail|220-no UCE|220 ready"},
+        {"", Reply, 200, 1, "250 next"},
+        {longReply + "\r\n250 after\r\n", Reply, 200, 1, longReply.substr(0, 200)}, // the rest of a long line goes
+        {"", Reply, 200, 1, "250 after"},
+        {crAtLimit + "\r\n251 next\r\n", Reply, 200, 1, crAtLimit}, // the CR is the 200th byte
+        {"", Reply, 200, 1, "251 next"},
+        {std::string("889 ab\0c\r\n259 End\r\n", 19), Timed, 2000, 9, "889 abc"}, // the NUL byte is dropped
+        {"", Timed, 2000, 9, "259 End"},
+        {"860 one\nrest\r\n", Timed, 2000, 14, "860 one"},
+        {"abcdef\r\nxyz", Line, 200, 8, "abcdef"},
+        {"", Exact, 2, 2, "xy"},
+        {"", Some, 16, 1, "z"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.sent));
+        SCOPED_TRACE(::testing::PrintToString(c.sent) + " then " + c.text);
         FarSends(c.sent);
-        std::string line;
-        EXPECT_EQ(RecvLine(Near(), line, c.max), c.got);
-        EXPECT_EQ(line, c.line);
+        std::string text(c.size, '\0');
+        std::vector<std::string> lines;
+        switch (c.op) {
+        case Line:
+            EXPECT_EQ(reader.RecvLine(text, c.size, 1000), c.got);
+            break;
+        case Reply:
+            EXPECT_EQ(reader.RecvReply(lines, c.size, 1000), c.got == 1);
+            text.clear();
+            for (const std::string& line : lines)
+                text += (text.empty() ? "" : "|") + line;
+            break;
+        case Timed:
+            EXPECT_EQ(reader.RecvLineTimed(text, c.size), c.got);
+            break;
+        case Exact:
+            EXPECT_EQ(reader.RecvExact(text.data(), c.size, true), static_cast<size_t>(c.got));
+            text.resize(static_cast<size_t>(c.got));
+            break;
+        case Some:
+            EXPECT_EQ(reader.RecvSome(text.data(), c.size, true), static_cast<size_t>(c.got));
+            text.resize(static_cast<size_t>(c.got));
+            break;
+        }
+        EXPECT_EQ(text, c.text);
     }
 }
 
-TEST_F(SocketPair, RecvLineRepeatsTimedOutReceivesUntilTheLineIsComplete) {
+TEST_F(SocketPair, AReplySplitOverPacketsIsReadWholeAcrossTimedOutReceives) {
     std::thread late([this] {
-        FarSends("25");
+        FarSends("220-mail\r\n22");
         std::this_thread::sleep_for(milliseconds(300)); // several receive time-outs of the near end
-        FarSends("0 OK\r\n");
+        FarSends("0 ready\r\n");
     });
-    std::string line;
-    EXPECT_EQ(RecvLine(Near(), line, 200), 8);
-    EXPECT_EQ(line, "250 OK");
+    std::vector<std::string> lines;
+    EXPECT_TRUE(reader.RecvReply(lines, 200, 5000));
     late.join();
+    EXPECT_EQ(lines, (std::vector<std::string>{"220-mail", "220 ready"}));
 }
 
-TEST_F(SocketPair, RecvLineFailsEmptyOnAClosedConnection) {
-    FarSends("250 par");
-    CloseFar();
-    std::string line = "stale";
-    EXPECT_EQ(RecvLine(Near(), line, 200), -1);
-    EXPECT_EQ(line, "");
-}
-
-TEST_F(SocketPair, RecvExactAndRecvSomeRepeatTimeOutsWithinTheirLimit) {
+// Silence ends a read only at its limit (an unlimited one goes on while the connection stays open); a close ends
+// it with what came.
+TEST_F(SocketPair, SilenceAndACloseEndReadsWithinTheirLimits) {
+    std::string line;
+    std::vector<std::string> lines;
     char buffer[16] = {};
-    std::thread late([this] {
-        std::this_thread::sleep_for(milliseconds(120)); // past two receive time-outs
-        FarSends("abcdef");
-    });
-    EXPECT_EQ(RecvExact(Near(), buffer, 4, true, 5000), 4u);
-    late.join();
-    EXPECT_EQ(std::string(buffer, 4), "abcd");
-    EXPECT_EQ(RecvSome(Near(), buffer, sizeof buffer, true, 5000), 2u); // what one receive returns
-    EXPECT_EQ(std::string(buffer, 2), "ef");
-
-    // Without repeats one time-out ends the wait; with a limit the silence ends it after the limit.
-    EXPECT_EQ(RecvExact(Near(), buffer, 4, false), 0u);
     auto start = steady_clock::now();
-    EXPECT_EQ(RecvSome(Near(), buffer, 4, true, 300), 0u);
-    EXPECT_EQ(RecvExact(Near(), buffer, 4, true, 300), 0u);
-    auto waited = duration_cast<milliseconds>(steady_clock::now() - start).count();
-    EXPECT_GE(waited, 600);
-    EXPECT_LT(waited, 5000);
+    EXPECT_EQ(reader.RecvLine(line, 200, 300), -1);
+    EXPECT_FALSE(reader.RecvReply(lines, 200, 300));
+    EXPECT_EQ(reader.RecvSome(buffer, 4, true, 300), 0u);
+    EXPECT_EQ(reader.RecvExact(buffer, 4, true, 300), 0u);
+    EXPECT_GE(MsSince(start), 1200);
+    EXPECT_LT(MsSince(start), 5000);
+    EXPECT_EQ(reader.RecvExact(buffer, 4, false), 0u); // without repeats one time-out ends the wait
 
-    FarSends("xy");
+    FarSends("860 partial");
+    start = steady_clock::now();
+    EXPECT_EQ(reader.RecvLineTimed(line, 2000), 11); // three silent seconds end a status line
+    EXPECT_EQ(line, "860 partial");
+    EXPECT_GE(MsSince(start), 2900);
+
+    FarSends("220-mail\r\n250 par");
     CloseFar();
-    EXPECT_EQ(RecvExact(Near(), buffer, 4, true), 2u); // a close ends it with what came
-    EXPECT_EQ(RecvSome(Near(), buffer, 4, true), 0u);
-}
-
-TEST_F(SocketPair, RecvLineOverallLimitEndsTheWaitOnASilentPeer) {
-    auto start = steady_clock::now();
-    std::string line;
-    EXPECT_EQ(RecvLine(Near(), line, 200, 300), -1);
-    auto waited = duration_cast<milliseconds>(steady_clock::now() - start).count();
-    EXPECT_GE(waited, 300);
-    EXPECT_LT(waited, 3000);
+    EXPECT_FALSE(reader.RecvReply(lines, 200, 0));
+    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(reader.RecvLine(line, 200), -1);
     EXPECT_EQ(line, "");
 }
 
@@ -138,81 +167,40 @@ TEST_F(SocketPair, SendTextInsertsCrBeforeEveryBareLfAndStopsAt2000Bytes) {
                                                          {std::string(2500, 'a'), std::string(2000, 'a')},
                                                          {b + "\nc", b + "\r"}};
     for (const auto& [text, sent] : cases) {
-        EXPECT_EQ(SendText(Near(), text), 0);
+        EXPECT_EQ(SendText(reader.Socket(), text), 0);
         EXPECT_EQ(FarReceives(), sent);
     }
     CloseFar();
-    EXPECT_EQ(SendText(Near(), "QUIT\r\n"), -1);
+    EXPECT_EQ(SendText(reader.Socket(), "QUIT\r\n"), -1);
 }
 
-TEST_F(SocketPair, PeekByteLooksWithoutTakingAndRecvByteTimedTakesOrFailsOnClose) {
-    EXPECT_EQ(PeekByte(Near()), 0); // nothing within the receive time-out
-    auto start = steady_clock::now();
-    EXPECT_EQ(RecvByteTimed(Near(), 0), 0); // zero seconds: at once
-    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - start).count(), 500);
-    FarSends("Z\x7f");
-    EXPECT_EQ(PeekByte(Near()), 'Z');
-    EXPECT_EQ(PeekByte(Near()), 'Z');
-    EXPECT_EQ(RecvByteTimed(Near(), 1), 'Z');
-    EXPECT_EQ(RecvByteTimed(Near(), 0), 0x7f);
-    CloseFar();
-    EXPECT_EQ(RecvByteTimed(Near(), 1), -1);
-}
-
-TEST_F(SocketPair, RecvLineTimedTakesOneLineAndCutsAtTheFirstLineEnd) {
-    FarSends(std::string("889 ab\0c\r\n259 End\r\n", 19));
-    std::string line;
-    EXPECT_EQ(RecvLineTimed(Near(), line, 2000), 9); // the NUL byte is dropped
-    EXPECT_EQ(line, "889 abc");
-    EXPECT_EQ(RecvLineTimed(Near(), line, 2000), 9);
-    EXPECT_EQ(line, "259 End");
-
-    FarSends("860 one\nrest\r\n");
-    EXPECT_EQ(RecvLineTimed(Near(), line, 2000), 14);
-    EXPECT_EQ(line, "860 one");
-}
-
-TEST_F(SocketPair, RecvLineTimedEndsAfterThreeSilentSeconds) {
-    FarSends("860 partial");
-    auto start = steady_clock::now();
-    std::string line;
-    EXPECT_EQ(RecvLineTimed(Near(), line, 2000), 11);
-    EXPECT_EQ(line, "860 partial");
-    auto waited = duration_cast<milliseconds>(steady_clock::now() - start).count();
-    EXPECT_GE(waited, 2900);
-    EXPECT_LT(waited, 10000);
-}
-
-TEST(ReplyCodes, OnlyFiveHundredsAreRefusals) {
-    struct Case {
+TEST(ReplyCodes, FourAndFiveHundredsAreRefusalsOnlyFiveHundredsForGood) {
+    const struct {
         const char* line;
         int code;
-        bool ok;
-    };
-    const Case cases[] = {{"250 OK", 250, true},   {"421 Busy", 421, true}, {"500 Bad", 500, false},
-                          {"599", 599, false},     {"600 x", 600, true},    {"", 0, true},
-                          {"55", 0, true},         {"5x0 odd", 0, true},    {"259 End of list", 259, true},
-                          {"554 Refused", 554, false}};
-    for (const Case& c : cases) {
+        bool ok, permanent;
+    } cases[] = {{"250 OK", 250, true, false},    {"354 Go on", 354, true, false}, {"399", 399, true, false},
+                 {"400", 400, false, false},      {"421 Busy", 421, false, false}, {"499 x", 499, false, false},
+                 {"500 Bad", 500, false, true},   {"599", 599, false, true},       {"600 x", 600, true, false},
+                 {"960 1 2 OK", 960, true, false}, {"", 0, true, false},           {"55", 0, true, false},
+                 {"5x0 odd", 0, true, false}};
+    for (const auto& c : cases) {
         EXPECT_EQ(ReplyCode(c.line), c.code) << c.line;
         EXPECT_EQ(ReplyOk(c.line), c.ok) << c.line;
+        EXPECT_EQ(ReplyPermanent(c.line), c.permanent) << c.line;
     }
 }
 
-TEST(ConnectTcp, DigitsAndDotsAreNeverLookedUpByName) {
+TEST(ConnectTcp, ConnectsByAddressOrNameButNeverLooksUpDigits) {
     // A resolver takes "1234" for 0.0.4.210; the console takes it for no address at all.
-    EXPECT_EQ(ConnectTcp("1234", 444).error, ConnectError::Resolve);
-    EXPECT_EQ(ConnectTcp("255.255.255.255", 444).error, ConnectError::Resolve);
-    EXPECT_EQ(ConnectTcp("10.0.0.300", 444).error, ConnectError::Resolve);
-}
-
-TEST(ConnectTcp, ConnectsByAddressAndByNameAndReportsRefusal) {
+    for (const char* address : {"1234", "255.255.255.255", "10.0.0.300"})
+        EXPECT_EQ(ConnectTcp(address, 444).error, ConnectError::Resolve) << address;
     test::LinePeer peer([](test::PeerSession& session) { session.SendLine("220 ready"); });
     for (const char* address : {"127.0.0.1", "localhost"}) {
         ConnectResult result = ConnectTcp(address, peer.Port());
         ASSERT_EQ(result.error, ConnectError::None) << address;
         std::string line;
-        EXPECT_EQ(RecvLine(result.sock, line, 200), 11);
+        EXPECT_EQ(SocketReader(result.sock).RecvLine(line, 200), 11);
         EXPECT_EQ(line, "220 ready");
         CloseSocket(result.sock);
     }

@@ -79,9 +79,11 @@ bool CheckTicket(Console& console, const std::string& name, const LineLimits& li
     LineChannel channel(TraceArea::Snpp, limits);
     if (!channel.Connect(server.address, server.port, post))
         return false;
-    std::string line;
-    if (channel.ReadReply(line, kGreetingSize) < 0 || !ReplyOk(line))
+    std::vector<std::string> greeting;
+    if (!channel.ReadReply(greeting, kGreetingSize) || !ReplyOk(greeting.back())) {
+        channel.Quit();
         return false;
+    }
     channel.SendLine("MSTA " + std::to_string(target->tag) + "." + std::to_string(target->pass) + "\r\n");
 
     std::string path = TicketPath(console, name);
@@ -92,6 +94,7 @@ bool CheckTicket(Console& console, const std::string& name, const LineLimits& li
         RewriteCount(fd, 0);
         lseek(fd, 0, SEEK_END);
     }
+    std::string line;
     int received = 0;
     while (received < kMaxStoredReplies) {
         channel.ReadTimedLine(line, kStatusReplySize);
@@ -119,8 +122,7 @@ bool CheckTicket(Console& console, const std::string& name, const LineLimits& li
         console.secondRefresh = 1;
         console.received = 1;
     }
-    channel.SendLine("QUIT\r\n");
-    channel.ReadReply(line, kGreetingSize);
+    channel.Quit();
     return true;
 }
 

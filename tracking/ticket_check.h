@@ -15,7 +15,7 @@ constexpr size_t kGreetingSize = 200;
 constexpr size_t kStatusReplySize = 2000;
 constexpr int kStatusListEndCode = 259;
 constexpr int kMaxStoredReplies = 9999; // the count line holds four digits
-// A greeting or QUIT reply that does not come within a minute ends the check.
+// A greeting that does not come within a minute ends the check.
 constexpr LineLimits kCheckLimits{kSocketTimeoutMs, 60000};
 
 struct TicketTarget {

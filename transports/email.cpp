@@ -3,6 +3,7 @@
 #include "directory/data_files.h"
 #include "queue/email_packet.h"
 #include "queue/file_listing.h"
+#include "queue/queue_writer.h"
 #include "queue/status.h"
 #include "transports/smtp.h"
 
@@ -33,6 +34,12 @@ bool ReadPacketLine(FILE* packet, std::string& line) {
     return true;
 }
 
+// Shreds the packet while this daemon's claim still holds, so that no other daemon can take it up again.
+void DropPacket(FILE* packet, const std::string& path) {
+    ShredFile(path);
+    fclose(packet);
+}
+
 void RunSmtpDaemon(Console& console, const std::string& path) {
     FILE* packet = fopen(path.c_str(), "r");
     if (packet && !ClaimPacket(packet)) {
@@ -54,18 +61,28 @@ void RunSmtpDaemon(Console& console, const std::string& path) {
     read = read && ReadPacketLine(packet, recipient);
     if (!read) {
         post("Error reading packet file!");
-    } else {
-        // The recipient is posted after each line end removed, so the Result list shows it.
-        while (!recipient.empty() && (recipient.back() == '\r' || recipient.back() == '\n')) {
-            recipient.pop_back();
-            post(recipient);
-        }
-        if (!SmtpSend(console, packet, recipient, sender))
-            post("Error sending message!");
+        DropPacket(packet, path);
+        return;
     }
-    // Shredded while the claim still holds, so no other daemon can take the packet up again.
-    ShredFile(path);
-    fclose(packet);
+    // The recipient is posted after each line end removed, so the Result list shows it.
+    while (!recipient.empty() && (recipient.back() == '\r' || recipient.back() == '\n')) {
+        recipient.pop_back();
+        post(recipient);
+    }
+    Delivery result = SmtpSend(console, packet, recipient, sender);
+    if (result != Delivery::Sent)
+        post(kSendError);
+    // A packet that failed for the moment stays for a later send-queue worker run, for a day from its writing.
+    struct stat st{};
+    if (result == Delivery::RetryLater && fstat(fileno(packet), &st) == 0) {
+        if (!RetryPeriodOver(st.st_mtime, console.clock->Now())) {
+            post(KeptForRetryText(recipient));
+            fclose(packet);
+            return;
+        }
+        post(GivenUpText(recipient));
+    }
+    DropPacket(packet, path);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 // E-mail paging: the packet (queue/email_packet.h) is written at once, then one SMTP daemon thread per packet
-// delivers and shreds it.
+// delivers and shreds it. A packet whose delivery failed for the moment (no connection, no reply, a 4xx reply)
+// stays for the next daemon started on it, for a day from its writing; a refused one (5xx) is shredded.
 #include "console/console.h"
 #include "console/handoff_buffer.h"
 

@@ -1,11 +1,12 @@
 #pragma once
 // One connected socket of a line protocol (SNPP, SMTP, the status checks): the connect with the console's status
-// texts for each failure, the line routines with the area's trace, and the close.
+// texts for each failure, the line routines with the area's trace, QUIT and the close.
 #include "transports/socket_lines.h"
 #include "transports/trace.h"
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace brimlow {
 
@@ -13,7 +14,8 @@ using StatusSink = std::function<void(const std::string&)>;
 
 struct LineLimits {
     int socketTimeoutMs = kSocketTimeoutMs;
-    int replyLimitMs = 0; // overall wait for one reply line; 0 for none
+    int replyLimitMs = 0; // overall wait for one reply; 0 for none
+    int quitLimitMs = 2000; // the reply to QUIT is not worth waiting long for
 };
 
 // The status line for a reply that never came.
@@ -35,18 +37,23 @@ public:
     int SendLine(const std::string& text);
     // The bytes as they are.
     bool SendRaw(const std::string& bytes);
-    // RecvLine within the reply limit: the byte count, or -1 with an empty line when the connection closed,
-    // failed or stayed silent past the limit.
-    int ReadReply(std::string& line, size_t maximum);
+    // One reply, its lines up to the deciding last one, within the reply limit; false with no lines when the
+    // connection closed, failed or stayed silent past the limit.
+    bool ReadReply(std::vector<std::string>& lines, size_t maximum);
     // RecvLineTimed.
     int ReadTimedLine(std::string& line, size_t size);
+    // Sends QUIT, waits a short time for its reply, closes. The session ends so whatever came before it, a
+    // refusal too.
+    void Quit();
 
     void Close();
 
 private:
+    bool ReadReplyWithin(std::vector<std::string>& lines, size_t maximum, int limitMs);
+
     TraceArea m_area;
     LineLimits m_limits;
-    int m_sock = -1;
+    SocketReader m_reader;
 };
 
 } // namespace brimlow

@@ -17,39 +17,47 @@ class SmtpDialogue {
 public:
     SmtpDialogue(Console& console, const LineLimits& limits) : m_console(console), m_channel(TraceArea::Smtp, limits) {}
 
-    int Run(FILE* packet, const std::string& recipient) {
+    Delivery Run(FILE* packet, const std::string& recipient) {
         Settings settings = m_console.settings.Get();
         m_server = settings.OutboundMailServer.substr(0, kMailServerNameLimit);
         Post("Connecting to " + m_server + "...");
         if (!m_channel.Connect(m_server, SmtpPort(), [this](const std::string& line) { Post(line); }))
-            return 0;
-        if (!Step(SmtpPhase::Greeting, "") || !Step(SmtpPhase::Helo, std::string("HELO ") + kHeloDomain + "\r\n") ||
-            !Step(SmtpPhase::MailFrom, "MAIL FROM: <" + settings.ReturnAddress + ">\r\n") ||
-            !Step(SmtpPhase::RcptTo, "RCPT TO: " + recipient + "\r\n") || !Step(SmtpPhase::Data, "DATA\r\n"))
-            return 0;
-        SendBody(packet);
-        if (!Step(SmtpPhase::EndOfData, "\r\n.\r\n"))
-            return 0;
-        m_channel.SendLine("QUIT\r\n");
-        m_channel.ReadReply(m_reply, kSmtpReplySize);
-        m_console.sentPages.fetch_add(1);
-        return 1;
+            return Delivery::RetryLater;
+        Delivery result = Exchange(packet, HeaderValue(settings.ReturnAddress), recipient);
+        m_channel.Quit();
+        if (result == Delivery::Sent)
+            m_console.sentPages.fetch_add(1);
+        return result;
     }
 
 private:
     void Post(const std::string& line) { PostStatus(m_console, line); }
 
-    // Sends the phase's command, reads one reply, posts both and decides.
+    Delivery Exchange(FILE* packet, const std::string& sender, const std::string& recipient) {
+        if (!Step(SmtpPhase::Greeting, "") || !Step(SmtpPhase::Helo, std::string("HELO ") + kMailDomain + "\r\n") ||
+            !Step(SmtpPhase::MailFrom, "MAIL FROM:<" + sender + ">\r\n") ||
+            !Step(SmtpPhase::RcptTo, "RCPT TO:" + recipient + "\r\n") || !Step(SmtpPhase::Data, "DATA\r\n"))
+            return m_failure;
+        SendBody(packet);
+        return Step(SmtpPhase::EndOfData, "\r\n.\r\n") ? Delivery::Sent : m_failure;
+    }
+
+    // Sends the phase's command, reads its reply, posts both and decides by the reply's last line.
     bool Step(SmtpPhase phase, const std::string& command) {
         if (!command.empty())
             m_channel.SendLine(command);
-        bool answered = m_channel.ReadReply(m_reply, kSmtpReplySize) >= 0;
+        std::vector<std::string> lines;
+        bool answered = m_channel.ReadReply(lines, kSmtpReplySize);
         if (phase != SmtpPhase::Greeting && phase != SmtpPhase::EndOfData)
             Post(command);
-        Post(answered ? m_reply : NoReplyText(m_server));
-        if (answered && ReplyOk(m_reply))
+        for (const std::string& line : lines)
+            Post(line);
+        if (!answered)
+            Post(NoReplyText(m_server));
+        if (answered && ReplyOk(lines.back()))
             return true;
-        if (phase != SmtpPhase::Greeting)
+        m_failure = FailureOf(answered, answered ? lines.back() : std::string());
+        if (phase != SmtpPhase::Greeting) // a refused greeting is no message offered
             m_console.failedPages.fetch_add(1);
         return false;
     }
@@ -73,7 +81,7 @@ private:
     Console& m_console;
     LineChannel m_channel;
     std::string m_server;
-    std::string m_reply;
+    Delivery m_failure = Delivery::RetryLater;
 };
 
 } // namespace
@@ -87,8 +95,8 @@ int SmtpPort() {
     return *end == '\0' && port > 0 && port <= 65535 ? static_cast<int>(port) : kSmtpPort;
 }
 
-int SmtpSend(Console& console, FILE* packet, const std::string& recipient, const std::string& /*sender*/,
-             const LineLimits& limits) {
+Delivery SmtpSend(Console& console, FILE* packet, const std::string& recipient, const std::string& /*sender*/,
+                  const LineLimits& limits) {
     return SmtpDialogue(console, limits).Run(packet, recipient);
 }
 

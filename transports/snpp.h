@@ -1,6 +1,7 @@
 #pragma once
 // SNPP paging: one connection per page, optionally two-way ("2WAY"), with a tracking ticket for two-way pages.
 #include "console/console.h"
+#include "transports/delivery.h"
 
 #include <string>
 
@@ -16,6 +17,9 @@ bool SendSnppNow(Console& console, const ComposedPage& page, const std::string& 
 // A non-empty owner names the network user on whose behalf the server sends.
 bool SendSnppByIndex(Console& console, const std::string& subscriberName, const std::string& pin, int companyIndex,
                      const std::string& text, const std::string& owner);
+// The same, saying whether a failed page is worth another try (the send-queue worker keeps those).
+Delivery DeliverSnppByIndex(Console& console, const std::string& subscriberName, const std::string& pin,
+                            int companyIndex, const std::string& text, const std::string& owner);
 
 // The client page job's sender: the company record carried in the request.
 bool SendSnppByRecord(Console& console, const CompanyRecord& company, const std::string& subscriberName,

@@ -1,8 +1,9 @@
 #pragma once
 // The one SNPP dialogue behind the three senders: greeting, optional "2WAY", PAGE, DATA, the text, SEND, QUIT.
-// Only 5xx replies fail; a reply that never comes fails too.
+// A 4xx or 5xx reply, or one that never comes, ends the page as failed; QUIT goes out whatever the end.
 #include "console/console.h"
 #include "tracking/ticket.h"
+#include "transports/delivery.h"
 #include "transports/line_channel.h"
 
 #include <string>
@@ -28,10 +29,10 @@ struct SnppPage {
     bool setBothRefreshFlags = true;
 };
 
-bool SendSnppPage(Console& console, const SnppPage& page, const LineLimits& limits = kSnppLimits);
+Delivery SendSnppPage(Console& console, const SnppPage& page, const LineLimits& limits = kSnppLimits);
 
-// The text as it goes after DATA: every line that is a single "." (ended by LF or CR LF, or the last line) is
-// sent as "..", so the text cannot end the data early; every other byte goes unchanged.
+// The text as it goes after DATA, up to the closing ".": each line (ended by LF or CR LF, or the last line)
+// ended by CR LF, and a line that is a single "." sent as "..", so the text cannot end the data early.
 std::string SnppDataText(const std::string& text);
 
 } // namespace brimlow

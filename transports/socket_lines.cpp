@@ -9,7 +9,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 namespace brimlow {
@@ -17,32 +16,28 @@ namespace {
 
 constexpr int kLineTimedTotalSeconds = 60;
 constexpr int kLineTimedByteSeconds = 3;
+constexpr size_t kReceiveChunk = 4096;
 
 bool IsTimeout(int err) { return err == EAGAIN || err == EWOULDBLOCK || err == ETIMEDOUT; }
-
-constexpr int kByteTimedOut = -2;
 
 int64_t NowMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// One byte within waitMs; kByteTimedOut when none came, -1 when the connection closed or failed. Unlike
-// RecvByteTimed a NUL byte stays distinguishable from silence.
-int TakeByteWithin(int sock, int waitMs) {
-    pollfd pfd{sock, POLLIN, 0};
-    int ready = poll(&pfd, 1, waitMs);
-    if (ready == 0 || (ready < 0 && errno == EINTR))
-        return kByteTimedOut;
-    if (ready < 0)
-        return -1;
-    unsigned char c = 0;
-    ssize_t n = recv(sock, &c, 1, 0);
-    if (n == 1)
-        return c;
-    if (n < 0 && IsTimeout(errno))
-        return kByteTimedOut;
-    return -1;
+int64_t DeadlineAfter(int limitMs) { return limitMs > 0 ? NowMs() + limitMs : 0; }
+
+bool EndsWithCrLf(const std::string& text) {
+    return text.size() >= 2 && text[text.size() - 2] == '\r' && text.back() == '\n';
+}
+
+std::string CutAtLineEnd(const std::string& text) { return text.substr(0, text.find_first_of("\r\n")); }
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// "250-first line": more lines of the same reply follow.
+bool IsContinuation(const std::string& line) {
+    return line.size() >= 4 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]) && line[3] == '-';
 }
 
 } // namespace
@@ -85,114 +80,173 @@ bool SendBytes(int sock, const void* data, size_t size) {
     return true;
 }
 
-int RecvLine(int sock, std::string& line, size_t maximum, int overallLimitMs) {
-    line.clear();
-    std::string acc;
-    int64_t deadline = overallLimitMs > 0 ? NowMs() + overallLimitMs : 0;
-    char buffer[512];
-    while (acc.size() < maximum && acc.find("\r\n") == std::string::npos) {
-        size_t want = std::min(sizeof buffer, maximum - acc.size());
-        ssize_t n = recv(sock, buffer, want, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && IsTimeout(errno)) {
-            if (deadline && NowMs() >= deadline)
-                return -1;
-            continue;
+SocketReader::Received SocketReader::Receive(int waitMs) {
+    if (m_sock < 0)
+        return Received::Closed;
+    if (waitMs >= 0) {
+        pollfd pfd{m_sock, POLLIN, 0};
+        int ready = poll(&pfd, 1, waitMs);
+        if (ready < 0 && errno != EINTR)
+            return Received::Closed;
+        if (ready <= 0)
+            return Received::Silent;
+    }
+    char buffer[kReceiveChunk];
+    ssize_t n;
+    do {
+        n = recv(m_sock, buffer, sizeof buffer, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        m_pending.append(buffer, static_cast<size_t>(n));
+        return Received::Bytes;
+    }
+    return n < 0 && IsTimeout(errno) ? Received::Silent : Received::Closed;
+}
+
+bool SocketReader::ReceiveMore(bool retry, int64_t deadline) {
+    for (;;) {
+        int waitMs = -1; // the socket's receive time-out
+        if (retry && deadline) {
+            int64_t left = deadline - NowMs();
+            if (left <= 0)
+                return false;
+            waitMs = static_cast<int>(left);
         }
-        if (n <= 0)
-            return -1;
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buffer[i] == '\b') {
+        Received got = Receive(waitMs);
+        if (got != Received::Silent || !retry)
+            return got == Received::Bytes;
+    }
+}
+
+SocketReader::LineEnd SocketReader::TakeLine(std::string& acc, size_t maximum, int64_t deadline) {
+    acc.clear();
+    for (;;) {
+        size_t used = 0;
+        while (used < m_pending.size()) {
+            char c = m_pending[used++];
+            if (c == '\b') {
                 if (!acc.empty())
                     acc.pop_back();
             } else {
-                acc.push_back(buffer[i]);
+                acc.push_back(c);
+            }
+            if (EndsWithCrLf(acc) || acc.size() >= maximum) {
+                m_pending.erase(0, used);
+                return EndsWithCrLf(acc) ? LineEnd::Whole : LineEnd::Full;
             }
         }
-        if (deadline && NowMs() >= deadline && acc.find("\r\n") == std::string::npos && acc.size() < maximum)
-            return -1;
+        m_pending.clear();
+        if (!ReceiveMore(true, deadline))
+            return LineEnd::Failed;
     }
-    size_t cut = acc.find_first_of("\r\n");
-    line = acc.substr(0, cut);
+}
+
+bool SocketReader::SkipRestOfLine(char last, int64_t deadline) {
+    for (;;) {
+        for (size_t i = 0; i < m_pending.size(); ++i) {
+            if (last == '\r' && m_pending[i] == '\n') {
+                m_pending.erase(0, i + 1);
+                return true;
+            }
+            last = m_pending[i];
+        }
+        m_pending.clear();
+        if (!ReceiveMore(true, deadline))
+            return false;
+    }
+}
+
+int SocketReader::RecvLine(std::string& line, size_t maximum, int overallLimitMs) {
+    line.clear();
+    std::string acc;
+    if (TakeLine(acc, maximum, DeadlineAfter(overallLimitMs)) == LineEnd::Failed)
+        return -1;
+    line = CutAtLineEnd(acc);
     return static_cast<int>(acc.size());
 }
 
-int PeekByte(int sock) {
-    unsigned char c = 0;
-    ssize_t n = recv(sock, &c, 1, MSG_PEEK);
-    return n == 1 ? c : 0;
+bool SocketReader::RecvReply(std::vector<std::string>& lines, size_t maximum, int overallLimitMs) {
+    lines.clear();
+    int64_t deadline = DeadlineAfter(overallLimitMs);
+    std::string acc;
+    while (lines.size() < kReplyLineLimit) {
+        LineEnd end = TakeLine(acc, maximum, deadline);
+        if (end == LineEnd::Failed || (end == LineEnd::Full && !SkipRestOfLine(acc.back(), deadline)))
+            break;
+        lines.push_back(CutAtLineEnd(acc));
+        if (!IsContinuation(lines.back()))
+            return true;
+    }
+    lines.clear();
+    return false;
 }
 
-int RecvByteTimed(int sock, int seconds) {
-    int c = TakeByteWithin(sock, seconds <= 0 ? 0 : seconds * 1000);
-    return c == kByteTimedOut ? 0 : c;
-}
-
-int RecvLineTimed(int sock, std::string& line, size_t size) {
+int SocketReader::RecvLineTimed(std::string& line, size_t size) {
     line.clear();
     std::string acc;
     int64_t deadline = NowMs() + kLineTimedTotalSeconds * 1000;
-    while (NowMs() < deadline && acc.size() < size) {
-        int c = TakeByteWithin(sock, kLineTimedByteSeconds * 1000);
-        // Silence ends the line: a status list comes in one burst, and a server that does not close it with a
-        // 259 line must not hold each check for the whole minute.
-        if (c == kByteTimedOut || c < 0)
-            break;
-        if (c == 0)
+    size_t used = 0;
+    while (acc.size() < size) {
+        if (used == m_pending.size()) {
+            m_pending.clear();
+            used = 0;
+            // Silence ends the line: a status list comes in one burst, and a server that does not close it with
+            // a 259 line must not hold each check for the whole minute.
+            int64_t left = deadline - NowMs();
+            if (left <= 0 ||
+                Receive(static_cast<int>(std::min<int64_t>(left, kLineTimedByteSeconds * 1000))) != Received::Bytes)
+                break;
+        }
+        char c = m_pending[used++];
+        if (c == '\0')
             continue; // a NUL byte carries nothing and does not end the line
-        acc.push_back(static_cast<char>(c));
-        if (acc.size() >= 2 && acc.compare(acc.size() - 2, 2, "\r\n") == 0)
+        acc.push_back(c);
+        if (EndsWithCrLf(acc))
             break;
     }
-    line = acc.substr(0, acc.find_first_of("\r\n"));
+    m_pending.erase(0, used);
+    line = CutAtLineEnd(acc);
     return static_cast<int>(acc.size());
 }
 
-int ReplyCode(const std::string& line) {
-    if (line.size() < 3)
-        return 0;
-    int value = 0;
-    for (int i = 0; i < 3; ++i) {
-        if (line[i] < '0' || line[i] > '9')
-            return 0;
-        value = value * 10 + (line[i] - '0');
+size_t SocketReader::RecvExact(void* buffer, size_t size, bool retryOnTimeout, int overallLimitMs) {
+    char* out = static_cast<char*>(buffer);
+    int64_t deadline = DeadlineAfter(overallLimitMs);
+    size_t done = 0;
+    while (done < size) {
+        if (m_pending.empty() && !ReceiveMore(retryOnTimeout, deadline))
+            break;
+        size_t n = std::min(size - done, m_pending.size());
+        memcpy(out + done, m_pending.data(), n);
+        m_pending.erase(0, n);
+        done += n;
     }
-    return value;
+    return done;
+}
+
+size_t SocketReader::RecvSome(void* buffer, size_t size, bool retryOnTimeout, int overallLimitMs) {
+    if (size == 0 || (m_pending.empty() && !ReceiveMore(retryOnTimeout, DeadlineAfter(overallLimitMs))))
+        return 0;
+    size_t n = std::min(size, m_pending.size());
+    memcpy(buffer, m_pending.data(), n);
+    m_pending.erase(0, n);
+    return n;
+}
+
+int ReplyCode(const std::string& line) {
+    if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2]))
+        return 0;
+    return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
 }
 
 bool ReplyOk(const std::string& line) {
     int code = ReplyCode(line);
-    return code < 500 || code > 599;
+    return code < 400 || code > 599;
 }
 
-size_t RecvSome(int sock, void* buffer, size_t size, bool retryOnTimeout, int overallLimitMs) {
-    int64_t deadline = overallLimitMs > 0 ? NowMs() + overallLimitMs : 0;
-    while (size > 0) {
-        ssize_t n = recv(sock, buffer, size, 0);
-        if (n > 0)
-            return static_cast<size_t>(n);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && IsTimeout(errno) && retryOnTimeout && !(deadline && NowMs() >= deadline))
-            continue;
-        break;
-    }
-    return 0;
-}
-
-size_t RecvExact(int sock, void* buffer, size_t size, bool retryOnTimeout, int overallLimitMs) {
-    char* p = static_cast<char*>(buffer);
-    int64_t deadline = overallLimitMs > 0 ? NowMs() + overallLimitMs : 0;
-    size_t done = 0;
-    while (done < size) {
-        int left = deadline ? static_cast<int>(std::max<int64_t>(deadline - NowMs(), 1)) : 0;
-        size_t n = RecvSome(sock, p + done, size - done, retryOnTimeout, left);
-        if (n == 0)
-            break;
-        done += n;
-    }
-    return done;
+bool ReplyPermanent(const std::string& line) {
+    int code = ReplyCode(line);
+    return code >= 500 && code <= 599;
 }
 
 ConnectResult ConnectTcp(const std::string& address, int port, int timeoutMs) {

@@ -51,9 +51,11 @@ PeerProcess::~PeerProcess() {
 
 std::string PeerScript(const std::string& name) { return SourceDir() + "/tests/peers/" + name; }
 
-std::vector<std::string> SmtpSinkCommand(const std::string& folder) {
+std::vector<std::string> SmtpSinkCommand(const std::string& folder, const std::vector<std::string>& options) {
     mkdir(folder.c_str(), 0700);
-    return {"/usr/bin/python3", PeerScript("smtp_sink.py"), folder};
+    std::vector<std::string> command = {"/usr/bin/python3", PeerScript("smtp_sink.py"), folder};
+    command.insert(command.end(), options.begin(), options.end());
+    return command;
 }
 
 } // namespace brimlow::test

@@ -24,8 +24,8 @@ private:
 
 // tests/peers/<name> in the source tree.
 std::string PeerScript(const std::string& name);
-// The command for aiosmtpd on loopback, storing each message in folder (made here) as <n>.eml and its envelope as
-// <n>.env.
-std::vector<std::string> SmtpSinkCommand(const std::string& folder);
+// The command for aiosmtpd on loopback, storing each message in folder (made here) as <n>.eml, its envelope as
+// <n>.env and what Python's e-mail parser reads in it as <n>.parsed; options as tests/peers/smtp_sink.py says.
+std::vector<std::string> SmtpSinkCommand(const std::string& folder, const std::vector<std::string>& options = {});
 
 } // namespace brimlow::test
