@@ -17,12 +17,20 @@
 #include "ui/group_dlg.h"
 
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QPushButton>
 #include <QSignalSpy>
 
 namespace brimlow {
 
 using test::WhenModal;
+
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    Q_INVOKABLE void Open(const QUrl& url) { urls << url.toString(); }
+    QStringList urls;
+};
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -148,6 +156,25 @@ private slots:
             if (action->text() == "&About Brimlow")
                 action->trigger();
         QVERIFY(shown);
+    }
+
+    // Log, Help, F1 and the logo hand their documents to the desktop's handlers.
+    void documentsOpenWithTheDesktopsHandlers() {
+        UrlRecorder recorder;
+        for (const char* scheme : {"file", "https"})
+            QDesktopServices::setUrlHandler(scheme, &recorder, "Open");
+        CMainDlg& window = h->Open();
+        h->Click("Log");
+        h->Click("Help");
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_F1);
+        h->Click("Brimlow web page");
+        for (const char* scheme : {"file", "https"})
+            QDesktopServices::unsetUrlHandler(scheme);
+        QString data = QUrl::fromLocalFile(QString::fromStdString(h->tc.dir.Path())).toString();
+        QCOMPARE(recorder.urls, QStringList({data + "/Messages.LOG", data + "/Brimlow.PDF", data + "/Brimlow.PDF",
+                                             QString(kProductWebPage)}));
     }
 
     void sendRefusesWithoutMessageOrRecipient_data() {
