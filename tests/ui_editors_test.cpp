@@ -86,8 +86,9 @@ private slots:
         dialog.accept();
         SubscriberRecord record = dialog.Record();
         const std::map<QString, std::string> kept = {
-            {"Name", GetText(record.Name)}, {"Company", GetText(record.CompanyName)}, {"Email", GetText(record.Email)},
-            {"City", GetText(record.City)}, {"ZIP", GetText(record.ZIP)},         {"PIN", GetText(record.PIN)}};
+            {"Name", GetText(record.Name)},   {"Company", GetText(record.CompanyName)},
+            {"Email", GetText(record.Email)}, {"City", GetText(record.City)},
+            {"ZIP", GetText(record.ZIP)},     {"PIN", GetText(record.PIN)}};
         QCOMPARE(static_cast<int>(kept.at(field).size()), stored);
         QCOMPARE(record.Company, 1);
         QCOMPARE(record.Tab, 2);

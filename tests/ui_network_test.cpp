@@ -136,7 +136,8 @@ private slots:
                                                 << "Your network security level is too low to delete a record.";
         QTest::newRow("edit, read only") << "carl" << false << "Edit"
                                          << "Your network security level is too low to edit a record.";
-        QTest::newRow("while connecting") << "ann" << true << "Add" << "Network busy, please wait...";
+        QTest::newRow("while connecting") << "ann" << true << "Add"
+                                          << "Network busy, please wait...";
     }
     void refusalsOfTheNetworkTab() {
         QFETCH(QString, user);
@@ -196,9 +197,8 @@ private slots:
         h->Click("Add");
         int slot = ServerSlot("Crew");
         QVERIFY(slot >= 0);
-        std::string member = OnServer([&](Directory& dir) {
-            return GetText(dir.groups[GroupNumberOf(dir.subscribers[slot])].Members[0]);
-        });
+        std::string member = OnServer(
+            [&](Directory& dir) { return GetText(dir.groups[GroupNumberOf(dir.subscribers[slot])].Members[0]); });
         QCOMPARE(member, std::string("Beta"));
         QTRY_COMPARE(h->Rows(), QStringList({"Alpha", "Beta", "Crew", "Team"}));
     }

@@ -51,9 +51,9 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addclose(&actions, fds[0]);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-        int rc = test::SpawnProcess(m_pid, actions,
-                                    {"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-noreset", "-nolisten",
-                                     "tcp"});
+        int rc = test::SpawnProcess(
+            m_pid, actions,
+            {"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-noreset", "-nolisten", "tcp"});
         posix_spawn_file_actions_destroy(&actions);
         close(fds[1]);
         std::string number;
@@ -93,7 +93,8 @@ bool FocusWindow(const std::string& title) {
     std::string id;
     bool found = test::WaitFor(
         [&] {
-            std::optional<std::string> ids = RunTool({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"});
+            std::optional<std::string> ids =
+                RunTool({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"});
             id = ids ? ids->substr(0, ids->find('\n')) : "";
             return !id.empty();
         },
@@ -119,7 +120,7 @@ TEST(WindowProcess, AnOperatorSendsAPageAndExits) {
     setenv("LSAN_OPTIONS", ("suppressions=" + test::SourceDir() + "/tests/lsan.supp").c_str(), 1);
     test::BrimlowProcess console;
     ASSERT_TRUE(console.Start({"--data", data.Path()}, {"XDG_CONFIG_HOME=" + config.Path(),
-                                                         "BRIMLOW_LAN_PORT=" + std::to_string(test::UnusedPort())}));
+                                                        "BRIMLOW_LAN_PORT=" + std::to_string(test::UnusedPort())}));
     ASSERT_TRUE(FocusWindow("Brimlow - Quillfen Labs")) << console.Output();
     // The message has the focus first; Tab leads to the list, whose first row Space selects.
     ASSERT_TRUE(RunTool({"/usr/bin/xdotool", "type", "--delay", "20", "Drill at noon"}));

@@ -58,7 +58,8 @@ CEditSubscriberDlg::CEditSubscriberDlg(Console& console, const SubscriberRecord&
            {"&ZIP:", AddField(m_record.ZIP, kShortAccepted, kShortStored)}});
     place({{"&WK Phone:", AddField(m_record.WorkPhone, kShortAccepted, kShortStored)},
            {"&HM Phone:", AddField(m_record.HomePhone, kShortAccepted, kShortStored)}});
-    place({{"&FAX:", AddField(m_record.FAX, kShortAccepted, kShortStored)}, {"C&ell:", AddField(m_record.Cell, kShortAccepted, kShortStored)}});
+    place({{"&FAX:", AddField(m_record.FAX, kShortAccepted, kShortStored)},
+           {"C&ell:", AddField(m_record.Cell, kShortAccepted, kShortStored)}});
     place({{"E&mail:", AddField(m_record.Email, kLongAccepted, kLongStored)}});
     QLineEdit* pin = AddField(m_record.PIN, kShortAccepted, kShortStored);
     pin->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), pin));

@@ -48,7 +48,8 @@ QListWidget* MakeList(const QString& name, QWidget* parent) {
 } // namespace
 
 CGroupDlg::CGroupDlg(Console& console, const QString& name, int group, int tab, QWidget* parent)
-    : QDialog(parent), m_console(console), m_directory(console.DirectoryForTab(tab)), m_group(group >= 0 && group < kGroupSlots ? group : 0), m_tab(tab) {
+    : QDialog(parent), m_console(console), m_directory(console.DirectoryForTab(tab)),
+      m_group(group >= 0 && group < kGroupSlots ? group : 0), m_tab(tab) {
     setWindowTitle("Group");
     m_nameEdit = new QLineEdit(name, this);
     m_nameEdit->setMaxLength(kNameAccepted);
@@ -134,8 +135,8 @@ void CGroupDlg::FillLists() {
     std::vector<int> selected = SelectedRows(m_subscribers);
     m_subscribers->clear();
     for (const Entry& entry : entries) {
-        auto* item = new QListWidgetItem(Icon(entry.group ? AppIcon::Group : AppIcon::Subscriber), entry.name,
-                                         m_subscribers);
+        auto* item =
+            new QListWidgetItem(Icon(entry.group ? AppIcon::Group : AppIcon::Subscriber), entry.name, m_subscribers);
         item->setData(kIsGroupRole, entry.group);
     }
     if (!selected.empty() && selected.front() < m_subscribers->count())

@@ -459,8 +459,8 @@ void CMainDlg::Send() {
     m_console.sending = 1;
     RunModalJob(this, "Send", [&](JobProgress& progress) {
         SendOutcome outcome = SendPage(m_console, page, entrySlots, [&](const std::string& name, int done, int total) {
-            progress.Report(QString("Sending to %1 (%2 of %3)").arg(FromLatin1(name)).arg(done + 1).arg(total),
-                            done, total);
+            progress.Report(QString("Sending to %1 (%2 of %3)").arg(FromLatin1(name)).arg(done + 1).arg(total), done,
+                            total);
         });
         if (outcome.queued)
             StartSendQueueWorker(m_console);
@@ -590,9 +590,8 @@ void CMainDlg::AddNetworkEntry() {
         if (dialog.Name().isEmpty())
             return;
         std::string name = ToLatin1(dialog.Name());
-        int added = NetworkJob("Adding the group...", [&](NetClient& client) {
-            return client.AddNetGroup(name, kScratchGroup);
-        });
+        int added = NetworkJob("Adding the group...",
+                               [&](NetClient& client) { return client.AddNetGroup(name, kScratchGroup); });
         if (added != 1)
             m_console.op->ShowError(kNetworkAddFailed);
         return;
@@ -729,13 +728,12 @@ void CMainDlg::DeleteEntry() {
             if (slot >= 0)
                 entry = m_console.DirectoryForTab(tab).subscribers[slot];
         }
-        const char* question = tab == kNetworkTab ? (entry.IsGroup() ? "Delete this network group?\n%1"
-                                                                     : "Delete this network subscriber?\n%1")
-                                                  : (entry.IsGroup() ? "Delete this group?\n%1"
-                                                                     : "Delete this subscriber?\n%1");
-        if (slot >= 0 &&
-            m_console.op->AskYesNo(MessageIcon::Question, kAppCaption,
-                                   ToLatin1(QString(question).arg(FieldText(entry.Name))))) {
+        const char* question =
+            tab == kNetworkTab
+                ? (entry.IsGroup() ? "Delete this network group?\n%1" : "Delete this network subscriber?\n%1")
+                : (entry.IsGroup() ? "Delete this group?\n%1" : "Delete this subscriber?\n%1");
+        if (slot >= 0 && m_console.op->AskYesNo(MessageIcon::Question, kAppCaption,
+                                                ToLatin1(QString(question).arg(FieldText(entry.Name))))) {
             if (tab == kNetworkTab)
                 DeleteNetworkEntry(slot);
             else
@@ -758,7 +756,9 @@ void CMainDlg::RequestExit() {
         done(QDialog::Accepted);
 }
 
-void CMainDlg::reject() { RequestExit(); }
+void CMainDlg::reject() {
+    RequestExit();
+}
 
 // The title-bar close ends the console at once, without the question.
 void CMainDlg::closeEvent(QCloseEvent* event) {

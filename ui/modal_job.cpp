@@ -13,7 +13,7 @@ namespace {
 
 constexpr int kShowAfterMs = 300; // a job that ends sooner never flashes a dialog
 
-constexpr int kWatchMs = 10;     // how often the user-interface thread looks at the job's progress and end
+constexpr int kWatchMs = 10; // how often the user-interface thread looks at the job's progress and end
 
 // The job's reports and its end wait here under a plain mutex for the user-interface thread, which applies them:
 // nothing crosses threads through Qt's own queue, whose locks ThreadSanitizer cannot see.
