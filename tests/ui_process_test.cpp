@@ -1,6 +1,6 @@
 // The real brimlow window process on an X server of its own (Xvfb), driven by synthetic keys (xdotool) as an
-// operator would: a page to a subscriber reaches the SNPP peer, and Escape, Yes ends the console with its
-// files saved.
+// operator would: a page to a subscriber reaches the SNPP peer, a second console only asks this one to the
+// front, and Escape, Yes ends the console with its files saved.
 #include "directory/data_files.h"
 #include "tests/lan_raw_client.h"
 #include "tests/support/line_peer.h"
@@ -118,9 +118,10 @@ TEST(WindowProcess, AnOperatorSendsAPageAndExits) {
 
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     setenv("LSAN_OPTIONS", ("suppressions=" + test::SourceDir() + "/tests/lsan.supp").c_str(), 1);
+    const std::vector<std::string> env{"XDG_CONFIG_HOME=" + config.Path(),
+                                       "BRIMLOW_LAN_PORT=" + std::to_string(test::UnusedPort())};
     test::BrimlowProcess console;
-    ASSERT_TRUE(console.Start({"--data", data.Path()}, {"XDG_CONFIG_HOME=" + config.Path(),
-                                                        "BRIMLOW_LAN_PORT=" + std::to_string(test::UnusedPort())}));
+    ASSERT_TRUE(console.Start({"--data", data.Path()}, env));
     ASSERT_TRUE(FocusWindow("Brimlow - Quillfen Labs")) << console.Output();
     // The message has the focus first; Tab leads to the list, whose first row Space selects.
     ASSERT_TRUE(RunTool({"/usr/bin/xdotool", "type", "--delay", "20", "Drill at noon"}));
@@ -128,6 +129,12 @@ TEST(WindowProcess, AnOperatorSendsAPageAndExits) {
     EXPECT_TRUE(test::WaitFor([&] { return test::ReadFile(log) == "5551234\tDrill at noon\\n\n"; }, 20000))
         << test::ReadFile(log);
 
+    // A second console on the same desktop asks this one to the front and ends.
+    test::RunResult second = test::RunBrimlow({"--data", data.Path()}, env);
+    EXPECT_EQ(second.status, 0);
+    EXPECT_NE(second.out.find("already running"), std::string::npos) << second.out;
+
+    ASSERT_TRUE(FocusWindow("Brimlow - Quillfen Labs"));
     ASSERT_TRUE(Keys({"Escape"}));
     ASSERT_TRUE(FocusWindow("Brimlow"));
     ASSERT_TRUE(Keys({"Return"})); // Yes, the question's default
