@@ -212,13 +212,14 @@ bool EnterDataDirectory(const std::string& dataDir) {
 void RunHeadless(Console& console, TextOperator& op) {
     ApplyRoleSettings(console);
     g_wake = &console.wake;
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " +
-                     console.dataDir);
-    StartTrackingCheckThread(console);
+    op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " + console.dataDir);
+    if (!StartTrackingCheckThread(console))
+        PrintError("no thread could be started for the tracking checks; tickets are checked only on request",
+                   kExitFailed);
     StartNetworkClient(console);
     std::unique_ptr<lan::NetServer> server = console.serverRole ? lan::StartServerRole(console) : nullptr;
     // Between scans the loop sleeps in Qt's event loop, which serves the single-instance guard, until the scan is
@@ -237,6 +238,7 @@ void RunHeadless(Console& console, TextOperator& op) {
         waiting.exec();
         due.stop();
     });
+    console.BeginExit(); // nobody shows status lines from here on: no thread may wait to post one
     if (server)
         server->Stop(); // every session ends and releases its locks before the tables are saved
     g_wake = nullptr;
@@ -269,22 +271,24 @@ int RunConsole(const Options& options, int argc, char** argv, const WindowFrontE
     InstallDataFiles(console.dataDir);
     LoadConsole(console, store);
     console.playSound = PlayWavToEnd;
-    // Workers still running after the grace hold the console: the process ends under them instead of
-    // destroying it under them. Everything they would lose is on disk already or was never accepted.
-    auto shutDown = [&console, &store] {
-        if (!ShutDownConsole(console, store)) {
+    // The saves (again for as long as retry answers true), the settings and the grace for workers.
+    auto shutDown = [&console, &store](const SaveRetry& retry) {
+        ShutDownResult result = ShutDownConsole(console, store, kExitGraceMs, retry);
+        int status =
+            result.unsaved.empty() ? kExitDone : PrintError(UnsavedFilesText(console, result.unsaved), kExitFailed);
+        if (!result.workersEnded) {
+            // Workers still running hold the console: the process ends under them instead of destroying it
+            // under them. Everything they would lose is on disk already or was never accepted.
             fflush(nullptr);
-            _exit(0);
+            _exit(status);
         }
+        return status;
     };
-    if (windowed) {
-        window->run(console, guard, shutDown);
-    } else {
-        guard.OnRaiseRequest([&op] { op.AddResultLine("Another console was started; this one keeps running."); });
-        RunHeadless(console, op);
-        shutDown();
-    }
-    return 0;
+    if (windowed)
+        return window->run(console, guard, shutDown);
+    guard.OnRaiseRequest([&op] { op.AddResultLine("Another console was started; this one keeps running."); });
+    RunHeadless(console, op);
+    return shutDown({});
 }
 
 } // namespace

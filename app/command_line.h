@@ -36,14 +36,19 @@ struct CommandContext {
 };
 
 class SingleInstanceGuard;
+// Asked with the data files that could not be saved at exit: true to try again.
+using SaveRetry = std::function<bool(const std::vector<std::string>& unsaved)>;
+// The orderly end of a console: saves, settings, the grace for workers; returns the exit status.
+using ShutDown = std::function<int(const SaveRetry& retry)>;
 
 // The console's window, handed in by the executable: nothing in app/ knows a widget.
 struct WindowFrontEnd {
     // The application object the window needs, made before anything else; null when there is no display.
     std::function<std::unique_ptr<QCoreApplication>(int& argc, char** argv)> makeApplication;
     // Runs the window over the loaded console until it closes, then sets the exiting flag, stops what it
-    // started and calls shutDown (the saves and the grace for workers) while its message boxes still work.
-    std::function<void(Console& console, SingleInstanceGuard& guard, const std::function<void()>& shutDown)> run;
+    // started and calls shutDown (the saves, asking retry about files that could not be saved, and the grace
+    // for workers) while its message boxes still work. Returns shutDown's exit status.
+    std::function<int(Console& console, SingleInstanceGuard& guard, const ShutDown& shutDown)> run;
 };
 
 // Without a window front end, the console runs only --headless.

@@ -26,8 +26,12 @@ int CommandQueue(CommandContext& context) {
 }
 
 int CommandPurge(CommandContext& context) {
-    printf("Deleted: %d\n", PurgeAll(context.console));
-    return CommandQueue(context);
+    int failed = 0;
+    printf("Deleted: %d\n", PurgeAll(context.console, &failed));
+    int status = CommandQueue(context);
+    if (failed > 0)
+        return context.Fail(std::to_string(failed) + " queued pages could not be deleted from " + context.console.dataDir);
+    return status;
 }
 
 int CommandExport(CommandContext& context) {
@@ -57,13 +61,11 @@ int CommandImport(CommandContext& context) {
     printf("Imported companies: %d\nImported subscribers: %d\nImported groups: %d\n", result.counts.companies,
            result.counts.subscribers, result.counts.groups);
     // What was imported before a failing file is kept, as the console keeps it until its exit.
-    std::lock_guard tables(console.databaseLock);
-    bool saved = SaveDirectoryFiles(console.dataDir, *console.local, console.modem) &&
-                 SaveCompanyFile(console.dataDir, *console.local);
+    std::vector<std::string> unsaved = SaveConsoleFiles(console);
     if (!result.error.empty())
         return context.Fail(result.error);
-    if (!saved)
-        return context.Fail("Unable to write the data files in " + console.dataDir);
+    if (!unsaved.empty())
+        return context.Fail(UnsavedFilesText(console, unsaved));
     return 0;
 }
 

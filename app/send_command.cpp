@@ -2,12 +2,11 @@
 #include "app/send_page.h"
 #include "app/send_queue_worker.h"
 #include "network/net_client_scan.h"
+#include "queue/queue_writer.h"
 #include "queue/status.h"
 
 #include <atomic>
 #include <cstdio>
-#include <iostream>
-#include <iterator>
 #include <thread>
 #include <unistd.h>
 
@@ -104,9 +103,15 @@ int CommandSend(CommandContext& context) {
     } else {
         if (isatty(STDIN_FILENO))
             fprintf(stderr, "brimlow: send: reading the message from standard input; end it with Ctrl-D\n");
-        page.message.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        // No more than a page holds, its closing line end and one byte that tells a longer text.
+        page.message.resize(kMessageFieldLimit + 2);
+        page.message.resize(fread(page.message.data(), 1, page.message.size(), stdin));
         if (!page.message.empty() && page.message.back() == '\n')
             page.message.pop_back(); // the line end that closes piped text is no part of the page
+    }
+    if (page.message.size() > kMessageFieldLimit) {
+        page.message.resize(kMessageFieldLimit);
+        fprintf(stderr, "brimlow: the message was cut to the %zu characters a page holds\n", kMessageFieldLimit);
     }
 
     SendOutcome outcome;

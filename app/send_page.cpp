@@ -70,8 +70,8 @@ private:
             }
             bool written = WriteEmailPacket(m_console, record, subject, m_message) == 1;
             m_outcome.emailPackets += written ? 1 : 0;
-            Report(written);
-            StartSmtpDaemonsForPackets(m_console, kSmtpHandoffPollMs);
+            bool started = StartSmtpDaemonsForPackets(m_console, kSmtpHandoffPollMs);
+            Report(written && started);
             break;
         }
         case SendMode::Page:

@@ -90,8 +90,8 @@ void RunSendQueueWorker(Console& console) {
     ReleaseHeldPages(console);
 }
 
-void StartSendQueueWorker(Console& console) {
-    console.StartWorker([&console] { RunSendQueueWorker(console); });
+bool StartSendQueueWorker(Console& console) {
+    return console.StartWorker([&console] { RunSendQueueWorker(console); });
 }
 
 } // namespace brimlow

@@ -10,8 +10,8 @@
 
 namespace brimlow {
 
-// Starts one worker thread and returns at once.
-void StartSendQueueWorker(Console& console);
+// Starts one worker thread and returns at once. False when no thread could be started: the queue waits.
+bool StartSendQueueWorker(Console& console);
 
 // The worker's pass, on the calling thread; returns when the SNPP pages are sent, the e-mail packets handed
 // over and the held pages released (the SMTP daemons may still run).

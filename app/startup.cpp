@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "directory/data_files.h"
+#include "queue/status.h"
 
 #include <climits>
 #include <fcntl.h>
@@ -26,6 +27,7 @@ bool DataDirectoryLock::Acquire(const std::string& dataDir) {
         return false;
     }
     m_fd = fd;
+    RemoveStaleTemporaries(dataDir);
     return true;
 }
 
@@ -59,16 +61,30 @@ void ApplyRoleSettings(Console& console) {
     });
 }
 
-bool ShutDownConsole(Console& console, SettingsStore& store, int graceMs) {
-    console.exiting = 1;
-    {
-        std::lock_guard lock(console.databaseLock);
-        SaveDirectoryFiles(console.dataDir, *console.local, console.modem);
-        SaveCompanyFile(console.dataDir, *console.local);
-        SaveSignatureFile(console.dataDir, console.signature);
-    }
+std::vector<std::string> SaveConsoleFiles(Console& console) {
+    std::lock_guard lock(console.databaseLock);
+    return SaveDataFiles(console.dataDir, *console.local, console.modem, console.signature);
+}
+
+std::string UnsavedFilesText(const Console& console, const std::vector<std::string>& unsaved) {
+    std::string names;
+    for (const std::string& name : unsaved)
+        names += (names.empty() ? "" : ", ") + name;
+    return "Unable to save " + names + " in " + console.dataDir;
+}
+
+ShutDownResult ShutDownConsole(Console& console, SettingsStore& store, int graceMs,
+                               const std::function<bool(const std::vector<std::string>&)>& retry) {
+    console.BeginExit();
+    ShutDownResult result;
+    result.unsaved = SaveConsoleFiles(console);
+    while (!result.unsaved.empty() && retry && retry(result.unsaved))
+        result.unsaved = SaveConsoleFiles(console);
+    if (!result.unsaved.empty())
+        PostStatus(console, UnsavedFilesText(console, result.unsaved));
     SaveSettings(store, console.settings.Get());
-    return console.workers.WaitIdle(graceMs);
+    result.workersEnded = console.workers.WaitIdle(graceMs);
+    return result;
 }
 
 } // namespace brimlow

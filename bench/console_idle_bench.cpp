@@ -5,12 +5,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -47,6 +49,19 @@ Usage ReadUsage(pid_t pid) {
     return usage;
 }
 
+// A port that was free a moment ago.
+int FreePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// range(1): 1 runs the console in the server role.
 void BM_IdleHeadlessConsole(benchmark::State& state) {
     char templ[] = "/tmp/brimlow-idle-XXXXXX";
     std::string dir = mkdtemp(templ) ? templ : "/tmp/brimlow-idle";
@@ -65,14 +80,18 @@ void BM_IdleHeadlessConsole(benchmark::State& state) {
         env.push_back(*e);
     env.push_back(config);
     env.push_back("QT_QPA_PLATFORM=offscreen");
+    env.push_back("BRIMLOW_LAN_PORT=" + std::to_string(FreePort()));
     std::vector<char*> envp;
     for (std::string& e : env)
         envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::string binary = BRIMLOW_BINARY, dataOption = "--data", headless = "--headless";
-    char* argv[] = {binary.data(), dataOption.data(), data.data(), headless.data(), nullptr};
+    std::string binary = BRIMLOW_BINARY, dataOption = "--data", headless = "--headless", server = "--server";
+    std::vector<char*> argv = {binary.data(), dataOption.data(), data.data(), headless.data()};
+    if (state.range(1) == 1)
+        argv.push_back(server.data()); // its listener on a free port, with no client
+    argv.push_back(nullptr);
     pid_t pid = -1;
-    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
+    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     // Started once it has said so; then a second for the first scans to pass.
@@ -109,7 +128,7 @@ void BM_IdleHeadlessConsole(benchmark::State& state) {
     close(out[0]);
     std::filesystem::remove_all(dir);
 }
-BENCHMARK(BM_IdleHeadlessConsole)->Arg(10000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_IdleHeadlessConsole)->Args({10000, 0})->Args({10000, 1})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 } // namespace
 } // namespace brimlow

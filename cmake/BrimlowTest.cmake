@@ -10,7 +10,9 @@ function(brimlow_add_test name)
         set(ARG_TIMEOUT 300)
     endif()
     set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;BRIMLOW_SOURCE_DIR=${CMAKE_SOURCE_DIR};BRIMLOW_BINARY=$<TARGET_FILE:brimlow>;TSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/tsan.supp")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;BRIMLOW_SOURCE_DIR=${CMAKE_SOURCE_DIR};BRIMLOW_BINARY=$<TARGET_FILE:brimlow>"
+        # Added to the developer's own TSAN_OPTIONS, not in their place (":" separates sanitizer options).
+        ENVIRONMENT_MODIFICATION "TSAN_OPTIONS=string_append::suppressions=${CMAKE_SOURCE_DIR}/tests/tsan.supp")
     if(ARG_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
     endif()

@@ -1,6 +1,7 @@
 #include "console/console.h"
 
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 namespace brimlow {
@@ -41,12 +42,24 @@ Console::Console() : local(Directory::Create()), network(Directory::Create()) {}
 // Workers hold a reference to their console; a console that goes away first (a test's) waits for them.
 Console::~Console() { workers.WaitIdle(30000); }
 
-void Console::StartWorker(std::function<void()> job) {
+bool Console::StartWorker(std::function<void()> job) {
     workers.Enter();
-    std::thread([this, job = std::move(job)] {
-        job();
+    try {
+        std::thread([this, job = std::move(job)] {
+            job();
+            workers.Leave();
+        }).detach();
+    } catch (const std::system_error&) {
         workers.Leave();
-    }).detach();
+        return false;
+    }
+    return true;
+}
+
+void Console::BeginExit() {
+    exiting = 1;
+    std::lock_guard lock(mailbox.mutex);
+    mailbox.emptied.notify_all();
 }
 
 } // namespace brimlow

@@ -103,8 +103,12 @@ struct Console {
     // The LAN client of a console that is one (network/net_client.h); empty otherwise.
     std::shared_ptr<NetClient> netClient;
 
-    // Runs job on a detached worker thread that shut-down waits for during its grace period.
-    void StartWorker(std::function<void()> job);
+    // Runs job on a detached worker thread that shut-down waits for during its grace period. False when no
+    // thread could be started (a resource limit): job did not run and will not.
+    [[nodiscard]] bool StartWorker(std::function<void()> job);
+
+    // Sets the exiting flag and frees every thread that waits to post a status line: nobody takes lines now.
+    void BeginExit();
 
     Directory& DirectoryForTab(int tab) { return tab == kNetworkTab ? *network : *local; }
 };

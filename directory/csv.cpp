@@ -1,6 +1,9 @@
 #include "directory/csv.h"
 
 #include <cstdio>
+#include <cstring>
+#include <functional>
+#include <utility>
 #include <cstdlib>
 #include <memory>
 #include <sys/stat.h>
@@ -9,7 +12,9 @@
 namespace brimlow {
 namespace {
 
-constexpr size_t kShortLineLimit = 299;
+// Import reads every line that export can write. A subscriber with every field full: 533 characters of text,
+// 14 pairs of quotes, 13 commas and the CR of the line end; a company line is shorter.
+constexpr size_t kShortLineLimit = 600;
 // The longest group line that export can write: "-199", then 200 members that fill their whole field, each as
 // ,"name", and the CR of the line end, which the read takes off last.
 constexpr size_t kGroupLineLimit = 6 + kGroupMembers * (3 + kMemberNameSize) + 1;
@@ -42,6 +47,19 @@ bool ReadLine(FILE* f, size_t limit, std::string& line) {
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     return true;
+}
+
+// Calls take with each line of the file, the header too, until take returns false or the file ends. False when
+// the file cannot be opened or a read fails (a folder, an I/O error): a read error is no end of the file.
+bool ReadLines(const std::string& path, size_t limit, const std::function<bool(const std::string&)>& take) {
+    File f = OpenFile(path, "r");
+    if (!f)
+        return false;
+    std::string line;
+    while (ReadLine(f.get(), limit, line))
+        if (!take(line))
+            return true;
+    return !ferror(f.get());
 }
 
 std::vector<std::string> ParseLine(const std::string& raw) { return SplitQuotedFields(NormalizeBlanks(raw)); }
@@ -167,23 +185,24 @@ CsvResult ExportDirectory(const Directory& dir, const CsvPaths& paths) {
 }
 
 CsvResult ImportDirectory(Directory& dir, const CsvPaths& paths) {
+    // Each file is read whole before its table is touched: a file that cannot be read replaces nothing.
     CsvResult result;
-    std::string line;
-
-    File f = OpenFile(paths.subscriber, "r");
-    if (!f) {
-        result.error = kImportOpenError;
-        return result;
-    }
-    memset(dir.subscribers.data(), 0, sizeof(dir.subscribers));
-    ReadLine(f.get(), kShortLineLimit, line);
-    for (int slot = 0; slot < kSubscriberSlots && ReadLine(f.get(), kShortLineLimit, line); ++slot) {
+    bool header = true;
+    std::vector<SubscriberRecord> subscribers;
+    bool read = ReadLines(paths.subscriber, kShortLineLimit, [&](const std::string& line) {
+        if (std::exchange(header, false))
+            return true;
         std::vector<std::string> v = ParseLine(line);
-        SubscriberRecord& s = dir.subscribers[slot];
-        if (v.size() > 0) SetText(s.Name, v[0]);
+        SubscriberRecord s{};
+        SetText(s.Name, v.empty() ? "" : v[0]);
+        // A record without a Name would be a free slot inside the table, and the table ends at its first one.
+        if (IsEmptyText(s.Name))
+            return true;
         if (v.size() > 1) SetText(s.PIN, v[1]);
         if (v.size() > 2) s.Company = Atoi(v[2]);
         if (v.size() > 3) s.Tab = static_cast<int8_t>(Atoi(v[3]));
+        if (s.Tab < 0 || s.Tab > 2)
+            s.Tab = 0; // as the data file's load does: no other tab shows it
         char* texts[] = {s.CompanyName, s.Address, s.City, s.State, s.ZIP, s.WorkPhone, s.HomePhone, s.FAX, s.Cell, s.Email};
         size_t sizes[] = {sizeof(s.CompanyName), sizeof(s.Address), sizeof(s.City), sizeof(s.State), sizeof(s.ZIP),
                           sizeof(s.WorkPhone), sizeof(s.HomePhone), sizeof(s.FAX), sizeof(s.Cell), sizeof(s.Email)};
@@ -191,34 +210,47 @@ CsvResult ImportDirectory(Directory& dir, const CsvPaths& paths) {
             size_t n = std::min(v[k + 4].size(), sizes[k] - 1);
             memcpy(texts[k], v[k + 4].data(), n);
         }
-        ++result.counts.subscribers;
-    }
-    f.reset();
-
-    f = OpenFile(paths.group, "r");
-    if (!f) {
+        subscribers.push_back(s);
+        return subscribers.size() < kSubscriberSlots;
+    });
+    if (!read) {
         result.error = kImportOpenError;
         return result;
     }
-    memset(dir.groups.data(), 0, sizeof(dir.groups));
-    for (int g = 0; g < kGroupSlots && ReadLine(f.get(), kGroupLineLimit, line); ++g) {
-        std::vector<std::string> v = ParseLine(line);
-        for (size_t m = 0; m < static_cast<size_t>(kGroupMembers) && m + 1 < v.size(); ++m)
-            SetText(dir.groups[g].Members[m], v[m + 1]);
-        if (!IsEmptyText(dir.groups[g].Members[0]))
-            ++result.counts.groups;
-    }
-    f.reset();
+    memset(dir.subscribers.data(), 0, sizeof dir.subscribers);
+    std::copy(subscribers.begin(), subscribers.end(), dir.subscribers.begin());
+    result.counts.subscribers = static_cast<int>(subscribers.size());
 
-    f = OpenFile(paths.company, "r");
-    if (!f) {
+    // The member names of each group line; an empty one would end the list there for every reader, so it takes
+    // no place.
+    std::vector<std::vector<std::string>> groups;
+    read = ReadLines(paths.group, kGroupLineLimit, [&](const std::string& line) {
+        std::vector<std::string> v = ParseLine(line);
+        std::vector<std::string>& members = groups.emplace_back();
+        for (size_t k = 1; k < v.size() && members.size() < static_cast<size_t>(kGroupMembers); ++k)
+            if (!v[k].empty() && v[k][0] != '\0')
+                members.push_back(v[k]);
+        return groups.size() < kGroupSlots;
+    });
+    if (!read) {
         result.error = kImportOpenError;
         return result;
     }
-    ReadLine(f.get(), kShortLineLimit, line);
-    for (int slot = 0; slot < kCompanySlots && ReadLine(f.get(), kShortLineLimit, line); ++slot) {
+    memset(dir.groups.data(), 0, sizeof dir.groups);
+    for (size_t g = 0; g < groups.size(); ++g) {
+        for (size_t m = 0; m < groups[g].size(); ++m)
+            SetText(dir.groups[g].Members[m], groups[g][m]);
+        result.counts.groups += groups[g].empty() ? 0 : 1;
+    }
+
+    auto companies = dir.companies;
+    int slot = 0;
+    header = true;
+    read = ReadLines(paths.company, kShortLineLimit, [&](const std::string& line) {
+        if (std::exchange(header, false))
+            return true;
         std::vector<std::string> v = ParseLine(line);
-        CompanyRecord& c = dir.companies[slot];
+        CompanyRecord& c = companies[slot];
         if (v.size() > 1) SetText(c.Name, v[1]);
         if (v.size() > 2) SetText(c.Address, v[2]);
         if (v.size() > 3) c.Socket = static_cast<int16_t>(Atoi(v[3]));
@@ -227,8 +259,14 @@ CsvResult ImportDirectory(Directory& dir, const CsvPaths& paths) {
         if (v.size() > 6) SetText(c.Phone, v[6]);
         if (v.size() > 7) c.Baud = static_cast<uint16_t>(Atoi(v[7]));
         if (v.size() > 8) c.MaxChars = static_cast<int16_t>(Atoi(v[8]));
-        ++result.counts.companies;
+        return ++slot < kCompanySlots;
+    });
+    if (!read) {
+        result.error = kImportOpenError;
+        return result;
     }
+    dir.companies = companies;
+    result.counts.companies = slot;
     return result;
 }
 

@@ -38,7 +38,8 @@ bool ExportTargetsExist(const CsvPaths& paths);
 CsvResult ExportDirectory(const Directory& dir, const CsvPaths& paths);
 
 // Replaces the subscriber and group tables and overwrites company slots from the files, in that order; a file
-// that cannot be opened ends the import there and leaves the tables handled before it imported.
+// that cannot be opened or read ends the import there, replaces nothing of its own table and leaves the tables
+// handled before it imported. Lines without a Name take no subscriber slot, so the table stays compact.
 CsvResult ImportDirectory(Directory& dir, const CsvPaths& paths);
 
 // The blank-cleaning step of import and of the network's Read Customer text: drops leading blanks, blanks that

@@ -2,9 +2,11 @@
 
 #include "directory/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,32 +31,62 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-bool ReplaceFileAtomically(const std::string& dataDir, const std::string& name, const void* data, size_t size) {
-    std::string finalPath = JoinPath(dataDir, name);
-    std::string tempPath = JoinPath(dataDir, "." + name + ".XXXXXX");
-    int fd = mkostemp(tempPath.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = WriteFully(fd, data, size) && fsync(fd) == 0;
-    ok = (close(fd) == 0) && ok;
-    if (ok)
-        fchmodat(AT_FDCWD, tempPath.c_str(), 0600, 0);
-    if (!ok || rename(tempPath.c_str(), finalPath.c_str()) != 0) {
-        unlink(tempPath.c_str());
-        return false;
+std::vector<std::string> ReplaceFilesTogether(const std::string& dataDir, const std::vector<FileImage>& images) {
+    std::vector<std::string> temps;
+    bool written = true;
+    for (const FileImage& image : images) {
+        std::string temp = JoinPath(dataDir, "." + std::string(image.name) + ".XXXXXX");
+        int fd = written ? mkostemp(temp.data(), O_CLOEXEC) : -1;
+        if (fd < 0) {
+            written = false;
+            break;
+        }
+        temps.push_back(temp);
+        written = WriteFully(fd, image.data, image.size) && fsync(fd) == 0;
+        written = close(fd) == 0 && written;
     }
-    return true;
+    std::vector<std::string> unsaved;
+    for (size_t k = 0; k < images.size(); ++k) {
+        if (!written || rename(temps[k].c_str(), JoinPath(dataDir, images[k].name).c_str()) != 0)
+            unsaved.push_back(images[k].name);
+    }
+    for (size_t k = 0; k < temps.size(); ++k)
+        if (!written || std::find(unsaved.begin(), unsaved.end(), images[k].name) != unsaved.end())
+            unlink(temps[k].c_str());
+    // The renames themselves reach the disk only with the folder.
+    int folder = open(dataDir.empty() ? "." : dataDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        fsync(folder);
+        close(folder);
+    }
+    return unsaved;
+}
+
+bool ReplaceFileAtomically(const std::string& dataDir, const std::string& name, const void* data, size_t size) {
+    return ReplaceFilesTogether(dataDir, {{name.c_str(), data, size}}).empty();
+}
+
+void RemoveStaleTemporaries(const std::string& dataDir) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(dataDir.empty() ? "." : dataDir, error)) {
+        std::string name = entry.path().filename().string();
+        for (const char* file : kDataFiles) {
+            std::string prefix = "." + std::string(file) + ".";
+            if (name.size() == prefix.size() + kTemporarySuffixSize && name.compare(0, prefix.size(), prefix) == 0 &&
+                entry.is_regular_file(error))
+                unlink(entry.path().c_str());
+        }
+    }
 }
 
 void RepairMemberNames(Directory& dir) {
     for (GroupRecord& group : dir.groups) {
         for (auto& name : group.Members) {
-            for (int pos = 0; pos < kMemberNameSize - 1; ++pos) {
-                if (static_cast<unsigned char>(name[pos]) != 0xCC)
-                    continue;
-                name[pos] = '\0';
-                for (int back = pos - 1; back >= 0 && name[back] == ' '; --back)
-                    name[back] = '\0';
+            char* end = name + kMemberNameSize - 1;
+            for (char* mark = name; (mark = static_cast<char*>(memchr(mark, 0xCC, end - mark))) != nullptr;) {
+                *mark = '\0';
+                for (char* back = mark - 1; back >= name && *back == ' '; --back)
+                    *back = '\0';
             }
         }
     }
@@ -132,25 +164,49 @@ int LoadSignatureFile(const std::string& dataDir, Signature& signature) {
     return 1;
 }
 
-int SaveDirectoryFiles(const std::string& dataDir, Directory& dir, const ModemSettings& modem) {
+namespace {
+
+std::vector<FileImage> DirectoryImages(Directory& dir, const ModemSettings& modem) {
     for (SubscriberRecord& s : dir.subscribers)
         s.LockByte = 0;
-    if (!ReplaceFileAtomically(dataDir, kSubscriberFile, dir.subscribers.data(), sizeof(dir.subscribers)))
-        return 0;
-    if (!ReplaceFileAtomically(dataDir, kGroupFile, dir.groups.data(), sizeof(dir.groups)))
-        return 0;
-    return ReplaceFileAtomically(dataDir, kModemFile, &modem, sizeof(modem)) ? 1 : 0;
+    return {{kSubscriberFile, dir.subscribers.data(), sizeof(dir.subscribers)},
+            {kGroupFile, dir.groups.data(), sizeof(dir.groups)},
+            {kModemFile, &modem, sizeof(modem)}};
 }
 
-int SaveCompanyFile(const std::string& dataDir, const Directory& dir) {
-    return ReplaceFileAtomically(dataDir, kCompanyFile, dir.companies.data(), sizeof(dir.companies)) ? 1 : 0;
+FileImage CompanyImage(const Directory& dir) {
+    return {kCompanyFile, dir.companies.data(), sizeof(dir.companies)};
 }
 
-int SaveSignatureFile(const std::string& dataDir, const Signature& signature) {
+SignatureRecord SignatureFileRecord(const Signature& signature) {
     SignatureRecord record{};
     memcpy(record.Text, signature.Text, sizeof(record.Text));
     record.Attach = signature.Attach;
+    return record;
+}
+
+} // namespace
+
+int SaveDirectoryFiles(const std::string& dataDir, Directory& dir, const ModemSettings& modem) {
+    return ReplaceFilesTogether(dataDir, DirectoryImages(dir, modem)).empty() ? 1 : 0;
+}
+
+int SaveCompanyFile(const std::string& dataDir, const Directory& dir) {
+    return ReplaceFilesTogether(dataDir, {CompanyImage(dir)}).empty() ? 1 : 0;
+}
+
+int SaveSignatureFile(const std::string& dataDir, const Signature& signature) {
+    SignatureRecord record = SignatureFileRecord(signature);
     return ReplaceFileAtomically(dataDir, kSignatureFile, &record, sizeof(record)) ? 1 : 0;
+}
+
+std::vector<std::string> SaveDataFiles(const std::string& dataDir, Directory& dir, const ModemSettings& modem,
+                                       const Signature& signature) {
+    SignatureRecord record = SignatureFileRecord(signature);
+    std::vector<FileImage> images = DirectoryImages(dir, modem);
+    images.push_back(CompanyImage(dir));
+    images.push_back({kSignatureFile, &record, sizeof(record)});
+    return ReplaceFilesTogether(dataDir, images);
 }
 
 } // namespace brimlow

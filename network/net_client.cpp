@@ -175,7 +175,8 @@ int NetClient::AbortConnection() {
 void NetClient::PostStatusLater(const std::string& text) {
     // The caller may be the thread that empties the mailbox (the scan): it must not wait for it.
     Console& console = m_console;
-    console.StartWorker([&console, text] { PostStatus(console, text); });
+    if (!console.StartWorker([&console, text] { PostStatus(console, text); }))
+        WriteStatusLog(console, text); // no thread for it: the log at least keeps the line
 }
 
 int NetClient::Login(const std::string& username, const std::string& password) {

@@ -6,11 +6,16 @@ namespace brimlow {
 
 void StartConnectJob(Console& console, std::shared_ptr<NetClient> client) {
     console.networkBusy = 1;
-    console.StartWorker([&console, client = std::move(client)] {
+    bool started = console.StartWorker([&console, client = std::move(client)] {
         client->SyncWithServer();
         client->WantClick();
         console.networkBusy = 0;
     });
+    if (!started) {
+        // The next scan connects instead.
+        console.networkBusy = 0;
+        console.reconnectWanted = 1;
+    }
 }
 
 int CollectNetTickets(Console& console, NetClient& client) {

@@ -45,8 +45,10 @@ int32_t Int32At(std::string_view frame, size_t offset) {
     return value;
 }
 
+// A NUL-terminated text field: a sender that fills it to its last byte gets its text cut there, as a record's
+// text field is, so no text is longer than its field holds with the NUL.
 std::string TextAt(std::string_view frame, size_t offset, size_t width) {
-    std::string_view field = frame.substr(offset, width);
+    std::string_view field = frame.substr(offset, width - 1);
     return std::string(field.substr(0, field.find('\0')));
 }
 

@@ -22,18 +22,15 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace brimlow::lan {
 
 namespace {
-
-bool SetTimeout(int fd, int option, int ms) {
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    return setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0;
-}
 
 std::string Lower(std::string text) {
     for (char& c : text)
@@ -60,13 +57,17 @@ const std::string kRefused = StatusReply(0);
 
 class NetServer::Session {
 public:
-    Session(NetServer& server, int slot, int sock)
-        : m_server(server), m_console(server.m_console), m_slot(slot), m_sock(sock),
-          m_buffer(kSessionBufferSize) {}
+    // A connection whose Login the listener has accepted; rest holds what arrived after the Login frame.
+    Session(NetServer& server, int slot, int sock, std::string user, int16_t level, const std::string& rest)
+        : m_server(server), m_console(server.m_console), m_slot(slot), m_sock(sock), m_buffer(kSessionBufferSize),
+          m_fill(std::min(rest.size(), kSessionReceiveLimit)), m_userName(std::move(user)), m_level(level) {
+        memcpy(m_buffer.data(), rest.data(), m_fill);
+    }
 
     void Run();
 
 private:
+    void TakeFrames(size_t lastReceive);
     void HandleFrame(std::string_view frame, size_t lastReceive);
     void Dispatch(std::string_view frame);
     void Reply(const std::string& bytes);
@@ -109,9 +110,10 @@ private:
     const int m_slot;
     const int m_sock;
     std::vector<char> m_buffer;
+    size_t m_start = 0; // requests are taken from here: the buffer moves once per receive, not once per request
     size_t m_fill = 0;
-    bool m_authenticated = false;
-    bool m_end = false; // a refused Login or a failed send
+    bool m_authenticated = true; // until a second Login is refused
+    bool m_end = false;          // a refused Login or a failed send
     std::string m_userName;
     int m_level = 0;
     std::vector<std::string> m_tickets; // the open ticket search
@@ -120,6 +122,8 @@ private:
 };
 
 void NetServer::Session::Run() {
+    Reply(kOk); // the answer to the Login the listener took
+    m_console.received = 1;
     // The reverse look-up runs here, not in the listener, so a slow name server delays only this client.
     {
         sockaddr_in peer{};
@@ -131,52 +135,49 @@ void NetServer::Session::Run() {
             MySlot().host = std::string(host).substr(0, 100);
         }
     }
+    TakeFrames(m_fill);
     int64_t lastData = m_console.clock->NowMs();
     while (!m_end) {
         if (m_console.exiting.load() || m_server.m_stop.load())
             break;
         if (m_console.clock->NowMs() - lastData > m_server.m_timings.idleLimitMs)
             break;
-        if (m_fill > kSessionDiscardLimit)
-            m_fill = 0;
+        if (m_fill - m_start > kSessionDiscardLimit)
+            m_start = m_fill = 0;
+        if (m_start > 0) {
+            memmove(m_buffer.data(), m_buffer.data() + m_start, m_fill - m_start);
+            m_fill -= m_start;
+            m_start = 0;
+        }
         ssize_t n = recv(m_sock, m_buffer.data() + m_fill, kSessionReceiveLimit - m_fill, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
         if (n <= 0)
             break;
         lastData = m_console.clock->NowMs();
         MySlot().bytesReceived += static_cast<uint64_t>(n);
         m_fill += static_cast<size_t>(n);
-
-        // Take every complete request the buffer holds; junk before a request is dropped.
-        while (!m_end) {
-            FrameScan scan = ScanFrame(m_buffer.data(), m_fill);
-            if (scan.skip) {
-                memmove(m_buffer.data(), m_buffer.data() + scan.skip, m_fill - scan.skip);
-                m_fill -= scan.skip;
-            }
-            if (!scan.complete)
-                break;
-            HandleFrame(std::string_view(m_buffer.data(), scan.length), static_cast<size_t>(n));
-            memmove(m_buffer.data(), m_buffer.data() + scan.length, m_fill - scan.length);
-            m_fill -= scan.length;
-        }
+        TakeFrames(static_cast<size_t>(n));
     }
     m_server.SetMonitorCommand("Connection closed...");
     std::lock_guard lock(m_console.databaseLock);
     m_server.ReleaseSessionLocked(m_slot);
 }
 
+// Takes every complete request the buffer holds; junk before a request is dropped.
+void NetServer::Session::TakeFrames(size_t lastReceive) {
+    while (!m_end) {
+        FrameScan scan = ScanFrame(m_buffer.data() + m_start, m_fill - m_start);
+        m_start += scan.skip;
+        if (!scan.complete)
+            break;
+        HandleFrame(std::string_view(m_buffer.data() + m_start, scan.length), lastReceive);
+        m_start += scan.length;
+    }
+}
+
 void NetServer::Session::HandleFrame(std::string_view frame, size_t lastReceive) {
     m_server.SetMonitorCommand("Received " + std::to_string(lastReceive) + " bytes");
-    char code = frame[1];
-    if (!m_authenticated && code != static_cast<char>(Request::Login)) {
-        m_server.SetMonitorCommand("Connection is not authenticated!  " + std::to_string(code - 48));
-        Reply(StatusReply(kNotAuthenticated));
-        return;
-    }
     Dispatch(frame);
     if (!m_authenticated)
         m_end = true; // a refused Login ends the session, like any other end: its locks are released
@@ -239,7 +240,6 @@ void NetServer::Session::Login(std::string_view frame) {
         MySlot().userName = m_userName;
         MySlot().level = *level;
     }
-    m_authenticated = true;
     Reply(kOk);
     m_console.received = 1;
 }
@@ -467,6 +467,8 @@ void NetServer::Session::ReadCompany(std::string_view frame) {
     Reply(std::string(reinterpret_cast<const char*>(&record), sizeof record));
 }
 
+// Pages for delivery by SNPP or e-mail go to the page jobs; a session that has handed over its share and more
+// is answered "0" for the excess. A modem page is filed at once.
 void NetServer::Session::ServerPage(std::string_view frame) {
     ServerPageRequest page;
     if (!DecodeServerPage(frame, page) || !IsValidSubscriberSlot(page.slot)) {
@@ -482,52 +484,28 @@ void NetServer::Session::ServerPage(std::string_view frame) {
         Reply(kOk);
         return;
     }
-    NetServer& server = m_server;
     Console& console = m_console;
+    bool taken = true;
     switch (page.pageType) {
-    case kPageSnpp: {
-        SnppJobBox& box = MySlot().snppBox;
-        {
-            std::unique_lock lock(box.mutex);
-            while (box.full)
-                box.changed.wait_for(lock, std::chrono::milliseconds(server.m_timings.handoffPollMs));
-            box.full = true;
-            box.name = GetText(record.Name);
-            box.pin = GetText(record.PIN);
-            box.company = record.Company;
-            box.message = page.message;
-            box.owner = m_userName;
-        }
-        server.StartJob([&console, &box] {
-            std::string name, pin, message, owner;
-            int company;
-            {
-                std::lock_guard lock(box.mutex);
-                name.swap(box.name);
-                pin.swap(box.pin);
-                message.swap(box.message);
-                owner.swap(box.owner);
-                company = box.company;
-                box.company = 0;
-                box.full = false;
-                box.changed.notify_all();
-            }
-            SendSnppByIndex(console, name, pin, company, message, owner);
+    case kPageSnpp:
+        taken = m_server.m_pageJobs.Submit(m_slot, [&console, record, message = page.message, owner = m_userName] {
+            SendSnppByIndex(console, GetText(record.Name), GetText(record.PIN), record.Company, message, owner);
         });
         break;
-    }
     case kPageModem: {
         std::lock_guard lock(m_console.databaseLock);
         WriteDirectPage(m_console, page.slot, page.message);
         break;
     }
     case kPageEmail:
-        WriteEmailPacket(m_console, record, page.subject, page.message);
-        StartSmtpDaemonsForPackets(m_console, server.m_timings.handoffPollMs);
+        taken = m_server.m_pageJobs.Submit(m_slot, [&console, record, page] {
+            WriteEmailPacket(console, record, page.subject, page.message);
+            DeliverEmailPackets(console);
+        });
         break;
     default: break;
     }
-    Reply(kOk);
+    Reply(taken ? kOk : kRefused);
 }
 
 void NetServer::Session::ClientPage(std::string_view frame) {
@@ -536,29 +514,29 @@ void NetServer::Session::ClientPage(std::string_view frame) {
         Reply(kOk);
         return;
     }
-    NetServer& server = m_server;
     Console& console = m_console;
-    server.m_processServer.acquire();
-    server.StartJob([&server, &console, page] {
-        switch (page->pageType) {
-        case kPageSnpp:
-            server.m_processServer.release();
+    bool taken = true;
+    switch (page->pageType) {
+    case kPageSnpp:
+        taken = m_server.m_pageJobs.Submit(m_slot, [&console, page] {
             SendSnppByRecord(console, page->company, GetText(page->subscriber.Name), GetText(page->subscriber.PIN),
                              page->message, page->userName);
-            break;
-        case kPageModem:
-            WriteServerIntake(console, page->userName, page->company, page->subscriber, page->message);
-            server.m_processServer.release();
-            break;
-        case kPageEmail:
-            server.m_processServer.release();
+        });
+        break;
+    case kPageModem:
+        m_server.m_processServer.acquire();
+        WriteServerIntake(console, page->userName, page->company, page->subscriber, page->message);
+        m_server.m_processServer.release();
+        break;
+    case kPageEmail:
+        taken = m_server.m_pageJobs.Submit(m_slot, [&console, page] {
             WriteEmailPacket(console, page->subscriber, page->subject, page->message);
-            StartSmtpDaemonsForPackets(console, server.m_timings.handoffPollMs);
-            break;
-        default: server.m_processServer.release(); break;
-        }
-    });
-    Reply(kOk);
+            DeliverEmailPackets(console);
+        });
+        break;
+    default: break;
+    }
+    Reply(taken ? kOk : kRefused);
 }
 
 void NetServer::Session::FirstTicket() {
@@ -622,7 +600,8 @@ void NetServer::Session::FetchTicket(std::string_view frame) {
 // ---- The server ---------------------------------------------------------------------------------------------
 
 NetServer::NetServer(Console& console, ServerTimings timings)
-    : m_console(console), m_timings(timings), m_published(Directory::Create()) {}
+    : m_console(console), m_timings(timings), m_published(Directory::Create()),
+      m_pageJobs(console, kSessionSlots, timings.pageJobs) {}
 
 NetServer::~NetServer() { Stop(); }
 
@@ -637,8 +616,12 @@ bool NetServer::Start(int port) {
         m_published->groups = m_console.local->groups;
     }
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0 || m_wakeFd < 0) {
+        if (fd >= 0)
+            close(fd);
         return false;
+    }
     int yes = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     sockaddr_in address{};
@@ -646,24 +629,38 @@ bool NetServer::Start(int port) {
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = htons(static_cast<uint16_t>(port));
     socklen_t length = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 5) != 0 ||
+    // A backlog deep enough that a burst of strangers does not crowd an operator's connection out of the queue
+    // before the listener takes it.
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, kListenBacklog) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         close(fd);
         return false;
     }
+    m_pageJobs.Start();
     m_listenFd = fd;
     m_port = ntohs(address.sin_port);
     m_stop = false;
-    m_listener = std::thread([this] { Listen(); });
+    try {
+        m_listener = std::thread([this] { Listen(); });
+    } catch (const std::system_error&) {
+        close(fd);
+        m_listenFd = -1;
+        m_port = 0;
+        return false;
+    }
     return true;
 }
 
 void NetServer::Stop() {
     m_stop = true;
+    if (m_wakeFd >= 0) {
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(m_wakeFd, &one, sizeof one);
+    }
     if (m_listener.joinable())
         m_listener.join();
     {
-        // Wakes every session out of its receive; each then ends as a session that lost its client.
+        // Wakes every session out of its receive or send; each then ends as a session that lost its client.
         std::lock_guard lock(m_console.databaseLock);
         for (Slot& slot : m_slots)
             if (slot.sock >= 0)
@@ -672,79 +669,15 @@ void NetServer::Stop() {
     for (std::thread& thread : m_threads)
         if (thread.joinable())
             thread.join();
-    std::unique_lock lock(m_jobMutex);
-    m_jobsDone.wait(lock, [this] { return m_jobs == 0; });
+    m_pageJobs.Close();
+    if (m_wakeFd >= 0)
+        close(m_wakeFd);
+    m_wakeFd = -1;
     m_port = 0;
 }
 
-void NetServer::Listen() {
-    while (!m_stop.load() && !m_console.exiting.load()) {
-        pollfd waiting{m_listenFd, POLLIN, 0};
-        if (poll(&waiting, 1, m_timings.acceptPollMs) <= 0)
-            continue;
-        sockaddr_in peer{};
-        socklen_t length = sizeof peer;
-        int fd = accept4(m_listenFd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        uint8_t bytes[4];
-        memcpy(bytes, &peer.sin_addr.s_addr, 4);
-        Admit(fd, FormatIPv4(bytes));
-    }
-    close(m_listenFd);
-    m_listenFd = -1;
-}
-
-void NetServer::Admit(int fd, const std::string& address) {
-    int s = -1;
-    {
-        std::lock_guard lock(m_console.databaseLock);
-        for (int k = 0; k < kSessionSlots && s < 0; ++k)
-            if (m_slots[k].host.empty())
-                s = k;
-        if (s >= 0) {
-            Slot& slot = m_slots[s];
-            FreeSlotLocked(s);
-            slot.sock = fd;
-            slot.host = address;
-            slot.connectTime = m_console.clock->Now();
-        }
-    }
-    if (s < 0) {
-        SetMonitorCommand("Network Connection refused for " + address);
-        std::string refusal = ConnectionRefusedGreeting(address);
-        SendBytes(fd, refusal.data(), refusal.size());
-        CloseAbortive(fd);
-        return;
-    }
-    if (address != "127.0.0.1")
-        SetMonitorCommand("Network Session Started for " + address);
-
-    // A slot whose connection could not be set up is free again at once.
-    auto giveUp = [&] {
-        std::lock_guard lock(m_console.databaseLock);
-        FreeSlotLocked(s);
-        CloseAbortive(fd);
-    };
-    std::string greeting = SessionStartedGreeting(address);
-    if (!SendBytes(fd, greeting.data(), greeting.size()))
-        return giveUp();
-    if (!SetTimeout(fd, SO_RCVTIMEO, m_timings.receiveTimeoutMs)) {
-        SetMonitorCommand("Failed to set recv timeout: " + std::to_string(errno));
-        return giveUp();
-    }
-    if (!SetTimeout(fd, SO_SNDTIMEO, m_timings.sendTimeoutMs)) {
-        SetMonitorCommand("Failed to set send timeout: " + std::to_string(errno));
-        return giveUp();
-    }
-    // Every reply leaves at once: no coalescing of small segments.
-    int yes = 1;
-    if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes) != 0)
-        return giveUp();
-
-    if (m_threads[s].joinable())
-        m_threads[s].join(); // the slot's previous session has freed it and is ending
-    m_threads[s] = std::thread([this, s, fd] { Session(*this, s, fd).Run(); });
+void NetServer::RunSession(int s, int fd, const std::string& user, int16_t level, const std::string& rest) {
+    Session(*this, s, fd, user, level, rest).Run();
 }
 
 void NetServer::FreeSlotLocked(int s) {
@@ -861,19 +794,6 @@ std::vector<SessionView> NetServer::Sessions() const {
                          slot.bytesReceived.load()});
     }
     return views;
-}
-
-void NetServer::StartJob(std::function<void()> job) {
-    {
-        std::lock_guard lock(m_jobMutex);
-        ++m_jobs;
-    }
-    m_console.StartWorker([this, job = std::move(job)] {
-        job();
-        std::lock_guard lock(m_jobMutex);
-        if (--m_jobs == 0)
-            m_jobsDone.notify_all();
-    });
 }
 
 std::unique_ptr<NetServer> StartServerRole(Console& console, ServerTimings timings) {

@@ -4,6 +4,10 @@
 // "DatabaseLock" (Console::databaseLock); whoever else edits the local tables while a server runs (the
 // server's own operator) takes that lock too and tells the sessions through the mark operations.
 //
+// A connection gets a session slot only once it has logged in: until then the listener holds it, for at most
+// the login deadline, with no thread of its own, so strangers can never take the slots operators need. When
+// more connections wait for their login than the listener keeps, the one that has waited longest gives way.
+//
 // Security levels are enforced here as well as on the client: level 0 reads and sends pages, level 1 also locks,
 // unlocks, writes and adds, level 2 also deletes. A request beyond the session's level is answered "0\r\n" and
 // changes nothing. Indexes out of range are answered as for a free slot and never used.
@@ -12,14 +16,14 @@
 //     server.Operators().LoadOperators(console.dataDir);
 //     server.Start(0);          // 0: any free port; server.Port() tells which
 //     ...
-//     server.Stop();            // ends every session and waits for the server's threads and jobs
+//     server.Stop();            // ends every session; page jobs already taken still run
 #include "console/console.h"
 #include "network/operators.h"
+#include "network/page_jobs.h"
 #include "network/protocol.h"
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -34,14 +38,18 @@ constexpr int kSessionSlots = 100;
 constexpr size_t kSessionBufferSize = 18000;
 constexpr size_t kSessionReceiveLimit = 17800; // the most one buffer holds before a receive
 constexpr size_t kSessionDiscardLimit = 17700; // more than this without a complete request is thrown away
+constexpr int kListenBacklog = 128;
 
-// Every wait of the server, so that tests run the 30-second idle end in milliseconds.
+// Every wait and bound of the server, so that tests run the 30-second idle end in milliseconds.
 struct ServerTimings {
     int receiveTimeoutMs = 30000; // SO_RCVTIMEO of a session socket
     int sendTimeoutMs = 30000;    // SO_SNDTIMEO
     int idleLimitMs = 10000;      // a receive time-out ends the session when data is older than this
-    int acceptPollMs = 10;        // the listener's wait for a connection between checks of the stop flags
-    int handoffPollMs = 100;      // checks while a job box or a packet path waits to be taken
+    int handoffPollMs = 100;      // checks while a packet path waits to be taken
+    int loginDeadlineMs = 5000;   // a connection that has not logged in by then is closed
+    int lingerMs = 2000;          // a refused connection's last line gets this long to arrive before the close
+    size_t pendingLimit = 128;    // connections that wait for their login at once
+    PageJobLimits pageJobs;
 };
 
 // Activity counts for the monitor.
@@ -77,8 +85,9 @@ public:
     bool Start(int port);
     // The port bound by Start; 0 when not listening.
     int Port() const { return m_port.load(); }
-    // Closes the listener and every session (their locks are released) and waits for the listener, the
-    // sessions and every page job started by them.
+    // Closes the listener, every connection and every session (their locks are released) and waits for the
+    // listener and the sessions, not for page jobs: those already taken are delivered by the pool's workers,
+    // which the console's grace at exit covers (and the destructor waits for).
     void Stop();
 
     // Mark operations: the changed bits that tell each session's client what to re-read. Changes are found by
@@ -105,17 +114,13 @@ public:
     std::string MonitorCommand() const;
     void SetMonitorCommand(const std::string& text);
     const ServerCounters& Counters() const { return m_counters; }
+    // Pages handed over by clients that wait for or are in delivery.
+    size_t PagesInFlight() const { return m_pageJobs.InFlight(); }
     std::vector<SessionView> Sessions() const;
 
 private:
     class Session;
-    struct SnppJobBox {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool full = false;
-        std::string name, pin, message, owner;
-        int company = 0;
-    };
+    struct Pending;
     struct Slot {
         int sock = -1;
         std::string userName;
@@ -126,18 +131,24 @@ private:
         std::atomic<uint64_t> bytesReceived{0};
         SubscriberBitmap changedSubscribers{};
         GroupBitmap changedGroups{};
-        SnppJobBox snppBox;
     };
 
+    // The listener (server_listener.cpp): accepts, greets or refuses, holds each connection until its login.
     void Listen();
-    void Admit(int fd, const std::string& address);
+    // False when no descriptor was left for a connection: the listener pauses its accepts a moment.
+    bool Accept(std::vector<Pending>& pending);
+    void Serve(Pending& connection);
+    void TakeLogin(Pending& connection, std::string_view frame);
+    bool StartSession(Pending& connection, const std::string& user, int16_t level, std::string rest);
+    void Refuse(Pending& connection, const std::string& line);
+
+    void RunSession(int s, int fd, const std::string& user, int16_t level, const std::string& rest);
     void FreeSlotLocked(int s);
     void ReleaseSessionLocked(int s);
     // Marks every session for the slots (groups) whose bytes differ from the published tables, except
     // holderSession for heldSlot (heldGroup), and publishes them.
     void PublishSubscribersLocked(int holderSession = -1, int heldSlot = -1);
     void PublishGroupsLocked(int holderSession = -1, int heldGroup = -1);
-    void StartJob(std::function<void()> job);
 
     Console& m_console;
     ServerTimings m_timings;
@@ -149,16 +160,15 @@ private:
     std::array<std::thread, kSessionSlots> m_threads;
     std::thread m_listener;
     int m_listenFd = -1;
+    int m_wakeFd = -1; // an eventfd that Stop writes, so that the listener needs no time-out to see it
     std::atomic<int> m_port{0};
     std::atomic<bool> m_stop{false};
 
     mutable std::mutex m_monitorMutex;
     std::string m_monitorCommand;
 
-    std::binary_semaphore m_processServer{1}; // "ProcessServer": one client page at a time
-    std::mutex m_jobMutex;
-    std::condition_variable m_jobsDone;
-    int m_jobs = 0;
+    std::binary_semaphore m_processServer{1}; // "ProcessServer": one client's modem page filed at a time
+    PageJobPool m_pageJobs;
 };
 
 // The server role's start: the accounts from Operators.dat, then the listener on the LAN port

@@ -4,15 +4,20 @@
 #include "queue/file_listing.h"
 #include "queue/message_file.h"
 
+#include <cerrno>
 #include <unistd.h>
 
 namespace brimlow {
 namespace {
 
-int DeleteMatching(const std::string& folder, const std::string& pattern) {
+int DeleteMatching(const std::string& folder, const std::string& pattern, int* failed = nullptr) {
     int deleted = 0;
-    for (const std::string& name : ListNames(folder, pattern))
-        deleted += unlink(JoinPath(folder, name).c_str()) == 0 ? 1 : 0;
+    for (const std::string& name : ListNames(folder, pattern)) {
+        if (unlink(JoinPath(folder, name).c_str()) == 0)
+            ++deleted;
+        else if (failed && errno != ENOENT)
+            ++*failed;
+    }
     return deleted;
 }
 
@@ -21,10 +26,10 @@ constexpr const char* kCompanyPagePattern = "MS*.*";
 
 } // namespace
 
-int PurgeAll(Console& console) {
-    int deleted = DeleteMatching(console.dataDir, kRootPagePattern);
+int PurgeAll(Console& console, int* failed) {
+    int deleted = DeleteMatching(console.dataDir, kRootPagePattern, failed);
     for (int n = 0; n < kCompanySlots; ++n)
-        deleted += DeleteMatching(JoinPath(console.dataDir, std::to_string(n)), kCompanyPagePattern);
+        deleted += DeleteMatching(JoinPath(console.dataDir, std::to_string(n)), kCompanyPagePattern, failed);
     return deleted;
 }
 

@@ -20,9 +20,14 @@ void PostStatus(Console& console, const std::string& text) {
     std::string line = StatusLine(text);
     StatusMailbox& box = console.mailbox;
     std::unique_lock lock(box.mutex);
-    box.emptied.wait(lock, [&] { return box.line.empty(); });
+    // Once the console exits nobody takes lines any more: the poster must not wait for ever. The period covers a
+    // flag set without BeginExit.
+    while (!box.line.empty() && !console.exiting.load())
+        box.emptied.wait_for(lock, std::chrono::milliseconds(kExitCheckMs));
     // Logged under the mailbox lock, so the log keeps the order in which the lines reach the screen.
     WriteStatusLog(console, line);
+    if (!box.line.empty())
+        return; // exiting: the log has it
     box.line = line.substr(0, kMailboxLimit);
     if (box.line.empty())
         box.line = " "; // an empty line would read as a free mailbox

@@ -11,7 +11,10 @@ namespace brimlow {
 constexpr size_t kStatusCopyLimit = 3999;
 constexpr size_t kMailboxLimit = 1999;
 
-// Blocks while the mailbox holds a line; never fails.
+constexpr int kExitCheckMs = 100; // how soon a waiting poster sees the exiting flag
+
+// Blocks while the mailbox holds a line, unless the console is exiting (the line then goes to the log only);
+// never fails.
 void PostStatus(Console& console, const std::string& text);
 
 // For code on the user-interface thread, which empties the mailbox itself and so must never wait on it: the line

@@ -207,6 +207,36 @@ TEST_F(CommandLineTest, HeadlessConsoleCreatesItsDataDirectoryAndShutsDownInOrde
     EXPECT_EQ(saved.value("Options/Tab1").toString(), "Tab1");
 }
 
+// Failures are said and end with a non-zero status: a page that purge cannot delete (here a folder that looks
+// like one), a data file the console cannot save at its end; a message longer than a page is cut, and said so.
+TEST_F(CommandLineTest, FailuresAreSaidAndLongMessagesCut) {
+    mkdir(data.File("3").c_str(), 0700);
+    mkdir(data.File("3/MSGSTUCK.AAA").c_str(), 0700);
+    test::WriteFile(data.File("3/MSGAAAAA.AAA"), std::string(1546, '\0'));
+    test::RunResult r = RunBrimlow({"--data", data.Path(), "purge"}, Env());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Deleted: 1\nQueue: 1\nPending modem: 1\n");
+    EXPECT_NE(r.err.find("1 queued pages could not be deleted"), std::string::npos) << r.err;
+
+    WriteDirectory();
+    for (auto [text, cut] : {std::pair{std::string(999, 'x') + "\n", false}, std::pair{std::string(1000, 'x'), true},
+                             std::pair{std::string(60000, 'y'), true}}) {
+        r = RunBrimlow({"--data", data.Path(), "send", "--mode", "page", "--to", "Desk A"}, Env(), text);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("the message was cut to the 999 characters a page holds") != std::string::npos, cut)
+            << text.size() << r.err;
+    }
+
+    ASSERT_EQ(unlink(data.File(kGroupFile).c_str()), 0);
+    ASSERT_EQ(mkdir(data.File(kGroupFile).c_str(), 0700), 0);
+    BrimlowProcess console;
+    ASSERT_TRUE(console.Start({"--data", data.Path(), "--headless"}, Env(), ""));
+    ASSERT_TRUE(console.WaitForOutput("running on")) << console.Output();
+    console.Signal(SIGTERM);
+    EXPECT_EQ(console.Wait(), 1) << console.Output();
+    EXPECT_NE(console.Errors().find("Unable to save GROUP.DAT in "), std::string::npos) << console.Errors();
+}
+
 TEST_F(CommandLineTest, SecondConsoleOnTheSameDesktopEndsWithoutTouchingFiles) {
     BrimlowProcess first;
     ASSERT_TRUE(first.Start({"--data", data.Path(), "--headless"}, Env()));

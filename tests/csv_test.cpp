@@ -2,6 +2,7 @@
 #include "tests/support/test_console.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace brimlow {
 namespace {
@@ -16,7 +17,8 @@ protected:
     CsvPaths paths{dir.File("c.brw"), dir.File("s.brw"), dir.File("g.brw")};
 };
 
-TEST_F(CsvTest, EmptyDirectoryExportsHeadersAnd200GroupLines) {
+TEST_F(CsvTest, ExportWritesTheExactLines) {
+    // An empty directory: the headers alone, and 200 group lines of a quoted number.
     CsvResult r = ExportDirectory(tables, paths);
     EXPECT_TRUE(r.error.empty());
     EXPECT_EQ(r.counts.companies + r.counts.subscribers + r.counts.groups, 0);
@@ -25,14 +27,11 @@ TEST_F(CsvTest, EmptyDirectoryExportsHeadersAnd200GroupLines) {
     EXPECT_EQ(ReadFile(paths.subscriber),
               "\"Name\",\"PIN\",\"Company\",\"Tab\",\"CompanyName\",\"Address\",\"City\",\"State\",\"ZIP\","
               "\"WorkPhone\",\"HomePhone\",\"FAX\",\"Cell\",\"Email\"\r\n");
-    std::string groups = ReadFile(paths.group);
     std::string expected;
     for (int g = 0; g < 200; ++g)
         expected += "\"-" + std::to_string(g) + "\"\r\n";
-    EXPECT_EQ(groups, expected);
-}
+    EXPECT_EQ(ReadFile(paths.group), expected);
 
-TEST_F(CsvTest, ExportWritesTheExactLines) {
     CompanyRecord c = test::MakeCompany("Metro Paging", "snpp.metro.example", 444);
     c.Port = 1;
     c.TwoWay = 1;
@@ -43,7 +42,7 @@ TEST_F(CsvTest, ExportWritesTheExactLines) {
     SetText(s.Email, "ann@example.org");
     AddSubscriber(tables, s);
     test::AddGroup(tables, "Desks", {"Desk A", "Desk B"});
-    CsvResult r = ExportDirectory(tables, paths);
+    r = ExportDirectory(tables, paths);
     EXPECT_EQ(r.counts.companies, 1);
     EXPECT_EQ(r.counts.subscribers, 2);
     EXPECT_EQ(r.counts.groups, 1);
@@ -92,28 +91,31 @@ TEST_F(CsvTest, RoundTripKeepsTheTables) {
         EXPECT_EQ(memcmp(&imported.companies[i], &tables.companies[i], sizeof(CompanyRecord)), 0) << i;
 }
 
-TEST_F(CsvTest, ImportTakesVariationsInBlanksLineEndsAndShortLines) {
+// Blank and nameless lines take no slot: a free slot inside the table would end it there, hiding the rest.
+TEST_F(CsvTest, ImportTakesVariationsInBlanksLineEndsAndShortLinesAndLeavesNoHoles) {
     WriteFile(paths.subscriber, "header\n"
                                 "  \"Ann\" ,  \"12\"\n"                      // only Name and PIN
-                                "\n"                                          // an empty slot
+                                "\n"                                          // no record
+                                "\"\",\"99\",\"1\"\n"                         // no Name: no record
                                 "\"Bob   Smith\",\"7\",\"3\",\"1\"\r\n"       // CR LF, a run of blanks
-                                "\"Cy\",\"8\",\"-2\",\"0\"");                 // no final line end
+                                "\"Cy\",\"8\",\"-2\",\"7\"");                 // no final line end, no such tab
     WriteFile(paths.group, "\"-0\"\n\"-1\", \"Ann\",\"Bob Smith\"\n");
     WriteFile(paths.company, "h\n\"0\",\"Metro\",\"host\",\"555\",\"1\",\"COM4\",\"911\",\"1200\",\"150\"\n"
                              "\"1\",\"Tiny\",\"h\",\"1\",\"0\",\"CO\"\n");
     tables.companies[1].Baud = 4800; // not carried by the short line: kept
     CsvResult r = ImportDirectory(tables, paths);
     ASSERT_TRUE(r.error.empty());
-    EXPECT_EQ(r.counts.subscribers, 4);
+    EXPECT_EQ(r.counts.subscribers, 3);
+    EXPECT_EQ(UsedSubscriberSlots(tables), 3);
     EXPECT_EQ(GetText(tables.subscribers[0].Name), "Ann");
     EXPECT_EQ(GetText(tables.subscribers[0].PIN), "12");
     EXPECT_EQ(tables.subscribers[0].Company, 0);
     EXPECT_EQ(tables.subscribers[0].Tab, 0);
-    EXPECT_TRUE(IsEmptyText(tables.subscribers[1].Name));
-    EXPECT_EQ(GetText(tables.subscribers[2].Name), "Bob Smith");
-    EXPECT_EQ(tables.subscribers[2].Company, 3);
-    EXPECT_EQ(tables.subscribers[2].Tab, 1);
-    EXPECT_EQ(tables.subscribers[3].Company, -2);
+    EXPECT_EQ(GetText(tables.subscribers[1].Name), "Bob Smith");
+    EXPECT_EQ(tables.subscribers[1].Company, 3);
+    EXPECT_EQ(tables.subscribers[1].Tab, 1);
+    EXPECT_EQ(tables.subscribers[2].Company, -2);
+    EXPECT_EQ(tables.subscribers[2].Tab, 0);
     EXPECT_EQ(GetText(tables.groups[1].Members[1]), "Bob Smith");
     EXPECT_EQ(r.counts.groups, 1);
     EXPECT_EQ(tables.companies[0].Port, 3);
@@ -123,20 +125,9 @@ TEST_F(CsvTest, ImportTakesVariationsInBlanksLineEndsAndShortLines) {
     EXPECT_EQ(tables.companies[1].Baud, 4800);
 }
 
-TEST_F(CsvTest, OverlongLinesAreCutAndTheirRestSkipped) {
-    std::string longName(400, 'x');
-    WriteFile(paths.subscriber, "h\n\"" + longName + "\",\"1\"\n\"Next\",\"2\"\n");
-    WriteFile(paths.group, "");
-    WriteFile(paths.company, "h\n");
-    CsvResult r = ImportDirectory(tables, paths);
-    EXPECT_EQ(r.counts.subscribers, 2);
-    EXPECT_EQ(GetText(tables.subscribers[0].Name), std::string(78, 'x'));
-    EXPECT_EQ(GetText(tables.subscribers[1].Name), "Next");
-    EXPECT_TRUE(IsEmptyText(tables.subscribers[2].Name));
-}
-
-TEST_F(CsvTest, ImportStopsAtTheTableLimits) {
-    std::string subs = "h\n";
+// Import stops at the table limits; a line longer than any export writes is cut and its rest skipped.
+TEST_F(CsvTest, ImportStopsAtTheTableAndLineLimits) {
+    std::string subs = "h\n\"" + std::string(700, 'x') + "\",\"1\"\n";
     for (int i = 0; i < 2100; ++i)
         subs += "\"S" + std::to_string(i) + "\"\n";
     WriteFile(paths.subscriber, subs);
@@ -153,20 +144,35 @@ TEST_F(CsvTest, ImportStopsAtTheTableLimits) {
     EXPECT_EQ(r.counts.groups, 200);
     EXPECT_EQ(r.counts.companies, 100);
     EXPECT_EQ(GetText(tables.companies[99].Name), "C99");
+    EXPECT_EQ(GetText(tables.subscribers[0].Name), std::string(78, 'x'));
+    EXPECT_EQ(GetText(tables.subscribers[1].Name), "S0");
 }
 
-TEST_F(CsvTest, MissingFilesEndTheImportAtThatFile) {
+// A file that cannot be opened, or that is a folder (it opens, and its first read fails), ends the import there
+// and replaces nothing of its table; the files before it stay imported.
+TEST_F(CsvTest, UnreadableFilesEndTheImportAtThatFileAndReplaceNothing) {
     tables.subscribers[0] = test::MakeSubscriber("Keep", 0);
-    CsvResult r = ImportDirectory(tables, paths);
-    EXPECT_EQ(r.error, kImportOpenError);
-    EXPECT_EQ(GetText(tables.subscribers[0].Name), "Keep") << "nothing changes when the first file is missing";
-
-    WriteFile(paths.subscriber, "h\n\"New\"\n");
     SetText(tables.groups[1].Members[0], "Old member");
-    r = ImportDirectory(tables, paths);
-    EXPECT_EQ(r.error, kImportOpenError);
-    EXPECT_EQ(GetText(tables.subscribers[0].Name), "New");
-    EXPECT_EQ(GetText(tables.groups[1].Members[0]), "Old member");
+    SetText(tables.companies[0].Name, "Old Co");
+    mkdir(dir.File("folder").c_str(), 0700);
+    for (std::string CsvPaths::*unreadable : {&CsvPaths::subscriber, &CsvPaths::group, &CsvPaths::company}) {
+        for (const std::string& path : {dir.File("missing"), dir.File("folder")}) {
+            WriteFile(paths.subscriber, "h\n\"New\"\n");
+            WriteFile(paths.group, "\"-0\"\n\"-1\",\"New member\"\n");
+            WriteFile(paths.company, "h\n\"0\",\"New Co\"\n");
+            CsvPaths broken = paths;
+            broken.*unreadable = path;
+            CsvResult r = ImportDirectory(tables, broken);
+            EXPECT_EQ(r.error, kImportOpenError) << path;
+            bool subscribers = unreadable != &CsvPaths::subscriber, groups = unreadable == &CsvPaths::company;
+            EXPECT_EQ(GetText(tables.subscribers[0].Name), subscribers ? "New" : "Keep") << path;
+            EXPECT_EQ(GetText(tables.groups[1].Members[0]), groups ? "New member" : "Old member") << path;
+            EXPECT_EQ(GetText(tables.companies[0].Name), "Old Co") << path;
+            EXPECT_EQ(r.counts.subscribers + r.counts.groups + r.counts.companies, subscribers + groups) << path;
+            tables.subscribers[0] = test::MakeSubscriber("Keep", 0);
+            SetText(tables.groups[1].Members[0], "Old member");
+        }
+    }
 }
 
 TEST_F(CsvTest, ExportReportsAnUnwritableFile) {
@@ -178,19 +184,19 @@ TEST_F(CsvTest, ExportReportsAnUnwritableFile) {
     EXPECT_TRUE(ExportTargetsExist(paths));
 }
 
-TEST(NormalizeBlanks, ShrinksRunsAndDropsBlanksAroundQuotesAndSeparators) {
-    EXPECT_EQ(NormalizeBlanks("   \"a  b\" , \"  c\"  "), "\"a b\",\"c\"");
-    EXPECT_EQ(NormalizeBlanks("\"x\", \"y\""), "\"x\",\"y\"");
-    EXPECT_EQ(NormalizeBlanks(""), "");
-    EXPECT_EQ(NormalizeBlanks("    "), "");
-    EXPECT_EQ(NormalizeBlanks("a b "), "a b");
-}
-
-TEST(SplitQuotedFields, SplitsAtCommasAfterQuotesOnly) {
-    EXPECT_EQ(SplitQuotedFields("\"a,b\",\"c\""), (std::vector<std::string>{"a,b", "c"}));
-    EXPECT_EQ(SplitQuotedFields("\"\",\"\",\"x\""), (std::vector<std::string>{"", "", "x"}));
-    EXPECT_EQ(SplitQuotedFields("\""), (std::vector<std::string>{""}));
-    EXPECT_TRUE(SplitQuotedFields("").empty());
+TEST(CsvLines, BlanksShrinkAndFieldsSplitAtCommasAfterQuotesOnly) {
+    const std::pair<std::string, std::string> blanks[] = {
+        {"   \"a  b\" , \"  c\"  ", "\"a b\",\"c\""},
+        {"\"x\", \"y\"", "\"x\",\"y\""},
+        {"", ""},
+        {"    ", ""},
+        {"a b ", "a b"}};
+    for (const auto& [line, normalized] : blanks)
+        EXPECT_EQ(NormalizeBlanks(line), normalized) << line;
+    const std::pair<std::string, std::vector<std::string>> fields[] = {
+        {"\"a,b\",\"c\"", {"a,b", "c"}}, {"\"\",\"\",\"x\"", {"", "", "x"}}, {"\"", {""}}, {"", {}}};
+    for (const auto& [line, split] : fields)
+        EXPECT_EQ(SplitQuotedFields(line), split) << line;
 }
 
 } // namespace

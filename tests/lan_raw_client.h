@@ -2,6 +2,7 @@
 // A LAN client for server tests that speaks frames with plain POSIX calls and nothing of the console's own
 // client: it sends the bytes it is given and reads exactly what the test expects back.
 #include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <netinet/in.h>
@@ -68,6 +69,7 @@ public:
         char buffer[20000];
         while (bytes.size() < size && WaitReadable(deadline)) {
             ssize_t n = recv(m_fd, buffer, std::min(sizeof buffer, size - bytes.size()), 0);
+            m_reset = m_reset || (n < 0 && errno == ECONNRESET);
             if (n <= 0)
                 break;
             bytes.append(buffer, static_cast<size_t>(n));
@@ -81,15 +83,19 @@ public:
     // Everything that arrives within ms (a reply that should not come).
     std::string RecvFor(int ms) { return Recv(100000, ms); }
 
-    // True when the server closed the connection within timeoutMs.
+    // True when the server closed the connection within timeoutMs; SawReset tells whether by a reset.
     bool WaitClosed(int timeoutMs = 10000) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         char buffer[4096];
-        while (WaitReadable(deadline))
-            if (recv(m_fd, buffer, sizeof buffer, 0) <= 0)
+        while (WaitReadable(deadline)) {
+            ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
+            m_reset = m_reset || (n < 0 && errno == ECONNRESET);
+            if (n <= 0)
                 return true;
+        }
         return false;
     }
+    bool SawReset() const { return m_reset; }
 
     // Closes with a reset, as the socket of a process that dies does.
     void Reset() {
@@ -112,6 +118,34 @@ private:
 
     int m_fd;
     std::string m_greeting;
+    bool m_reset = false;
+};
+
+// A provider that takes connections and never answers: a socket that listens and never accepts. Closing it
+// resets what waits, so that the jobs blocked on it end at once.
+class SilentPort {
+public:
+    SilentPort() : m_fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(m_fd, 1000);
+        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~SilentPort() { Close(); }
+    int Port() const { return m_port; }
+    void Close() {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+    int m_port = 0;
 };
 
 } // namespace brimlow::test

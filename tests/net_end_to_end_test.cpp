@@ -179,16 +179,31 @@ TEST_F(LanEndToEndTest, TheServerProcessAnswersARawClientAndEndsItsSessionsOnSig
         "060\"Unit 00\",\"1000\",\"0\",\"0\",\"\",\"\",\"City 0\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"";
     EXPECT_EQ(raw->Request(lan::EncodeIndex(lan::Request::ReadCustomer, 1), unit00.size()), unit00);
     EXPECT_EQ(raw->Request(lan::EncodeIndex(lan::Request::LockRecord, 1), 3), "1\r\n");
+    SubscriberRecord edited = test::MakeSubscriber("Unit 00", 0, "1000");
+    SetText(edited.City, "Edited over the LAN");
+    EXPECT_EQ(raw->Request(lan::EncodeWriteCustomer(1, edited), 3), "1\r\n");
+    EXPECT_EQ(raw->Request(lan::EncodeIndex(lan::Request::LockRecord, 2), 3), "1\r\n");
+    // Pages in delivery to a provider that never answers, and more waiting for a worker.
+    test::SilentPort silent;
+    CompanyRecord company = test::MakeCompany("Silent", "127.0.0.1", silent.Port());
+    for (int k = 0; k < 6; ++k)
+        EXPECT_EQ(raw->Request(lan::EncodeClientPage(lan::kPageSnpp, "ann", "", "x", company,
+                                                     test::MakeSubscriber("Far", 0, "1")),
+                               3),
+                  "1\r\n");
 
+    // The tables are saved first; the jobs get the grace, and the console ends however they fare.
+    auto start = std::chrono::steady_clock::now();
     serverProcess.Signal(SIGTERM);
     EXPECT_TRUE(raw->WaitClosed());
     EXPECT_EQ(serverProcess.Wait(), 0) << serverProcess.Output();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
     EXPECT_EQ(test::ReadFile(server.data + "/Operators.dat").size(), 6400u);
-    auto saved = Directory::Create(); // the lock lived in memory only
+    auto saved = Directory::Create(); // the locks lived in memory only
     ModemSettings modem{};
     LoadDirectoryFiles(server.data, *saved, modem);
-    EXPECT_EQ(saved->subscribers[1].LockByte, 0);
-    EXPECT_EQ(GetText(saved->subscribers[1].Name), "Unit 00");
+    EXPECT_EQ(saved->subscribers[1].LockByte + saved->subscribers[2].LockByte, 0);
+    EXPECT_EQ(GetText(saved->subscribers[1].City), "Edited over the LAN");
 }
 
 } // namespace

@@ -118,6 +118,11 @@ TEST(ProtocolRequests, ServerPageFieldsSitAtTheirOffsets) {
     EXPECT_EQ(page.pageType, 2);
     EXPECT_EQ(page.subject.size(), 99u);
     EXPECT_EQ(page.message, std::string(999, 'm'));
+    // A sender that fills the fields to their last byte, with no NUL, gets them cut as a page holds them.
+    frame[109] = frame[1109] = 'x';
+    ASSERT_TRUE(DecodeServerPage(frame, page));
+    EXPECT_EQ(page.subject, std::string(99, 's'));
+    EXPECT_EQ(page.message, std::string(999, 'm'));
 }
 
 TEST(ProtocolRequests, ClientPageFieldsSitAtTheirOffsets) {

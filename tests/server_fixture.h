@@ -16,12 +16,13 @@ inline ServerTimings FastTimings() {
     t.receiveTimeoutMs = 50;
     t.sendTimeoutMs = 5000;
     t.idleLimitMs = 60000;
-    t.acceptPollMs = 5;
     t.handoffPollMs = 5;
     return t;
 }
 
 using test::WaitFor;
+
+using test::SilentPort;
 
 class ServerTest : public ::testing::Test {
 protected:
@@ -61,6 +62,7 @@ protected:
     std::string Snapshot() {
         return Read([](Directory& d) { return std::string(reinterpret_cast<const char*>(&d), sizeof d); });
     }
+    bool PagesDone() { return WaitFor([&] { return server.PagesInFlight() == 0; }, 30000); }
     std::string CheckCust(test::RawClient& client) { return client.Request(EncodeEmpty(Request::CheckCust), 250); }
     std::string CheckGroup(test::RawClient& client) { return client.Request(EncodeEmpty(Request::CheckGroup), 25); }
     static std::unique_ptr<GroupRecord> Group(const std::vector<std::string>& members) {

@@ -75,25 +75,27 @@ TEST_F(ServerTest, AFrameSplitAtAnyByteIsTakenWhole) {
     EXPECT_EQ(slow.Recv(3), "1\r\n");
 }
 
-TEST_F(ServerTest, TheHundredAndFirstClientIsRefusedAndTheOthersAreServed) {
+// Slots go to logged-in operators only. When all are taken, a newcomer's refusal line arrives whole, even when
+// the client has already sent its Login (a close with unread bytes would reset the connection and lose it).
+TEST_F(ServerTest, TheHundredAndFirstOperatorIsRefusedWithALineAndTheOthersAreServed) {
     std::vector<std::unique_ptr<RawClient>> clients;
     for (int i = 0; i < kSessionSlots; ++i) {
-        clients.push_back(std::make_unique<RawClient>(server.Port()));
+        clients.push_back(LoggedIn("carl"));
         ASSERT_EQ(clients.back()->Greeting(), "Network Session Started for 127.0.0.1\r\n") << i;
     }
-    RawClient refused(server.Port());
-    EXPECT_EQ(refused.Greeting(), "Network Connection refused for 127.0.0.1\r\n");
-    EXPECT_TRUE(refused.WaitClosed());
+    for (int i = 0; i < 3; ++i) {
+        RawClient refused(server.Port(), false);
+        refused.Send(EncodeLogin("carl", "pw"));
+        EXPECT_EQ(refused.Recv(100), "Network Connection refused for 127.0.0.1\r\n");
+        EXPECT_TRUE(refused.WaitClosed());
+        EXPECT_FALSE(refused.SawReset());
+    }
     EXPECT_EQ(server.MonitorCommand(), "Network Connection refused for 127.0.0.1");
-    for (auto& client : clients)
-        ASSERT_EQ(client->Request(EncodeLogin("carl", "pw"), 3), "1\r\n");
     EXPECT_EQ(server.Sessions().size(), static_cast<size_t>(kSessionSlots));
 
     clients[42]->Reset();
     ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() == kSessionSlots - 1; }));
-    RawClient late(server.Port());
-    EXPECT_EQ(late.Greeting(), "Network Session Started for 127.0.0.1\r\n");
-    EXPECT_EQ(late.Request(EncodeLogin("carl", "pw"), 3), "1\r\n");
+    auto late = LoggedIn("carl");
     EXPECT_EQ(Pong(*clients[0]), "PONG\r\n");
     EXPECT_EQ(Pong(*clients[99]), "PONG\r\n");
 }
@@ -117,60 +119,90 @@ TEST_F(ServerTest, AClientThatVanishesMidRequestLosesItsSessionAndItsLocks) {
     EXPECT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 3), 3), "1\r\n");
 }
 
-TEST_F(ServerTest, ASlotWhoseGreetingFailedIsFreeAgain) {
-    std::unique_ptr<RawClient> gone;
-    {
-        // The listener accepts, then waits for "DatabaseLock" to take a slot; meanwhile the client resets.
-        std::lock_guard lock(tc.console.databaseLock);
-        gone = std::make_unique<RawClient>(server.Port(), false);
-        ASSERT_TRUE(gone->Connected());
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        gone->Reset();
-    }
-    // Connections are admitted one after another, so once this one is greeted the first is settled.
-    RawClient next(server.Port());
-    EXPECT_EQ(next.Greeting(), "Network Session Started for 127.0.0.1\r\n");
-    std::vector<SessionView> sessions = server.Sessions();
-    ASSERT_EQ(sessions.size(), 1u);
-    EXPECT_EQ(sessions[0].slot, 0); // the failed connection's slot was given again
-}
-
-TEST_F(ServerTest, ByteCountsFeedTheMonitor) {
-    auto carl = LoggedIn("carl");
-    EXPECT_EQ(Pong(*carl), "PONG\r\n");
-    ASSERT_EQ(server.Sessions().size(), 1u);
-    SessionView view = server.Sessions()[0];
-    EXPECT_EQ(view.userName, "carl");
-    EXPECT_EQ(view.level, 0);
-    EXPECT_EQ(view.bytesReceived, 63u + 3u);
-    EXPECT_EQ(view.bytesSent, 3u + 6u);
-    EXPECT_GT(view.connectTime, 0);
-}
-
-class IdleServerTest : public ServerTest {
+class LimitedServerTest : public ServerTest {
 protected:
-    static ServerTimings Idle() {
+    static ServerTimings Limited() {
         ServerTimings t = FastTimings();
         t.idleLimitMs = 300;
+        t.loginDeadlineMs = 300;
+        t.pageJobs = {1, 3, 2}; // one worker, three pages in all, two per session
         return t;
     }
-    IdleServerTest() : ServerTest(Idle()) {}
+    LimitedServerTest() : ServerTest(Limited()) {}
 };
 
-TEST_F(IdleServerTest, ASilentClientLosesItsSessionAndABusyOneKeepsIt) {
+TEST_F(LimitedServerTest, ASilentClientLosesItsSessionAndABusyOneKeepsIt) {
     Fill(3);
     auto silent = LoggedIn("ann");
     ASSERT_EQ(silent->Request(EncodeIndex(Request::LockRecord, 2), 3), "1\r\n");
     auto busy = LoggedIn("bob");
+    RawClient stranger(server.Port()); // never logs in: gone at its deadline, while the busy one stays
     auto start = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(900)) {
         ASSERT_EQ(Pong(*busy), "PONG\r\n");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+    EXPECT_TRUE(stranger.WaitClosed(100));
     EXPECT_TRUE(silent->WaitClosed(5000));
     ASSERT_TRUE(WaitFor([&] { return server.Counters().locksHeld.load() == 0; }));
     EXPECT_EQ(Read([](Directory& d) { return d.subscribers[2].LockByte; }), 0);
     EXPECT_EQ(Pong(*busy), "PONG\r\n");
+}
+
+// Pages wait for one worker in a bounded queue: a session past its share is answered "0", and so is everyone
+// once the pool holds its limit; a stop does not wait for the pages still in delivery.
+TEST_F(LimitedServerTest, HandedOverPagesAreBoundedPerSessionAndInAll) {
+    auto silent = std::make_unique<SilentPort>();
+    CompanyRecord company = test::MakeCompany("Silent", "127.0.0.1", silent->Port());
+    std::string page = EncodeClientPage(kPageSnpp, "ann", "", "x", company, test::MakeSubscriber("Far", 0, "1"));
+    auto ann = LoggedIn("ann");
+    auto bob = LoggedIn("bob");
+    for (const char* reply : {"1\r\n", "1\r\n", "0\r\n", "0\r\n"})
+        EXPECT_EQ(ann->Request(page, 3), reply);
+    EXPECT_EQ(bob->Request(page, 3), "1\r\n");
+    EXPECT_EQ(bob->Request(page, 3), "0\r\n"); // three pages in all
+    EXPECT_EQ(server.PagesInFlight(), 3u);
+    auto start = std::chrono::steady_clock::now();
+    server.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    silent->Close();
+    EXPECT_TRUE(PagesDone());
+}
+
+// Strangers hold no slot and no thread: 150 of them, silent, sending junk slowly or reconnecting all the time,
+// and an operator still logs in at once, again and again.
+TEST_F(ServerTest, AnOperatorLogsInAmongHostileConnections) {
+    std::atomic<bool> stop{false};
+    std::vector<std::unique_ptr<RawClient>> silent, slow;
+    for (int i = 0; i < 50; ++i) {
+        silent.push_back(std::make_unique<RawClient>(server.Port(), false));
+        slow.push_back(std::make_unique<RawClient>(server.Port(), false));
+    }
+    std::thread dribble([&] {
+        while (!stop) {
+            for (auto& client : slow)
+                client->Send("x");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    auto reconnect = [&] {
+        std::vector<std::unique_ptr<RawClient>> own(25);
+        for (size_t i = 0; !stop; i = (i + 1) % own.size())
+            own[i] = std::make_unique<RawClient>(server.Port(), false);
+    };
+    std::thread r1(reconnect), r2(reconnect);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (int i = 0; i < 5; ++i) {
+        auto start = std::chrono::steady_clock::now();
+        auto operatorClient = LoggedIn("ann");
+        EXPECT_EQ(Pong(*operatorClient), "PONG\r\n");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << i;
+    }
+    stop = true;
+    dribble.join();
+    r1.join();
+    r2.join();
+    EXPECT_TRUE(WaitFor([&] { return server.Sessions().empty(); }));
 }
 
 // Sessions read, lock, write and poll while the local operator rewrites the same records; every record a

@@ -11,7 +11,10 @@ namespace {
 using test::RawClient;
 using ::testing::HasSubstr;
 
-TEST_F(ServerTest, BeforeALoginEveryRequestGetsMinusTenAndALoginMatchesWithoutCase) {
+// Before its Login a connection gets "-10" for every request; a Login matches without case, a second one
+// replaces the user and level, and a refused one ends the connection (after a second one, with its locks).
+TEST_F(ServerTest, LoginsBeforeAndDuringASession) {
+    Fill(3);
     server.SetMonitorCommand("before");
     RawClient client(server.Port());
     EXPECT_EQ(client.Greeting(), "Network Session Started for 127.0.0.1\r\n");
@@ -19,28 +22,39 @@ TEST_F(ServerTest, BeforeALoginEveryRequestGetsMinusTenAndALoginMatchesWithoutCa
     EXPECT_EQ(client.Request(EncodeIndex(Request::ReadCustomer, 0), 5), "-10\r\n");
     EXPECT_THAT(server.MonitorCommand(), HasSubstr("Connection is not authenticated!  2"));
     EXPECT_EQ(client.Request(EncodeEmpty(Request::Ping), 5), "-10\r\n");
+    EXPECT_TRUE(server.Sessions().empty()); // no slot before the Login
 
     EXPECT_EQ(client.Request(EncodeLogin("ANN smith", "PW"), 3), "1\r\n"); // cut at the space
     EXPECT_EQ(server.MonitorCommand(), "Login Successful");
     EXPECT_EQ(client.Request(EncodeEmpty(Request::SecurityLevel), 3), "2\r\n");
     ASSERT_TRUE(WaitFor([&] { return !server.Sessions().empty() && server.Sessions()[0].userName == "ANN"; }));
-    EXPECT_FALSE(server.Sessions()[0].host.empty());
+    SessionView view = server.Sessions()[0];
+    EXPECT_FALSE(view.host.empty());
+    EXPECT_GT(view.connectTime, 0);
+    EXPECT_EQ(view.bytesReceived, 4u + 3 + 63 + 3); // the requests before the Login count too
+    EXPECT_EQ(view.bytesSent, 2u * 5 + 3 + 3);
     EXPECT_EQ(tc.console.received.load(), 1);
-    // A second Login replaces the session's user and level.
     EXPECT_EQ(client.Request(EncodeLogin("carl", "pw"), 3), "1\r\n");
     EXPECT_EQ(client.Request(EncodeEmpty(Request::SecurityLevel), 3), "0\r\n");
     EXPECT_EQ(client.Request(EncodeEmpty(Request::Ping), 6), "PONG\r\n");
+
+    auto ann = LoggedIn("ann");
+    ASSERT_EQ(ann->Request(EncodeIndex(Request::LockRecord, 2), 3), "1\r\n");
+    EXPECT_EQ(ann->Request(EncodeLogin("ann", "bad"), 3), "0\r\n");
+    EXPECT_TRUE(ann->WaitClosed());
+    ASSERT_TRUE(WaitFor([&] { return server.Counters().locksHeld.load() == 0; }));
+    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[2].LockByte; }), 0);
+    for (auto [user, password] : {std::pair{"ann", "wrong"}, std::pair{"", ""}}) {
+        RawClient refused(server.Port());
+        EXPECT_EQ(refused.Request(EncodeLogin(user, password), 3), "0\r\n") << user;
+        EXPECT_TRUE(refused.WaitClosed());
+        EXPECT_FALSE(refused.SawReset()) << "the refusal arrives whole";
+    }
+    EXPECT_EQ(server.MonitorCommand(), "Connection closed...");
+    EXPECT_EQ(server.Sessions().size(), 1u);
 }
 
-TEST_F(ServerTest, ARefusedLoginEndsTheConnectionAndAnEmptyOneMatchesOnlyWithoutAccounts) {
-    for (auto [user, password] : {std::pair{"ann", "wrong"}, std::pair{"", ""}}) {
-        RawClient client(server.Port());
-        EXPECT_EQ(client.Request(EncodeLogin(user, password), 3), "0\r\n") << user;
-        EXPECT_TRUE(client.WaitClosed());
-    }
-    EXPECT_TRUE(WaitFor([&] { return server.MonitorCommand() == "Connection closed..."; }));
-    EXPECT_TRUE(WaitFor([&] { return server.Sessions().empty(); }));
-
+TEST_F(ServerTest, AnEmptyLoginMatchesOnlyWithoutAccounts) {
     for (int k = 0; k < 3; ++k)
         server.Operators().DeleteOperator(0);
     RawClient client(server.Port());
@@ -91,6 +105,8 @@ TEST_F(ServerTest, ReadsSendTheRecordsAndIndexesOutOfRangeLookFree) {
         SCOPED_TRACE(c.frame.substr(1, c.frame.size() - 2));
         EXPECT_EQ(client->Request(c.frame, c.reply.size()), c.reply);
     }
+    for (const char* body : {"@", "Z12", "/"}) // unknown codes and the unused one: no reply
+        client->Send(std::string(1, kSoh) + body + std::string(1, kEtx));
     EXPECT_EQ(client->RecvFor(50), ""); // and not a byte more
 }
 
@@ -270,12 +286,9 @@ TEST_F(ServerTest, SecurityLevelsAreEnforcedByTheServer) {
     EXPECT_EQ(bob->Request(EncodeAddCustomer(test::MakeSubscriber("New", 0)), 3), "1\r\n");
     auto ann = LoggedIn("ann");
     EXPECT_EQ(ann->Request(EncodeIndex(Request::DeleteCust, 1), 3), "1\r\n");
-}
 
-TEST_F(ServerTest, ALevelOutsideTheThreeFromOperatorsDatLogsInReadOnly) {
-    // A damaged or hand-edited Operators.dat: the ">" reply must stay the three bytes the client reads, and
-    // an unknown level grants nothing.
-    Fill(2);
+    // A damaged or hand-edited Operators.dat: a level outside the three logs in read-only, and the ">" reply
+    // stays the three bytes the client reads.
     std::string file(sizeof(OperatorRecord) * kOperatorSlots, '\0');
     for (auto [k, name, level] : {std::tuple{0, "dan", int16_t{12}}, std::tuple{1, "eve", int16_t{-1}}}) {
         OperatorRecord r{};
@@ -292,24 +305,6 @@ TEST_F(ServerTest, ALevelOutsideTheThreeFromOperatorsDatLogsInReadOnly) {
         EXPECT_EQ(client->Request(EncodeIndex(Request::DeleteCust, 0), 3), "0\r\n") << user;
         EXPECT_EQ(client->RecvFor(50), "") << user;
     }
-    EXPECT_EQ(Read([](Directory& d) { return UsedSubscriberSlots(d); }), 2);
-}
-
-TEST_F(ServerTest, UnknownCodesAndTheUnusedCodeGetNoReply) {
-    auto client = LoggedIn("carl");
-    for (const char* body : {"@", "Z12", "/"})
-        client->Send(std::string(1, kSoh) + body + std::string(1, kEtx));
-    EXPECT_EQ(client->Request(EncodeEmpty(Request::Ping), 6), "PONG\r\n");
-}
-
-TEST_F(ServerTest, ARefusedSecondLoginEndsTheSessionAndReleasesItsLocks) {
-    Fill(3);
-    auto ann = LoggedIn("ann");
-    ASSERT_EQ(ann->Request(EncodeIndex(Request::LockRecord, 2), 3), "1\r\n");
-    EXPECT_EQ(ann->Request(EncodeLogin("ann", "bad"), 3), "0\r\n");
-    EXPECT_TRUE(ann->WaitClosed());
-    ASSERT_TRUE(WaitFor([&] { return server.Counters().locksHeld.load() == 0; }));
-    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[2].LockByte; }), 0);
 }
 
 // The local operator's announcements mark, for every session, what changed since the sessions were last told,

@@ -5,7 +5,11 @@
 #include "tests/support/test_console.h"
 
 #include <QSettings>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace brimlow {
 namespace {
@@ -53,7 +57,8 @@ TEST(Settings, ServerRoleAndDisabledNetworkForceTheirValues) {
 
 TEST(Settings, QtStoreKeepsEveryByteInGroupOptions) {
     test::TempDir config;
-    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    // Qt reads XDG_CONFIG_HOME once per process; the path is set directly so that every repeat gets its own.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(config.Path()));
     {
         QtSettingsStore store;
         EXPECT_EQ(store.FileName().toStdString(), config.Path() + "/Quillfen Labs/Brimlow.conf");
@@ -71,7 +76,6 @@ TEST(Settings, QtStoreKeepsEveryByteInGroupOptions) {
     LoadSettings(again, loaded);
     EXPECT_EQ(loaded.UserName, "Caf\xE9 Desk");
     EXPECT_EQ(loaded.ModemPort, 2);
-    unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(StartUp, LoadsAndSavesInOrderAndWaitsOnlyForRunningWorkers) {
@@ -86,10 +90,10 @@ TEST(StartUp, LoadsAndSavesInOrderAndWaitsOnlyForRunningWorkers) {
     AddSubscriber(*t.console.local, test::MakeSubscriber("Saved", 0));
 
     std::atomic<bool> release{false};
-    t.console.StartWorker([&] {
+    ASSERT_TRUE(t.console.StartWorker([&] {
         while (!release)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    });
+    }));
     auto start = std::chrono::steady_clock::now();
     std::thread releaser([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -108,10 +112,51 @@ TEST(StartUp, LoadsAndSavesInOrderAndWaitsOnlyForRunningWorkers) {
     EXPECT_EQ(GetText(reloaded.subscribers[0].Name), "Saved");
 }
 
-TEST(DataDirectoryLock, OneHolderAtATime) {
+// A save that cannot be done is said, file by file, and tried again while the operator wants; a temporary that
+// cannot be written replaces nothing, so the files on disk stay of one generation.
+TEST(StartUp, UnsavedFilesAreReportedAndTriedAgain) {
+    test::TestConsole t(false);
+    test::MemorySettingsStore store;
+    AddSubscriber(*t.console.local, test::MakeSubscriber("Edited", 0));
+    ASSERT_EQ(mkdir(t.DataFile(kSubscriberFile).c_str(), 0700), 0); // no file can be renamed over a folder
+    std::vector<std::vector<std::string>> asked;
+    ShutDownResult result = ShutDownConsole(t.console, store, 1000, [&](const std::vector<std::string>& unsaved) {
+        asked.push_back(unsaved);
+        if (asked.size() == 2)
+            rmdir(t.DataFile(kSubscriberFile).c_str());
+        return asked.size() < 3;
+    });
+    EXPECT_EQ(asked, (std::vector<std::vector<std::string>>(2, {kSubscriberFile})));
+    EXPECT_TRUE(result.unsaved.empty());
+    EXPECT_EQ(test::ReadFile(t.DataFile(kSubscriberFile)).substr(0, 6), "Edited");
+
+    // A file too large for what the process may write: the group file's temporary fails, nothing is replaced.
+    std::string before = test::ReadFile(t.DataFile(kSubscriberFile));
+    AddSubscriber(*t.console.local, test::MakeSubscriber("Lost", 0));
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit small{sizeof(Directory::subscribers) + 1, old.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    std::vector<std::string> unsaved = SaveConsoleFiles(t.console);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(unsaved, std::vector<std::string>(std::begin(kDataFiles), std::end(kDataFiles)));
+    EXPECT_EQ(test::ReadFile(t.DataFile(kSubscriberFile)), before);
+    EXPECT_EQ(UnsavedFilesText(t.console, {kSubscriberFile, kGroupFile}),
+              "Unable to save SUBSCRIBER.DAT, GROUP.DAT in " + t.console.dataDir);
+    for (const std::string& name : test::ListDir(t.dir.Path()))
+        EXPECT_NE(name[0], '.') << name << " left behind";
+}
+
+TEST(DataDirectoryLock, OneHolderAtATimeWhoRemovesStaleTemporaries) {
     test::TempDir d;
+    for (const char* name :
+         {".GROUP.DAT.a1B2c3", ".COMPANY.DAT.XXXXXX", ".GROUP.DAT.short", ".other.DAT.abcdef", "GROUP.DAT"})
+        test::WriteFile(d.File(name), "x");
     DataDirectoryLock first, second;
     EXPECT_TRUE(first.Acquire(d.Path()));
+    EXPECT_EQ(test::ListDir(d.Path()),
+              (std::vector<std::string>{".GROUP.DAT.short", ".brimlow.lock", ".other.DAT.abcdef", "GROUP.DAT"}));
     EXPECT_FALSE(second.Acquire(d.Path()));
     first.Release();
     EXPECT_TRUE(second.Acquire(d.Path()));

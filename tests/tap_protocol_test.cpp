@@ -59,11 +59,15 @@ TEST(TapBlockTest, LongTextsSplitIntoFirstMiddleAndLastBlocks) {
     }
 }
 
-TEST(TapFieldTextTest, LineBreaksBecomeOneBlankAndNothingElseChanges) {
-    EXPECT_EQ(TapFieldText("Call\r\nthe desk\nnow\rplease"), "Call the desk now please");
-    EXPECT_EQ(TapFieldText("\r\n\r\n"), "  ");
-    EXPECT_EQ(TapFieldText("tab\there \xE9t\xE9 ~^|"), "tab\there \xE9t\xE9 ~^|");
-    EXPECT_EQ(TapFieldText(""), "");
+TEST(TapFieldTextTest, LineBreaksAndControlCharactersBecomeOneBlankAndNothingElseChanges) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Call\r\nthe desk\nnow\rplease", "Call the desk now please"},
+        {"\r\n\r\n", "  "},
+        {"tab\there \xE9t\xE9 ~^|", "tab here \xE9t\xE9 ~^|"},
+        {Bytes({'a', kStx, kEtx, kEot, kEsc, kUs, 0x7F, 0x83, 0x9B, 0xFF, 'z'}), "a         z"},
+        {"", ""}};
+    for (const auto& [text, field] : cases)
+        EXPECT_EQ(TapFieldText(text), field) << ::testing::PrintToString(text);
 }
 
 } // namespace

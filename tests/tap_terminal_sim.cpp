@@ -119,10 +119,8 @@ void TapTerminalSim::OnByte(char c) {
         }
         break;
     case Phase::AwaitLogin:
-        if (c == CR) {
-            ++m_crsBeforeLogin;
-            if (m_script.promptId)
-                Answer("ID=");
+        if (c == CR && m_script.promptId) {
+            Answer("ID=");
         } else if (c == ESC) {
             m_phase = Phase::Login;
             m_line.assign(1, c);

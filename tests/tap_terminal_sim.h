@@ -51,7 +51,6 @@ public:
     std::vector<std::string> Blocks() const { return Locked(m_blocks); }     // every block as it arrived, 7-bit
     std::vector<std::string> Commands() const { return Locked(m_commands); } // AT command lines
     std::vector<std::string> DialledNumbers() const { return Locked(m_dialled); }
-    int CrsBeforeLogin() const { return m_crsBeforeLogin.load(); }
     int Logins() const { return m_logins.load(); }
     int Logouts() const { return m_logouts.load(); }
     int ChecksumErrors() const { return m_checksumErrors.load(); }
@@ -97,7 +96,6 @@ private:
     std::vector<std::string> m_blocks;
     std::vector<std::string> m_commands;
     std::vector<std::string> m_dialled;
-    std::atomic<int> m_crsBeforeLogin{0};
     std::atomic<int> m_logins{0};
     std::atomic<int> m_logouts{0};
     std::atomic<int> m_checksumErrors{0};

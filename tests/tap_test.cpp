@@ -236,16 +236,19 @@ TEST_F(TapDialTest, APageQueuedDuringTheCallGoesInTheSameCall) {
     EXPECT_THAT(Left(), IsEmpty());
 }
 
-// Line breaks would end the TAP field early; bytes above 0x7F would be sent as their seven data bits while the
-// checksum counted all eight.
-TEST_F(TapDialTest, LineBreaksTravelAsBlanksAndEightBitTextKeepsTheChecksumRight) {
+// Line breaks and control characters would end or break the TAP block, in the text or in the PIN; bytes above
+// 0x7F are sent as their seven data bits, and the checksum counts what arrives.
+TEST_F(TapDialTest, ControlCharactersTravelAsBlanksAndEightBitTextKeepsTheChecksumRight) {
     Connect();
     Queue("5", "Fire drill\r\nat noon\nall staff");
     Queue("6", "caf\xE9 \xB0");
+    Queue("7\x03", "a\x03" "b\x04" "c\x1b" "d\x1f" "e\x83" "f\x02");
     Dial();
     EXPECT_EQ(sim->ChecksumErrors(), 0);
     EXPECT_THAT(sim->Pages(), ::testing::UnorderedElementsAre(test::TapPage{"5", "Fire drill at noon all staff"},
-                                                              test::TapPage{"6", "cafi 0"}));
+                                                              test::TapPage{"6", "cafi 0"},
+                                                              test::TapPage{"7 ", "a b c d e f "}));
+    EXPECT_EQ(tc.console.failedPages.load(), 0);
 }
 
 TEST_F(TapDialTest, AFileTooShortForItsRecordIsReportedAndRemoved) {
@@ -274,18 +277,6 @@ TEST_F(TapDialTest, OnTheNetworkTabTheNetworkDirectorysCompanyIsDialled) {
     EXPECT_THAT(Left(), IsEmpty());
 }
 
-TEST_F(TapDialTest, OnlyOneDialRunsAtATime) {
-    Connect();
-    tc.console.dialBusy = kCompany + 1;
-    EXPECT_TRUE(StartDirectDial(tc.console, kCompany)); // already served
-    EXPECT_FALSE(StartDirectDial(tc.console, 2));
-    EXPECT_FALSE(StartQueuedDial(tc.console, "north", 2));
-    tc.console.dialBusy = 0;
-    EXPECT_FALSE(StartDirectDial(tc.console, 100));
-    EXPECT_FALSE(StartDirectDial(tc.console, -1));
-    EXPECT_EQ(tc.console.dialBusy.load(), 0);
-}
-
 TEST_F(TapDialTest, AQueueEntryIsDialledWithItsOwnCompanyOnTheModemPort) {
     Connect();
     CompanyRecord theirs = test::MakeCompany("North Relay");
@@ -305,8 +296,17 @@ TEST_F(TapDialTest, AQueueEntryIsDialledWithItsOwnCompanyOnTheModemPort) {
     EXPECT_THAT(test::ListDir(entry), ElementsAre("Company.dat"));
 }
 
-TEST_F(TapDialTest, AnEntryWithoutItsCompanyOrWithAnUnsafeNameIsNotDialled) {
+// One dial runs at a time; a company out of range, a queue entry without its company or with an unsafe name
+// is not dialled, and none of them claims the dialer.
+TEST_F(TapDialTest, DialsThatCannotRunStartNothing) {
     Connect();
+    tc.console.dialBusy = kCompany + 1;
+    EXPECT_TRUE(StartDirectDial(tc.console, kCompany)); // already served
+    EXPECT_FALSE(StartDirectDial(tc.console, 2));
+    EXPECT_FALSE(StartQueuedDial(tc.console, "north", 2));
+    tc.console.dialBusy = 0;
+    EXPECT_FALSE(StartDirectDial(tc.console, 100));
+    EXPECT_FALSE(StartDirectDial(tc.console, -1));
     EXPECT_FALSE(StartQueuedDial(tc.console, "south", kCompany));
     test::WriteFile(test::WriteQueueEntry(tc.dir.Path(), "short", kCompany, {}) + "/Company.dat", "torn");
     EXPECT_FALSE(StartQueuedDial(tc.console, "short", kCompany));

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/time.h>
 #include <thread>
 
@@ -27,28 +28,71 @@ std::string Described(const std::optional<TicketTarget>& t) {
     if (!t)
         return "unreadable";
     std::string numbers = std::to_string(t->tag) + " " + std::to_string(t->pass) + " ";
-    return t->hostForm ? "host " + numbers + t->host + ":" + std::to_string(t->port)
-                       : (t->networkDirectory ? "network " : "local ") + numbers + std::to_string(t->companyIndex);
+    return (t->hostForm ? "host " + numbers + t->host + ":" + std::to_string(t->port)
+                        : (t->networkDirectory ? "network " : "local ") + numbers + std::to_string(t->companyIndex)) +
+           (t->owner.empty() ? "" : " -" + t->owner);
 }
 
-TEST(TicketNames, AreParsedByTheirDashCount) {
+TEST(TicketNames, AreParsedByTheirForm) {
     const std::pair<const char*, const char*> cases[] = {
         {"Duty Desk.4242.77.3", "local 4242 77 3"},
         {"Duty Desk.4242.77.3N", "network 4242 77 3"},
-        {"Duty Desk.4242.77.3-ann", "local 4242 77 3"},
+        {"Duty Desk.4242.77.3-ann", "local 4242 77 3 -ann"},
         {"Desk.18446744073709551615.-5.99", "local 18446744073709551615 -5 99"},
-        {"Desk.1.2-pager.example-444-ann", "host 1 2 pager.example:444"},
-        // A dash in the subscriber name moves a name into the other form.
-        {"Jean-Paul.1.2-h-44", "host 1 2 h:44"},
-        {"A-B-C.1.2.5", "local 1 2 5"},
-        // The host form without owner has two dashes and is read as an index form, which it does not fit.
-        {"Desk.1.2-127.0.0.1-444", "unreadable"},
+        {"Desk.1.2-pager.example-444-ann", "host 1 2 pager.example:444 -ann"},
+        {"Desk.1.2-127.0.0.1-444", "host 1 2 127.0.0.1:444"},
+        // Dashes in the subscriber name and the owner, and the address's, written as blanks.
+        {"Smith-Jones-Lee.4242.77.3-ann", "local 4242 77 3 -ann"},
+        {"Desk.4242.77-snpp gw.example.com-444-ann-b", "host 4242 77 snpp-gw.example.com:444 -ann-b"},
+        {"Desk.4242.-77-h-44-7", "host 4242 -77 h:44 -7"},
         {"Desk.1.2.100", "unreadable"},
         {"Desk.1.2", "unreadable"},
         {"Nodot", "unreadable"},
+        {"Desk.1.2.3N-ann", "unreadable"},
+        {"Desk.1.2-h-65536", "unreadable"},
+        {"Desk.1.2-h-x", "unreadable"},
+        {"Desk.18446744073709551616.2.3", "unreadable"},
+        {"Desk.1.2147483648.3", "unreadable"},
+        {"Desk.1.2.3-", "unreadable"},
+        {"Desk.1.2.3x", "unreadable"},
     };
     for (const auto& [name, target] : cases)
         EXPECT_EQ(Described(ParseTicketName(name)), target) << name;
+}
+
+// Whatever the subscriber name, the address and the owner hold, every name the console writes reads back as the
+// parts it was written from.
+TEST(TicketNames, EveryWrittenNameParsesBackToItsParts) {
+    std::mt19937_64 random(20261207);
+    auto text = [&](const std::string& alphabet, size_t maxLength) {
+        std::string out(random() % (maxLength + 1), ' ');
+        for (char& c : out)
+            c = alphabet.empty() ? static_cast<char>(1 + random() % 255) : alphabet[random() % alphabet.size()];
+        return out;
+    };
+    const std::string hostChars = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-";
+    for (int i = 0; i < 5000; ++i) {
+        TicketNumbers numbers{random(), static_cast<int>(static_cast<uint32_t>(random()))};
+        TicketSource source;
+        source.form = static_cast<TicketSource::Form>(random() % 3);
+        source.companyIndex = static_cast<int>(random() % kCompanySlots);
+        source.address = text(hostChars, 40);
+        source.port = static_cast<int>(random() % 65536);
+        source.owner = text(i % 2 ? "-.aZ09" : "", 30);
+        std::string name = TicketFileName(text(i % 2 ? "-. aZ09" : "", 78), numbers, source);
+        std::optional<TicketTarget> target = ParseTicketName(name);
+        ASSERT_TRUE(target) << name;
+        bool host = source.form == TicketSource::Form::Host;
+        EXPECT_EQ(target->tag, numbers.tag) << name;
+        EXPECT_EQ(target->pass, numbers.pass) << name;
+        EXPECT_EQ(target->hostForm, host) << name;
+        EXPECT_EQ(target->networkDirectory, source.form == TicketSource::Form::NetworkIndex) << name;
+        EXPECT_EQ(target->companyIndex, host ? 0 : source.companyIndex) << name;
+        EXPECT_EQ(target->host, host ? source.address : "") << name;
+        EXPECT_EQ(target->port, host ? source.port : 0) << name;
+        std::string owner = source.form == TicketSource::Form::NetworkIndex ? "" : OwnerSuffix(source.owner);
+        ASSERT_EQ(target->owner, owner.empty() ? "" : owner.substr(1)) << name;
+    }
 }
 
 TEST(TicketNames, AreBuiltInTheFiveFormsAndStayInTheTrackingFolder) {
@@ -68,6 +112,8 @@ TEST(TicketNames, AreBuiltInTheFiveFormsAndStayInTheTrackingFolder) {
     std::string name = TicketFileName("../../etc", numbers, hostile);
     EXPECT_EQ(name.find('/'), std::string::npos) << name;
     EXPECT_EQ(name, "      etc.4242.77-.. h -1-.. .. x");
+    EXPECT_EQ(TicketFileName("Desk", numbers, {TicketSource::Form::Host, 0, "snpp-gw.example", 444, "Ann-B"}),
+              "Desk.4242.77-snpp gw.example-444-ann-b");
     EXPECT_EQ(TicketFileName("..", {}, local), "  .0.0.3");
 }
 
@@ -203,13 +249,13 @@ TEST_F(TrackingThreadTest, APassChecksRecentTicketsSkipsOwnAndReportsFailures) {
     WriteTicket("Own.3.3.0-ann", content, now);
     WriteTicket("Lost.4.4.1", content, now);
     WriteTicket("Refused.5.5.2", content, now);
-    WriteTicket("Odd.6.6-127.0.0.1-1", content, now); // two dashes: no company index
+    WriteTicket("Odd.6.6-127.0.0.1-1", content, now); // the host form: nobody listens on port 1
     RunTrackingCheckPass(tc.console, "-ann", TrackingCheckTiming{});
     EXPECT_THAT(server.Commands(), ElementsAre("MSTA 1.1", "QUIT"));
     EXPECT_THAT(refusing.Commands(), ElementsAre("QUIT"));
     for (const char* name : {"Lost.4.4.1", "Refused.5.5.2", "Odd.6.6-127.0.0.1-1"})
         EXPECT_EQ(ReadFile(Path(name)), content) << name;
-    std::vector<std::string> lines = tc.WaitForLines(8);
+    std::vector<std::string> lines = tc.WaitForLines(10);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Error checking tracking number!"), 3);
     EXPECT_THAT(lines, ::testing::Contains("Unable to connect to 127.0.0.1"));
 }

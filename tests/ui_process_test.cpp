@@ -1,6 +1,6 @@
 // The real brimlow window process on an X server of its own (Xvfb), driven by synthetic keys (xdotool) as an
 // operator would: a page to a subscriber reaches the SNPP peer, a second console only asks this one to the
-// front, and Escape, Yes ends the console with its files saved.
+// front, and Escape, Yes ends the console with its files saved, after a save that failed was tried again.
 #include "directory/data_files.h"
 #include "tests/lan_raw_client.h"
 #include "tests/support/line_peer.h"
@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -134,12 +135,22 @@ TEST(WindowProcess, AnOperatorSendsAPageAndExits) {
     EXPECT_EQ(second.status, 0);
     EXPECT_NE(second.out.find("already running"), std::string::npos) << second.out;
 
+    // A folder in GROUP.DAT's place makes the save at exit fail, even for root; the window offers to try again,
+    // and once the folder is gone the second try saves.
+    std::filesystem::remove(data.File("GROUP.DAT"));
+    std::filesystem::create_directories(data.File("GROUP.DAT/in the way"));
     ASSERT_TRUE(FocusWindow("Brimlow - Quillfen Labs"));
     ASSERT_TRUE(Keys({"Escape"}));
     ASSERT_TRUE(FocusWindow("Brimlow"));
     ASSERT_TRUE(Keys({"Return"})); // Yes, the question's default
+    ASSERT_TRUE(test::WaitFor([] {
+        return !RunTool({"/usr/bin/xdotool", "search", "--onlyvisible", "--name", "^Brimlow - Quillfen Labs$"});
+    }));
+    ASSERT_TRUE(FocusWindow("Brimlow")); // "Unable to save GROUP.DAT in ... Try again?"
+    std::filesystem::remove_all(data.File("GROUP.DAT"));
+    ASSERT_TRUE(Keys({"Return"}));
     EXPECT_EQ(console.Wait(30000), 0) << console.Output();
-    EXPECT_TRUE(test::FileExists(data.File("GROUP.DAT")));
+    EXPECT_TRUE(std::filesystem::is_regular_file(data.File("GROUP.DAT")));
     EXPECT_TRUE(test::FileExists(config.File("Quillfen Labs/Brimlow.conf")));
 }
 

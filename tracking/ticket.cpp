@@ -27,6 +27,14 @@ std::string TicketNamePart(const std::string& text) {
     return part;
 }
 
+std::string TicketAddressPart(const std::string& address) {
+    std::string part = address;
+    for (char& c : part)
+        if (c == '-' || c == '/')
+            c = ' ';
+    return part;
+}
+
 std::string LowerAscii(const std::string& text) {
     std::string lower = text;
     for (char& c : lower)
@@ -54,13 +62,9 @@ std::string TicketFileName(const std::string& subscriberName, const TicketNumber
         return name + "." + std::to_string(source.companyIndex) + OwnerSuffix(source.owner);
     case TicketSource::Form::NetworkIndex:
         return name + "." + std::to_string(source.companyIndex) + "N";
-    case TicketSource::Form::Host: {
-        std::string address = source.address;
-        for (char& c : address)
-            if (c == '/')
-                c = ' ';
-        return name + "-" + address + "-" + std::to_string(source.port) + OwnerSuffix(source.owner);
-    }
+    case TicketSource::Form::Host:
+        return name + "-" + TicketAddressPart(source.address) + "-" + std::to_string(source.port) +
+               OwnerSuffix(source.owner);
     }
     return name;
 }

@@ -33,13 +33,17 @@ TicketNumbers ParseSendReply(const std::string& reply);
 
 // A text made safe for one part of a ticket name: "." (the name's field separator) and "/" become blanks.
 std::string TicketNamePart(const std::string& text);
+// An address made safe for the host form of a ticket name: "-" (the form's field separator) and "/" become
+// blanks. No address that a connection was made to holds a blank, so a blank reads back as "-".
+std::string TicketAddressPart(const std::string& address);
 // Lower-cases A to Z only.
 std::string LowerAscii(const std::string& text);
 // "-" and the owner lower-cased, with "/" as a blank; empty for an empty owner.
 std::string OwnerSuffix(const std::string& owner);
 
 // "name.tag.pass.index", "name.tag.pass.indexN", "name.tag.pass.index-owner", "name.tag.pass-address-port",
-// "name.tag.pass-address-port-owner".
+// "name.tag.pass-address-port-owner". The name holds no "." and the address no "-", so every name reads back
+// (ParseTicketName) whatever "-" the name, the address or the owner hold.
 std::string TicketFileName(const std::string& subscriberName, const TicketNumbers& numbers,
                            const TicketSource& source);
 

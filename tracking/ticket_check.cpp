@@ -5,7 +5,8 @@
 #include "tracking/unread_mark.h"
 
 #include <algorithm>
-#include <cinttypes>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -41,29 +42,65 @@ void RewriteCount(int fd, int count) {
     [[maybe_unused]] ssize_t written = pwrite(fd, line, static_cast<size_t>(n), 0);
 }
 
+// The decimal digits at the front of text, at most max; false when there are none or the number is larger.
+bool TakeNumber(std::string_view& text, uint64_t max, uint64_t& value) {
+    size_t n = 0;
+    value = 0;
+    for (; n < text.size() && text[n] >= '0' && text[n] <= '9'; ++n) {
+        uint64_t digit = static_cast<uint64_t>(text[n] - '0');
+        if (value > (max - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    text.remove_prefix(n);
+    return n > 0;
+}
+
+bool TakeChar(std::string_view& text, char c) {
+    if (text.empty() || text.front() != c)
+        return false;
+    text.remove_prefix(1);
+    return true;
+}
+
 } // namespace
 
 std::optional<TicketTarget> ParseTicketName(const std::string& name) {
     size_t dot = name.find('.');
     if (dot == std::string::npos)
         return std::nullopt;
-    const char* rest = name.c_str() + dot + 1;
+    std::string_view rest = std::string_view(name).substr(dot + 1);
     TicketTarget target;
-    if (std::count(name.begin(), name.end(), '-') == 3) {
-        char hostAndPort[256] = {};
-        if (sscanf(rest, "%" SCNu64 ".%d-%255s", &target.tag, &target.pass, hostAndPort) != 3)
-            return std::nullopt;
-        std::string tail = hostAndPort;
-        size_t dash = tail.find('-');
-        target.hostForm = true;
-        target.host = tail.substr(0, dash);
-        target.port = dash == std::string::npos ? 0 : atoi(tail.c_str() + dash + 1);
-        return target;
-    }
-    if (sscanf(rest, "%" SCNu64 ".%d.%d", &target.tag, &target.pass, &target.companyIndex) != 3 ||
-        !IsValidCompanyIndex(target.companyIndex))
+    uint64_t pass = 0, index = 0, port = 0;
+    bool negative = false;
+    if (!TakeNumber(rest, UINT64_MAX, target.tag) || !TakeChar(rest, '.'))
         return std::nullopt;
-    target.networkDirectory = name.back() == 'N';
+    negative = TakeChar(rest, '-');
+    if (!TakeNumber(rest, negative ? uint64_t{INT_MAX} + 1 : INT_MAX, pass))
+        return std::nullopt;
+    target.pass = static_cast<int>(negative ? -static_cast<int64_t>(pass) : static_cast<int64_t>(pass));
+    if (TakeChar(rest, '.')) {
+        if (!TakeNumber(rest, kCompanySlots - 1, index))
+            return std::nullopt;
+        target.companyIndex = static_cast<int>(index);
+        target.networkDirectory = rest == "N";
+        if (target.networkDirectory)
+            rest = {};
+    } else {
+        size_t dash = TakeChar(rest, '-') ? rest.find('-') : std::string_view::npos;
+        if (dash == std::string_view::npos)
+            return std::nullopt;
+        target.hostForm = true;
+        target.host = rest.substr(0, dash);
+        std::replace(target.host.begin(), target.host.end(), ' ', '-');
+        rest.remove_prefix(dash + 1);
+        if (!TakeNumber(rest, UINT16_MAX, port))
+            return std::nullopt;
+        target.port = static_cast<int>(port);
+    }
+    if (!rest.empty() && (!TakeChar(rest, '-') || rest.empty()))
+        return std::nullopt;
+    target.owner = rest;
     return target;
 }
 
@@ -126,11 +163,14 @@ bool CheckTicket(Console& console, const std::string& name, const LineLimits& li
     return true;
 }
 
-void StartCheckTicketJob(Console& console, HandoffBuffer& ticketName) {
-    console.StartWorker([&console, &ticketName] {
+bool StartCheckTicketJob(Console& console, HandoffBuffer& ticketName) {
+    bool started = console.StartWorker([&console, &ticketName] {
         std::string name = ticketName.Take();
         CheckTicket(console, name);
     });
+    if (!started)
+        ticketName.Take(); // so that the starter's wait for the job ends
+    return started;
 }
 
 } // namespace brimlow

@@ -26,18 +26,20 @@ struct TicketTarget {
     int port = 0;
     int companyIndex = 0; // index form
     bool networkDirectory = false;
+    std::string owner; // after the index or the port, empty when the name has none
 };
 
-// The name after its first "." is read: with exactly three "-" in the whole name as "tag.pass-host-port...",
-// otherwise as "tag.pass.index" ("N" as the last character: the network directory). Empty when the name does
-// not carry the numbers its form needs or the index is no company slot.
+// Reads a name that TicketFileName wrote: after its first "." the message tag and the pass code, then either
+// ".index" with "N" (the network directory) or "-owner", or "-address-port" with "-owner" or nothing. Empty when
+// the name is not of these forms or the index is no company slot.
 std::optional<TicketTarget> ParseTicketName(const std::string& name);
 
 // One check of the ticket (file name without folder). True when the exchange ran to QUIT; false when the name
 // cannot be read, the server could not be reached or its greeting was refused.
 bool CheckTicket(Console& console, const std::string& name, const LineLimits& limits = kCheckLimits);
 
-// The check button's job: takes the ticket name out of the buffer (emptying it) and checks it.
-void StartCheckTicketJob(Console& console, HandoffBuffer& ticketName);
+// The check button's job: takes the ticket name out of the buffer (emptying it) and checks it. False when no
+// thread could be started; the buffer is emptied all the same.
+bool StartCheckTicketJob(Console& console, HandoffBuffer& ticketName);
 
 } // namespace brimlow

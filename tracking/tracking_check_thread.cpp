@@ -59,8 +59,8 @@ void TrackingCheckThread(Console& console, const TrackingCheckTiming& timing) {
         RunTrackingCheckPass(console, ownSuffix, timing);
 }
 
-void StartTrackingCheckThread(Console& console, const TrackingCheckTiming& timing) {
-    console.StartWorker([&console, timing] { TrackingCheckThread(console, timing); });
+bool StartTrackingCheckThread(Console& console, const TrackingCheckTiming& timing) {
+    return console.StartWorker([&console, timing] { TrackingCheckThread(console, timing); });
 }
 
 } // namespace brimlow

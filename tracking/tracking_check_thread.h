@@ -29,6 +29,7 @@ void RunTrackingCheckPass(Console& console, const std::string& ownSuffix, const 
 // Sleeps a period, runs a pass, and again, until the console exits.
 void TrackingCheckThread(Console& console, const TrackingCheckTiming& timing);
 
-void StartTrackingCheckThread(Console& console, const TrackingCheckTiming& timing = {});
+// False when no thread could be started.
+bool StartTrackingCheckThread(Console& console, const TrackingCheckTiming& timing = {});
 
 } // namespace brimlow

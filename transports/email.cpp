@@ -87,20 +87,30 @@ void RunSmtpDaemon(Console& console, const std::string& path) {
 
 } // namespace
 
-void StartSmtpDaemon(Console& console, PathHandoff& handoff) {
-    console.StartWorker([&console, &handoff] {
+bool StartSmtpDaemon(Console& console, PathHandoff& handoff) {
+    bool started = console.StartWorker([&console, &handoff] {
         std::string path = handoff.Take();
         RunSmtpDaemon(console, path);
     });
+    if (!started)
+        handoff.Take();
+    return started;
 }
 
-void StartSmtpDaemonsForPackets(Console& console, int pollMs) {
+void DeliverEmailPackets(Console& console) {
+    for (const std::string& name : ListNames(console.dataDir, kEmailPacketPattern))
+        RunSmtpDaemon(console, JoinPath(console.dataDir, name));
+}
+
+bool StartSmtpDaemonsForPackets(Console& console, int pollMs) {
     PathHandoff handoff;
     for (const std::string& name : ListNames(console.dataDir, kEmailPacketPattern)) {
         handoff.Put(JoinPath(console.dataDir, name));
-        StartSmtpDaemon(console, handoff);
+        if (!StartSmtpDaemon(console, handoff))
+            return false;
         handoff.WaitTaken(pollMs);
     }
+    return true;
 }
 
 } // namespace brimlow

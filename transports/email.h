@@ -14,11 +14,17 @@ namespace brimlow {
 using PathHandoff = HandoffBuffer;
 
 // Starts one SMTP daemon thread on the path in handoff. A packet that another daemon (of this or another
-// process) is serving is left to it, so a packet listed twice is still delivered once.
-void StartSmtpDaemon(Console& console, PathHandoff& handoff);
+// process) is serving is left to it, so a packet listed twice is still delivered once. False when no thread
+// could be started: the path is taken back out of handoff and the packet stays for the next pass.
+bool StartSmtpDaemon(Console& console, PathHandoff& handoff);
 
 // For every EMG packet of the data directory, in listing order: start a daemon on it and wait, checking every
-// pollMs, until the daemon has taken the path.
-void StartSmtpDaemonsForPackets(Console& console, int pollMs);
+// pollMs, until the daemon has taken the path. False when a daemon could not be started; the packets from there
+// on stay for the next pass.
+bool StartSmtpDaemonsForPackets(Console& console, int pollMs);
+
+// Every EMG packet of the data directory, in listing order, delivered one after the other on the calling thread
+// (a thread that is itself a bounded job); a packet another daemon serves is left to it.
+void DeliverEmailPackets(Console& console);
 
 } // namespace brimlow

@@ -154,6 +154,18 @@ void RunDialJob(Console& console, const DialJob& job) {
     Dial(console, copy);
 }
 
+namespace {
+
+// The dialer is claimed; a thread that cannot be started gives the claim back, and the next scan tries again.
+bool StartDialThread(Console& console, const DialJob& job) {
+    if (console.StartWorker([&console, job] { RunDialJob(console, job); }))
+        return true;
+    console.dialBusy = 0;
+    return false;
+}
+
+} // namespace
+
 bool StartDirectDial(Console& console, int companyIndex) {
     int busy = console.dialBusy.load();
     if (busy != 0)
@@ -163,8 +175,7 @@ bool StartDirectDial(Console& console, int companyIndex) {
     DialJob job;
     job.companyIndex = companyIndex;
     job.networkTab = console.currentTab.load() == kNetworkTab ? 1 : 0;
-    console.StartWorker([&console, job] { RunDialJob(console, job); });
-    return true;
+    return StartDialThread(console, job);
 }
 
 bool StartQueuedDial(Console& console, const std::string& entry, int companyIndex) {
@@ -187,8 +198,7 @@ bool StartQueuedDial(Console& console, const std::string& entry, int companyInde
     job.snapshot.Port = static_cast<int16_t>(console.settings.Get().ModemPort);
     if (!ClaimDialer(console, companyIndex))
         return false;
-    console.StartWorker([&console, job] { RunDialJob(console, job); });
-    return true;
+    return StartDialThread(console, job);
 }
 
 } // namespace brimlow

@@ -46,7 +46,8 @@ std::string TapFieldText(std::string_view text) {
         char c = text[i];
         if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
             ++i;
-        out += (c == '\r' || c == '\n') ? ' ' : c;
+        unsigned seven = static_cast<unsigned char>(c) & 0x7Fu;
+        out += (seven < 0x20 || seven == 0x7F) ? ' ' : c;
     }
     return out;
 }

@@ -49,7 +49,9 @@ std::string TapChecksum(std::string_view block);
 // The block of text that starts at offset; a text of at most 230 characters is a single block.
 TapBlock BuildTapBlock(const std::string& pin, const std::string& text, size_t offset);
 
-// A line break (CR LF, LF or CR) becomes one blank: CR ends a field inside a block.
+// The text of a PIN or message field: a line break (CR LF, LF or CR) becomes one blank, and so does every other
+// control character, also one that a 7-bit line makes of a byte with its top bit set (0x83 arrives as ETX): CR
+// ends a field, STX, ETX, US and EOT frame the block, ESC starts a command.
 std::string TapFieldText(std::string_view text);
 
 } // namespace brimlow

@@ -131,7 +131,7 @@ private:
             m_clock.SleepMs(kPassMs);
             return false;
         }
-        m_pin = GetText(file->record.PIN);
+        m_pin = TapFieldText(GetText(file->record.PIN));
         m_text = TapFieldText(file->text);
         return true;
     }

@@ -115,7 +115,7 @@ CMainDlg::~CMainDlg() {
     if (m_console.netClient)
         m_console.networkScanStep = {}; // it starts the window's polls
     // The window is the console's run: its end is the console's exit, which the threads watch for.
-    m_console.exiting = 1;
+    m_console.BeginExit();
     if (m_server)
         m_server->Stop(); // every session ends and releases its locks before the tables are saved
 }
@@ -341,12 +341,14 @@ void CMainDlg::StartPoll() {
     if (turns->polling.exchange(true))
         return;
     Console& console = m_console;
-    console.StartWorker([&console, client, turns] {
+    bool started = console.StartWorker([&console, client, turns] {
         std::unique_lock turn(turns->turn, std::try_to_lock);
         if (turn)
             PollServer(console, *client);
         turns->polling = false;
     });
+    if (!started)
+        turns->polling = false; // the next scan tries again
 }
 
 int CMainDlg::NetworkJob(const QString& step, const std::function<int(NetClient&)>& request) {

@@ -1,6 +1,7 @@
 #include "ui/window_runner.h"
 
 #include "app/single_instance.h"
+#include "app/startup.h"
 #include "ui/main_dlg.h"
 #include "ui/qt_operator.h"
 
@@ -28,7 +29,7 @@ std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv) {
     return app;
 }
 
-void RunWindow(Console& console, SingleInstanceGuard& guard, const std::function<void()>& shutDown) {
+int RunWindow(Console& console, SingleInstanceGuard& guard, const ShutDown& shutDown) {
     QtOperator op;
     console.op = &op;
     {
@@ -39,7 +40,11 @@ void RunWindow(Console& console, SingleInstanceGuard& guard, const std::function
         QApplication::exec();
         guard.OnRaiseRequest({});
     } // the window's end sets the exiting flag and stops the LAN server
-    shutDown();
+    // A save that failed (a full disk, a folder made read-only) may work once the operator has made room.
+    return shutDown([&console](const std::vector<std::string>& unsaved) {
+        return console.op->AskYesNo(MessageIcon::Error, kAppCaption,
+                                    UnsavedFilesText(console, unsaved) + ".\nTry again?");
+    });
 }
 
 } // namespace
