@@ -208,8 +208,9 @@ bool EnterDataDirectory(const std::string& dataDir) {
     return chdir(dataDir.c_str()) == 0;
 }
 
-// The console without a window: the role's settings and threads, the scan loop until SIGINT or SIGTERM.
-void RunHeadless(Console& console, TextOperator& op) {
+// The console without a window: the role's settings and threads, the scan loop until SIGINT or SIGTERM. The
+// server it hands back outlives the saves: its page jobs may still be delivering, and ending it waits for them.
+std::unique_ptr<lan::NetServer> RunHeadless(Console& console, TextOperator& op) {
     ApplyRoleSettings(console);
     g_wake = &console.wake;
     struct sigaction action {};
@@ -242,6 +243,7 @@ void RunHeadless(Console& console, TextOperator& op) {
     if (server)
         server->Stop(); // every session ends and releases its locks before the tables are saved
     g_wake = nullptr;
+    return server;
 }
 
 // The console: the single-instance guard comes first, so a second console ends before it touches anything.
@@ -287,7 +289,7 @@ int RunConsole(const Options& options, int argc, char** argv, const WindowFrontE
     if (windowed)
         return window->run(console, guard, shutDown);
     guard.OnRaiseRequest([&op] { op.AddResultLine("Another console was started; this one keeps running."); });
-    RunHeadless(console, op);
+    std::unique_ptr<lan::NetServer> server = RunHeadless(console, op);
     return shutDown({});
 }
 

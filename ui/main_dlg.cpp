@@ -120,6 +120,8 @@ CMainDlg::~CMainDlg() {
         m_server->Stop(); // every session ends and releases its locks before the tables are saved
 }
 
+std::unique_ptr<lan::NetServer> CMainDlg::TakeServer() { return std::move(m_server); }
+
 void CMainDlg::BuildControls() {
     auto* root = new QVBoxLayout(this);
 

@@ -59,6 +59,8 @@ public:
     void BringToFront();
 
     lan::NetServer* Server() const { return m_server.get(); }
+    // Hands the LAN server over to outlive the window and the saves: ending it waits for its page jobs.
+    std::unique_ptr<lan::NetServer> TakeServer();
     // The page as the controls hold it now.
     ComposedPage ComposedPageNow() const;
 

@@ -2,6 +2,7 @@
 
 #include "app/single_instance.h"
 #include "app/startup.h"
+#include "network/server.h"
 #include "ui/main_dlg.h"
 #include "ui/qt_operator.h"
 
@@ -32,6 +33,7 @@ std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv) {
 int RunWindow(Console& console, SingleInstanceGuard& guard, const ShutDown& shutDown) {
     QtOperator op;
     console.op = &op;
+    std::unique_ptr<lan::NetServer> server;
     {
         CMainDlg window(console, op);
         guard.OnRaiseRequest([&window] { window.BringToFront(); });
@@ -39,7 +41,10 @@ int RunWindow(Console& console, SingleInstanceGuard& guard, const ShutDown& shut
         window.show();
         QApplication::exec();
         guard.OnRaiseRequest({});
-    } // the window's end sets the exiting flag and stops the LAN server
+        server = window.TakeServer();
+    } // the window's end sets the exiting flag
+    if (server)
+        server->Stop(); // every session ends and releases its locks before the tables are saved
     // A save that failed (a full disk, a folder made read-only) may work once the operator has made room.
     return shutDown([&console](const std::vector<std::string>& unsaved) {
         return console.op->AskYesNo(MessageIcon::Error, kAppCaption,
