@@ -208,39 +208,16 @@ bool EnterDataDirectory(const std::string& dataDir) {
     return chdir(dataDir.c_str()) == 0;
 }
 
-// The console: the single-instance guard comes first, so a second console ends before it touches anything.
-int RunConsole(const Options& options, int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QtSettingsStore store;
-    SingleInstanceGuard guard(store.FileName());
-    if (!guard.Acquire()) {
-        printf("Brimlow is already running; it was asked to come to the front.\n");
-        return 0;
-    }
-    if (!EnterDataDirectory(options.dataDir))
-        return PrintError("cannot use the data directory " + options.dataDir, kExitFailed);
-    TextOperator op;
-    Console console;
-    console.op = &op;
-    console.dataDir = CurrentDataDirectory();
-    console.serverRole = options.server;
-    guard.OnRaiseRequest([&op] { op.AddResultLine("Another console was started; this one keeps running."); });
-    DataDirectoryLock dataLock;
-    if (!dataLock.Acquire(console.dataDir))
-        return PrintError("Another console is using the data directory " + console.dataDir, kExitFailed);
-
-    InstallDataFiles(console.dataDir);
-    LoadConsole(console, store);
+// The console without a window: the role's settings and threads, the scan loop until SIGINT or SIGTERM. The
+// server it hands back outlives the saves: its page jobs may still be delivering, and ending it waits for them.
+std::unique_ptr<lan::NetServer> RunHeadless(Console& console, TextOperator& op) {
     ApplyRoleSettings(console);
-
     g_wake = &console.wake;
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " +
-                     console.dataDir);
-    console.playSound = PlayWavToEnd;
+    op.AddResultLine(std::string(console.serverRole ? "Brimlow Server" : "Brimlow") + " running on " + console.dataDir);
     if (!StartTrackingCheckThread(console))
         PrintError("no thread could be started for the tracking checks; tickets are checked only on request",
                    kExitFailed);
@@ -266,16 +243,54 @@ int RunConsole(const Options& options, int argc, char** argv) {
     if (server)
         server->Stop(); // every session ends and releases its locks before the tables are saved
     g_wake = nullptr;
-    ShutDownResult result = ShutDownConsole(console, store);
-    int status =
-        result.unsaved.empty() ? kExitDone : PrintError(UnsavedFilesText(console, result.unsaved), kExitFailed);
-    if (!result.workersEnded) {
-        // Workers still running hold the console: the process ends under them instead of destroying it
-        // under them. Everything they would lose is on disk already or was never accepted.
-        fflush(nullptr);
-        _exit(status);
+    return server;
+}
+
+// The console: the single-instance guard comes first, so a second console ends before it touches anything.
+int RunConsole(const Options& options, int argc, char** argv, const WindowFrontEnd* window) {
+    const bool windowed = window && !options.headless;
+    std::unique_ptr<QCoreApplication> app =
+        windowed ? window->makeApplication(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    if (!app)
+        return PrintError("no display to open the window on; start with --headless", kExitUsage);
+    QtSettingsStore store;
+    SingleInstanceGuard guard(store.FileName());
+    if (!guard.Acquire()) {
+        printf("Brimlow is already running; it was asked to come to the front.\n");
+        return 0;
     }
-    return status;
+    if (!EnterDataDirectory(options.dataDir))
+        return PrintError("cannot use the data directory " + options.dataDir, kExitFailed);
+    TextOperator op;
+    Console console;
+    console.op = &op;
+    console.dataDir = CurrentDataDirectory();
+    console.serverRole = options.server;
+    DataDirectoryLock dataLock;
+    if (!dataLock.Acquire(console.dataDir))
+        return PrintError("Another console is using the data directory " + console.dataDir, kExitFailed);
+
+    InstallDataFiles(console.dataDir);
+    LoadConsole(console, store);
+    console.playSound = PlayWavToEnd;
+    // The saves (again for as long as retry answers true), the settings and the grace for workers.
+    auto shutDown = [&console, &store](const SaveRetry& retry) {
+        ShutDownResult result = ShutDownConsole(console, store, kExitGraceMs, retry);
+        int status =
+            result.unsaved.empty() ? kExitDone : PrintError(UnsavedFilesText(console, result.unsaved), kExitFailed);
+        if (!result.workersEnded) {
+            // Workers still running hold the console: the process ends under them instead of destroying it
+            // under them. Everything they would lose is on disk already or was never accepted.
+            fflush(nullptr);
+            _exit(status);
+        }
+        return status;
+    };
+    if (windowed)
+        return window->run(console, guard, shutDown);
+    guard.OnRaiseRequest([&op] { op.AddResultLine("Another console was started; this one keeps running."); });
+    std::unique_ptr<lan::NetServer> server = RunHeadless(console, op);
+    return shutDown({});
 }
 
 } // namespace
@@ -345,7 +360,7 @@ std::vector<std::string> ClosestNames(const std::string& word, const std::vector
     return names;
 }
 
-int RunCommandLine(int argc, char** argv) {
+int RunCommandLine(int argc, char** argv, const WindowFrontEnd* window) {
     Options options;
     std::string error;
     if (!ParseOptions(argc, argv, options, error))
@@ -359,9 +374,9 @@ int RunCommandLine(int argc, char** argv) {
         return kExitDone;
     }
     if (options.command.empty()) {
-        if (!options.headless)
+        if (!options.headless && !window)
             return PrintError("the main window is not available in this build; start with --headless", kExitUsage);
-        return RunConsole(options, argc, argv);
+        return RunConsole(options, argc, argv, window);
     }
     const CommandSpec* spec = FindCommand(options.command);
     if (!spec)

@@ -3,9 +3,13 @@
 #include "app/text_operator.h"
 #include "console/console.h"
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+class QCoreApplication;
 
 namespace brimlow {
 
@@ -31,7 +35,24 @@ struct CommandContext {
     int UsageError(const std::string& message) const;
 };
 
-int RunCommandLine(int argc, char** argv);
+class SingleInstanceGuard;
+// Asked with the data files that could not be saved at exit: true to try again.
+using SaveRetry = std::function<bool(const std::vector<std::string>& unsaved)>;
+// The orderly end of a console: saves, settings, the grace for workers; returns the exit status.
+using ShutDown = std::function<int(const SaveRetry& retry)>;
+
+// The console's window, handed in by the executable: nothing in app/ knows a widget.
+struct WindowFrontEnd {
+    // The application object the window needs, made before anything else; null when there is no display.
+    std::function<std::unique_ptr<QCoreApplication>(int& argc, char** argv)> makeApplication;
+    // Runs the window over the loaded console until it closes, then sets the exiting flag, stops what it
+    // started and calls shutDown (the saves, asking retry about files that could not be saved, and the grace
+    // for workers) while its message boxes still work. Returns shutDown's exit status.
+    std::function<int(Console& console, SingleInstanceGuard& guard, const ShutDown& shutDown)> run;
+};
+
+// Without a window front end, the console runs only --headless.
+int RunCommandLine(int argc, char** argv, const WindowFrontEnd* window = nullptr);
 
 // The candidates nearest to word without regard to case (a few edits away, or containing it), nearest first,
 // at most limit of them.

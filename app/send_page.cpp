@@ -14,23 +14,44 @@ class SendOperation {
 public:
     SendOperation(Console& console, const ComposedPage& page)
         : m_console(console), m_page(page), m_message(page.message.substr(0, kMessageFieldLimit)),
-          m_directory(console.DirectoryForTab(page.currentTab)), m_viaServer(ViaServer(console, page)) {}
+          m_viaServer(ViaServer(console, page)) {}
 
-    SendOutcome Run(const std::vector<int>& slots) {
-        for (int slot : slots)
-            ExpandEntry(m_directory, slot, [this](int target) {
-                Deliver(target);
-                return true;
-            });
+    SendOutcome Run(const std::vector<int>& slots, const SendProgress& progress) {
+        std::vector<Recipient> recipients = Recipients(slots);
+        for (size_t k = 0; k < recipients.size(); ++k) {
+            if (progress)
+                progress(GetText(recipients[k].record.Name), static_cast<int>(k), static_cast<int>(recipients.size()));
+            Deliver(recipients[k]);
+        }
         return m_outcome;
     }
 
 private:
+    struct Recipient {
+        int slot;
+        SubscriberRecord record;
+    };
+
+    // Every recipient with a copy of its record, taken in one go under "DatabaseLock": the pages then go out
+    // without it, and a LAN session that changes the table meanwhile cannot change whom this Send reaches.
+    std::vector<Recipient> Recipients(const std::vector<int>& slots) {
+        std::vector<Recipient> recipients;
+        std::lock_guard lock(m_console.databaseLock);
+        const Directory& dir = m_console.DirectoryForTab(m_page.currentTab);
+        for (int slot : slots)
+            ExpandEntry(dir, slot, [&](int target) {
+                recipients.push_back({target, dir.subscribers[target]});
+                return true;
+            });
+        return recipients;
+    }
+
     // One recipient. A hand-off to the LAN server, where the settings ask for it, takes the place of the
     // mode's own transport here.
-    void Deliver(int slot) {
+    void Deliver(const Recipient& recipient) {
         ++m_outcome.recipients;
-        const SubscriberRecord record = m_directory.subscribers[slot];
+        const int slot = recipient.slot;
+        const SubscriberRecord& record = recipient.record;
         const std::string name = GetText(record.Name);
         switch (m_page.mode) {
         case SendMode::NetPage:
@@ -59,7 +80,7 @@ private:
                 break;
             }
             // The queue writer shows its own error.
-            m_outcome.failures += QueueForSubscriber(m_console, m_page, slot) ? 0 : 1;
+            m_outcome.failures += QueueRecord(m_console, m_page, record) ? 0 : 1;
             m_outcome.queued = true;
             break;
         }
@@ -94,20 +115,20 @@ private:
     Console& m_console;
     const ComposedPage& m_page;
     const std::string m_message;
-    Directory& m_directory;
     const bool m_viaServer;
     SendOutcome m_outcome;
 };
 
 } // namespace
 
-SendOutcome SendPage(Console& console, const ComposedPage& page, const std::vector<int>& slots) {
+SendOutcome SendPage(Console& console, const ComposedPage& page, const std::vector<int>& slots,
+                     const SendProgress& progress) {
     if (page.message.empty()) {
         console.op->ShowError(kNoMessageError);
         return {};
     }
     console.sending = 1;
-    SendOutcome outcome = SendOperation(console, page).Run(slots);
+    SendOutcome outcome = SendOperation(console, page).Run(slots, progress);
     if (outcome.recipients == 0)
         console.op->ShowError(kNoSelectionError);
     console.sending = 0;

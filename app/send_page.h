@@ -3,6 +3,8 @@
 // by the send mode at once: SNPP, an e-mail packet and its SMTP daemons, or the disk queue.
 #include "console/console.h"
 
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace brimlow {
@@ -16,8 +18,12 @@ struct SendOutcome {
     bool queued = false;  // a page went into the local disk queue
 };
 
+// Told before each recipient: its name, how many were served before it, how many there are in all.
+using SendProgress = std::function<void(const std::string& name, int done, int total)>;
+
 // slots are subscriber slots of the directory of page.currentTab. Failures are shown through console.op and
-// the remaining recipients are still served.
-SendOutcome SendPage(Console& console, const ComposedPage& page, const std::vector<int>& slots);
+// the remaining recipients are still served. Safe on any thread.
+SendOutcome SendPage(Console& console, const ComposedPage& page, const std::vector<int>& slots,
+                     const SendProgress& progress = {});
 
 } // namespace brimlow

@@ -141,6 +141,24 @@ int GroupNumberOf(const SubscriberRecord& entry) {
     return IsValidGroupNumber(static_cast<int>(group > kGroupSlots ? 0 : group)) ? static_cast<int>(group) : 0;
 }
 
+bool AddGroupMember(GroupRecord& group, const std::string& name) {
+    for (auto& member : group.Members) {
+        if (IsEmptyText(member)) {
+            SetText(member, name);
+            return true;
+        }
+    }
+    return false;
+}
+
+void RemoveGroupMember(GroupRecord& group, int position) {
+    if (position < 0 || position >= kGroupMembers)
+        return;
+    memmove(group.Members[position], group.Members[position + 1],
+            sizeof(group.Members[0]) * (kGroupMembers - 1 - position));
+    memset(group.Members[kGroupMembers - 1], 0, sizeof(group.Members[0]));
+}
+
 bool ExpandEntry(const Directory& dir, int slot, const std::function<bool(int slot)>& deliver) {
     if (!IsValidSubscriberSlot(slot))
         return true;

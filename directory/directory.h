@@ -6,6 +6,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace brimlow {
@@ -61,6 +62,11 @@ int AllocateGroupNumber(const Directory& dir);
 
 // Group number of a group entry, or 0 when the entry is no group or names a group slot out of range.
 int GroupNumberOf(const SubscriberRecord& entry);
+
+// The Group dialog's member edits: a name put into the first empty position (false when all 200 are used), and
+// a position removed with the later names moved up.
+bool AddGroupMember(GroupRecord& group, const std::string& name);
+void RemoveGroupMember(GroupRecord& group, int position);
 
 // Calls deliver(slot) for the entry itself, or, for a group entry, for every slot whose Name equals one of the
 // group's member names exactly, member by member, in slot order. deliver returns false to stop the walk.

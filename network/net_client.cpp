@@ -221,10 +221,12 @@ int NetClient::SyncWithServer() {
     return m_connected ? 1 : 0;
 }
 
-void NetClient::StoreSubscriber(int slot, const std::string& text) {
+bool NetClient::StoreSubscriber(int slot, const std::string& text) {
+    std::lock_guard lock(m_console.databaseLock);
     SubscriberRecord& copy = m_console.network->subscribers[slot];
     lan::DecodeQuotedSubscriberText(text, copy);
     copy.Tab = kNetworkTab; // whatever the server's tab, the entry belongs to the Network tab here
+    return !IsEmptyText(copy.Name);
 }
 
 int NetClient::ReadNetSubscriber(int slot) {
@@ -244,8 +246,7 @@ int NetClient::ReadNetSubscriber(int slot) {
     std::string text(static_cast<size_t>(n), '\0');
     if (!ex.Exact(text.data(), text.size(), false))
         return ex.Finish(0);
-    StoreSubscriber(slot, text);
-    return ex.Finish(IsEmptyText(m_console.network->subscribers[slot].Name) ? 0 : 1);
+    return ex.Finish(StoreSubscriber(slot, text) ? 1 : 0);
 }
 
 int NetClient::ReadNetGroup(int group) {
@@ -264,9 +265,12 @@ int NetClient::ReadNetGroup(int group) {
     if (m > 0 && !ex.Exact(members.data(), members.size(), false))
         return ex.Finish(0);
     // A free group slot ("000") empties the copy: a group deleted on the server must not live on here.
+    std::unique_lock lock(m_console.databaseLock);
     GroupRecord& copy = m_console.network->groups[group];
     lan::DecodeReadGroupMembers(members, m, copy);
-    return ex.Finish(IsEmptyText(copy.Members[0]) ? 0 : 1);
+    bool used = !IsEmptyText(copy.Members[0]);
+    lock.unlock();
+    return ex.Finish(used ? 1 : 0);
 }
 
 int NetClient::ReadNetCompany(int company) {
@@ -347,7 +351,12 @@ int NetClient::StatusRequest(const std::string& frame, int notConnected, bool re
 int NetClient::WriteNetSubscriber(int slot) {
     if (!IsValidSubscriberSlot(slot))
         return 0;
-    return StatusRequest(lan::EncodeWriteCustomer(slot, Unlocked(m_console.network->subscribers[slot])));
+    SubscriberRecord record;
+    {
+        std::lock_guard lock(m_console.databaseLock);
+        record = m_console.network->subscribers[slot];
+    }
+    return StatusRequest(lan::EncodeWriteCustomer(slot, Unlocked(record)));
 }
 
 int NetClient::AddNetSubscriber(const SubscriberRecord& record) { return StatusRequest(lan::EncodeAddCustomer(Unlocked(record))); }
@@ -363,7 +372,12 @@ int NetClient::WriteNetGroup(int group) {
         return kGroupNotConnected;
     if (!IsGroupIndex(group))
         return 0;
-    return StatusRequest(lan::EncodeWriteGroup(group, m_console.network->groups[group]), kGroupNotConnected);
+    std::string frame;
+    {
+        std::lock_guard lock(m_console.databaseLock);
+        frame = lan::EncodeWriteGroup(group, m_console.network->groups[group]);
+    }
+    return StatusRequest(frame, kGroupNotConnected);
 }
 
 int NetClient::AddNetGroup(const std::string& name, int scratchGroup) {
@@ -371,13 +385,19 @@ int NetClient::AddNetGroup(const std::string& name, int scratchGroup) {
         return kGroupNotConnected;
     if (!IsGroupIndex(scratchGroup))
         return 0;
+    std::string frame;
+    {
+        std::lock_guard lock(m_console.databaseLock);
+        frame = lan::EncodeAddGroup(scratchGroup, name, m_console.network->groups[scratchGroup]);
+    }
     Exchange ex(*this);
-    GroupRecord& scratch = m_console.network->groups[scratchGroup];
     std::string line;
-    if (ex.Send(lan::EncodeAddGroup(scratchGroup, name, scratch)))
+    if (ex.Send(frame))
         ex.Line(line, kAddGroupReplyLimit);
-    if (ex.Ok())
-        scratch = GroupRecord{};
+    if (ex.Ok()) {
+        std::lock_guard lock(m_console.databaseLock);
+        m_console.network->groups[scratchGroup] = GroupRecord{};
+    }
     return ex.Finish(DecimalValue(line));
 }
 

@@ -8,10 +8,10 @@
 // whole, or whose length field is no number in range, leaves the byte stream unusable, so the connection is
 // given up and the next queue scan reconnects and reloads.
 //
-// The network directory is written only by the thread that runs these operations: the connect job while the
-// network-busy flag is set, otherwise the user-interface thread (scan, editors, send). Readers on that thread
-// need no lock; the busy flag keeps everyone else away during the download. Company records are also copied
-// by a Network-tab dial run on its own thread, under "DatabaseLock": they are written under it too.
+// The network directory is read and written by several threads (the connect job, the window's polls, Send and
+// the editors, a Network-tab dial run): every access to it, here and in the callers, is under "DatabaseLock",
+// held for one record at a time and never across a request. "ClientLock" may be held while taking
+// "DatabaseLock", never the other way round.
 #include "console/console.h"
 #include "directory/records.h"
 #include "network/protocol.h"
@@ -98,7 +98,8 @@ private:
     int StatusRequest(const std::string& frame, int notConnected = 0, bool retryOnTimeout = true);
     int TicketRequest(lan::Request code, FileFindRecord& record);
     int Login(const std::string& username, const std::string& password);
-    void StoreSubscriber(int slot, const std::string& text);
+    // Decodes into the network slot; true when the slot holds an entry afterwards.
+    bool StoreSubscriber(int slot, const std::string& text);
     void PostStatusLater(const std::string& text);
 
     Console& m_console;

@@ -57,43 +57,66 @@ int ResolveListItem(const Console& console, int tab, int itemIndex) {
     return -1;
 }
 
-bool QueueForSubscriber(Console& console, const ComposedPage& page, int slot) {
+bool QueueRecord(Console& console, const ComposedPage& page, const SubscriberRecord& record) {
     const std::string text = QueuedText(console, page);
-    Directory& dir = console.DirectoryForTab(page.currentTab);
-    return ExpandEntry(dir, slot, [&](int target) {
-        const SubscriberRecord& record = dir.subscribers[target];
-        std::string folder;
-        const char* prefix = nullptr;
-        switch (page.mode) {
-        case SendMode::Email: {
-            std::string subject = page.subject.substr(0, kSubjectFieldLimit);
-            WriteMessageLog(console, MessageLogLine(GetText(record.Name), subject, text));
-            if (!WriteEmailPacket(console, record, subject, text))
-                console.op->ShowError(kSendError);
-            return true;
-        }
-        case SendMode::NetPage:
-            folder = console.dataDir;
-            prefix = kReadyPrefix;
-            break;
-        case SendMode::Page:
-            if (!IsValidCompanyIndex(record.Company) ||
-                !MakeFolder(folder = CompanyFolder(console, record.Company))) {
-                console.op->ShowError(kQueueFileError);
-                return false;
-            }
-            prefix = kHeldPrefix;
-            break;
-        default:
-            return true;
-        }
-        if (!WriteQueueFile(console, folder, prefix, record, text)) {
+    std::string folder;
+    const char* prefix = nullptr;
+    switch (page.mode) {
+    case SendMode::Email: {
+        std::string subject = page.subject.substr(0, kSubjectFieldLimit);
+        WriteMessageLog(console, MessageLogLine(GetText(record.Name), subject, text));
+        if (!WriteEmailPacket(console, record, subject, text))
+            console.op->ShowError(kSendError);
+        return true;
+    }
+    case SendMode::NetPage:
+        folder = console.dataDir;
+        prefix = kReadyPrefix;
+        break;
+    case SendMode::Page:
+        if (!IsValidCompanyIndex(record.Company) || !MakeFolder(folder = CompanyFolder(console, record.Company))) {
             console.op->ShowError(kQueueFileError);
             return false;
         }
-        WriteMessageLog(console, MessageLogLine(GetText(record.Name), "", text));
+        prefix = kHeldPrefix;
+        break;
+    default:
+        return true;
+    }
+    if (!WriteQueueFile(console, folder, prefix, record, text)) {
+        console.op->ShowError(kQueueFileError);
+        return false;
+    }
+    WriteMessageLog(console, MessageLogLine(GetText(record.Name), "", text));
+    return true;
+}
+
+namespace {
+
+// The records an entry pages, copied under "DatabaseLock": files are written, and errors shown, without it.
+void CopyRecipients(const Directory& dir, int slot, std::vector<SubscriberRecord>& recipients) {
+    ExpandEntry(dir, slot, [&](int target) {
+        recipients.push_back(dir.subscribers[target]);
         return true;
     });
+}
+
+bool QueueRecords(Console& console, const ComposedPage& page, const std::vector<SubscriberRecord>& recipients) {
+    for (const SubscriberRecord& record : recipients)
+        if (!QueueRecord(console, page, record))
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool QueueForSubscriber(Console& console, const ComposedPage& page, int slot) {
+    std::vector<SubscriberRecord> recipients;
+    {
+        std::lock_guard lock(console.databaseLock);
+        CopyRecipients(console.DirectoryForTab(page.currentTab), slot, recipients);
+    }
+    return QueueRecords(console, page, recipients);
 }
 
 int Queue(Console& console, const ComposedPage& page, const std::vector<int>& selectedItems) {
@@ -106,8 +129,14 @@ int Queue(Console& console, const ComposedPage& page, const std::vector<int>& se
         return 0;
     }
     for (int item : selectedItems) {
-        int slot = ResolveListItem(console, page.currentTab, item);
-        if (slot >= 0 && !QueueForSubscriber(console, page, slot))
+        std::vector<SubscriberRecord> recipients;
+        {
+            std::lock_guard lock(console.databaseLock);
+            int slot = ResolveListItem(console, page.currentTab, item);
+            if (slot >= 0)
+                CopyRecipients(console.DirectoryForTab(page.currentTab), slot, recipients);
+        }
+        if (!QueueRecords(console, page, recipients))
             break;
     }
     return static_cast<int>(selectedItems.size());

@@ -28,9 +28,12 @@ std::string QueuedText(const Console& console, const ComposedPage& page);
 std::string MessageLogLine(const std::string& name, const std::string& subject, const std::string& text);
 
 // The slot of the k-th item of the subscriber list on a tab: the item index itself on the Network tab, else
-// the slot of the k-th local record whose Tab equals the tab. -1 when there is none.
+// the slot of the k-th local record whose Tab equals the tab. -1 when there is none. Under "DatabaseLock".
 int ResolveListItem(const Console& console, int tab, int itemIndex);
 
+// Queues the page for one recipient record by the send mode; false when a queue file could not be created (the
+// error has been shown).
+bool QueueRecord(Console& console, const ComposedPage& page, const SubscriberRecord& record);
 // Queues the page for one entry (a subscriber, or every member of a group) by the send mode. Returns false
 // when a queue file could not be created; the whole operation then ends.
 bool QueueForSubscriber(Console& console, const ComposedPage& page, int slot);

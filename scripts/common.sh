@@ -1,6 +1,6 @@
 # Shared by run.sh and test.sh: installs the Debian packages the build and the tests need, when missing.
 BRIMLOW_PACKAGES=(cmake g++ ninja-build qt6-base-dev qt6-multimedia-dev qt6-svg-dev googletest libgtest-dev libgmock-dev
-                  libbenchmark-dev python3-aiosmtpd libnet-snpp-perl xvfb)
+                  libbenchmark-dev python3-aiosmtpd libnet-snpp-perl xvfb xdotool)
 
 # The fuzz targets (scripts/fuzz.sh): clang and its libFuzzer and sanitizer runtimes.
 BRIMLOW_FUZZ_PACKAGES=(clang libclang-rt-14-dev)

@@ -22,6 +22,8 @@ for ((i = 0; i < ${#args[@]}; i++)); do
     esac
 done
 [ $data_given -eq 1 ] || args=(--data "$PWD/data" "${args[@]}")
-# The console runs without a window until the main window lands.
-if [ $command_given -eq 0 ] && [ $headless_given -eq 0 ]; then args+=(--headless); fi
+if [ $command_given -eq 0 ] && [ $headless_given -eq 0 ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): starting the console without its window."
+    args+=(--headless)
+fi
 exec "$build/brimlow" "${args[@]}"

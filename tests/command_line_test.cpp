@@ -74,7 +74,6 @@ TEST_F(CommandLineTest, HelpAndUsageErrorsInOneTable) {
         {{"export", "--help"}, 0, "  --yes              overwrite files that exist"},
         {{"import", "-h"}, 0, "  --groups FILE      the group file"},
         {{"help", "fax"}, 2, "brimlow: no command fax"},
-        {{}, 2, "start with --headless"},
         {{"frobnicate"}, 2, "brimlow: no command frobnicate"},
         {{"--bogus"}, 2, "brimlow: unknown option --bogus"},
         {{"--data"}, 2, "brimlow: --data needs a folder"},

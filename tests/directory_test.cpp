@@ -337,6 +337,21 @@ TEST_F(TableOpsTest, GroupNumbersRunFromOneTo199) {
     EXPECT_EQ(AllocateGroupNumber(dir), 150);
 }
 
+// The Group dialog's edits: a name into the first empty position up to 200, a position removed compactly.
+TEST_F(TableOpsTest, GroupMembersAreAddedUpTo200AndRemovedCompactly) {
+    GroupRecord& g = dir.groups[1];
+    for (const char* name : {"ann", "Bob", "carl"})
+        EXPECT_TRUE(AddGroupMember(g, name));
+    RemoveGroupMember(g, 1);
+    EXPECT_EQ(GetText(g.Members[1]), "carl");
+    EXPECT_EQ(GetText(g.Members[2]), "");
+    for (int m = 2; m < kGroupMembers; ++m)
+        EXPECT_TRUE(AddGroupMember(g, "x"));
+    EXPECT_FALSE(AddGroupMember(g, "one too many"));
+    RemoveGroupMember(g, kGroupMembers - 1);
+    EXPECT_TRUE(IsEmptyText(g.Members[kGroupMembers - 1]));
+}
+
 // The longest group line export can write comes back whole: 200 members of 80 characters.
 TEST_F(TableOpsTest, AFullGroupOfLongNamesRoundTripsThroughExportAndImport) {
     std::vector<std::string> members;

@@ -4,6 +4,8 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QTimer>
+#include <mutex>
 #include <thread>
 
 namespace brimlow {
@@ -11,25 +13,42 @@ namespace {
 
 constexpr int kShowAfterMs = 300; // a job that ends sooner never flashes a dialog
 
+constexpr int kWatchMs = 10; // how often the user-interface thread looks at the job's progress and end
+
+// The job's reports and its end wait here under a plain mutex for the user-interface thread, which applies them:
+// nothing crosses threads through Qt's own queue, whose locks ThreadSanitizer cannot see.
 class DialogProgress final : public JobProgress {
 public:
-    explicit DialogProgress(QProgressDialog* dialog) : m_dialog(dialog) {}
     void Report(const QString& text, int done, int total) override {
-        QPointer<QProgressDialog> dialog = m_dialog;
-        QMetaObject::invokeMethod(
-            dialog,
-            [dialog, text, done, total] {
-                if (!dialog)
-                    return;
-                dialog->setLabelText(text);
-                dialog->setMaximum(total);
-                dialog->setValue(total > 0 ? done : 0);
-            },
-            Qt::QueuedConnection);
+        std::lock_guard lock(m_mutex);
+        m_text = text;
+        m_done = done;
+        m_total = total;
+        m_changed = true;
+    }
+    void Finish() {
+        std::lock_guard lock(m_mutex);
+        m_finished = true;
+    }
+    // On the user-interface thread: shows what changed; true once the job has ended.
+    bool Apply(QProgressDialog& dialog) {
+        std::lock_guard lock(m_mutex);
+        if (m_changed) {
+            dialog.setLabelText(m_text);
+            dialog.setMaximum(m_total);
+            dialog.setValue(m_total > 0 ? m_done : 0);
+            m_changed = false;
+        }
+        return m_finished;
     }
 
 private:
-    QProgressDialog* m_dialog;
+    std::mutex m_mutex;
+    QString m_text;
+    int m_done = 0;
+    int m_total = 0;
+    bool m_changed = false;
+    bool m_finished = false;
 };
 
 // Until the progress dialog appears, input to the window that started the job is swallowed, so that nothing
@@ -78,10 +97,16 @@ void RunModalJob(QWidget* parent, const QString& title, const std::function<void
 
     InputBlocker blocker(parent ? parent->window() : nullptr);
     QEventLoop loop;
-    DialogProgress progress(&dialog);
+    DialogProgress progress;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
+        if (progress.Apply(dialog))
+            loop.quit();
+    });
+    watch.start(kWatchMs);
     std::thread worker([&] {
         job(progress);
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        progress.Finish();
     });
     // The progress dialog is modal, so the loop delivers paint and desktop events but no other input.
     loop.exec();

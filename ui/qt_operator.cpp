@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
+#include <future>
 
 namespace brimlow {
 namespace {
@@ -45,10 +46,12 @@ void QtOperator::AddResultLine(const std::string& text) {
 
 bool QtOperator::Present(MessageIcon icon, const QString& caption, const QString& text, bool question) {
     if (QThread::currentThread() != thread()) {
-        bool answer = false;
+        // The answer comes back through a promise rather than Qt's blocking call, so the hand-over is one that
+        // ThreadSanitizer can see.
+        std::promise<bool> answer;
         QMetaObject::invokeMethod(
-            this, [&] { answer = Present(icon, caption, text, question); }, Qt::BlockingQueuedConnection);
-        return answer;
+            this, [&] { answer.set_value(Present(icon, caption, text, question)); }, Qt::QueuedConnection);
+        return answer.get_future().get();
     }
     if (m_scripted) {
         std::lock_guard lock(m_mutex);

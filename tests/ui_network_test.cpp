@@ -1,0 +1,210 @@
+// The real main window of a LAN client console against an in-process server on loopback: the Network tab,
+// pages handed to the server, record locks, security levels, and edits that reach the server's directory.
+#include "network/net_client.h"
+#include "network/protocol.h"
+#include "network/server.h"
+#include "tests/lan_raw_client.h"
+#include "tests/snpp_simulator.h"
+#include "tests/ui_window_fixture.h"
+#include "ui/edit_subscriber_dlg.h"
+#include "ui/group_dlg.h"
+
+#include <QPushButton>
+
+namespace brimlow {
+
+using test::WhenModal;
+
+class NetworkWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    test::TestConsole serverSide; // drains the server's status lines as its window would
+    test::SnppSimulator snpp{test::SnppScript{}};
+    std::unique_ptr<lan::NetServer> server;
+    std::unique_ptr<test::WindowHarness> h;
+
+    template <typename F> auto OnServer(F read) {
+        std::lock_guard lock(serverSide.console.databaseLock);
+        return read(*serverSide.console.local);
+    }
+    int ServerSlot(const std::string& name) {
+        return OnServer([&](Directory& dir) {
+            for (int slot = 0; slot < UsedSubscriberSlots(dir); ++slot)
+                if (GetText(dir.subscribers[slot].Name) == name)
+                    return slot;
+            return -1;
+        });
+    }
+    // A client window logged in as user, showing the Network tab once the start-up download is done; false when
+    // the download did not end.
+    bool OpenClient(const std::string& user, const std::function<void(Settings&)>& more = {}) {
+        h->tc.console.settings.Update([&](Settings& s) {
+            s.NetworkEnabled = 1;
+            s.Server = "127.0.0.1";
+            s.Username = user;
+            s.Password = "pw";
+            if (more)
+                more(s);
+        });
+        h->Open();
+        if (!QTest::qWaitFor([&] { return h->tc.console.networkBusy == 0 && h->tc.console.netClient->Connected(); }))
+            return false;
+        h->SelectTab(kNetworkTab);
+        return true;
+    }
+
+private slots:
+    void init() {
+        serverSide.console.local->Clear();
+        Directory& dir = *serverSide.console.local;
+        dir.companies[0] = test::MakeCompany("Metro", "127.0.0.1", snpp.Port());
+        AddSubscriber(dir, test::MakeSubscriber("Alpha", 0, "71"));
+        AddSubscriber(dir, test::MakeSubscriber("Beta", 0, "72"));
+        test::AddGroup(dir, "Team", {"Alpha"});
+        server = std::make_unique<lan::NetServer>(serverSide.console);
+        server->Operators().Set(0, "ann", "pw", kReadWriteDelete);
+        server->Operators().Set(1, "bob", "pw", kReadWrite);
+        server->Operators().Set(2, "carl", "pw", kReadOnly);
+        QVERIFY(server->Start(0));
+        qputenv(lan::kLanPortEnv, QByteArray::number(server->Port()));
+        h = std::make_unique<test::WindowHarness>();
+        h->tc.console.local->companies[0] = test::MakeCompany("Own", "127.0.0.1", snpp.Port());
+        AddSubscriber(*h->tc.console.local, test::MakeSubscriber("Local", 0, "55"));
+    }
+    void cleanup() {
+        h.reset();
+        server.reset();
+        qunsetenv(lan::kLanPortEnv);
+    }
+
+    void networkTabShowsTheServersDirectory() {
+        QVERIFY(OpenClient("bob", [](Settings& s) { s.SendAllViaServer = 1; }));
+        QTabBar* tabs = h->window->findChild<QTabBar*>();
+        QCOMPARE(tabs->count(), 4);
+        QCOMPARE(tabs->tabText(kNetworkTab), QString("Network"));
+        QCOMPARE(h->Rows(), QStringList({"Alpha", "Beta", "Team"}));
+        QVERIFY(!h->Find("Queue")->isEnabled());
+        h->SelectTab(0);
+        QCOMPARE(h->Rows(), QStringList({"Local"}));
+        QVERIFY(!h->Find("Queue")->isEnabled()); // local pages go to the server too
+    }
+
+    void netPageOfANetworkEntryIsSentByTheServer() {
+        QVERIFY(OpenClient("bob", [](Settings& s) { s.SendViaServer = 1; }));
+        h->Select({"Beta"});
+        h->Type("Roll call");
+        h->Click("Send");
+        QTRY_COMPARE(snpp.Commands(), std::vector<std::string>({"PAGE 72", "DATA", "SEND", "QUIT"}));
+        QVERIFY(!h->Find<QListWidget>("Result")->findItems("Message sent to server...", Qt::MatchExactly).isEmpty());
+        QTRY_COMPARE(h->Counter("Sent"), QString("1"));
+    }
+
+    void pageOfALocalEntryIsQueuedOnTheServerUnderTheUser() {
+        QVERIFY(OpenClient("bob", [](Settings& s) { s.SendAllViaServer = 1; }));
+        h->SelectTab(0);
+        h->Find<QAbstractButton>("Net Page")->click();
+        h->Select({"Local"});
+        h->Type("Shift change");
+        h->Click("Send");
+        QTRY_COMPARE(test::ListDir(serverSide.DataFile("Queue/bob/0")).size(), 2u); // Company.dat and the page
+    }
+
+    void aLockedRecordNamesItsHolder() {
+        QVERIFY(OpenClient("bob"));
+        test::RawClient ann(server->Port());
+        QCOMPARE(ann.Request(lan::EncodeLogin("ann", "pw"), 3), std::string("1\r\n"));
+        QCOMPARE(ann.Request(lan::EncodeIndex(lan::Request::LockRecord, ServerSlot("Beta")), 3), std::string("1\r\n"));
+        h->Select({"Beta"});
+        emit h->List()->itemDoubleClicked(h->List()->selectedItems().first());
+        std::string host;
+        for (const lan::SessionView& session : server->Sessions())
+            if (session.userName == "ann")
+                host = session.host;
+        QCOMPARE(h->ShownTexts(),
+                 QStringList{QString("This record is locked by ann / %1 and cannot be edited!").arg(host.c_str())});
+    }
+
+    void refusalsOfTheNetworkTab_data() {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("add, read only") << "carl" << false << "Add"
+                                        << "Your network security level is too low to add a record.";
+        QTest::newRow("delete, read and write") << "bob" << false << "Delete"
+                                                << "Your network security level is too low to delete a record.";
+        QTest::newRow("edit, read only") << "carl" << false << "Edit"
+                                         << "Your network security level is too low to edit a record.";
+        QTest::newRow("while connecting") << "ann" << true << "Add"
+                                          << "Network busy, please wait...";
+    }
+    void refusalsOfTheNetworkTab() {
+        QFETCH(QString, user);
+        QFETCH(bool, busy);
+        QFETCH(QString, button);
+        QFETCH(QString, shown);
+        QVERIFY(OpenClient(user.toStdString()));
+        h->tc.console.networkBusy = busy ? 1 : 0;
+        h->Select({"Beta"});
+        if (button == "Edit")
+            emit h->List()->itemDoubleClicked(h->List()->selectedItems().first());
+        else
+            QTest::keyClick(h->List(), button == "Add" ? Qt::Key_Insert : Qt::Key_Delete);
+        h->tc.console.networkBusy = 0;
+        QCOMPARE(h->ShownTexts(), QStringList{shown});
+        QCOMPARE(ServerSlot("Beta"), 1);
+    }
+
+    // An edit locks the server's record, writes it back and unlocks it; a delete asks and reaches the server.
+    void editAndDeleteReachTheServer() {
+        QVERIFY(OpenClient("ann"));
+        uint8_t lockWhileOpen = 0;
+        const int beta = ServerSlot("Beta");
+        WhenModal<CEditSubscriberDlg>([&](CEditSubscriberDlg& dialog) {
+            lockWhileOpen = OnServer([&](Directory& dir) { return dir.subscribers[beta].LockByte; });
+            QLineEdit* pin = nullptr;
+            for (QLineEdit* field : dialog.findChildren<QLineEdit*>())
+                if (field->accessibleName() == "PIN")
+                    pin = field;
+            pin->setText("7272");
+            dialog.accept();
+        });
+        h->Select({"Beta"});
+        emit h->List()->itemDoubleClicked(h->List()->selectedItems().first());
+        QVERIFY(lockWhileOpen != 0);
+        SubscriberRecord written = OnServer([&](Directory& dir) { return dir.subscribers[beta]; });
+        QCOMPARE(GetText(written.PIN), std::string("7272"));
+        QCOMPARE(written.LockByte, 0);
+
+        h->Select({"Alpha"});
+        h->op.QueueAnswer(true);
+        QTest::keyClick(h->List(), Qt::Key_Delete);
+        QCOMPARE(h->ShownTexts(), QStringList{"Delete this network subscriber?\nAlpha"});
+        QCOMPARE(ServerSlot("Alpha"), -1);
+        QTRY_COMPARE(h->Rows(), QStringList({"Beta", "Team"}));
+    }
+
+    void aNetworkGroupIsAddedThroughTheScratchSlot() {
+        QVERIFY(OpenClient("bob"));
+        h->op.QueueAnswer(true);
+        WhenModal<CGroupDlg>([](CGroupDlg& dialog) {
+            dialog.findChild<QLineEdit*>()->setText("Crew");
+            dialog.findChildren<QListWidget*>()[0]->item(1)->setSelected(true);
+            dialog.AddMember();
+            dialog.accept();
+        });
+        h->Click("Add");
+        int slot = ServerSlot("Crew");
+        QVERIFY(slot >= 0);
+        std::string member = OnServer(
+            [&](Directory& dir) { return GetText(dir.groups[GroupNumberOf(dir.subscribers[slot])].Members[0]); });
+        QCOMPARE(member, std::string("Beta"));
+        QTRY_COMPARE(h->Rows(), QStringList({"Alpha", "Beta", "Crew", "Team"}));
+    }
+};
+
+} // namespace brimlow
+
+QTEST_MAIN(brimlow::NetworkWindowTest)
+#include "ui_network_test.moc"
