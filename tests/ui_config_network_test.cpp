@@ -27,12 +27,12 @@ namespace brimlow {
 
 using test::Button;
 using test::Field;
-using test::WhenShown;
+using test::WhenModal;
 
 class UiConfigNetworkTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::DialogConsole> m_env;
+    std::unique_ptr<test::WindowHarness> m_env;
     std::unique_ptr<lan::NetServer> m_server;
     test::FakeClock m_clock{1700000000}; // outlives the server's threads
 
@@ -48,7 +48,7 @@ class UiConfigNetworkTest : public QObject {
 
 private slots:
     void init() {
-        m_env = std::make_unique<test::DialogConsole>();
+        m_env = std::make_unique<test::WindowHarness>();
         lan::ServerTimings timings;
         timings.receiveTimeoutMs = 50;
         timings.idleLimitMs = INT_MAX; // sessions outlive the monitor's 26 hours of virtual time
@@ -171,7 +171,7 @@ private slots:
         QVERIFY(m_server->Start(0));
         const std::string password = "abcdefghij0123456789ABCDEFGHIJ";
         CClientsDlg dialog(console(), operators());
-        WhenShown<CEditClientDlg>([&](CEditClientDlg& editor) {
+        WhenModal<CEditClientDlg>([&](CEditClientDlg& editor) {
             QCOMPARE(Field<QLineEdit>(editor, "Password")->echoMode(), QLineEdit::Password);
             QTest::keyClicks(Field<QLineEdit>(editor, "Name"), "night desk"); // no blank: it ends a name on the wire
             QTest::keyClicks(Field<QLineEdit>(editor, "Password"), QString::fromStdString(password) + "KLMNO");

@@ -22,6 +22,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTabBar>
 #include <QTest>
 #include <memory>
 
@@ -29,13 +30,13 @@ namespace brimlow {
 
 using test::Button;
 using test::Field;
-using test::WhenShown;
+using test::WhenModal;
 using DialogFactory = std::function<QDialog*(Console&, lan::NetServer&)>;
 
 class UiConfigTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::DialogConsole> m_env;
+    std::unique_ptr<test::WindowHarness> m_env;
 
     Console& console() { return m_env->tc.console; }
     Directory& local() { return *console().local; }
@@ -59,7 +60,7 @@ class UiConfigTest : public QObject {
     std::string DataFile(const std::string& name) { return m_env->tc.DataFile(name); }
 
 private slots:
-    void init() { m_env = std::make_unique<test::DialogConsole>(); }
+    void init() { m_env = std::make_unique<test::WindowHarness>(); }
     void cleanup() { m_env.reset(); }
 
     void launcherOpensEachDialog_data() {
@@ -83,14 +84,34 @@ private slots:
         QFETCH(QString, title);
         CConfigureDlg launcher(console(), {});
         QString seen;
-        WhenShown<QDialog>([&](QDialog& dialog) {
+        WhenModal<QDialog>([&](QDialog& dialog) {
             seen = dialog.windowTitle();
             dialog.reject();
-            WhenShown<CConfigureDlg>([](CConfigureDlg& back) { Button(back, "OK")->click(); });
+            WhenModal<CConfigureDlg>([](CConfigureDlg& back) { Button(back, "OK")->click(); });
         });
         QTimer::singleShot(0, [&] { Button(launcher, button)->click(); });
         QCOMPARE(launcher.exec(), int(QDialog::Accepted));
         QCOMPARE(seen, title);
+    }
+
+    // The main window's Configure: a renamed Tab 2 shows when the launcher closes, with the same tab selected.
+    void renamedTabShowsOnTheMainWindow() {
+        test::WindowHarness& h = *m_env;
+        CMainDlg& window = h.Open();
+        h.SelectTab(1);
+        WhenModal<CConfigureDlg>([](CConfigureDlg& launcher) {
+            WhenModal<CTabsDlg>([&launcher](CTabsDlg& tabs) {
+                Field<QLineEdit>(tabs, "Tab 2")->setText("Night Shift");
+                tabs.accept();
+                WhenModal<CConfigureDlg>([](CConfigureDlg& back) { back.accept(); });
+            });
+            Button(launcher, "Tabs")->click();
+        });
+        h.Click("Configure");
+        auto* tabs = window.findChild<QTabBar*>();
+        QCOMPARE(tabs->tabText(1), "Night Shift");
+        QCOMPARE(tabs->currentIndex(), 1);
+        QCOMPARE(h.tc.console.currentTab.load(), 1);
     }
 
     void everyControlIsNamedAndF1OpensTheManual_data() {
@@ -234,7 +255,7 @@ private slots:
         local().companies[2] = test::MakeCompany("P2");
         CProvidersDlg dialog(console());
         QStringList shown;
-        WhenShown<CEditCompanyDlg>([&](CEditCompanyDlg& editor) {
+        WhenModal<CEditCompanyDlg>([&](CEditCompanyDlg& editor) {
             for (const char* name : {"Name", "Socket"})
                 shown << Field<QLineEdit>(editor, name)->text();
             for (const char* name : {"Port", "Baud"})
@@ -271,7 +292,7 @@ private slots:
         local().companies[0] = given;
         CProvidersDlg dialog(console());
         auto* list = dialog.findChild<QListWidget*>();
-        WhenShown<CEditCompanyDlg>([ok](CEditCompanyDlg& editor) {
+        WhenModal<CEditCompanyDlg>([ok](CEditCompanyDlg& editor) {
             auto* socket = Field<QLineEdit>(editor, "Socket");
             QCOMPARE(Field<QComboBox>(editor, "Baud")->currentText(), "9600");
             QCOMPARE(Field<QComboBox>(editor, "Port")->currentText(), "COM4");
@@ -371,7 +392,7 @@ private slots:
     void browsePutsTheChosenPathIntoTheField() {
         CDatabaseDlg dialog(console(), nullptr);
         const QString chosen = QString::fromStdString(DataFile("backup"));
-        WhenShown<QFileDialog>([&](QFileDialog& chooser) {
+        WhenModal<QFileDialog>([&](QFileDialog& chooser) {
             chooser.selectFile(chosen);
             static_cast<QDialog&>(chooser).accept(); // the chooser's own accept takes the selection
         });

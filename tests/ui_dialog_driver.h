@@ -1,8 +1,7 @@
 #pragma once
-// Driving the real dialogs in window tests: a console whose message boxes are recorded, acting on a modal dialog
-// that the code under test opens with exec(), and catching what the desktop is asked to open.
-#include "tests/support/test_console.h"
-#include "ui/qt_operator.h"
+// Driving the real dialogs in window tests, beside the window's own fixture: buttons by caption, controls by the
+// name a screen reader announces, and catching what the desktop is asked to open.
+#include "tests/ui_window_fixture.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -11,38 +10,9 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
-#include <functional>
 #include <vector>
 
 namespace brimlow::test {
-
-// A console on a fresh data directory; its message boxes are recorded and questions take queued answers.
-struct DialogConsole {
-    DialogConsole() {
-        op.SetScripted(true);
-        tc.console.op = &op;
-    }
-    QtOperator op; // outlives the console's workers
-    TestConsole tc{false};
-};
-
-// Runs act on the next modal dialog of type D as soon as it shows; exec() in the code under test returns once act
-// closed it. A dialog that does not show within five seconds is waited for no longer, so it cannot be met by a
-// later test.
-template <typename D> void WhenShown(std::function<void(D&)> act) {
-    auto* timer = new QTimer(qApp);
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, act, polls = 0]() mutable {
-        auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
-        if (!dialog && ++polls < 1000)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        if (dialog)
-            act(*dialog);
-    });
-    timer->start();
-}
 
 // The push button whose caption reads caption, mnemonic marker ignored.
 inline QPushButton* Button(QWidget& parent, const QString& caption) {
