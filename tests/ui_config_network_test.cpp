@@ -12,6 +12,7 @@
 #include "ui/network_dlg.h"
 #include "ui/network_monitor_dlg.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -149,6 +150,24 @@ private slots:
         Button(dialog, "View")->click();
         QVERIFY(monitor.isVisible());
         QVERIFY(monitor.Refreshing());
+    }
+
+    // The server role's window shows the monitor at start-up and hides it at its exit.
+    void serverWindowShowsTheMonitorUntilItsExit() {
+        QVERIFY(m_server->Start(0)); // takes the port, so the window's own server only notes it cannot listen
+        qputenv("BRIMLOW_LAN_PORT", QByteArray::number(m_server->Port()));
+        console().serverRole = true;
+        m_env->Open();
+        qunsetenv("BRIMLOW_LAN_PORT");
+        auto monitors = [] {
+            int shown = 0;
+            for (QWidget* window : QApplication::topLevelWidgets())
+                shown += window->windowTitle() == "Network Monitor" && window->isVisible() ? 1 : 0;
+            return shown;
+        };
+        QCOMPARE(monitors(), 1);
+        m_env->window.reset();
+        QCOMPARE(monitors(), 0);
     }
 
     void clientsDeleteRow3Of10() {
