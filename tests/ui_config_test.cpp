@@ -50,11 +50,11 @@ class UiConfigTest : public QObject {
         }
         test::AddGroup(local(), "G", {"A", "B"});
     }
-    std::vector<std::string> CompanyNames() {
-        std::vector<std::string> names;
+    QStringList CompanyNames() {
+        QStringList names;
         for (const CompanyRecord& c : local().companies)
             if (!IsEmptyText(c.Name))
-                names.push_back(GetText(c.Name));
+                names << c.Name;
         return names;
     }
     std::string DataFile(const std::string& name) { return m_env->tc.DataFile(name); }
@@ -237,10 +237,7 @@ private slots:
         QCOMPARE(Shown().size(), size_t(1));
         QCOMPARE(Shown()[0].caption, "Morrow SNPP");
         QCOMPARE(Shown()[0].text, asked);
-        QStringList names;
-        for (const std::string& name : CompanyNames())
-            names << QString::fromStdString(name);
-        QCOMPARE(names, companies);
+        QCOMPARE(CompanyNames(), companies);
         QCOMPARE(list->count(), companies.size());
         QList<int> numbers;
         for (const char* name : {"A", "B", "C", "D", "E", "G"})
