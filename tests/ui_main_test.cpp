@@ -1,10 +1,10 @@
 // The real main window on a local data directory: start-up, the page controls, Send in each mode against real
-// peers, the list and its editors, the Result list, keys and exit, and a server console's edit lock.
+// peers, the list and its editors (Edit Subsciber and Group with their rules), Edit Signature, the About box,
+// keys and exit, and a server console's edit lock.
 #include "network/protocol.h"
 #include "network/server.h"
 #include "queue/logs.h"
 #include "queue/queue_writer.h"
-#include "queue/status.h"
 #include "tests/lan_raw_client.h"
 #include "tests/snpp_simulator.h"
 #include "tests/support/line_peer.h"
@@ -15,51 +15,44 @@
 #include "ui/edit_signature_dlg.h"
 #include "ui/edit_subscriber_dlg.h"
 #include "ui/group_dlg.h"
+#include "ui/link_static.h"
 
 #include <QCheckBox>
-#include <QDesktopServices>
-#include <QPushButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QRadioButton>
 #include <QSignalSpy>
+#include <algorithm>
 
 namespace brimlow {
 
+using test::Field;
 using test::WhenModal;
-
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public:
-    Q_INVOKABLE void Open(const QUrl& url) { urls << url.toString(); }
-    QStringList urls;
-};
 
 class MainWindowTest : public QObject {
     Q_OBJECT
 
-private:
     std::unique_ptr<test::WindowHarness> h;
     std::unique_ptr<test::SnppSimulator> snpp;
+    int bob = 0, desks = 0, nobody = 0; // bob's slot stays where it is when the table is sorted
 
     Directory& Local() { return *h->tc.console.local; }
-    int Slot(const char* name) {
-        for (int slot = 0; slot < UsedSubscriberSlots(Local()); ++slot)
-            if (GetText(Local().subscribers[slot].Name) == name)
-                return slot;
-        return -1;
-    }
 
 private slots:
     void init() {
         h = std::make_unique<test::WindowHarness>();
         snpp = std::make_unique<test::SnppSimulator>(test::SnppScript{});
+        h->tc.console.settings.Update([](Settings& s) { s.Tab3 = "Night"; });
         Directory& dir = Local();
         dir.companies[0] = test::MakeCompany("Metro", "127.0.0.1", snpp->Port());
+        dir.companies[1] = test::MakeCompany("Rural");
         SubscriberRecord ann = test::MakeSubscriber("Ann", 0, "11");
         SetText(ann.Email, "ann@example.net");
         AddSubscriber(dir, ann);
-        AddSubscriber(dir, test::MakeSubscriber("bob", 0, "22"));
+        bob = AddSubscriber(dir, test::MakeSubscriber("bob", 0, "22"));
         AddSubscriber(dir, test::MakeSubscriber("Second tab", 0, "33", 1));
-        test::AddGroup(dir, "Desks", {"Ann", "bob"});
-        test::AddGroup(dir, "Nobody", {"Zed"});
+        desks = test::AddGroup(dir, "Desks", {"Ann", "bob"});
+        nobody = test::AddGroup(dir, "Nobody", {"Zed"});
     }
     void cleanup() {
         h.reset();
@@ -68,27 +61,25 @@ private slots:
 
     void startsWithTheControlsAsInitialised() {
         h->tc.console.settings.Update([](Settings& s) {
-            s.Tab2 = "Night";
+            s.Tab2 = "Day";
             s.SendViaServer = 1; // cleared: a console without networking sends nothing via a server
         });
         h->tc.console.signature.Attach = 1;
         h->tc.console.sentPages = 7;
         CMainDlg& window = h->Open();
-        QCOMPARE(window.windowTitle(), QString("Brimlow - Quillfen Labs"));
+        QCOMPARE(window.windowTitle(), "Brimlow - Quillfen Labs");
         QTabBar* tabs = window.findChild<QTabBar*>();
         QCOMPARE(tabs->count(), 3);
-        QCOMPARE(tabs->tabText(1), QString("Night"));
+        QCOMPARE(tabs->tabText(1), "Day");
         QCOMPARE(h->Rows(), QStringList({"Ann", "bob", "Desks", "Nobody"}));
         QVERIFY(!h->Find("Subject")->isEnabled());
-        QCOMPARE(h->Find<QAbstractButton>("Net Page")->text(), QString("Net Page"));
         QVERIFY(h->Find<QCheckBox>("Attach Signature")->isChecked());
         QCOMPARE(h->tc.console.settings.Get().SendViaServer, 0);
-        // Every value a screen reader needs has its name, and the counters read as numbers.
         for (const char* name : {"Subject", "Message", "Length", "Sent", "Rejected", "Queue", "Subscribers", "Result"})
             QVERIFY2(h->Find(name), name);
-        QTRY_COMPARE(h->Counter("Sent"), QString("0"));
-        // Every control stays whole and inside the window from its smallest size up; BRIMLOW_SCREENSHOT names a
-        // PNG to keep the look of the full-size window in.
+        QTRY_COMPARE(h->Counter("Sent"), "0");
+        // Every named control stays whole and inside the window from its smallest size up; BRIMLOW_SCREENSHOT
+        // names a PNG to keep the look of the full-size window in.
         for (QSize size : {window.minimumSizeHint(), QSize(1400, 900), QSize(980, 680)}) {
             window.resize(size);
             QApplication::processEvents();
@@ -108,7 +99,7 @@ private slots:
         QAbstractButton* mode = h->Find<QAbstractButton>("Net Page");
         for (const char* caption : {"Page", "Email", "Net Page", "Page"}) {
             mode->click();
-            QCOMPARE(mode->text(), QString(caption));
+            QCOMPARE(mode->text(), caption);
             QCOMPARE(h->Find("Subject")->isEnabled(), QString(caption) == "Email");
         }
         QCOMPARE(h->tc.console.sendMode.load(), static_cast<int>(SendMode::Page));
@@ -126,43 +117,98 @@ private slots:
     void lengthBoxCountsTheSignatureOnlyWithAMessage() {
         QFETCH(QString, message);
         QFETCH(bool, attach);
-        QFETCH(QString, length);
         SetText(h->tc.console.signature.Text, " --sig");
         h->Open();
         h->Find<QCheckBox>("Attach Signature")->setChecked(attach);
         h->Type(message);
-        QCOMPARE(h->Counter("Length"), length);
+        QTEST(h->Counter("Length"), "length");
         QCOMPARE(h->tc.console.signature.Attach, attach ? 1 : 0);
     }
 
-    // Edit hands the signature to its editor and takes back what OK keeps; the About box hangs off the menu.
-    void signatureEditorAndAboutBoxOpenFromTheWindow() {
-        CMainDlg& window = h->Open();
-        h->Find<QCheckBox>("Attach Signature")->setChecked(true);
-        h->Type("Hi");
-        WhenModal<CEditSignatureDlg>([](CEditSignatureDlg& dialog) {
-            dialog.findChild<QPlainTextEdit*>()->setPlainText(" -- Desk 4");
-            dialog.accept();
+    // Edit opens the signature editor on the console's signature, which keeps what OK hands back.
+    void signatureEditor_data() {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("kept");
+        const QString hundred = QString(50, 'x') + QString(50, 'y'), given = "Desk\r\n555";
+        QTest::newRow("typing stops at 100, 99 kept") << "" << hundred + "zz" << true << hundred << hundred.left(99);
+        // A paste (typed is empty here) keeps what fits and the text after it.
+        QTest::newRow("paste") << "Regards"
+                               << "" << true << hundred.left(93) + "Regards" << hundred.left(93) + "Regard";
+        QTest::newRow("Cancel keeps the text given") << given << "more" << false << "Desk\n555more" << given;
+    }
+    void signatureEditor() {
+        QFETCH(QString, given);
+        QFETCH(QString, typed);
+        QFETCH(bool, ok);
+        SetText(h->tc.console.signature.Text, given.toStdString());
+        h->Open();
+        QString title, field;
+        WhenModal<CEditSignatureDlg>([&](CEditSignatureDlg& dialog) {
+            title = dialog.windowTitle();
+            auto* edit = dialog.findChild<QPlainTextEdit*>();
+            edit->moveCursor(typed.isEmpty() ? QTextCursor::Start : QTextCursor::End);
+            if (typed.isEmpty())
+                edit->insertPlainText(QString(50, 'x') + QString(50, 'y'));
+            QTest::keyClicks(edit, typed);
+            field = edit->toPlainText();
+            ok ? dialog.accept() : dialog.reject();
         });
         h->Click("Edit");
-        QCOMPARE(GetText(h->tc.console.signature.Text), std::string(" -- Desk 4"));
-        QCOMPARE(h->Counter("Length"), QString("12"));
-        bool shown = false;
-        WhenModal<CAboutDlg>([&](CAboutDlg& about) {
-            shown = true;
+        QCOMPARE(title, "Edit Signature");
+        QTEST(field, "field");
+        QTEST(QString::fromStdString(GetText(h->tc.console.signature.Text)), "kept");
+    }
+
+    // The About box hangs off the window's menu. Enter closes it (OK has the focus) without opening a link; its
+    // three links, drawn pure blue, open their targets on a click and on Space.
+    void aboutBoxOpensFromTheMenu() {
+        CMainDlg& window = h->Open();
+        test::UrlCatcher urls({"https", "mailto"});
+        bool enterClosed = false;
+        QStringList texts;
+        auto open = [&](std::function<void(CAboutDlg&)> answer) {
+            WhenModal<CAboutDlg>(answer);
+            for (QAction* action : window.findChildren<QAction*>())
+                if (action->text() == "&About Brimlow")
+                    action->trigger();
+        };
+        open([&](CAboutDlg& about) {
+            QApplication::setActiveWindow(&about);
+            if (QTest::qWaitForWindowActive(&about) && QApplication::focusWidget())
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            enterClosed = !about.isVisible();
+            about.reject();
+        });
+        QVERIFY(enterClosed);
+        QVERIFY(urls.opened.isEmpty());
+        open([&](CAboutDlg& about) {
+            for (QLabel* label : about.findChildren<QLabel*>())
+                texts << label->text();
+            for (CLinkStatic* link : about.findChildren<CLinkStatic*>()) {
+                QImage image = link->grab().toImage().convertToFormat(QImage::Format_RGB32);
+                const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
+                if (std::count(pixels, pixels + image.sizeInBytes() / 4, qRgb(0, 0, 255)) > 0)
+                    texts << "blue " + link->Target().toString();
+                QTest::mouseClick(link, Qt::LeftButton);
+                link->setFocus();
+                QTest::keyClick(link, Qt::Key_Space);
+            }
             about.accept();
         });
-        for (QAction* action : window.findChildren<QAction*>())
-            if (action->text() == "&About Brimlow")
-                action->trigger();
-        QVERIFY(shown);
+        const QString web = kProductWebPage, sales = QString("mailto:") + kSalesAddress;
+        const QString support = QString("mailto:") + kSupportAddress;
+        for (const QString& expected :
+             QStringList{"Brimlow - Version 4.0", "Quillfen Labs", "blue " + web, "blue " + sales, "blue " + support})
+            QVERIFY2(texts.contains(expected), qPrintable(expected));
+        QCOMPARE(urls.opened, QStringList({web, web, sales, sales, support, support}));
     }
 
     // Log, Help, F1 and the logo hand their documents to the desktop's handlers.
     void documentsOpenWithTheDesktopsHandlers() {
-        UrlRecorder recorder;
-        for (const char* scheme : {"file", "https"})
-            QDesktopServices::setUrlHandler(scheme, &recorder, "Open");
+        test::UrlCatcher urls({"file", "https"});
         CMainDlg& window = h->Open();
         h->Click("Log");
         h->Click("Help");
@@ -170,11 +216,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QTest::keyClick(&window, Qt::Key_F1);
         h->Click("Brimlow web page");
-        for (const char* scheme : {"file", "https"})
-            QDesktopServices::unsetUrlHandler(scheme);
         QString data = QUrl::fromLocalFile(QString::fromStdString(h->tc.dir.Path())).toString();
-        QCOMPARE(recorder.urls, QStringList({data + "/Messages.LOG", data + "/Brimlow.PDF", data + "/Brimlow.PDF",
-                                             QString(kProductWebPage)}));
+        QCOMPARE(urls.opened, QStringList({data + "/Messages.LOG", data + "/Brimlow.PDF", data + "/Brimlow.PDF",
+                                           QString(kProductWebPage)}));
     }
 
     void sendRefusesWithoutMessageOrRecipient_data() {
@@ -193,7 +237,7 @@ private slots:
         h->Select(selected);
         h->Type(message);
         h->Click("Send");
-        QCOMPARE(h->ShownTexts(), QStringList{error});
+        QCOMPARE(h->TakeShown(), QStringList{"Brimlow: " + error});
         QCOMPARE(snpp->Commands().size(), 0u);
     }
 
@@ -205,21 +249,21 @@ private slots:
         h->Click("Send");
         QCOMPARE(snpp->Messages(), std::vector<std::string>({"Drill at noon\n", "Drill at noon\n"}));
         QCOMPARE(h->List()->selectedItems().size(), 1);
-        QTRY_COMPARE(h->Counter("Sent"), QString("2"));
+        QTRY_COMPARE(h->Counter("Sent"), "2");
         QVERIFY(test::ReadFile(h->tc.DataFile(kMessageLog)).find("bob Msg: Drill at noon") != std::string::npos);
     }
 
     void pageModeQueuesHeldPagesThatTheWorkerReleases() {
         h->Open();
-        h->Find<QAbstractButton>("Net Page")->click();
+        h->Click("Net Page");
         h->Select({"Ann", "bob"});
         h->Type("Call in");
         h->Click("Send");
         QTRY_COMPARE(test::ListDir(h->tc.DataFile("0")).size(), 2u);
         QTRY_VERIFY(test::ListDir(h->tc.DataFile("0"))[0].starts_with("MSG"));
-        QTRY_COMPARE(h->Counter("Queue"), QString("2"));
+        QTRY_COMPARE(h->Counter("Queue"), "2");
         h->Click("Purge");
-        QTRY_COMPARE(h->Counter("Queue"), QString("0"));
+        QTRY_COMPARE(h->Counter("Queue"), "0");
     }
 
     void emailModeHandsThePacketToTheMailServer() {
@@ -232,8 +276,8 @@ private slots:
             s.ReturnAddress = "desk@example.com";
         });
         h->Open();
-        h->Find<QAbstractButton>("Net Page")->click();
-        h->Find<QAbstractButton>("Page")->click();
+        h->Click("Net Page");
+        h->Click("Page");
         h->Find<QLineEdit>("Subject")->setText("Drill");
         h->Select({"Ann"});
         h->Type("Gate 4");
@@ -241,7 +285,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(test::FileExists(mail + "/1.eml"), 20000);
         qunsetenv(kSmtpPortVariable);
         QVERIFY(test::ReadFile(mail + "/1.eml").find("Gate 4") != std::string::npos);
-        QTRY_COMPARE(h->Counter("Sent"), QString("1"));
+        QTRY_COMPARE(h->Counter("Sent"), "1");
         // The mail daemon's status lines reach the Result list through the timer.
         QTRY_VERIFY(h->Find<QListWidget>("Result")->count() > 0);
     }
@@ -251,19 +295,19 @@ private slots:
         h->Select({"bob"});
         h->Type("Later");
         h->Click("Queue");
-        QTRY_COMPARE(h->Counter("Queue"), QString("1"));
+        QTRY_COMPARE(h->Counter("Queue"), "1");
         h->Click("Send Q");
         QTRY_COMPARE(snpp->Messages(), std::vector<std::string>({"Later\n"}));
-        QTRY_COMPARE(h->Counter("Queue"), QString("0"));
+        QTRY_COMPARE(h->Counter("Queue"), "0");
     }
 
     void resultListKeepsTheNewest1000Lines() {
         CMainDlg& window = h->Open();
         for (int n = 0; n < 1005; ++n)
             window.AddResultLine(QString("line %1").arg(n));
-        QListWidget* result = h->Find<QListWidget>("Result");
+        auto* result = h->Find<QListWidget>("Result");
         QCOMPARE(result->count(), kResultLineLimit);
-        QCOMPARE(result->item(0)->text(), QString("line 5"));
+        QCOMPARE(result->item(0)->text(), "line 5");
         QVERIFY(!result->visualItemRect(result->item(kResultLineLimit - 1)).isEmpty());
     }
 
@@ -274,70 +318,71 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         h->Select({"Ann"});
         QTest::keyClick(h->List(), Qt::Key_Return);
-        QVERIFY(h->op.Shown().empty());
+        QVERIFY(h->TakeShown().isEmpty());
         QTest::keyClick(h->List(), Qt::Key_Return, Qt::ControlModifier);
-        QCOMPARE(h->ShownTexts(), QStringList{kNoMessageError});
+        QCOMPARE(h->TakeShown(), QStringList{QString("Brimlow: ") + kNoMessageError});
         QSignalSpy finished(&window, &QDialog::finished);
         h->op.QueueAnswer(false);
         QTest::keyClick(h->List(), Qt::Key_Escape);
-        QCOMPARE(h->ShownTexts().last(), QString("Do you wish to exit?"));
+        QCOMPARE(h->TakeShown(), QStringList{"Brimlow: Do you wish to exit?"});
         QVERIFY(window.isVisible());
         h->op.QueueAnswer(true);
         QTest::keyClick(h->List(), Qt::Key_Escape);
         QCOMPARE(finished.size(), 1);
     }
 
+    // Add asks whether the entry is a group. A cancelled new group names no entry, so its slot keeps none of the
+    // members it was given; the entries added go into the list sorted, a group with its own icon.
     void addsASubscriberAndAGroupSorted() {
         h->Open();
+        const int crew = AllocateGroupNumber(Local());
+        auto addGroup = [&](bool ok) {
+            h->op.QueueAnswer(true);
+            WhenModal<CGroupDlg>([ok](CGroupDlg& dialog) {
+                Field<QLineEdit>(dialog, "Group Name")->setText("Crew");
+                Field<QListWidget>(dialog, "Subscribers")->item(0)->setSelected(true);
+                dialog.AddMember();
+                ok ? dialog.accept() : dialog.reject();
+            });
+            h->Click("Add");
+        };
+        addGroup(false);
+        QVERIFY(IsEmptyText(Local().groups[crew].Members[0]));
+        QCOMPARE(AllocateGroupNumber(Local()), crew);
         h->op.QueueAnswer(false);
         WhenModal<CEditSubscriberDlg>([](CEditSubscriberDlg& dialog) {
-            dialog.findChildren<QLineEdit*>()[0]->setText("aaron");
+            Field<QLineEdit>(dialog, "Name")->setText("aaron");
             dialog.accept();
         });
         h->Click("Add");
-        QCOMPARE(h->Rows(), QStringList({"aaron", "Ann", "bob", "Desks", "Nobody"}));
-        h->op.QueueAnswer(true);
-        WhenModal<CGroupDlg>([](CGroupDlg& dialog) {
-            dialog.findChild<QLineEdit*>()->setText("Crew");
-            dialog.findChildren<QListWidget*>()[0]->item(1)->setSelected(true);
-            dialog.AddMember();
-            dialog.accept();
-        });
-        h->Click("Add");
+        addGroup(true);
         QCOMPARE(h->Rows(), QStringList({"aaron", "Ann", "bob", "Crew", "Desks", "Nobody"}));
-        QCOMPARE(h->List()->item(3)->icon().cacheKey() != h->List()->item(0)->icon().cacheKey(), true);
-        int crew = GroupNumberOf(Local().subscribers[Slot("Crew")]);
-        QCOMPARE(GetText(Local().groups[crew].Members[0]), std::string("Ann"));
+        QVERIFY(h->List()->item(3)->icon().cacheKey() != h->List()->item(0)->icon().cacheKey());
+        QCOMPARE(GetText(Local().groups[crew].Members[0]), "aaron");
     }
 
-    // A new group that is cancelled names no entry: its slot must not keep the members it was given.
-    void aCancelledNewGroupLeavesItsSlotFree() {
-        h->Open();
-        h->op.QueueAnswer(true);
-        int slot = AllocateGroupNumber(Local());
-        WhenModal<CGroupDlg>([](CGroupDlg& dialog) {
-            dialog.findChildren<QListWidget*>()[0]->item(0)->setSelected(true);
-            dialog.AddMember();
-            dialog.reject();
-        });
-        h->Click("Add");
-        QVERIFY(IsEmptyText(Local().groups[slot].Members[0]));
-        QCOMPARE(AllocateGroupNumber(Local()), slot);
+    // A group edited down to nobody is deleted, whether the editor closes with OK or Cancel.
+    void editingAGroupDownToNobodyDeletesIt_data() {
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("OK") << true;
+        QTest::newRow("Cancel") << false;
     }
-
     void editingAGroupDownToNobodyDeletesIt() {
+        QFETCH(bool, ok);
         h->Open();
-        h->Select({"Nobody"});
-        int group = GroupNumberOf(Local().subscribers[Slot("Nobody")]);
-        WhenModal<CGroupDlg>([](CGroupDlg& dialog) {
-            dialog.findChildren<QListWidget*>()[1]->item(0)->setSelected(true);
-            dialog.RemoveMember();
-            dialog.accept();
+        h->Select({"Desks"});
+        WhenModal<CGroupDlg>([ok](CGroupDlg& dialog) {
+            auto* members = Field<QListWidget>(dialog, "Group Members");
+            while (members->count() > 0) {
+                members->item(0)->setSelected(true);
+                emit members->itemDoubleClicked(members->item(0));
+            }
+            ok ? dialog.accept() : dialog.reject();
         });
-        emit h->List()->itemDoubleClicked(h->List()->selectedItems().first());
-        QCOMPARE(h->ShownTexts(), QStringList{"This group is empty and will be deleted!"});
-        QCOMPARE(h->Rows(), QStringList({"Ann", "bob", "Desks"}));
-        QVERIFY(IsEmptyText(Local().groups[group].Members[0]));
+        h->DoubleClickSelected();
+        QCOMPARE(h->TakeShown(), QStringList{"Error: This group is empty and will be deleted!"});
+        QCOMPARE(h->Rows(), QStringList({"Ann", "bob", "Nobody"}));
+        QVERIFY(IsEmptyText(Local().groups[desks].Members[0]));
     }
 
     void deleteAsksOneEntryAtATime_data() {
@@ -345,15 +390,13 @@ private slots:
         QTest::addColumn<bool>("yes");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QStringList>("rows");
-        QTest::newRow("subscriber") << QStringList{"bob"} << true << "Delete this subscriber?\nbob"
+        const QStringList all{"Ann", "bob", "Desks", "Nobody"}, bobAsked{"Delete this subscriber?\nbob"};
+        QTest::newRow("subscriber") << QStringList{"bob"} << true << bobAsked[0]
                                     << QStringList{"Ann", "Desks", "Nobody"};
         QTest::newRow("group") << QStringList{"Desks"} << true << "Delete this group?\nDesks"
                                << QStringList{"Ann", "bob", "Nobody"};
-        QTest::newRow("answered No") << QStringList{"bob"} << false << "Delete this subscriber?\nbob"
-                                     << QStringList{"Ann", "bob", "Desks", "Nobody"};
-        QTest::newRow("two at once") << QStringList{"Ann", "bob"} << true
-                                     << "Only one subscriber can be deleted at a time!"
-                                     << QStringList{"Ann", "bob", "Desks", "Nobody"};
+        QTest::newRow("answered No") << QStringList{"bob"} << false << bobAsked[0] << all;
+        QTest::newRow("two at once") << all.mid(0, 2) << true << "Only one subscriber can be deleted at a time!" << all;
     }
     void deleteAsksOneEntryAtATime() {
         QFETCH(QStringList, selected);
@@ -361,11 +404,10 @@ private slots:
         QFETCH(QString, shown);
         QFETCH(QStringList, rows);
         h->Open();
-        int desks = GroupNumberOf(Local().subscribers[Slot("Desks")]);
         h->Select(selected);
         h->op.QueueAnswer(yes);
         QTest::keyClick(h->List(), Qt::Key_Delete);
-        QCOMPARE(h->ShownTexts(), QStringList{shown});
+        QCOMPARE(h->TakeShown(), QStringList{"Brimlow: " + shown});
         QCOMPARE(h->Rows(), rows);
         QCOMPARE(IsEmptyText(Local().groups[desks].Members[0]), !rows.contains("Desks"));
     }
@@ -377,24 +419,111 @@ private slots:
         h->tc.console.serverRole = true;
         CMainDlg& window = h->Open();
         qunsetenv(lan::kLanPortEnv);
-        QCOMPARE(window.windowTitle(), QString("Brimlow Server - Quillfen Labs"));
+        QCOMPARE(window.windowTitle(), "Brimlow Server - Quillfen Labs");
         QVERIFY(window.Server() && window.Server()->Port() > 0);
         window.Server()->Operators().Set(0, "ann", "pw", kReadWrite);
         test::RawClient client(window.Server()->Port());
-        QCOMPARE(client.Request(lan::EncodeLogin("ann", "pw"), 3), std::string("1\r\n"));
-        int slot = Slot("bob");
+        QCOMPARE(client.Request(lan::EncodeLogin("ann", "pw"), 3), "1\r\n");
         std::string lockReply, ownerReply;
         WhenModal<CEditSubscriberDlg>([&](CEditSubscriberDlg& dialog) {
-            lockReply = client.Request(lan::EncodeIndex(lan::Request::LockRecord, slot), 3);
-            ownerReply = client.Request(lan::EncodeIndex(lan::Request::LockOwner, slot), 8);
+            lockReply = client.Request(lan::EncodeIndex(lan::Request::LockRecord, bob), 3);
+            ownerReply = client.Request(lan::EncodeIndex(lan::Request::LockOwner, bob), 8);
             dialog.reject();
         });
         h->Select({"bob"});
-        emit h->List()->itemDoubleClicked(h->List()->selectedItems().first());
-        QCOMPARE(lockReply, std::string("0\r\n"));
-        QCOMPARE(ownerReply, std::string("*SERVER*"));
-        QCOMPARE(Local().subscribers[slot].LockByte, 0);
-        QCOMPARE(client.Request(lan::EncodeIndex(lan::Request::LockRecord, slot), 3), std::string("1\r\n"));
+        h->DoubleClickSelected();
+        QCOMPARE(lockReply, "0\r\n");
+        QCOMPARE(ownerReply, "*SERVER*");
+        QCOMPARE(Local().subscribers[bob].LockByte, 0);
+        QCOMPARE(client.Request(lan::EncodeIndex(lan::Request::LockRecord, bob), 3), "1\r\n");
+    }
+
+    // Each field takes what it may hold while typing (the PIN digits only) and stores one character less, the
+    // Name two; the provider comes from the local companies and the tab buttons carry the tab names.
+    void subscriberDialogFieldsProviderAndTab() {
+        CEditSubscriberDlg dialog(h->tc.console, test::MakeSubscriber("Ann", 1, "1", 0));
+        QCOMPARE(dialog.windowTitle(), "Edit Subsciber");
+        for (QLineEdit* edit : dialog.findChildren<QLineEdit*>()) {
+            edit->clear();
+            QTest::keyClicks(edit, QString("7a").repeated(50));
+        }
+        auto* company = Field<QComboBox>(dialog, "Paging company");
+        QCOMPARE(company->count(), 2);
+        QCOMPARE(company->currentText(), "Rural");
+        company->setCurrentIndex(0);
+        QRadioButton* night = dialog.findChildren<QRadioButton*>()[2];
+        QCOMPARE(night->text(), "Night");
+        night->setChecked(true);
+        dialog.accept();
+        QCOMPARE(dialog.Record().Company, 0);
+        QCOMPARE(dialog.Record().Tab, 2);
+        CEditSubscriberDlg reopened(h->tc.console, dialog.Record());
+        QStringList lengths;
+        for (const char* field : {"Name", "Company", "Email", "City", "ZIP", "PIN"})
+            lengths << QString("%1 %2 %3")
+                           .arg(field)
+                           .arg(Field<QLineEdit>(dialog, field)->text().size())
+                           .arg(Field<QLineEdit>(reopened, field)->text().size());
+        QCOMPARE(lengths,
+                 QStringList({"Name 80 78", "Company 80 79", "Email 80 79", "City 40 39", "ZIP 20 19", "PIN 20 19"}));
+        QCOMPARE(Field<QLineEdit>(dialog, "PIN")->text(), QString(20, '7'));
+    }
+
+    // Cancel hands back no record; a record of the network directory offers the server's providers and no tab.
+    void subscriberDialogCancelAndNetworkRecord() {
+        Console& console = h->tc.console;
+        CEditSubscriberDlg cancelled(console, test::MakeSubscriber("Ann", 1));
+        cancelled.reject();
+        QVERIFY(IsEmptyText(cancelled.Record().Name));
+        console.network->companies[0] = test::MakeCompany("Server's own");
+        CEditSubscriberDlg remote(console, test::MakeSubscriber("Remote", 0, "1", kNetworkTab));
+        QCOMPARE(Field<QComboBox>(remote, "Paging company")->currentText(), "Server's own");
+        for (QRadioButton* tab : remote.findChildren<QRadioButton*>())
+            QVERIFY(!tab->isEnabled());
+        remote.accept();
+        QCOMPARE(remote.Record().Tab, kNetworkTab);
+    }
+
+    // Every refusal of the member list, in the order an operator meets them; the members stay sorted.
+    void groupMemberRules() {
+        CGroupDlg dialog(h->tc.console, "Nobody", nobody, 1);
+        auto* subscribers = Field<QListWidget>(dialog, "Subscribers");
+        auto* members = Field<QListWidget>(dialog, "Group Members");
+        QCOMPARE(test::Rows(*subscribers), QStringList({"Ann", "bob", "Second tab", "Desks", "Nobody"}));
+        QVERIFY(dialog.findChildren<QRadioButton*>()[1]->isChecked());
+        auto select = [](QListWidget* list, std::initializer_list<int> rows) {
+            list->clearSelection();
+            for (int row : rows)
+                list->item(row)->setSelected(true);
+        };
+        dialog.AddMember();
+        select(subscribers, {0, 1});
+        dialog.AddMember();
+        select(subscribers, {3});
+        dialog.AddMember();
+        QCOMPARE(h->TakeShown(), QStringList({"Morrow SNPP: You must select a subscriber to add!",
+                                              "Morrow SNPP: Only one subscriber can be deleted at a time!",
+                                              "Error: A group cannot be a member of a group!"}));
+        for (int row : {1, 0}) {
+            select(subscribers, {row});
+            emit subscribers->itemDoubleClicked(subscribers->item(row));
+        }
+        QCOMPARE(test::Rows(*members), QStringList({"Ann", "bob", "Zed"}));
+        select(members, {0, 1});
+        dialog.RemoveMember();
+        QCOMPARE(h->TakeShown(), QStringList({"Morrow SNPP: Only one subscriber can be deleted at a time!"}));
+        select(members, {1});
+        emit members->itemDoubleClicked(members->item(1));
+        QCOMPARE(test::Rows(*members), QStringList({"Ann", "Zed"}));
+        for (int m = 2; m < kGroupMembers; ++m)
+            SetText(Local().groups[nobody].Members[m], "x");
+        select(subscribers, {1});
+        dialog.AddMember();
+        QCOMPARE(h->TakeShown(), QStringList({"Error: Group is full!"}));
+        dialog.findChildren<QRadioButton*>()[2]->setChecked(true);
+        dialog.accept();
+        QCOMPARE(dialog.Name(), "Nobody");
+        QCOMPARE(dialog.Tab(), 2);
     }
 };
 
