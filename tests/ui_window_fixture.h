@@ -83,7 +83,8 @@ private:
 };
 
 struct WindowHarness {
-    WindowHarness() {
+    // With drainStatus, a thread empties the status mailbox in the window's place.
+    explicit WindowHarness(bool drainStatus = false) : tc(drainStatus) {
         op.SetScripted(true);
         tc.console.op = &op;
     }
@@ -115,7 +116,7 @@ struct WindowHarness {
         return shown;
     }
 
-    TestConsole tc{false};
+    TestConsole tc;
     QtOperator op;
     std::unique_ptr<CMainDlg> window; // goes first: its workers use the console and the operator
 };
