@@ -16,7 +16,6 @@ using test::WhenModal;
 class NetworkWindowTest : public QObject {
     Q_OBJECT
 
-private:
     test::TestConsole serverSide; // drains the server's status lines as its window would
     test::SnppSimulator snpp{test::SnppScript{}};
     std::unique_ptr<lan::NetServer> server;
@@ -95,18 +94,9 @@ private slots:
         h->Type("Roll call");
         h->Click("Send");
         QTRY_COMPARE(snpp.Commands(), std::vector<std::string>({"PAGE 72", "DATA", "SEND", "QUIT"}));
-        QTRY_VERIFY(!h->Find<QListWidget>("Result")->findItems("Message sent to server...", Qt::MatchExactly).isEmpty());
+        QTRY_VERIFY(
+            !h->Find<QListWidget>("Result")->findItems("Message sent to server...", Qt::MatchExactly).isEmpty());
         QTRY_COMPARE(h->Counter("Sent"), "1");
-    }
-
-    void pageOfALocalEntryIsQueuedOnTheServerUnderTheUser() {
-        QVERIFY(OpenClient("bob", [](Settings& s) { s.SendAllViaServer = 1; }));
-        h->SelectTab(0);
-        h->Click("Net Page");
-        h->Select({"Local"});
-        h->Type("Shift change");
-        h->Click("Send");
-        QTRY_COMPARE(test::ListDir(serverSide.DataFile("Queue/bob/0")).size(), 2u); // Company.dat and the page
     }
 
     void aLockedRecordNamesItsHolder() {
@@ -155,11 +145,12 @@ private slots:
         QCOMPARE(ServerSlot("Beta"), 1);
     }
 
-    // An edit locks the server's record, writes it back and unlocks it; a delete asks and reaches the server.
-    void editAndDeleteReachTheServer() {
+    // An edit locks the server's record, writes it back and unlocks it; a new group goes through the scratch
+    // slot into a free group of the server's; a delete asks and reaches the server.
+    void editsReachTheServer() {
         QVERIFY(OpenClient("ann"));
-        uint8_t lockWhileOpen = 0;
         const int beta = ServerSlot("Beta");
+        int lockWhileOpen = 0;
         WhenModal<CEditSubscriberDlg>([&](CEditSubscriberDlg& dialog) {
             lockWhileOpen = OnServer([&](Directory& dir) { return dir.subscribers[beta].LockByte; });
             test::Field<QLineEdit>(dialog, "PIN")->setText("7272");
@@ -169,18 +160,7 @@ private slots:
         h->DoubleClickSelected();
         QVERIFY(lockWhileOpen != 0);
         SubscriberRecord written = OnServer([&](Directory& dir) { return dir.subscribers[beta]; });
-        QCOMPARE(GetText(written.PIN), "7272");
-        QCOMPARE(written.LockByte, 0);
-        h->Select({"Alpha"});
-        h->op.QueueAnswer(true);
-        QTest::keyClick(h->List(), Qt::Key_Delete);
-        QCOMPARE(h->TakeShown(), QStringList{"Brimlow: Delete this network subscriber?\nAlpha"});
-        QCOMPARE(ServerSlot("Alpha"), -1);
-        QTRY_COMPARE(h->Rows(), QStringList({"Beta", "Team"}));
-    }
-
-    void aNetworkGroupIsAddedThroughTheScratchSlot() {
-        QVERIFY(OpenClient("bob"));
+        QCOMPARE(GetText(written.PIN) + " unlocked " + std::to_string(written.LockByte == 0), "7272 unlocked 1");
         h->op.QueueAnswer(true);
         WhenModal<CGroupDlg>([](CGroupDlg& dialog) {
             test::Field<QLineEdit>(dialog, "Group Name")->setText("Crew");
@@ -189,13 +169,17 @@ private slots:
             dialog.accept();
         });
         h->Click("Add");
-        int slot = ServerSlot("Crew");
-        QVERIFY(slot >= 0);
-        QCOMPARE(OnServer([&](Directory& dir) {
-                     return GetText(dir.groups[GroupNumberOf(dir.subscribers[slot])].Members[0]);
-                 }),
-                 "Beta");
-        QTRY_COMPARE(h->Rows(), QStringList({"Alpha", "Beta", "Crew", "Team"}));
+        const int crew = ServerSlot("Crew");
+        QVERIFY(crew >= 0);
+        GroupRecord group = OnServer([&](Directory& dir) { return dir.groups[GroupNumberOf(dir.subscribers[crew])]; });
+        QCOMPARE(GetText(group.Members[0]), "Beta");
+        h->TakeShown(); // the group question
+        h->Select({"Alpha"});
+        h->op.QueueAnswer(true);
+        QTest::keyClick(h->List(), Qt::Key_Delete);
+        QCOMPARE(h->TakeShown(), QStringList{"Brimlow: Delete this network subscriber?\nAlpha"});
+        QCOMPARE(ServerSlot("Alpha"), -1);
+        QTRY_COMPARE(h->Rows(), QStringList({"Beta", "Crew", "Team"}));
     }
 };
 
