@@ -6,13 +6,15 @@
 #include "ui/main_dlg.h"
 #include "ui/qt_operator.h"
 
-#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
@@ -88,7 +90,6 @@ struct WindowHarness {
         op.SetScripted(true);
         tc.console.op = &op;
     }
-
     CMainDlg& Open() {
         window = std::make_unique<CMainDlg>(tc.console, op);
         window->show();
@@ -99,7 +100,6 @@ struct WindowHarness {
     QListWidget* List() const { return Find<QListWidget>("Subscribers"); }
     QStringList Rows() const { return test::Rows(*List()); }
     void Select(const QStringList& names) const {
-        List()->clearSelection();
         for (int row = 0; row < List()->count(); ++row)
             List()->item(row)->setSelected(names.contains(List()->item(row)->text()));
     }
