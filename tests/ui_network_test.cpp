@@ -75,21 +75,14 @@ private slots:
         qunsetenv(lan::kLanPortEnv);
     }
 
-    // With SendAllViaServer no page is queued locally, on either tab.
-    void networkTabShowsTheServersDirectory() {
-        QVERIFY(OpenClient("bob", [](Settings& s) { s.SendAllViaServer = 1; }));
+    // The Network tab lists the server's directory; with SendAllViaServer no page is queued locally, on either tab,
+    // and a Net Page to a Network-tab entry is delivered by the server.
+    void networkTabAndPagesViaTheServer() {
+        QVERIFY(OpenClient("bob", [](Settings& s) { s.SendViaServer = s.SendAllViaServer = 1; }));
         QTabBar* tabs = h->window->findChild<QTabBar*>();
-        QCOMPARE(tabs->count(), 4);
-        QCOMPARE(tabs->tabText(kNetworkTab), "Network");
+        QCOMPARE(tabs->tabText(tabs->count() - 1) + " " + QString::number(tabs->count()), "Network 4");
         QCOMPARE(h->Rows(), QStringList({"Alpha", "Beta", "Team"}));
         QVERIFY(!h->Find("Queue")->isEnabled());
-        h->SelectTab(0);
-        QCOMPARE(h->Rows(), QStringList({"Local"}));
-        QVERIFY(!h->Find("Queue")->isEnabled());
-    }
-
-    void netPageOfANetworkEntryIsSentByTheServer() {
-        QVERIFY(OpenClient("bob", [](Settings& s) { s.SendViaServer = 1; }));
         h->Select({"Beta"});
         h->Type("Roll call");
         h->Click("Send");
@@ -97,6 +90,9 @@ private slots:
         QTRY_VERIFY(
             !h->Find<QListWidget>("Result")->findItems("Message sent to server...", Qt::MatchExactly).isEmpty());
         QTRY_COMPARE(h->Counter("Sent"), "1");
+        h->SelectTab(0);
+        QCOMPARE(h->Rows(), QStringList({"Local"}));
+        QVERIFY(!h->Find("Queue")->isEnabled());
     }
 
     void aLockedRecordNamesItsHolder() {
