@@ -262,100 +262,76 @@ private slots:
         QCOMPARE(finished.size(), 1);
     }
 
-    // Add asks whether the entry is a group. A cancelled new group names no entry, so its slot keeps none of the
-    // members it was given; the entries added go into the list sorted, a group with its own icon.
-    void addsASubscriberAndAGroupSorted() {
+    // The list's editors in an operator's order. Add asks whether the entry is a group; a cancelled new group names
+    // no entry, so its slot keeps none of the members it was given. An entry open in an editor holds the lock byte
+    // that refuses the LAN clients' Lock Record (their Lock Owner then reads "*SERVER*"). A group edited down to
+    // nobody is deleted, whether its editor ends with OK or Cancel. Delete asks about one entry at a time.
+    void editingTheDirectory() {
         h->Open();
         const int crew = AllocateGroupNumber(Local());
-        auto addGroup = [&](bool ok) {
-            h->op.QueueAnswer(true);
-            WhenModal<CGroupDlg>([ok](CGroupDlg& dialog) {
-                Field<QLineEdit>(dialog, "Group Name")->setText("Crew");
-                Field<QListWidget>(dialog, "Subscribers")->item(0)->setSelected(true);
-                dialog.AddMember();
+        auto edit = [](bool ok, std::function<void(QDialog&)> change) {
+            WhenModal<QDialog>([ok, change](QDialog& dialog) {
+                change(dialog);
                 ok ? dialog.accept() : dialog.reject();
             });
+        };
+        auto fillGroup = [](QDialog& dialog) {
+            Field<QLineEdit>(dialog, "Group Name")->setText("Crew");
+            Field<QListWidget>(dialog, "Subscribers")->item(0)->setSelected(true);
+            qobject_cast<CGroupDlg*>(&dialog)->AddMember();
+        };
+        auto add = [&](bool group, bool ok, std::function<void(QDialog&)> change) {
+            h->op.QueueAnswer(group);
+            edit(ok, std::move(change));
             h->Click("Add");
         };
-        addGroup(false);
+        add(true, false, fillGroup);
         QVERIFY(IsEmptyText(Local().groups[crew].Members[0]));
         QCOMPARE(AllocateGroupNumber(Local()), crew);
-        h->op.QueueAnswer(false);
-        WhenModal<CEditSubscriberDlg>([](CEditSubscriberDlg& dialog) {
-            Field<QLineEdit>(dialog, "Name")->setText("aaron");
-            dialog.accept();
-        });
-        h->Click("Add");
-        addGroup(true);
+        add(false, true, [](QDialog& dialog) { Field<QLineEdit>(dialog, "Name")->setText("aaron"); });
+        add(true, true, fillGroup);
         QCOMPARE(h->Rows(), QStringList({"aaron", "Ann", "bob", "Crew", "Desks", "Nobody"}));
         QVERIFY(h->List()->item(3)->icon().cacheKey() != h->List()->item(0)->icon().cacheKey());
         QCOMPARE(GetText(Local().groups[crew].Members[0]), "aaron");
-    }
 
-    // A group edited down to nobody is deleted, whether the editor closes with OK or Cancel.
-    void editingAGroupDownToNobodyDeletesIt_data() {
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("OK") << true;
-        QTest::newRow("Cancel") << false;
-    }
-    void editingAGroupDownToNobodyDeletesIt() {
-        QFETCH(bool, ok);
-        h->Open();
-        h->Select({"Desks"});
-        WhenModal<CGroupDlg>([ok](CGroupDlg& dialog) {
-            auto* members = Field<QListWidget>(dialog, "Group Members");
-            while (members->count() > 0) {
-                members->item(0)->setSelected(true);
-                emit members->itemDoubleClicked(members->item(0));
-            }
-            ok ? dialog.accept() : dialog.reject();
-        });
-        h->DoubleClickSelected();
-        QCOMPARE(h->TakeShown(), QStringList{"Error: This group is empty and will be deleted!"});
-        QCOMPARE(h->Rows(), QStringList({"Ann", "bob", "Nobody"}));
-        QVERIFY(IsEmptyText(Local().groups[desks].Members[0]));
-    }
-
-    void deleteAsksOneEntryAtATime_data() {
-        QTest::addColumn<QStringList>("selected");
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<QStringList>("rows");
-        const QStringList all{"Ann", "bob", "Desks", "Nobody"}, bobAsked{"Delete this subscriber?\nbob"};
-        QTest::newRow("subscriber") << QStringList{"bob"} << true << bobAsked[0]
-                                    << QStringList{"Ann", "Desks", "Nobody"};
-        QTest::newRow("group") << QStringList{"Desks"} << true << "Delete this group?\nDesks"
-                               << QStringList{"Ann", "bob", "Nobody"};
-        QTest::newRow("answered No") << QStringList{"bob"} << false << bobAsked[0] << all;
-        QTest::newRow("two at once") << all.mid(0, 2) << true << "Only one subscriber can be deleted at a time!" << all;
-    }
-    void deleteAsksOneEntryAtATime() {
-        QFETCH(QStringList, selected);
-        QFETCH(bool, yes);
-        QFETCH(QString, shown);
-        QFETCH(QStringList, rows);
-        h->Open();
-        h->Select(selected);
-        h->op.QueueAnswer(yes);
-        QTest::keyClick(h->List(), Qt::Key_Delete);
-        QCOMPARE(h->TakeShown(), QStringList{"Brimlow: " + shown});
-        QCOMPARE(h->Rows(), rows);
-        QCOMPARE(IsEmptyText(Local().groups[desks].Members[0]), !rows.contains("Desks"));
-    }
-
-    // An entry open in an editor holds the lock byte that refuses the LAN clients' Lock Record (their Lock Owner
-    // then reads "*SERVER*") until the editor closes, saved or not.
-    void anOpenEditorLocksTheEntry() {
-        h->Open();
         int lockWhileOpen = 0;
-        WhenModal<CEditSubscriberDlg>([&](CEditSubscriberDlg& dialog) {
-            lockWhileOpen = Local().subscribers[bob].LockByte;
-            dialog.reject();
-        });
+        edit(false, [&](QDialog&) { lockWhileOpen = Local().subscribers[bob + 1].LockByte; });
         h->Select({"bob"});
         h->DoubleClickSelected();
         QCOMPARE(lockWhileOpen, int(kLockedByLocalEditor));
-        QCOMPARE(Local().subscribers[bob].LockByte, 0);
+        QCOMPARE(Local().subscribers[bob + 1].LockByte, 0);
+
+        h->TakeShown();
+        for (const char* group : {"Crew", "Desks"}) {
+            edit(QString(group) == "Crew", [](QDialog& dialog) {
+                auto* members = Field<QListWidget>(dialog, "Group Members");
+                while (members->count() > 0) {
+                    members->item(0)->setSelected(true);
+                    emit members->itemDoubleClicked(members->item(0));
+                }
+            });
+            h->Select({group});
+            h->DoubleClickSelected();
+        }
+        QCOMPARE(h->TakeShown(), QStringList(2, "Error: This group is empty and will be deleted!"));
+        QVERIFY(IsEmptyText(Local().groups[crew].Members[0]) && IsEmptyText(Local().groups[desks].Members[0]));
+
+        auto remove = [&](const QStringList& selected, bool yes) {
+            h->Select(selected);
+            if (selected.size() == 1) // two at once are refused without a question
+                h->op.QueueAnswer(yes);
+            QTest::keyClick(h->List(), Qt::Key_Delete);
+        };
+        remove({"aaron", "bob"}, true);
+        remove({"bob"}, false);
+        remove({"bob"}, true);
+        remove({"Nobody"}, true);
+        QCOMPARE(h->TakeShown(),
+                 QStringList({"Brimlow: Only one subscriber can be deleted at a time!",
+                              "Brimlow: Delete this subscriber?\nbob", "Brimlow: Delete this subscriber?\nbob",
+                              "Brimlow: Delete this group?\nNobody"}));
+        QCOMPARE(h->Rows(), QStringList({"aaron", "Ann"}));
+        QVERIFY(IsEmptyText(Local().groups[nobody].Members[0]));
     }
 
     // Each field takes what it may hold while typing (the PIN digits only) and stores one character less, the
