@@ -51,9 +51,11 @@ private slots:
         snpp.reset();
     }
 
-    // Every named control stays whole and inside the window from its smallest size up; BRIMLOW_SCREENSHOT names a
-    // PNG to keep the look of the full-size window in.
-    void startsWithTheControlsAsInitialised() {
+    // Every named control stays whole and inside the window from its smallest size up (BRIMLOW_SCREENSHOT names a
+    // PNG to keep the look of the full-size window in); Log, Help and the logo hand their documents to the
+    // desktop; Enter outside the message does nothing (Ctrl+Return sends: the window process test); Escape asks
+    // before the window ends.
+    void startsAsInitialisedAndAnswersItsKeys() {
         h->tc.console.settings.Update([](Settings& s) { s.SendViaServer = 1; }); // cleared without networking
         h->tc.console.signature.Attach = 1;
         h->tc.console.sentPages = 7;
@@ -77,6 +79,25 @@ private slots:
         }
         if (QString path = qEnvironmentVariable("BRIMLOW_SCREENSHOT"); !path.isEmpty())
             QVERIFY(window.grab().save(path));
+
+        test::UrlCatcher urls({"file", "https"});
+        for (const char* button : {"Log", "Help", "Brimlow web page"})
+            h->Click(button);
+        QString data = QUrl::fromLocalFile(QString::fromStdString(h->tc.dir.Path())).toString();
+        QCOMPARE(urls.opened, QStringList({data + "/Messages.LOG", data + "/Brimlow.PDF", QString(kProductWebPage)}));
+
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        h->Select({"Ann"});
+        QTest::keyClick(h->List(), Qt::Key_Return);
+        QVERIFY(h->TakeShown().isEmpty());
+        QSignalSpy finished(&window, &QDialog::finished);
+        for (bool yes : {false, true}) {
+            h->op.QueueAnswer(yes);
+            QTest::keyClick(h->List(), Qt::Key_Escape);
+            QCOMPARE(h->TakeShown(), QStringList{"Brimlow: Do you wish to exit?"});
+            QCOMPARE(finished.size(), yes ? 1 : 0);
+        }
     }
 
     void lengthBoxCountsTheSignatureOnlyWithAMessage_data() {
@@ -170,16 +191,6 @@ private slots:
         QCOMPARE(urls.opened, QStringList({web, web, sales, sales, support, support}));
     }
 
-    // Log, Help and the logo hand their documents to the desktop's handlers (F1: every dialog's test).
-    void documentsOpenWithTheDesktopsHandlers() {
-        test::UrlCatcher urls({"file", "https"});
-        h->Open();
-        for (const char* button : {"Log", "Help", "Brimlow web page"})
-            h->Click(button);
-        QString data = QUrl::fromLocalFile(QString::fromStdString(h->tc.dir.Path())).toString();
-        QCOMPARE(urls.opened, QStringList({data + "/Messages.LOG", data + "/Brimlow.PDF", QString(kProductWebPage)}));
-    }
-
     // The mode button steps Net Page, Page, Email (the only mode with a Subject) and round again. Send in each
     // mode, and Queue, hand the selection to the transports off the user-interface thread: the window
     // keeps answering and the list keeps its first selected row. The counters show what was sent and what waits.
@@ -242,24 +253,6 @@ private slots:
         QCOMPARE(result->count(), kResultLineLimit);
         QCOMPARE(result->item(0)->text(), "line 5");
         QVERIFY(!result->visualItemRect(result->item(kResultLineLimit - 1)).isEmpty());
-    }
-
-    // Enter outside the message does nothing (Ctrl+Return sends: the window process test); Escape asks first.
-    void keysAndExit() {
-        CMainDlg& window = h->Open();
-        QApplication::setActiveWindow(&window);
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        h->Select({"Ann"});
-        QTest::keyClick(h->List(), Qt::Key_Return);
-        QVERIFY(h->TakeShown().isEmpty());
-        QSignalSpy finished(&window, &QDialog::finished);
-        h->op.QueueAnswer(false);
-        QTest::keyClick(h->List(), Qt::Key_Escape);
-        QCOMPARE(h->TakeShown(), QStringList{"Brimlow: Do you wish to exit?"});
-        QVERIFY(window.isVisible());
-        h->op.QueueAnswer(true);
-        QTest::keyClick(h->List(), Qt::Key_Escape);
-        QCOMPARE(finished.size(), 1);
     }
 
     // The list's editors in an operator's order. Add asks whether the entry is a group; a cancelled new group names
