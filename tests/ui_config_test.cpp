@@ -187,65 +187,47 @@ private slots:
         QTEST(now.join('|'), "stored");
     }
 
-    void providersDelete_data() {
-        QTest::addColumn<QList<int>>("rows");
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<QString>("asked");
-        QTest::addColumn<QString>("companies"); // then the Company of A..E and of the group entry
-        const QString asked = "Morrow SNPP: Delete this provider?\nP2", kept = "P0 P1 P2 P3 P4 | 0 1 2 3 4 -1";
-        QTest::newRow("Yes renumbers") << QList<int>{2} << true << asked << "P0 P1 P3 P4 | 0 1 0 2 3 -1";
-        QTest::newRow("No keeps") << QList<int>{2} << false << asked << kept;
-        QTest::newRow("two selected") << QList<int>{1, 3} << true
-                                      << "Morrow SNPP: Only one provider can be deleted at a time!" << kept;
-    }
-    void providersDelete() {
-        QFETCH(QList<int>, rows);
-        QFETCH(bool, yes);
+    // Delete takes one provider at a time after a question and renumbers every subscriber's Company (a group
+    // entry's stays). New takes the first free slot with socket 444, COM1, 9600 and one-way. A double-click edits:
+    // a stored baud 0 shows and stores 9600, Socket takes digits only up to 65535, the fields the editor does not
+    // show come back untouched, and Cancel stores nothing.
+    void providers() {
         FiveProviders();
         CProvidersDlg dialog(console());
         auto* list = dialog.findChild<QListWidget*>();
-        list->clearSelection();
-        for (int row : rows)
-            list->item(row)->setSelected(true);
-        h->op.QueueAnswer(yes);
-        Button(dialog, "Delete")->click();
-        QTEST(h->TakeShown().join(""), "asked");
-        QStringList now = test::Rows(*list);
-        now << "|";
-        for (const char* name : {"A", "B", "C", "D", "E", "G"})
-            for (const SubscriberRecord& s : local().subscribers)
-                if (GetText(s.Name) == name)
-                    now << QString::number(s.Company);
-        QTEST(now.join(' '), "companies");
-    }
+        auto state = [&] {
+            QStringList now = test::Rows(*list) << "|";
+            for (const char* name : {"A", "B", "C", "D", "E", "G"})
+                for (const SubscriberRecord& s : local().subscribers)
+                    if (GetText(s.Name) == name)
+                        now << QString::number(s.Company);
+            return now.join(' ');
+        };
+        for (auto [rows, yes] : {std::pair{QList<int>{1, 3}, true}, {{2}, false}, {{2}, true}}) {
+            list->clearSelection();
+            for (int row : rows)
+                list->item(row)->setSelected(true);
+            if (rows.size() == 1)
+                h->op.QueueAnswer(yes);
+            Button(dialog, "Delete")->click();
+        }
+        QCOMPARE(h->TakeShown(),
+                 QStringList({"Morrow SNPP: Only one provider can be deleted at a time!",
+                              "Morrow SNPP: Delete this provider?\nP2", "Morrow SNPP: Delete this provider?\nP2"}));
+        QCOMPARE(state(), "P0 P1 P3 P4 | 0 1 0 2 3 -1");
 
-    void newProviderTakesTheFirstFreeSlot() {
-        local().companies[0] = test::MakeCompany("P0");
-        local().companies[2] = test::MakeCompany("P2");
-        CProvidersDlg dialog(console());
         QStringList shown;
         WhenModal<CEditCompanyDlg>([&](CEditCompanyDlg& editor) {
             shown << Field<QLineEdit>(editor, "Name")->text() << Field<QLineEdit>(editor, "Socket")->text()
                   << Field<QComboBox>(editor, "Port")->currentText() << Field<QComboBox>(editor, "Baud")->currentText()
                   << (Field<QCheckBox>(editor, "Two Way")->isChecked() ? "two-way" : "one-way");
-            QTest::keyClicks(Field<QLineEdit>(editor, "Name"), "Harbor Wireless");
+            QTest::keyClicks(Field<QLineEdit>(editor, "Name"), "Harbor");
             editor.accept();
         });
         Button(dialog, "New")->click();
         QCOMPARE(shown, QStringList({"", "444", "COM1", "9600", "one-way"}));
-        QCOMPARE(GetText(local().companies[1].Name), "Harbor Wireless");
-        QCOMPARE(test::Rows(*dialog.findChild<QListWidget*>()), QStringList({"P0", "Harbor Wireless", "P2"}));
-    }
+        QCOMPARE(state(), "P0 P1 P3 P4 Harbor | 0 1 0 2 3 -1");
 
-    // A double-click edits the provider. OK: a stored baud 0 shows and stores 9600, Socket takes digits only up
-    // to 65535, and the fields the editor does not show come back untouched. Cancel stores nothing.
-    void editCompany_data() {
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("OK") << true;
-        QTest::newRow("Cancel") << false;
-    }
-    void editCompany() {
-        QFETCH(bool, ok);
         CompanyRecord given = test::MakeCompany("Metro Paging", "snpp.example", 444);
         given.Baud = 0;
         given.MaxChars = 123;
@@ -253,38 +235,26 @@ private slots:
         given.TwoWay = 1;
         given.Port = 3;
         local().companies[0] = given;
-        CProvidersDlg dialog(console());
-        auto* list = dialog.findChild<QListWidget*>();
-        QStringList shown;
-        WhenModal<CEditCompanyDlg>([&](CEditCompanyDlg& editor) {
-            auto* socket = Field<QLineEdit>(editor, "Socket");
-            socket->clear();
-            QTest::keyClicks(socket, "4x00009");
-            shown << Field<QComboBox>(editor, "Baud")->currentText() << Field<QComboBox>(editor, "Port")->currentText()
-                  << socket->text();
-            ok ? editor.accept() : editor.reject();
-        });
-        QPoint row = list->visualItemRect(list->item(0)).center();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row);
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row);
-        QCOMPARE(shown, QStringList({"9600", "COM4", "40000"}));
-        if (ok) {
-            given.Baud = 9600;
-            given.Socket = static_cast<int16_t>(40000);
+        for (bool ok : {false, true}) {
+            shown.clear();
+            WhenModal<CEditCompanyDlg>([&](CEditCompanyDlg& editor) {
+                auto* socket = Field<QLineEdit>(editor, "Socket");
+                socket->clear();
+                QTest::keyClicks(socket, "4x00009");
+                shown << Field<QComboBox>(editor, "Baud")->currentText()
+                      << Field<QComboBox>(editor, "Port")->currentText() << socket->text();
+                ok ? editor.accept() : editor.reject();
+            });
+            QPoint row = list->visualItemRect(list->item(0)).center();
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row);
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row);
+            QCOMPARE(shown, QStringList({"9600", "COM4", "40000"}));
+            if (ok) {
+                given.Baud = 9600;
+                given.Socket = static_cast<int16_t>(40000);
+            }
+            QCOMPARE(test::RecordBytes(local().companies[0]), test::RecordBytes(given));
         }
-        QCOMPARE(test::RecordBytes(local().companies[0]), test::RecordBytes(given));
-    }
-
-    void purgeQueueEmptiesThatProvidersFolder() {
-        for (int k = 0; k < 2; ++k) {
-            local().companies[k] = test::MakeCompany("P" + std::to_string(k));
-            local().companies[k].QueueFolderFlag = 1;
-            test::WritePage(console(), DataFile(std::to_string(k)), "MSG", test::MakeSubscriber("A", k), "text");
-        }
-        CEditCompanyDlg editor(console(), local().companies[1], 1);
-        Button(editor, "Purge Queue")->click();
-        QCOMPARE(test::ListDir(DataFile("1")).size(), size_t(0));
-        QCOMPARE(test::ListDir(DataFile("0")).size(), size_t(1));
     }
 
     // Export and import through the dialog leave the bytes that "brimlow export" writes.
