@@ -257,8 +257,10 @@ private slots:
         }
     }
 
-    // Export and import through the dialog leave the bytes that "brimlow export" writes.
-    void databaseExportAndImportMatchTheCommandLine() {
+    // Export and import through the dialog leave the bytes that "brimlow export" writes. An existing file is
+    // overwritten only after Yes, a file that cannot be opened is said with the caption "Database Export", and
+    // Browse puts the desktop file dialog's choice, with the default extension, into its field.
+    void databaseUtilities() {
         FiveProviders();
         QVERIFY(SaveDirectoryFiles(console().dataDir, local(), console().modem));
         QVERIFY(SaveCompanyFile(console().dataDir, local()));
@@ -266,57 +268,36 @@ private slots:
                                                 "--subscribers", DataFile("s"), "--groups", DataFile("g")});
         QCOMPARE(cli.status, 0);
         CDatabaseDlg dialog(console(), nullptr);
-        const std::pair<const char*, std::string> files[] = {
-            {"Company file", "c"}, {"Subscriber file", "s"}, {"Group file", "g"}};
-        auto run = [&](const QString& button, const std::string& suffix) {
+        auto run = [&](const QString& button, const std::string& c, const std::string& s, const std::string& g) {
+            const std::pair<const char*, std::string> files[] = {
+                {"Company file", c}, {"Subscriber file", s}, {"Group file", g}};
             for (const auto& [field, name] : files)
-                Field<QLineEdit>(dialog, field)->setText(QString::fromStdString(DataFile(name + suffix)));
+                Field<QLineEdit>(dialog, field)->setText(QString::fromStdString(DataFile(name)));
             Button(dialog, button)->click();
-            for (const auto& [field, name] : files)
-                QCOMPARE(test::ReadFile(DataFile(name + suffix)), test::ReadFile(DataFile(name)));
         };
-        run("Export", "1");
+        run("Export", "c1", "s1", "g1");
         QCOMPARE(Field<QLineEdit>(dialog, "Exported subscribers")->text(), "6");
         local().Clear();
-        run("Import", "");
+        run("Import", "c", "s", "g");
         QCOMPARE(Field<QLineEdit>(dialog, "Imported companies")->text(), "5");
-        run("Export", "2");
+        run("Export", "c2", "s2", "g2");
+        for (const char* file : {"c", "s", "g"})
+            for (const char* copy : {"1", "2"})
+                QCOMPARE(test::ReadFile(DataFile(file + std::string(copy))), test::ReadFile(DataFile(file)));
         QVERIFY(h->TakeShown().isEmpty());
-    }
 
-    void databaseMessages_data() {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<bool>("written");
-        auto row = [](const char* name, const char* button, const char* path, bool yes, const char* text,
-                      bool written) {
-            QTest::newRow(name) << QString(button) << QString(path) << yes << "Database Export: " + QString(text)
-                                << written;
-        };
-        row("overwrite No", "Export", "existing", false, kExportOverwriteQuestion, false);
-        row("overwrite Yes", "Export", "existing", true, kExportOverwriteQuestion, true);
-        row("export fails", "Export", "missing/x", true, kExportOpenError, false);
-        row("import fails", "Import", "missing/x", true, kImportOpenError, false);
-    }
-    void databaseMessages() {
-        QFETCH(QString, button);
-        QFETCH(QString, path);
-        QFETCH(bool, yes);
-        QFETCH(bool, written);
-        test::WriteFile(DataFile("existing"), "old");
-        CDatabaseDlg dialog(console(), nullptr);
-        for (const char* file : {"Company file", "Subscriber file", "Group file"})
-            Field<QLineEdit>(dialog, file)->setText(QString::fromStdString(DataFile(path.toStdString())));
-        h->op.QueueAnswer(yes);
-        Button(dialog, button)->click();
-        QTEST(h->TakeShown().join(""), "shown");
-        QCOMPARE(test::ReadFile(DataFile("existing")) != "old", written);
-    }
+        test::WriteFile(DataFile("old"), "old");
+        for (bool yes : {false, true}) {
+            h->op.QueueAnswer(yes);
+            run("Export", "old", "old", "old");
+            QCOMPARE(test::ReadFile(DataFile("old")) != "old", yes);
+        }
+        run("Export", "none/c", "none/s", "none/g");
+        run("Import", "none/c", "none/s", "none/g");
+        const QString caption = "Database Export: ";
+        QCOMPARE(h->TakeShown(), QStringList({caption + kExportOverwriteQuestion, caption + kExportOverwriteQuestion,
+                                              caption + kExportOpenError, caption + kImportOpenError}));
 
-    void browsePutsTheChosenPathIntoTheField() {
-        CDatabaseDlg dialog(console(), nullptr);
         const QString chosen = QString::fromStdString(DataFile("backup"));
         WhenModal<QFileDialog>([&](QFileDialog& chooser) {
             chooser.selectFile(chosen);
