@@ -34,13 +34,12 @@ public:
         to.sin_family = AF_INET;
         to.sin_port = htons(static_cast<uint16_t>(port));
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
-            Close();
         int yes = 1; // every Send leaves as a segment of its own, so split frames arrive split
         setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-        while (readGreeting && m_greeting.size() < 200 && !m_greeting.ends_with("\r\n")) {
-            std::string byte = Recv(1);
-            if (byte.empty())
+        if (connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
+            Close();
+        for (std::string byte; readGreeting && m_greeting.size() < 200 && !m_greeting.ends_with("\r\n");) {
+            if ((byte = Recv(1)).empty())
                 break;
             m_greeting += byte;
         }
@@ -49,7 +48,7 @@ public:
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
-    bool Connected() const { return m_fd >= 0; }
+    int Fd() const { return m_fd; }
     const std::string& Greeting() const { return m_greeting; }
 
     bool Send(const std::string& bytes) {
@@ -62,17 +61,16 @@ public:
         return m_fd >= 0;
     }
 
-    // Exactly size bytes, or fewer when the connection closed or timeoutMs passed.
+    // Exactly size bytes, or fewer when the connection closed (Closed() tells) or timeoutMs passed.
     std::string Recv(size_t size, int timeoutMs = 10000) {
         std::string bytes;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         char buffer[20000];
-        while (bytes.size() < size && WaitReadable(deadline)) {
+        while (bytes.size() < size && !m_closed && WaitReadable(deadline)) {
             ssize_t n = recv(m_fd, buffer, std::min(sizeof buffer, size - bytes.size()), 0);
             m_reset = m_reset || (n < 0 && errno == ECONNRESET);
-            if (n <= 0)
-                break;
-            bytes.append(buffer, static_cast<size_t>(n));
+            m_closed = n <= 0;
+            bytes.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
         }
         return bytes;
     }
@@ -85,15 +83,8 @@ public:
 
     // True when the server closed the connection within timeoutMs; SawReset tells whether by a reset.
     bool WaitClosed(int timeoutMs = 10000) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        char buffer[4096];
-        while (WaitReadable(deadline)) {
-            ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
-            m_reset = m_reset || (n < 0 && errno == ECONNRESET);
-            if (n <= 0)
-                return true;
-        }
-        return false;
+        Recv(SIZE_MAX, timeoutMs);
+        return m_closed;
     }
     bool SawReset() const { return m_reset; }
 
@@ -118,34 +109,8 @@ private:
 
     int m_fd;
     std::string m_greeting;
+    bool m_closed = false;
     bool m_reset = false;
-};
-
-// A provider that takes connections and never answers: a socket that listens and never accepts. Closing it
-// resets what waits, so that the jobs blocked on it end at once.
-class SilentPort {
-public:
-    SilentPort() : m_fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(m_fd, 1000);
-        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
-    ~SilentPort() { Close(); }
-    int Port() const { return m_port; }
-    void Close() {
-        if (m_fd >= 0)
-            close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-    int m_port = 0;
 };
 
 } // namespace brimlow::test

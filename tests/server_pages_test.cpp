@@ -10,7 +10,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace brimlow::lan {
@@ -37,55 +36,39 @@ protected:
     }
     void TearDown() override { unsetenv(kSmtpPortVariable); }
 
-    // aiosmtpd storing into folder, as the console's mail server.
-    std::unique_ptr<test::PeerProcess> MailSink(const std::string& folder) {
-        MakeFolder(folder);
-        auto sink = std::make_unique<test::PeerProcess>(
-            std::vector<std::string>{"/usr/bin/python3", test::PeerScript("smtp_sink.py"), folder});
-        setenv(kSmtpPortVariable, std::to_string(sink->Port()).c_str(), 1);
-        return sink;
-    }
-
-    std::vector<std::string> Tickets() { return test::ListDir(tc.dir.File("Tracking")); }
     void Ticket(const std::string& name, const std::string& content, bool unread = true) {
         std::string path = tc.dir.File("Tracking/" + name);
         test::WriteFile(path, content);
-        if (unread)
-            SetUnreadMark(path);
-        else
-            ClearUnreadMark(path);
+        unread ? SetUnreadMark(path) : ClearUnreadMark(path);
     }
     std::vector<std::string> Offered(RawClient& client) {
         std::vector<std::string> names;
         FileFindRecord record;
         DecodeFileFind(client.Request(EncodeEmpty(Request::FirstTicket), 280), record);
-        while (record.name[0]) {
+        for (; record.name[0]; DecodeFileFind(client.Request(EncodeEmpty(Request::NextTicket), 280), record))
             names.push_back(record.name);
-            DecodeFileFind(client.Request(EncodeEmpty(Request::NextTicket), 280), record);
-        }
         return names;
+    }
+    std::string Page(RawClient& client, const std::string& frame) {
+        std::string reply = client.Request(frame, 3);
+        EXPECT_TRUE(PagesDone());
+        return reply;
     }
 };
 
-// A Server Page goes to the company of the server's subscriber, a Client Page to the company it carries.
-TEST_F(ServerPageTest, PagesBySnppGoToTheirCompanies) {
+// A Client Page goes to the company it carries; with two-way, its ticket names that company's address.
+TEST_F(ServerPageTest, AClientPageBySnppGoesToTheCompanyItCarries) {
     test::SnppSimulator snpp(test::SnppScript{});
-    Edit([&](Directory& d) { d.companies[0] = test::MakeCompany("Acme", "127.0.0.1", snpp.Port()); });
     CompanyRecord carried = test::MakeCompany("Client Co", "127.0.0.1", snpp.Port());
     carried.TwoWay = 1;
     auto bob = LoggedIn("bob");
-    EXPECT_EQ(bob->Request(EncodeServerPage(0, kPageSnpp, "", "Fire drill"), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return snpp.Messages().size() == 1; }));
-    ASSERT_TRUE(PagesDone());
     SubscriberRecord remote = test::MakeSubscriber("Remote", 4, "8889");
-    EXPECT_EQ(bob->Request(EncodeClientPage(kPageSnpp, "bob", "", "From afar", carried, remote), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return snpp.Messages().size() == 2; }));
-    ASSERT_TRUE(PagesDone());
-    EXPECT_THAT(snpp.Commands(),
-                ElementsAre("PAGE 5551234", "DATA", "SEND", "QUIT", "2WAY", "PAGE 8889", "DATA", "SEND", "QUIT"));
-    EXPECT_THAT(snpp.Messages(), ElementsAre("Fire drill\n", "From afar\n"));
-    EXPECT_EQ(tc.console.sentPages.load(), 2);
-    EXPECT_THAT(Tickets(), ElementsAre("Remote.31337.5-127.0.0.1-" + std::to_string(snpp.Port()) + "-bob"));
+    EXPECT_EQ(Page(*bob, EncodeClientPage(kPageSnpp, "bob", "", "From afar", carried, remote)), "1\r\n");
+    EXPECT_THAT(snpp.Commands(), ElementsAre("2WAY", "PAGE 8889", "DATA", "SEND", "QUIT"));
+    EXPECT_THAT(snpp.Messages(), ElementsAre("From afar\n"));
+    EXPECT_EQ(tc.console.sentPages.load(), 1);
+    EXPECT_THAT(test::ListDir(tc.dir.File("Tracking")),
+                ElementsAre("Remote.31337.5-127.0.0.1-" + std::to_string(snpp.Port()) + "-bob"));
 }
 
 TEST_F(ServerPageTest, ServerPageForTheModemQueueIsReadyToDial) {
@@ -104,61 +87,55 @@ TEST_F(ServerPageTest, ServerPageForTheModemQueueIsReadyToDial) {
     EXPECT_EQ(test::ListDir(tc.dir.File("0")).size(), 1u);
 }
 
+// aiosmtpd as the console's mail server: a Server Page goes to the server's subscriber, a Client Page to the
+// subscriber it carries.
 TEST_F(ServerPageTest, PagesByEmailAreDeliveredThroughTheMailServer) {
     std::string mail = tc.dir.File("mail");
-    auto smtp = MailSink(mail);
-    ASSERT_GT(smtp->Port(), 0);
+    test::PeerProcess smtp(test::SmtpSinkCommand(mail));
+    ASSERT_GT(smtp.Port(), 0);
+    setenv(kSmtpPortVariable, std::to_string(smtp.Port()).c_str(), 1);
     auto ann = LoggedIn("ann");
-    EXPECT_EQ(ann->Request(EncodeServerPage(0, kPageEmail, "Drill", "Mail text"), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return test::FileExists(mail + "/1.eml"); }));
-    ASSERT_TRUE(PagesDone());
-    EXPECT_EQ(test::ReadFile(mail + "/1.env"), "FROM desk@example.com\nTO pager@example.net\n");
-    std::string message = test::ReadFile(mail + "/1.eml");
-    EXPECT_THAT(message, HasSubstr("Subject: Drill\r\n"));
-    EXPECT_THAT(message, HasSubstr("Mail text"));
-
+    EXPECT_EQ(Page(*ann, EncodeServerPage(0, kPageEmail, "Drill", "Mail text")), "1\r\n");
     SubscriberRecord carried = test::MakeSubscriber("Remote", 4, "8889");
     SetText(carried.Email, "remote@example.org");
-    EXPECT_EQ(ann->Request(EncodeClientPage(kPageEmail, "ann", "Subj", "Body", CompanyRecord{}, carried), 3), "1\r\n");
-    ASSERT_TRUE(WaitFor([&] { return test::FileExists(mail + "/2.eml"); }));
-    ASSERT_TRUE(PagesDone());
+    EXPECT_EQ(Page(*ann, EncodeClientPage(kPageEmail, "ann", "Subj", "Body", CompanyRecord{}, carried)), "1\r\n");
+    EXPECT_EQ(test::ReadFile(mail + "/1.env"), "FROM desk@example.com\nTO pager@example.net\n");
+    EXPECT_THAT(test::ReadFile(mail + "/1.eml"), HasSubstr("Subject: Drill\r\n"));
+    EXPECT_THAT(test::ReadFile(mail + "/1.eml"), HasSubstr("Mail text"));
     EXPECT_EQ(test::ReadFile(mail + "/2.env"), "FROM desk@example.com\nTO remote@example.org\n");
 }
 
+// Queue/<user>/<company>: the company's record and the page. User names that would leave the Queue folder are
+// refused or made harmless, and the next page still goes.
 TEST_F(ServerPageTest, ClientPageForTheModemGoesIntoTheQueueFolderOfTheUser) {
     CompanyRecord company = test::MakeCompany("Client Co", "", 444);
     SetText(company.Phone, "5550000");
     SubscriberRecord sub = test::MakeSubscriber("Remote", 4, "8889");
     auto bob = LoggedIn("bob");
-    EXPECT_EQ(bob->Request(EncodeClientPage(kPageModem, "bob", "", "Dial me", company, sub), 3), "1\r\n");
-    ASSERT_TRUE(PagesDone());
+    EXPECT_EQ(Page(*bob, EncodeClientPage(kPageModem, "bob", "", "Dial me", company, sub)), "1\r\n");
     std::string folder = tc.dir.File("Queue/bob/4");
-    EXPECT_EQ(test::ReadFile(folder + "/Company.dat"),
-              std::string(reinterpret_cast<const char*>(&company), sizeof company));
+    EXPECT_EQ(test::ReadFile(folder + "/Company.dat"), test::RecordBytes(company));
     std::vector<std::string> files = test::ListDir(folder);
     ASSERT_EQ(files.size(), 2u);
-    std::string message = test::ReadFile(folder + "/" + (files[0] == "Company.dat" ? files[1] : files[0]));
-    EXPECT_EQ(message.substr(sizeof sub), "Dial me");
+    EXPECT_EQ(test::ReadFile(folder + "/" + files[1]), test::RecordBytes(sub) + "Dial me");
 
-    // User names that would leave the Queue folder are refused or made harmless, and the next page still goes.
-    for (const char* user : {"..", ".", "", "../../etc"}) {
-        EXPECT_EQ(bob->Request(EncodeClientPage(kPageModem, user, "", "x", company, sub), 3), "1\r\n");
-        ASSERT_TRUE(PagesDone());
-    }
+    for (const char* user : {"..", ".", "", "../../etc"})
+        EXPECT_EQ(Page(*bob, EncodeClientPage(kPageModem, user, "", "x", company, sub)), "1\r\n");
     EXPECT_THAT(test::ListDir(tc.dir.File("Queue")), ElementsAre(".. .. etc", "bob"));
     EXPECT_FALSE(test::FileExists(tc.dir.File("4")));
     sub.Company = 100; // no such folder number
-    EXPECT_EQ(bob->Request(EncodeClientPage(kPageModem, "bob", "", "x", company, sub), 3), "1\r\n");
-    ASSERT_TRUE(PagesDone());
+    EXPECT_EQ(Page(*bob, EncodeClientPage(kPageModem, "bob", "", "x", company, sub)), "1\r\n");
     EXPECT_THAT(test::ListDir(tc.dir.File("Queue/bob")), ElementsAre("4"));
 }
 
+// Only the user's own uncollected tickets, with no regard to case; wildcards in a user name match only themselves.
 TEST_F(ServerPageTest, FirstAndNextOfferOnlyTheUsersUncollectedTickets) {
     Ticket("A.1.1.0-ann", "one");
     Ticket("B.2.2.0-anna", "two");
     Ticket("C.3.3.0-ANN", "three");
     Ticket("D.4.4.0-ann", "four", false);
     Ticket("E.5.5.0", "five");
+    Ticket("B.1.1.0-*", "star");
     auto ann = LoggedIn("ann");
     FileFindRecord found;
     ASSERT_TRUE(DecodeFileFind(ann->Request(EncodeEmpty(Request::FirstTicket), 280), found));
@@ -167,17 +144,12 @@ TEST_F(ServerPageTest, FirstAndNextOfferOnlyTheUsersUncollectedTickets) {
     std::vector<std::string> offered = Offered(*ann);
     std::sort(offered.begin(), offered.end());
     EXPECT_THAT(offered, ElementsAre("A.1.1.0-ann", "C.3.3.0-ANN"));
-    // Past the end the search stays closed.
-    EXPECT_EQ(ann->Request(EncodeEmpty(Request::NextTicket), 280), std::string(280, '\0'));
+    EXPECT_EQ(ann->Request(EncodeEmpty(Request::NextTicket), 280), std::string(280, '\0')); // stays closed
 
-    // Wildcards in a user name match only themselves.
     server.Operators().Set(3, "*", "pw", kReadOnly);
     server.Operators().Set(4, "[a-z]nn", "pw", kReadOnly);
-    Ticket("B.1.1.0-*", "star");
-    auto star = LoggedIn("*");
-    EXPECT_THAT(Offered(*star), ElementsAre("B.1.1.0-*"));
-    auto range = LoggedIn("[a-z]nn");
-    EXPECT_THAT(Offered(*range), IsEmpty());
+    EXPECT_THAT(Offered(*LoggedIn("*")), ElementsAre("B.1.1.0-*"));
+    EXPECT_THAT(Offered(*LoggedIn("[a-z]nn")), IsEmpty());
 }
 
 TEST_F(ServerPageTest, FetchSendsAtMost4000BytesAndClearsTheMark) {
@@ -185,16 +157,12 @@ TEST_F(ServerPageTest, FetchSendsAtMost4000BytesAndClearsTheMark) {
     big[3999] = 'L';
     Ticket("Big.1.1.0-ann", big);
     auto ann = LoggedIn("ann");
-    EXPECT_EQ(ann->Request(EncodeFetchTicket("Big.1.1.0-ann"), 4), "4000");
-    std::string bytes = ann->Recv(4000);
-    EXPECT_EQ(bytes.size(), 4000u);
-    EXPECT_EQ(bytes.back(), 'L');
+    EXPECT_EQ(ann->Request(EncodeFetchTicket("Big.1.1.0-ann"), 4 + 4000), "4000" + big.substr(0, 4000));
     EXPECT_EQ(ann->RecvFor(50), "");
     EXPECT_FALSE(HasUnreadMark(tc.dir.File("Tracking/Big.1.1.0-ann")));
     EXPECT_EQ(test::ReadFile(tc.dir.File("Tracking/Big.1.1.0-ann")), big);
     EXPECT_EQ(tc.console.trackingRefresh.load(), 1);
-    // Rewritten, it is offered again.
-    Ticket("Big.1.1.0-ann", "new");
+    Ticket("Big.1.1.0-ann", "new"); // rewritten, it is offered again
     EXPECT_THAT(Offered(*ann), ElementsAre("Big.1.1.0-ann"));
 }
 
@@ -203,11 +171,8 @@ TEST_F(ServerPageTest, FetchRefusesNamesOutsideTheFolderAndOtherUsersTickets) {
     Ticket("T.1.1.0-bob", "bob's");
     ASSERT_EQ(symlink(tc.dir.File("secret-ann").c_str(), tc.dir.File("Tracking/L-ann").c_str()), 0);
     auto ann = LoggedIn("ann");
-    for (const std::string& name : {std::string("../secret-ann"), std::string(".."), std::string("."),
-                                    std::string("sub/x-ann"), std::string(""), std::string("T.1.1.0-bob"),
-                                    std::string("L-ann"), std::string("missing-ann")}) {
+    for (const char* name : {"../secret-ann", "..", ".", "sub/x-ann", "", "T.1.1.0-bob", "L-ann", "missing-ann"})
         EXPECT_EQ(ann->Request(EncodeFetchTicket(name), 4), "-1\r\n") << name;
-    }
     EXPECT_TRUE(HasUnreadMark(tc.dir.File("Tracking/T.1.1.0-bob")));
     EXPECT_EQ(ann->Request(EncodeEmpty(Request::Ping), 6), "PONG\r\n");
 }
