@@ -1,14 +1,20 @@
 #pragma once
-// A client console for the LAN tests: its own data directory, networking on, its client of the server on a
-// loopback port, and the comparison of its network copy with the server's directory.
+// What the LAN client tests share: a client console with its own data directory and networking on, the
+// comparison of its network copy with the server's directory, and a relay that stands between a client and the
+// real server.
 #include "directory/data_files.h"
 #include "network/net_client.h"
+#include "network/protocol.h"
 #include "queue/file_listing.h"
+#include "tests/lan_raw_client.h"
+#include "tests/support/line_peer.h"
 #include "tests/support/test_console.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 namespace brimlow::test {
 
@@ -42,6 +48,81 @@ struct ClientConsole {
 
     TestConsole tc;
     std::shared_ptr<NetClient> client;
+};
+
+// Passes a client's requests to the server on serverPort and the replies back; it records each request whole,
+// and a test may answer any request in the server's place: junk, a short reply, a close in mid-reply.
+class LanRelay {
+public:
+    struct Reply {
+        std::string bytes;
+        bool close = false; // close the connection after sending bytes
+    };
+    using Override = std::function<std::optional<Reply>(const std::string& request)>;
+
+    explicit LanRelay(int serverPort) : m_serverPort(serverPort), m_peer([this](PeerSession& s) { Relay(s); }) {}
+    int Port() const { return m_peer.Port(); }
+    int Connections() const { return m_peer.Connections(); }
+
+    void SetOverride(Override override) {
+        std::lock_guard lock(m_mutex);
+        m_override = std::move(override);
+    }
+    // Every request of code gets reply instead of the server's.
+    void Answer(char code, const Reply& reply) {
+        SetOverride([=](const std::string& r) { return r[1] == code ? std::optional(reply) : std::nullopt; });
+    }
+    // The requests since the last call.
+    std::vector<std::string> Take() {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_requests, {});
+    }
+    // Their codes, one character each.
+    std::string TakeCodes() {
+        std::string codes;
+        for (const std::string& r : Take())
+            codes.push_back(r[1]);
+        return codes;
+    }
+
+private:
+    void Relay(PeerSession& client) {
+        RawClient server(m_serverPort, false);
+        std::string pending;
+        char chunk[20000];
+        for (;;) {
+            pollfd fds[2] = {{client.Fd(), POLLIN, 0}, {server.Fd(), POLLIN, 0}};
+            poll(fds, 2, -1);
+            ssize_t n = recv(fds[1].revents ? server.Fd() : client.Fd(), chunk, sizeof chunk, 0);
+            if (n <= 0)
+                return;
+            if (fds[1].revents) {
+                client.Send(std::string(chunk, static_cast<size_t>(n)));
+                continue;
+            }
+            pending.append(chunk, static_cast<size_t>(n));
+            for (lan::FrameScan scan; (scan = lan::ScanFrame(pending.data(), pending.size())).complete;) {
+                std::string request = pending.substr(scan.skip, scan.length);
+                pending.erase(0, scan.skip + scan.length);
+                std::optional<Reply> reply;
+                {
+                    std::lock_guard lock(m_mutex);
+                    m_requests.push_back(request);
+                    reply = m_override ? m_override(request) : std::nullopt;
+                }
+                if (!reply)
+                    server.Send(request);
+                else if (client.Send(reply->bytes); reply->close)
+                    return;
+            }
+        }
+    }
+
+    int m_serverPort;
+    std::mutex m_mutex;
+    Override m_override;
+    std::vector<std::string> m_requests;
+    LinePeer m_peer; // last: its sessions use everything above
 };
 
 } // namespace brimlow::test

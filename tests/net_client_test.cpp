@@ -1,29 +1,30 @@
-// The LAN client against a simulated server, for what the real one (net_integration_test) cannot show: the
-// request bytes, and a server that misbehaves (junk, short replies, a close in mid-reply, silence, tickets
-// without end).
+// The console's LAN client against a real server in the same process, on loopback: the connect job and the
+// download, random edits of every kind seen through the other clients' polls, a refused login, a full server,
+// pages via the server and the tickets they leave. A relay in between shows the request bytes and plays a server
+// that misbehaves: junk, short replies, a close in mid-reply, silence, tickets without end.
 #include "app/send_page.h"
-#include "network/net_client.h"
 #include "network/net_client_scan.h"
-#include "queue/file_listing.h"
 #include "queue/logs.h"
 #include "queue/queue_writer.h"
-#include "tracking/unread_mark.h"
 #include "tests/lan_client_console.h"
-#include "tests/lan_server_simulator.h"
-#include "tests/support/test_console.h"
+#include "tests/server_fixture.h"
+#include "tests/snpp_simulator.h"
+#include "tracking/unread_mark.h"
 
-#include <cstring>
+#include <atomic>
+#include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <random>
-#include <csignal>
 #include <sys/resource.h>
+#include <thread>
 
 namespace brimlow {
 namespace {
 
-using test::LanServerSimulator;
-using Reply = LanServerSimulator::Reply;
+using test::ClientConsole;
+using test::WaitFor;
+using Reply = test::LanRelay::Reply;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -37,125 +38,134 @@ TEST(NetClientNamesTest, OnlyPlainTicketNamesMayBecomeFiles) {
         EXPECT_FALSE(IsSafeTicketName(bad)) << bad;
 }
 
-class NetClientTest : public ::testing::Test {
+// The server console (the fixture's tc) holds 48 units of two companies, the second two-way, and two groups.
+class LanClientTest : public lan::ServerTest {
 protected:
-    NetClientTest() {
-        Directory& dir = *sim.dir;
-        dir.companies[0] = test::MakeCompany("Metro", "10.0.0.5", 444);
-        dir.companies[7] = test::MakeCompany("North", "10.0.0.7", 445);
-        SubscriberRecord ann = test::MakeSubscriber("Ann Lee", 0, "11");
-        SetText(ann.CompanyName, "North Co");
-        SetText(ann.Address, "1 Main St");
-        SetText(ann.City, "Springfield");
-        SetText(ann.State, "IL");
-        SetText(ann.ZIP, "62701");
-        SetText(ann.WorkPhone, "555-1000");
-        SetText(ann.HomePhone, "555-2000");
-        SetText(ann.FAX, "555-3000");
-        SetText(ann.Cell, "555-4000");
-        SetText(ann.Email, "ann@example.com");
-        AddSubscriber(dir, ann);
-        AddSubscriber(dir, test::MakeSubscriber("Bob", 7, "22"));
-        test::AddGroup(dir, "Desks", {"Ann Lee", "Bob"});
-        SortSubscribers(dir);
+    LanClientTest() {
+        Directory& d = *tc.console.local;
+        d.companies[0] = test::MakeCompany("Metro", "127.0.0.1", snpp.Port());
+        d.companies[1] = test::MakeCompany("TwoWay", "127.0.0.1", snpp.Port());
+        d.companies[1].TwoWay = 1;
+        for (int k = 0; k < 48; ++k) {
+            SubscriberRecord r = test::MakeSubscriber((k < 10 ? "Unit 0" : "Unit ") + std::to_string(k), k % 2,
+                                                      std::to_string(1000 + k));
+            SetText(r.City, "City " + std::to_string(k));
+            SetText(r.Email, "unit" + std::to_string(k) + "@example.net");
+            AddSubscriber(d, r);
+        }
+        test::AddGroup(d, "All odd", {"Unit 01", "Unit 03", "Unit 05"});
+        test::AddGroup(d, "Zulu", {"Unit 00"});
+        SortSubscribers(d); // 50 entries
     }
+    void SetUp() override {
+        ServerTest::SetUp();
+        relay = std::make_unique<test::LanRelay>(server.Port());
+    }
+    void TearDown() override { server.Stop(); } // before the SNPP peer goes
 
-    static NetClientTimings Quick() {
+    std::unique_ptr<ClientConsole> Client(const std::string& user, const std::string& password = "pw") {
+        return std::make_unique<ClientConsole>(server.Port(), user, password);
+    }
+    // ann's client through the relay, with short time-outs for a server that falls silent; synced.
+    std::unique_ptr<ClientConsole> Relayed() {
         NetClientTimings quick;
         quick.socketTimeoutMs = 200;
         quick.replyLimitMs = 600;
-        return quick;
+        auto ann = std::make_unique<ClientConsole>(relay->Port(), "ann", "pw", quick);
+        EXPECT_EQ(ann->client->SyncWithServer(), 1);
+        relay->Take();
+        return ann;
     }
-    Directory& Net() { return clientConsole.Net(); }
-    void ExpectCopyMatchesServer() { clientConsole.ExpectCopyOf(*sim.dir); }
-
-    // Every request of code gets reply instead of its own.
-    void Answer(char code, const Reply& reply) {
-        sim.SetOverride([code, reply](const std::string& req) -> std::optional<Reply> {
-            return req[1] == code ? std::optional<Reply>(reply) : std::nullopt;
-        });
+    void ExpectCopyMatches(ClientConsole& c) {
+        Read([&](Directory& d) { c.ExpectCopyOf(d); });
+    }
+    int SlotOf(const Directory& d, const std::string& name) {
+        for (int s = 0; s < kSubscriberSlots; ++s)
+            if (GetText(d.subscribers[s].Name) == name)
+                return s;
+        return -1;
     }
 
-    LanServerSimulator sim;
-    test::ClientConsole clientConsole{sim.Port(), "ann", "secret", Quick()};
-    test::TestConsole& tc = clientConsole.tc;
-    std::shared_ptr<NetClient>& client = clientConsole.client;
+    test::SnppSimulator snpp{test::SnppScript{}};
+    std::unique_ptr<test::LanRelay> relay;
 };
 
-TEST_F(NetClientTest, SyncSendsTheLoginReadsEveryTableAndThenOnlyPolls) {
-    ASSERT_EQ(client->SyncWithServer(), 1);
-    ExpectCopyMatchesServer();
-    std::vector<std::string> requests = sim.Requests();
-    ASSERT_EQ(requests.size(), 1u + 4 + 200 + 100);
-    EXPECT_EQ(requests[0], lan::EncodeLogin("ann", "secret"));
-    EXPECT_EQ(sim.Codes(), "0" + std::string(4, '2') + std::string(200, '3') + std::string(100, '?'));
-    EXPECT_EQ(requests[4], lan::EncodeIndex(lan::Request::ReadCustomer, 3)); // the first free slot ends the download
+// Two syncs at once log in once and download once: every used slot and the first free one, every group and
+// company; the other then finds the connection and only polls, as every later sync does; a server without subscribers
+// still gives its groups and companies.
+TEST_F(LanClientTest, TwoSyncsAtOnceLogInOnceDownloadEverythingAndThenOnlyPoll) {
+    auto ann = std::make_unique<ClientConsole>(relay->Port(), "ann", "pw");
+    std::thread other([&] { ann->client->SyncWithServer(); });
+    EXPECT_EQ(ann->client->SyncWithServer(), 1);
+    other.join();
+    ExpectCopyMatches(*ann);
+    std::vector<std::string> requests = relay->Take();
+    EXPECT_EQ(requests[0], lan::EncodeLogin("ann", "pw"));
+    EXPECT_EQ(requests[51], lan::EncodeIndex(lan::Request::ReadCustomer, 50));
+    std::string codes;
+    for (const std::string& r : requests)
+        codes.push_back(r[1]);
+    EXPECT_EQ(codes, "0" + std::string(51, '2') + std::string(200, '3') + std::string(100, '?') + "8");
+    EXPECT_EQ(ann->client->SyncWithServer(), 1);
+    EXPECT_EQ(relay->TakeCodes(), "8");
+    EXPECT_EQ(ann->client->ConnectToServer("127.0.0.1", relay->Port()), kAlreadyConnected);
+    EXPECT_EQ(relay->Connections(), 1);
 
-    sim.ClearRequests();
-    EXPECT_EQ(client->SyncWithServer(), 1); // connected: only the subscriber poll
-    EXPECT_EQ(sim.Codes(), "8");
-    EXPECT_EQ(client->ConnectToServer("127.0.0.1", sim.Port()), kAlreadyConnected);
-    EXPECT_EQ(sim.Connections(), 1);
-
-    // A server without subscribers still gives its groups and companies.
-    LanServerSimulator empty;
-    client->AbortConnection();
-    client->SetPort(empty.Port());
-    ASSERT_EQ(client->SyncWithServer(), 1);
-    EXPECT_EQ(empty.Codes(), "02" + std::string(200, '3') + std::string(100, '?'));
+    Fill(0);
+    ann->client->AbortConnection();
+    ASSERT_EQ(ann->client->SyncWithServer(), 1);
+    EXPECT_EQ(relay->TakeCodes(), "02" + std::string(200, '3') + std::string(100, '?'));
+    ExpectCopyMatches(*ann);
 }
 
-TEST_F(NetClientTest, WithoutAConnectionRequestsFailAtOnceAndAnUnreachableServerIsTriedAgain) {
-    EXPECT_EQ(client->WriteNetSubscriber(0), 0);
-    EXPECT_EQ(client->WriteNetGroup(1), kGroupNotConnected);
-    EXPECT_EQ(client->AddNetGroup("x", 0), kGroupNotConnected);
-    EXPECT_EQ(client->AbortConnection(), 0);
-    EXPECT_EQ(sim.Connections(), 0);
-
-    client->SetPort(test::UnusedPort());
-    tc.console.reconnectWanted = 0;
-    EXPECT_EQ(client->SyncWithServer(), 0);
-    EXPECT_FALSE(client->GaveUp());
-    EXPECT_EQ(tc.console.reconnectWanted, 1);
-
-    // A server that closes before its greeting (it is going down) did not refuse the login: try again later.
+TEST_F(LanClientTest, WithoutAConnectionRequestsFailAtOnceAndAnUnreachableServerIsTriedAgain) {
+    auto ann = Client("ann");
+    EXPECT_EQ(ann->client->WriteNetSubscriber(0), 0);
+    EXPECT_EQ(ann->client->WriteNetGroup(1), kGroupNotConnected);
+    EXPECT_EQ(ann->client->AddNetGroup("x", 0), kGroupNotConnected);
+    EXPECT_EQ(ann->client->AbortConnection(), 0);
+    // Nobody listening, or a server that closes before its greeting (it is going down): no refused login.
     test::LinePeer closing([](test::PeerSession&) {});
-    client->SetPort(closing.Port());
-    tc.console.reconnectWanted = 0;
-    EXPECT_EQ(client->SyncWithServer(), 0);
-    EXPECT_FALSE(client->GaveUp());
-    EXPECT_FALSE(client->Connected());
-    EXPECT_EQ(tc.console.reconnectWanted, 1);
-    client->SetPort(sim.Port());
-    EXPECT_EQ(client->SyncWithServer(), 1);
+    for (int port : {test::UnusedPort(), closing.Port()}) {
+        ann->client->SetPort(port);
+        ann->tc.console.reconnectWanted = 0;
+        EXPECT_EQ(ann->client->SyncWithServer(), 0);
+        EXPECT_FALSE(ann->client->GaveUp());
+        EXPECT_FALSE(ann->client->Connected());
+        EXPECT_EQ(ann->tc.console.reconnectWanted, 1);
+    }
+    ann->client->SetPort(server.Port());
+    EXPECT_EQ(ann->client->SyncWithServer(), 1);
 }
 
-TEST_F(NetClientTest, AWriteSendsTheRecordWithoutItsLockAndNothingOutOfRangeIsSent) {
-    ASSERT_EQ(client->SyncWithServer(), 1);
-    sim.ClearRequests();
-    SetText(Net().subscribers[0].City, "Tulsa");
-    Net().subscribers[0].LockByte = kLockedByLocalEditor;
-    EXPECT_EQ(client->WriteNetSubscriber(0), 1);
-    SubscriberRecord sent = Net().subscribers[0];
-    sent.LockByte = 0; // only the server locks
-    EXPECT_THAT(sim.Requests(), ElementsAre(lan::EncodeWriteCustomer(0, sent)));
+// Only the server locks: a write carries the record without its lock byte. Nothing out of range is sent.
+TEST_F(LanClientTest, AWriteSendsTheRecordWithoutItsLockAndNothingOutOfRangeIsSent) {
+    auto ann = Relayed();
+    ASSERT_EQ(ann->client->LockNetRecord(3), 1);
+    SetText(ann->Net().subscribers[3].City, "Tulsa");
+    ann->Net().subscribers[3].LockByte = kLockedByLocalEditor;
+    EXPECT_EQ(ann->client->WriteNetSubscriber(3), 1);
+    SubscriberRecord sent = ann->Net().subscribers[3];
+    sent.LockByte = 0;
+    EXPECT_THAT(relay->Take(),
+                ElementsAre(lan::EncodeIndex(lan::Request::LockRecord, 3), lan::EncodeWriteCustomer(3, sent)));
     for (int slot : {-1, kSubscriberSlots}) {
         SCOPED_TRACE(slot);
-        EXPECT_EQ(client->ReadNetSubscriber(slot), 0);
-        EXPECT_EQ(client->WriteNetSubscriber(slot), 0);
-        EXPECT_EQ(client->DeleteNetSubscriber(slot), 0);
-        EXPECT_EQ(client->LockNetRecord(slot), 0);
-        EXPECT_EQ(client->SendServerPage(slot, "", "x", lan::kPageSnpp), 0);
+        EXPECT_EQ(ann->client->ReadNetSubscriber(slot), 0);
+        EXPECT_EQ(ann->client->WriteNetSubscriber(slot), 0);
+        EXPECT_EQ(ann->client->DeleteNetSubscriber(slot), 0);
+        EXPECT_EQ(ann->client->LockNetRecord(slot), 0);
+        EXPECT_EQ(ann->client->SendServerPage(slot, "", "x", lan::kPageSnpp), 0);
     }
-    EXPECT_EQ(client->WriteNetGroup(kGroupSlots), 0);
-    EXPECT_EQ(client->ReadNetCompany(kCompanySlots), 0);
-    EXPECT_EQ(sim.Requests().size(), 1u);
+    EXPECT_EQ(ann->client->WriteNetGroup(kGroupSlots), 0);
+    EXPECT_EQ(ann->client->ReadNetCompany(kCompanySlots), 0);
+    EXPECT_THAT(relay->Take(), IsEmpty());
 }
 
-TEST_F(NetClientTest, TicketsWithoutEndOrWithUnsafeNamesCannotHoldTheScan) {
-    ASSERT_EQ(client->SyncWithServer(), 1);
-    auto offerForEver = [this](const std::string& name) {
-        sim.SetOverride([name](const std::string& req) -> std::optional<Reply> {
+TEST_F(LanClientTest, TicketsWithoutEndOrWithUnsafeNamesCannotHoldTheScan) {
+    auto ann = Relayed();
+    auto offerForEver = [&](const std::string& name) {
+        relay->SetOverride([name](const std::string& req) -> std::optional<Reply> {
             if (req[1] == 'F')
                 return Reply{"0001x"};
             if (req[1] != 'D' && req[1] != 'E')
@@ -164,22 +174,22 @@ TEST_F(NetClientTest, TicketsWithoutEndOrWithUnsafeNamesCannotHoldTheScan) {
             memcpy(record.data() + 20, name.data(), name.size());
             return Reply{record};
         });
-        sim.ClearRequests();
+        relay->Take();
     };
     offerForEver("Loop-ann");
-    EXPECT_EQ(CollectNetTickets(tc.console, *client), kTicketsPerScan);
+    EXPECT_EQ(CollectNetTickets(ann->tc.console, *ann->client), kTicketsPerScan);
     offerForEver("../Loop-ann");
-    EXPECT_EQ(CollectNetTickets(tc.console, *client), 0);
-    EXPECT_EQ(sim.Codes(), "D" + std::string(kTicketsPerScan, 'E')); // the unsafe name is never asked for
-    EXPECT_FALSE(test::FileExists(tc.dir.File("Loop-ann")));
-    EXPECT_TRUE(client->Connected());
+    EXPECT_EQ(CollectNetTickets(ann->tc.console, *ann->client), 0);
+    EXPECT_EQ(relay->TakeCodes(), "D" + std::string(kTicketsPerScan, 'E')); // the unsafe name is never asked for
+    EXPECT_FALSE(test::FileExists(ann->tc.dir.File("Loop-ann")));
+    EXPECT_TRUE(ann->client->Connected());
 }
 
-TEST_F(NetClientTest, AFetchedTicketThatCannotBeWrittenWholeLeavesTheEarlierCopy) {
-    ASSERT_EQ(client->SyncWithServer(), 1);
-    const std::string path = tc.dir.File("Tracking/T-ann");
+TEST_F(LanClientTest, AFetchedTicketThatCannotBeWrittenWholeLeavesTheEarlierCopy) {
+    auto ann = Relayed();
+    const std::string path = ann->tc.dir.File("Tracking/T-ann");
     test::WriteFile(path, "earlier status");
-    Answer('F', Reply{"4000" + std::string(4000, 'n')});
+    relay->Answer('F', Reply{"4000" + std::string(4000, 'n')});
     // A full disk, as the file-size limit gives it: every write beyond 1,000 bytes fails.
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -187,22 +197,23 @@ TEST_F(NetClientTest, AFetchedTicketThatCannotBeWrittenWholeLeavesTheEarlierCopy
     rlimit small = saved;
     small.rlim_cur = 1000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    int fetched = client->FetchNetTicket("T-ann");
+    int fetched = ann->client->FetchNetTicket("T-ann");
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(fetched, 0);
     EXPECT_EQ(test::ReadFile(path), "earlier status");
-    EXPECT_TRUE(client->Connected()); // the reply came whole: only the file failed
+    EXPECT_TRUE(ann->client->Connected()); // the reply came whole: only the file failed
 
-    EXPECT_EQ(client->FetchNetTicket("T-ann"), 4000);
+    EXPECT_EQ(ann->client->FetchNetTicket("T-ann"), 4000);
     EXPECT_EQ(test::ReadFile(path), std::string(4000, 'n'));
     EXPECT_TRUE(HasUnreadMark(path));
 }
 
 // Every way a reply can go wrong: the copy keeps what it had, the connection is given up, the next scan
 // reconnects and reloads.
-TEST_F(NetClientTest, BrokenRepliesNeverCorruptTheCopy) {
-    ASSERT_EQ(client->SyncWithServer(), 1);
+TEST_F(LanClientTest, BrokenRepliesNeverCorruptTheCopy) {
+    auto ann = Relayed();
+    NetClient& client = *ann->client;
     struct Case {
         const char* what;
         char code;
@@ -210,44 +221,45 @@ TEST_F(NetClientTest, BrokenRepliesNeverCorruptTheCopy) {
         std::function<int()> request;
     };
     std::vector<Case> cases = {
-        {"junk length", '2', {"abc"}, [&] { return client->ReadNetSubscriber(0); }},
-        {"short text", '2', {"046\"Zed\",\"1", true}, [&] { return client->ReadNetSubscriber(0); }},
-        {"count above 200", '3', {"999" + std::string(200, 'x')}, [&] { return client->ReadNetGroup(1); }},
-        {"short members", '3', {"002Zed", true}, [&] { return client->ReadNetGroup(1); }},
-        {"short company", '?', {std::string(300, 'x'), true}, [&] { return client->ReadNetCompany(0); }},
-        {"short bitmap", '8', {std::string(10, '\xff'), true}, [&] { return client->CheckNetSubscribers(); }},
-        {"silence", '8', {""}, [&] { return client->CheckNetSubscribers(); }},
-        {"status cut", '4', {"1", true}, [&] { return client->LockNetRecord(0); }},
-        {"closed page", 'B', {"", true}, [&] { return client->SendServerPage(0, "", "hi", lan::kPageSnpp); }},
-        {"junk ticket length", 'F', {"zz\r\n"}, [&] { return client->FetchNetTicket("T-ann"); }},
-        {"short ticket", 'F', {"0100abc", true}, [&] { return client->FetchNetTicket("T-ann"); }},
+        {"junk length", '2', {"abc"}, [&] { return client.ReadNetSubscriber(0); }},
+        {"short text", '2', {"046\"Zed\",\"1", true}, [&] { return client.ReadNetSubscriber(0); }},
+        {"count above 200", '3', {"999" + std::string(200, 'x')}, [&] { return client.ReadNetGroup(1); }},
+        {"short members", '3', {"002Zed", true}, [&] { return client.ReadNetGroup(1); }},
+        {"short company", '?', {std::string(300, 'x'), true}, [&] { return client.ReadNetCompany(0); }},
+        {"short bitmap", '8', {std::string(10, '\xff'), true}, [&] { return client.CheckNetSubscribers(); }},
+        {"silence", '8', {""}, [&] { return client.CheckNetSubscribers(); }},
+        {"status cut", '4', {"1", true}, [&] { return client.LockNetRecord(0); }},
+        {"closed page", 'B', {"", true}, [&] { return client.SendServerPage(0, "", "hi", lan::kPageSnpp); }},
+        {"junk ticket length", 'F', {"zz\r\n"}, [&] { return client.FetchNetTicket("T-ann"); }},
+        {"short ticket", 'F', {"0100abc", true}, [&] { return client.FetchNetTicket("T-ann"); }},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::unique_ptr<Directory> before = Directory::Create();
-        *before = Net();
-        Answer(c.code, c.reply);
-        tc.console.reconnectWanted = 0;
+        *before = ann->Net();
+        relay->Answer(c.code, c.reply);
+        ann->tc.console.reconnectWanted = 0;
         EXPECT_EQ(c.request(), 0);
-        EXPECT_FALSE(client->Connected());
-        EXPECT_EQ(tc.console.reconnectWanted, 1);
-        EXPECT_EQ(memcmp(before.get(), &Net(), sizeof(Directory)), 0);
-        EXPECT_FALSE(test::FileExists(tc.dir.File("Tracking/T-ann")));
+        EXPECT_FALSE(client.Connected());
+        EXPECT_EQ(ann->tc.console.reconnectWanted, 1);
+        EXPECT_EQ(memcmp(before.get(), &ann->Net(), sizeof(Directory)), 0);
+        EXPECT_FALSE(test::FileExists(ann->tc.dir.File("Tracking/T-ann")));
 
-        sim.SetOverride(nullptr);
-        PollServer(tc.console, *client); // reconnects and reloads
-        ASSERT_TRUE(client->Connected());
-        ExpectCopyMatchesServer();
+        relay->SetOverride(nullptr);
+        PollServer(ann->tc.console, client); // reconnects and reloads
+        ASSERT_TRUE(client.Connected());
+        ExpectCopyMatches(*ann);
     }
-    EXPECT_THAT(test::ReadFile(tc.dir.File(kNetworkLog)), HasSubstr(kConnectionAbortedText));
+    EXPECT_THAT(test::ReadFile(ann->tc.dir.File(kNetworkLog)), HasSubstr(kConnectionAbortedText));
 }
 
 // Random junk in place of any reply, then the connection closed: whatever comes, the client neither crashes
 // nor leaves a text field of its copy unterminated, and it comes back to a true copy once the server behaves.
-TEST_F(NetClientTest, RandomJunkRepliesLeaveAWellFormedCopy) {
+TEST_F(LanClientTest, RandomJunkRepliesLeaveAWellFormedCopy) {
+    auto ann = Relayed();
     std::mt19937 random(20261206);
     std::mutex randomLock;
-    sim.SetOverride([&](const std::string& req) -> std::optional<Reply> {
+    relay->SetOverride([&](const std::string& req) -> std::optional<Reply> {
         std::lock_guard lock(randomLock);
         if (req[1] == '0' || random() % 8 != 0)
             return std::nullopt;
@@ -257,94 +269,288 @@ TEST_F(NetClientTest, RandomJunkRepliesLeaveAWellFormedCopy) {
         return Reply{junk, true};
     });
     for (int scan = 0; scan < 60; ++scan) {
-        tc.console.reconnectWanted = 1;
-        PollServer(tc.console, *client);
+        ann->tc.console.reconnectWanted = 1;
+        PollServer(ann->tc.console, *ann->client);
     }
     auto terminated = [](const auto& field) { return strnlen(field, sizeof field) < sizeof field; };
-    for (const SubscriberRecord& r : Net().subscribers)
+    for (const SubscriberRecord& r : ann->Net().subscribers)
         ASSERT_TRUE(terminated(r.Name) && terminated(r.Email));
-    for (const GroupRecord& g : Net().groups)
+    for (const GroupRecord& g : ann->Net().groups)
         for (const auto& member : g.Members)
             ASSERT_TRUE(terminated(member));
-    for (const CompanyRecord& c : Net().companies)
+    for (const CompanyRecord& c : ann->Net().companies)
         ASSERT_TRUE(terminated(c.Name));
-    EXPECT_GT(sim.Connections(), 20); // the junk did break connections, again and again
+    EXPECT_GT(relay->Connections(), 20); // the junk did break connections, again and again
 
-    sim.SetOverride(nullptr);
-    client->AbortConnection();
-    PollServer(tc.console, *client);
-    ExpectCopyMatchesServer();
+    relay->SetOverride(nullptr);
+    ann->client->AbortConnection();
+    PollServer(ann->tc.console, *ann->client);
+    ExpectCopyMatches(*ann);
 }
 
-class SendViaServerTest : public NetClientTest {
-protected:
-    SendViaServerTest() {
-        Directory& local = *tc.console.local;
-        local.companies[3] = test::MakeCompany("Local Co", "10.9.9.9", 4444);
-        AddSubscriber(local, test::MakeSubscriber("Cy", 3, "33"));
-        AddSubscriber(local, test::MakeSubscriber("Dee", 3, "44"));
-        test::AddGroup(local, "Pair", {"Cy", "Dee"});
-        SortSubscribers(local);
-    }
-    SendOutcome Send(SendMode mode, int tab, int slot) {
+// With SendAllViaServer the local entries go as Client Pages carrying their records, in every mode; with only
+// SendViaServer the local ones go by the console's own transports and the Network tab's as Server Pages by
+// their slot; a lost server shows the send error.
+TEST_F(LanClientTest, PagesViaTheServerCarryWhatTheServerNeeds) {
+    auto ann = Relayed();
+    Directory& local = *ann->tc.console.local;
+    local.companies[3] = test::MakeCompany("Local Co", "10.9.9.9", 4444);
+    AddSubscriber(local, test::MakeSubscriber("Cy", 3, "33"));
+    AddSubscriber(local, test::MakeSubscriber("Dee", 3, "44"));
+    test::AddGroup(local, "Pair", {"Cy", "Dee"});
+    SortSubscribers(local); // Cy, Dee, Pair
+    auto send = [&](SendMode mode, int tab, int slot) {
         ComposedPage page;
         page.mode = mode;
         page.message = "Gas leak";
         page.subject = "Alert";
         page.currentTab = tab;
-        sim.ClearRequests();
-        return SendPage(tc.console, page, {slot});
-    }
-};
-
-TEST_F(SendViaServerTest, LocalEntriesGoAsClientPagesCarryingTheirRecords) {
-    ASSERT_EQ(client->SyncWithServer(), 1);
-    tc.console.settings.Update([](Settings& s) { s.SendAllViaServer = 1; });
-    const Directory& local = *tc.console.local;
-    int pair = 2; // Cy, Dee, Pair
-    ASSERT_EQ(GetText(local.subscribers[pair].Name), "Pair");
-    struct Case {
-        SendMode mode;
-        int32_t type;
-        const char* subject;
+        return SendPage(ann->tc.console, page, {slot});
     };
-    for (const Case& c : {Case{SendMode::NetPage, lan::kPageSnpp, ""}, Case{SendMode::Page, lan::kPageModem, ""},
-                          Case{SendMode::Email, lan::kPageEmail, "Alert"}}) {
-        SCOPED_TRACE(c.type);
-        SendOutcome outcome = Send(c.mode, 0, pair);
+    relay->SetOverride([](const std::string& req) { return std::optional(Reply{req[1] == 'C' ? "1\r\n" : ""}); });
+    ann->tc.console.settings.Update([](Settings& s) { s.SendAllViaServer = 1; });
+    for (auto [mode, type, subject] : {std::tuple{SendMode::NetPage, lan::kPageSnpp, ""},
+                                       {SendMode::Page, lan::kPageModem, ""},
+                                       {SendMode::Email, lan::kPageEmail, "Alert"}}) {
+        SCOPED_TRACE(type);
+        SendOutcome outcome = send(mode, 0, 2);
         EXPECT_EQ(outcome.recipients, 2);
         EXPECT_EQ(outcome.failures, 0);
         EXPECT_FALSE(outcome.queued);
         auto frame = [&](int slot) {
-            const SubscriberRecord& r = local.subscribers[slot];
-            return lan::EncodeClientPage(c.type, "ann", c.subject, "Gas leak", local.companies[3], r);
+            return lan::EncodeClientPage(type, "ann", subject, "Gas leak", local.companies[3], local.subscribers[slot]);
         };
-        EXPECT_THAT(sim.Requests(), ElementsAre(frame(0), frame(1)));
+        EXPECT_THAT(relay->Take(), ElementsAre(frame(0), frame(1)));
     }
-    EXPECT_EQ(tc.console.sentPages, 6);
-    std::vector<std::string> lines = tc.op.ResultLines();
+    EXPECT_EQ(ann->tc.console.sentPages, 6);
+    std::vector<std::string> lines = ann->tc.op.ResultLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), kSentToServerText), 6);
-    EXPECT_THAT(tc.op.MessageTexts(), IsEmpty());
-    EXPECT_TRUE(test::ListDir(tc.dir.File("3")).empty()); // nothing queued locally
+    EXPECT_THAT(ann->tc.op.MessageTexts(), IsEmpty());
+    EXPECT_TRUE(test::ListDir(ann->tc.dir.File("3")).empty()); // nothing queued locally
+
+    relay->Answer('B', Reply{"1\r\n"});
+    ann->tc.console.settings.Update([](Settings& s) { s.SendAllViaServer = 0, s.SendViaServer = 1; });
+    EXPECT_EQ(send(SendMode::Email, kNetworkTab, 1).failures, 0);
+    EXPECT_THAT(relay->Take(), ElementsAre(lan::EncodeServerPage(1, lan::kPageEmail, "Alert", "Gas leak")));
+    send(SendMode::Page, 0, 0);
+    EXPECT_THAT(relay->Take(), IsEmpty());
+    EXPECT_EQ(test::ListDir(ann->tc.dir.File("3")).size(), 1u);
+    ann->client->AbortConnection();
+    EXPECT_EQ(send(SendMode::NetPage, kNetworkTab, 1).failures, 1);
+    EXPECT_THAT(ann->tc.op.MessageTexts(), Contains(kSendError));
 }
 
-TEST_F(SendViaServerTest, NetworkEntriesGoAsServerPagesByTheirSlot) {
-    ASSERT_EQ(client->SyncWithServer(), 1);
-    tc.console.settings.Update([](Settings& s) { s.SendViaServer = 1; });
-    EXPECT_EQ(Send(SendMode::Email, kNetworkTab, 1).failures, 0);
-    EXPECT_THAT(sim.Requests(), ElementsAre(lan::EncodeServerPage(1, lan::kPageEmail, "Alert", "Gas leak")));
-    sim.ClearRequests();
-    EXPECT_EQ(client->SendServerPage(1, "", std::string(1200, 'm'), lan::kPageSnpp), 1);
-    ASSERT_THAT(sim.Requests(), ::testing::SizeIs(1));
-    EXPECT_EQ(sim.Requests()[0].substr(110, 1000), std::string(999, 'm') + '\0'); // its first 999 characters
+// A Network-tab dial run copies its company under "DatabaseLock" on its own thread while the client reloads.
+TEST_F(LanClientTest, ADialRunsCompanyCopyNeverMeetsAReloadHalfWay) {
+    auto ann = Client("ann");
+    std::atomic<bool> done{false};
+    int torn = 0;
+    std::thread dialRun([&] {
+        while (!done) {
+            std::lock_guard lock(ann->tc.console.databaseLock);
+            CompanyRecord copy = ann->Net().companies[1];
+            torn += !IsEmptyText(copy.Name) && (GetText(copy.Name) != "TwoWay" || copy.TwoWay != 1);
+        }
+    });
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(ann->client->SyncWithServer(), 1);
+        ann->client->AbortConnection();
+    }
+    done = true;
+    dialRun.join();
+    EXPECT_EQ(torn, 0);
+}
 
-    // Local entries still go by the console's own transports; a lost server shows the send error.
-    Send(SendMode::Page, 0, 0);
-    EXPECT_THAT(sim.Requests(), IsEmpty());
-    EXPECT_EQ(test::ListDir(tc.dir.File("3")).size(), 1u);
-    client->AbortConnection();
-    EXPECT_EQ(Send(SendMode::NetPage, kNetworkTab, 1).failures, 1);
-    EXPECT_THAT(tc.op.MessageTexts(), Contains(kSendError));
+// The connect job keeps the scan's network step off until its download is done; its click is played by the
+// next step, on the scan's thread.
+TEST_F(LanClientTest, TheConnectJobHoldsTheScanOffUntilItsDownloadIsDone) {
+    auto ann = Client("ann");
+    Console& console = ann->tc.console;
+    std::vector<std::string> played;
+    console.playSound = [&](const std::string& path) { played.push_back(path); };
+    console.serverRole = true;
+    StartNetworkClient(console); // the server has no client
+    EXPECT_FALSE(console.networkScanStep);
+
+    console.serverRole = false;
+    setenv(lan::kLanPortEnv, std::to_string(server.Port()).c_str(), 1);
+    StartNetworkClient(console);
+    unsetenv(lan::kLanPortEnv);
+    EXPECT_EQ(console.networkBusy, 1);
+    console.reconnectWanted = 1;
+    PollServer(console, *console.netClient); // skipped while busy
+    EXPECT_EQ(console.reconnectWanted, 1);
+    ASSERT_TRUE(console.workers.WaitIdle(10000));
+    EXPECT_EQ(console.networkBusy, 0);
+    EXPECT_THAT(played, IsEmpty());
+    EXPECT_TRUE(console.netClient->Connected());
+    ExpectCopyMatches(*ann);
+    console.reconnectWanted = 0;
+    int64_t checks = server.Counters().subscriberChecks.load();
+    console.networkScanStep();
+    EXPECT_EQ(server.Counters().subscriberChecks.load() - checks, 1);
+    EXPECT_THAT(played, ElementsAre(ann->tc.dir.File("click.wav")));
+}
+
+// Random edits of every kind, by two clients and by the server's own operator: after each, one poll by every
+// client leaves its copy byte for byte a full download, and the polls read only the records whose bytes changed
+// (the editor not what its copy already holds).
+TEST_F(LanClientTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhatChanged) {
+    std::vector<std::unique_ptr<ClientConsole>> clients;
+    for (const char* user : {"ann", "bob", "carl"}) {
+        clients.push_back(Client(user));
+        ASSERT_EQ(clients.back()->client->SyncWithServer(), 1);
+    }
+    std::mt19937 random(4242);
+    auto name = [&] { return "Unit " + std::to_string(random() % 80); }; // new names and old ones again
+    auto members = [&](GroupRecord& group) {
+        group = GroupRecord{};
+        for (int m = 0; m < static_cast<int>(random() % 6); ++m)
+            SetText(group.Members[m], name());
+    };
+    auto before = Directory::Create();
+    for (int step = 0; step < 90; ++step) {
+        SCOPED_TRACE(step);
+        Read([&](Directory& d) { *before = d; });
+        int64_t reads = server.Counters().subscriberReads.load(), groupReads = server.Counters().groupReads.load();
+        ClientConsole& editor = *clients[random() % 2]; // carl only reads
+        Directory& net = editor.Net();
+        int slot = static_cast<int>(random() % UsedSubscriberSlots(net));
+        int group = 0;
+        for (int s = slot; s < slot + kSubscriberSlots && !group; ++s)
+            group = GroupNumberOf(net.subscribers[s % kSubscriberSlots]);
+        int heldSlots = 0, heldGroups = 0; // what the editor's own copy holds already
+        switch (random() % 6) {
+        case 0:
+            ASSERT_EQ(editor.client->LockNetRecord(slot), 1);
+            SetText(net.subscribers[slot].City, "City " + std::to_string(step));
+            if (random() % 2)
+                SetText(net.subscribers[slot].Name, name());
+            ASSERT_EQ(editor.client->WriteNetSubscriber(slot), 1);
+            heldSlots = 1;
+            break;
+        case 1:
+            ASSERT_EQ(editor.client->AddNetSubscriber(test::MakeSubscriber(name(), step % 2, std::to_string(step))), 1);
+            break;
+        case 2:
+            ASSERT_EQ(clients[0]->client->DeleteNetSubscriber(slot), 1);
+            break;
+        case 3:
+            if (group) {
+                members(net.groups[group]);
+                ASSERT_EQ(editor.client->WriteNetGroup(group), 1);
+                heldGroups = 1;
+                break;
+            }
+            [[fallthrough]];
+        case 4:
+            members(net.groups[0]);
+            ASSERT_EQ(editor.client->AddNetGroup("Team " + std::to_string(step), 0), 1);
+            break;
+        case 5:
+            Edit([&](Directory& d) {
+                SetText(d.subscribers[slot].Name, name());
+                if (group)
+                    members(d.groups[group]);
+            });
+            server.SortLocalSubscribers();
+            server.MarkAllGroupsChanged();
+            break;
+        }
+        for (auto& client : clients)
+            PollServer(client->tc.console, *client->client);
+        int changed = 0, changedGroups = 0;
+        Read([&](Directory& d) {
+            for (int s = 0; s < kSubscriberSlots; ++s) {
+                before->subscribers[s].LockByte = d.subscribers[s].LockByte;
+                changed += memcmp(&before->subscribers[s], &d.subscribers[s], sizeof(SubscriberRecord)) != 0;
+            }
+            for (int g = 0; g < kGroupSlots; ++g)
+                changedGroups += memcmp(&before->groups[g], &d.groups[g], sizeof(GroupRecord)) != 0;
+        });
+        for (auto& client : clients)
+            ExpectCopyMatches(*client);
+        EXPECT_EQ(clients[2]->tc.console.secondRefresh.exchange(0), changed + changedGroups > 0 ? 1 : 0);
+        int64_t readsNow = server.Counters().subscriberReads.load() - reads;
+        EXPECT_TRUE(readsNow <= 3 * changed && readsNow >= 3 * changed - heldSlots) << readsNow;
+        int64_t groupReadsNow = server.Counters().groupReads.load() - groupReads;
+        EXPECT_TRUE(groupReadsNow <= 3 * changedGroups && groupReadsNow >= 3 * changedGroups - heldGroups)
+            << groupReadsNow;
+    }
+}
+
+// A refused login is not tried again, not even once the password is right: only a restart tries again.
+TEST_F(LanClientTest, ARefusedLoginIsNotRetried) {
+    auto eve = Client("ann", "wrong");
+    EXPECT_EQ(eve->client->SyncWithServer(), 0);
+    EXPECT_TRUE(eve->client->GaveUp());
+    EXPECT_TRUE(eve->tc.WaitForStatus(kLoginRefusedText));
+    EXPECT_EQ(UsedSubscriberSlots(eve->Net()), 0);
+    eve->tc.console.settings.Update([](Settings& s) { s.Password = "pw"; });
+    for (int scan = 0; scan < 3; ++scan)
+        PollServer(eve->tc.console, *eve->client);
+    EXPECT_FALSE(eve->client->Connected());
+    EXPECT_TRUE(server.Sessions().empty());
+}
+
+// Operators take the slots, strangers cannot. With all taken, a newcomer's refusal line arrives whole, even
+// after its Login (a close with unread bytes would reset the connection and lose it), and the others are
+// served; the client is tried again by the next scan.
+TEST_F(LanClientTest, AFullServerRefusesWithALineAndIsTriedAgainByTheNextScan) {
+    std::vector<std::unique_ptr<test::RawClient>> others;
+    for (int k = 0; k < lan::kSessionSlots; ++k)
+        others.push_back(LoggedIn("carl"));
+    test::RawClient refused(server.Port(), false);
+    refused.Send(lan::EncodeLogin("carl", "pw"));
+    EXPECT_EQ(refused.Recv(100), "Network Connection refused for 127.0.0.1\r\n");
+    EXPECT_TRUE(refused.WaitClosed());
+    EXPECT_FALSE(refused.SawReset());
+    EXPECT_EQ(server.MonitorCommand(), "Network Connection refused for 127.0.0.1");
+    auto ann = Client("ann");
+    EXPECT_EQ(ann->client->SyncWithServer(), 0);
+    EXPECT_FALSE(ann->client->GaveUp());
+    EXPECT_EQ(others[0]->Request(lan::EncodeEmpty(lan::Request::Ping), 6), "PONG\r\n");
+    others[42]->Reset();
+    ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() < lan::kSessionSlots; }));
+    PollServer(ann->tc.console, *ann->client);
+    EXPECT_TRUE(ann->client->Connected());
+    EXPECT_EQ(UsedSubscriberSlots(ann->Net()), 50);
+}
+
+// A Server Page of a two-way company leaves a ticket on the server that ann's client collects once; bob never
+// sees it.
+TEST_F(LanClientTest, TwoWayPagesLeaveTicketsThatTheClientCollects) {
+    auto ann = Relayed();
+    ann->tc.console.settings.Update([](Settings& s) { s.SendViaServer = 1; });
+    int slot = SlotOf(ann->Net(), "Unit 03"); // of the two-way company
+    ComposedPage page;
+    page.message = "Call dispatch";
+    page.currentTab = kNetworkTab;
+    EXPECT_EQ(SendPage(ann->tc.console, page, {slot}).failures, 0);
+    EXPECT_THAT(relay->Take(), ElementsAre(lan::EncodeServerPage(slot, lan::kPageSnpp, "", "Call dispatch")));
+    EXPECT_THAT(ann->tc.op.ResultLines(), ElementsAre(kSentToServerText));
+    const std::string ticket = tc.dir.File(std::string(kTrackingFolder) + "/Unit 03.31337.5.1-ann");
+    ASSERT_TRUE(WaitFor([&] { return snpp.Commands().size() == 5 && HasUnreadMark(ticket); }));
+    EXPECT_THAT(test::ListDir(tc.dir.File(kTrackingFolder)), ElementsAre("Unit 03.31337.5.1-ann"));
+    EXPECT_THAT(snpp.Commands(), ElementsAre("2WAY", "PAGE 1003", "DATA", "SEND", "QUIT"));
+
+    PollServer(ann->tc.console, *ann->client);
+    std::string copy = ann->tc.dir.File(std::string(kTrackingFolder) + "/Unit 03.31337.5.1-ann");
+    EXPECT_EQ(test::ReadFile(copy), test::ReadFile(ticket));
+    EXPECT_TRUE(HasUnreadMark(copy));
+    EXPECT_FALSE(HasUnreadMark(ticket));
+    EXPECT_EQ(ann->tc.console.received, 1);
+    EXPECT_EQ(ann->tc.console.trackingRefresh, 1);
+    EXPECT_THAT(ann->tc.op.ResultLines(), ElementsAre(kSentToServerText, "Unit 03.31337.5.1-ann"));
+    ann->tc.console.received = 0;
+    PollServer(ann->tc.console, *ann->client);
+    EXPECT_EQ(ann->tc.console.received, 0);
+    auto bob = Client("bob");
+    ASSERT_EQ(bob->client->SyncWithServer(), 1);
+    EXPECT_EQ(CollectNetTickets(bob->tc.console, *bob->client), 0);
+    EXPECT_LT(bob->client->FetchNetTicket("Unit 03.31337.5.1-ann"), 1); // "-1": nothing written, still connected
+    EXPECT_FALSE(test::FileExists(bob->tc.dir.File(std::string(kTrackingFolder) + "/Unit 03.31337.5.1-ann")));
+    EXPECT_TRUE(bob->client->Connected());
 }
 
 } // namespace
