@@ -11,10 +11,6 @@ namespace {
 using test::RawClient;
 using ::testing::HasSubstr;
 
-std::string Bytes(Directory& d) {
-    return test::RecordBytes(d);
-}
-
 // Before its Login a connection gets "-10" for every request; a Login matches without case, a second one
 // replaces the user and level, and a refused one ends the connection (after a second one, with its locks).
 TEST_F(ServerTest, LoginsBeforeAndDuringASession) {
@@ -32,10 +28,6 @@ TEST_F(ServerTest, LoginsBeforeAndDuringASession) {
     EXPECT_EQ(server.MonitorCommand(), "Login Successful");
     EXPECT_EQ(client.Request(EncodeEmpty(Request::SecurityLevel), 3), "2\r\n");
     ASSERT_TRUE(WaitFor([&] { return !server.Sessions().empty() && server.Sessions()[0].userName == "ANN"; }));
-    SessionView view = server.Sessions()[0];
-    EXPECT_GT(view.connectTime, 0);
-    EXPECT_EQ(view.bytesReceived, 4u + 3 + 63 + 3); // the requests before the Login count too
-    EXPECT_EQ(view.bytesSent, 2u * 5 + 3 + 3);
     EXPECT_EQ(client.Request(EncodeLogin("carl", "pw"), 3), "1\r\n");
     EXPECT_EQ(client.Request(EncodeEmpty(Request::SecurityLevel), 3), "0\r\n");
 
@@ -124,8 +116,8 @@ TEST_F(ServerTest, LocksAreGrantedOnceAndNamedByTheirOwner) {
     EXPECT_EQ(Read([](Directory& d) { return d.subscribers[5].LockByte; }), 0);
 }
 
-// A write needs a lock (anyone's), keeps the stored tab and ends the lock; the writer's own session is not told
-// of it, the others are.
+// A write needs a lock (anyone's), keeps the stored tab and ends the lock whatever lock byte the record carries;
+// the writer's own session is not told of it, the others are.
 TEST_F(ServerTest, WriteCustomerNeedsALockKeepsTheTabAndEndsTheLock) {
     Fill(3);
     Edit([](Directory& d) { d.subscribers[1].Tab = 2; });
@@ -133,6 +125,7 @@ TEST_F(ServerTest, WriteCustomerNeedsALockKeepsTheTabAndEndsTheLock) {
     auto bob = LoggedIn("bob");
     SubscriberRecord changed = test::MakeSubscriber("Name 0001", 0, "777", 3);
     SetText(changed.City, "Springfield");
+    changed.LockByte = kLockedByLocalEditor; // only the server locks
     for (int slot : {1, 2000, 9999})
         EXPECT_EQ(bob->Request(EncodeWriteCustomer(slot, changed), 3), "0\r\n") << slot;
     EXPECT_EQ(Read([](Directory& d) { return GetText(d.subscribers[1].City); }), "");
@@ -140,6 +133,7 @@ TEST_F(ServerTest, WriteCustomerNeedsALockKeepsTheTabAndEndsTheLock) {
     ASSERT_EQ(ann->Request(EncodeIndex(Request::LockRecord, 1), 3), "1\r\n");
     EXPECT_EQ(bob->Request(EncodeWriteCustomer(1, changed), 3), "1\r\n");
     changed.Tab = 2;
+    changed.LockByte = 0;
     EXPECT_EQ(Read([](Directory& d) { return test::RecordBytes(d.subscribers[1]); }), test::RecordBytes(changed));
     EXPECT_EQ(server.Counters().locksHeld.load(), 0);
     EXPECT_TRUE(TestBit(CheckCust(*ann), 1));
@@ -210,7 +204,7 @@ TEST_F(ServerTest, SecurityLevelsAreEnforcedByTheServer) {
         g = test::AddGroup(d, "Group", {"x"});
         d.subscribers[1].LockByte = kLockedByLocalEditor; // so that only the level can refuse the write
     });
-    std::string before = Read(Bytes);
+    std::string before = Read([](Directory& d) { return test::RecordBytes(d); });
     auto group = std::make_unique<GroupRecord>();
     auto carl = LoggedIn("carl"); // read only
     for (const std::string& frame :
@@ -220,7 +214,7 @@ TEST_F(ServerTest, SecurityLevelsAreEnforcedByTheServer) {
         EXPECT_EQ(carl->Request(frame, 3), "0\r\n") << frame[1];
     auto bob = LoggedIn("bob"); // read and write
     EXPECT_EQ(bob->Request(EncodeIndex(Request::DeleteCust, 1), 3), "0\r\n");
-    EXPECT_EQ(Read(Bytes), before);
+    EXPECT_TRUE(Read([](Directory& d) { return test::RecordBytes(d); }) == before);
     EXPECT_EQ(bob->Request(EncodeAddCustomer(test::MakeSubscriber("New", 0)), 3), "1\r\n");
     EXPECT_EQ(LoggedIn("ann")->Request(EncodeIndex(Request::DeleteCust, 1), 3), "1\r\n");
 
