@@ -30,21 +30,22 @@ class RawClient {
 public:
     // Connects to the loopback port and, unless told otherwise, reads the greeting line.
     explicit RawClient(int port, bool readGreeting = true) : m_fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<uint16_t>(port));
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in to{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
         int yes = 1; // every Send leaves as a segment of its own, so split frames arrive split
         setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         if (connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
-            Close();
-        for (std::string byte; readGreeting && m_greeting.size() < 200 && !m_greeting.ends_with("\r\n");) {
-            if ((byte = Recv(1)).empty())
+            Reset();
+        while (readGreeting && !m_greeting.ends_with("\r\n")) {
+            std::string byte = Recv(1);
+            if (byte.empty())
                 break;
             m_greeting += byte;
         }
     }
-    ~RawClient() { Close(); }
+    ~RawClient() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
@@ -60,13 +61,11 @@ public:
         }
         return m_fd >= 0;
     }
-
-    // Exactly size bytes, or fewer when the connection closed (Closed() tells) or timeoutMs passed.
+    // Exactly size bytes, or fewer when the connection closed or timeoutMs passed.
     std::string Recv(size_t size, int timeoutMs = 10000) {
         std::string bytes;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        char buffer[20000];
-        while (bytes.size() < size && !m_closed && WaitReadable(deadline)) {
+        for (char buffer[20000]; bytes.size() < size && !m_closed && WaitReadable(deadline);) {
             ssize_t n = recv(m_fd, buffer, std::min(sizeof buffer, size - bytes.size()), 0);
             m_reset = m_reset || (n < 0 && errno == ECONNRESET);
             m_closed = n <= 0;
@@ -80,7 +79,6 @@ public:
     }
     // Everything that arrives within ms (a reply that should not come).
     std::string RecvFor(int ms) { return Recv(100000, ms); }
-
     // True when the server closed the connection within timeoutMs; SawReset tells whether by a reset.
     bool WaitClosed(int timeoutMs = 10000) {
         Recv(SIZE_MAX, timeoutMs);
@@ -92,15 +90,12 @@ public:
     void Reset() {
         linger lg{1, 0};
         setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
-        Close();
-    }
-
-private:
-    void Close() {
         if (m_fd >= 0)
             close(m_fd);
         m_fd = -1;
     }
+
+private:
     bool WaitReadable(std::chrono::steady_clock::time_point deadline) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd p{m_fd, POLLIN, 0};
