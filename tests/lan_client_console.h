@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -58,19 +59,18 @@ public:
         std::string bytes;
         bool close = false; // close the connection after sending bytes
     };
-    using Override = std::function<std::optional<Reply>(const std::string& request)>;
-
     explicit LanRelay(int serverPort) : m_serverPort(serverPort), m_peer([this](PeerSession& s) { Relay(s); }) {}
     int Port() const { return m_peer.Port(); }
     int Connections() const { return m_peer.Connections(); }
 
-    void SetOverride(Override override) {
-        std::lock_guard lock(m_mutex);
-        m_override = std::move(override);
-    }
-    // Every request of code gets reply instead of the server's.
+    // Every request of code gets reply instead of the server's, until ClearAnswers.
     void Answer(char code, const Reply& reply) {
-        SetOverride([=](const std::string& r) { return r[1] == code ? std::optional(reply) : std::nullopt; });
+        std::lock_guard lock(m_mutex);
+        m_answers[code] = reply;
+    }
+    void ClearAnswers() {
+        std::lock_guard lock(m_mutex);
+        m_answers.clear();
     }
     // The requests since the last call.
     std::vector<std::string> Take() {
@@ -108,7 +108,8 @@ private:
                 {
                     std::lock_guard lock(m_mutex);
                     m_requests.push_back(request);
-                    reply = m_override ? m_override(request) : std::nullopt;
+                    if (auto answer = m_answers.find(request[1]); answer != m_answers.end())
+                        reply = answer->second;
                 }
                 if (!reply)
                     server.Send(request);
@@ -120,7 +121,7 @@ private:
 
     int m_serverPort;
     std::mutex m_mutex;
-    Override m_override;
+    std::map<char, Reply> m_answers;
     std::vector<std::string> m_requests;
     LinePeer m_peer; // last: its sessions use everything above
 };

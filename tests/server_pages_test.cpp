@@ -29,12 +29,7 @@ protected:
             d.subscribers[0] = test::MakeSubscriber("Duty Desk", 0, "5551234");
             SetText(d.subscribers[0].Email, "pager@example.net");
         });
-        tc.console.settings.Update([](Settings& s) {
-            s.ReturnAddress = "desk@example.com";
-            s.OutboundMailServer = "127.0.0.1";
-        });
     }
-    void TearDown() override { unsetenv(kSmtpPortVariable); }
 
     void Ticket(const std::string& name, const std::string& content, bool unread = true) {
         std::string path = tc.dir.File("Tracking/" + name);
@@ -94,6 +89,8 @@ TEST_F(ServerPageTest, PagesByEmailAreDeliveredThroughTheMailServer) {
     test::PeerProcess smtp(test::SmtpSinkCommand(mail));
     ASSERT_GT(smtp.Port(), 0);
     setenv(kSmtpPortVariable, std::to_string(smtp.Port()).c_str(), 1);
+    tc.console.settings.Update(
+        [](Settings& s) { s.ReturnAddress = "desk@example.com", s.OutboundMailServer = "127.0.0.1"; });
     auto ann = LoggedIn("ann");
     EXPECT_EQ(Page(*ann, EncodeServerPage(0, kPageEmail, "Drill", "Mail text")), "1\r\n");
     SubscriberRecord carried = test::MakeSubscriber("Remote", 4, "8889");
@@ -103,6 +100,7 @@ TEST_F(ServerPageTest, PagesByEmailAreDeliveredThroughTheMailServer) {
     EXPECT_THAT(test::ReadFile(mail + "/1.eml"), HasSubstr("Subject: Drill\r\n"));
     EXPECT_THAT(test::ReadFile(mail + "/1.eml"), HasSubstr("Mail text"));
     EXPECT_EQ(test::ReadFile(mail + "/2.env"), "FROM desk@example.com\nTO remote@example.org\n");
+    unsetenv(kSmtpPortVariable);
 }
 
 // Queue/<user>/<company>: the company's record and the page. User names that would leave the Queue folder are
