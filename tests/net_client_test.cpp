@@ -3,6 +3,7 @@
 #include "app/send_page.h"
 #include "network/net_client_scan.h"
 #include "queue/logs.h"
+#include "queue/message_file.h"
 #include "queue/queue_writer.h"
 #include "tests/lan_client_console.h"
 #include "tests/server_fixture.h"
@@ -221,21 +222,22 @@ TEST_F(LanClientTest, BrokenRepliesNeverCorruptTheCopy) {
     EXPECT_THAT(test::ReadFile(ann->tc.dir.File(kNetworkLog)), HasSubstr(kConnectionAbortedText));
 }
 
-// With SendAllViaServer the local entries go as Client Pages carrying their records, in every mode; with only
-// SendViaServer they go by the console's own transports; a lost server shows the send error.
+// With SendAllViaServer the local entries go as Client Pages carrying their records, in every mode, and the
+// server delivers them: by SNPP to the carried company (its two-way tickets name the company's address), into
+// Queue/<user>/<company> for the modem. With only SendViaServer they go by the console's own transports; a lost
+// server shows the send error.
 TEST_F(LanClientTest, LocalEntriesGoToTheServerAsClientPagesCarryingTheirRecords) {
     auto ann = Relayed();
     Directory& local = *ann->tc.console.local;
-    local.companies[3] = test::MakeCompany("Local Co", "10.9.9.9", 4444);
+    local.companies[3] = test::MakeCompany("Local Co", "127.0.0.1", snpp.Port());
+    local.companies[3].TwoWay = 1;
     AddSubscriber(local, test::MakeSubscriber("Cy", 3, "33"));
     AddSubscriber(local, test::MakeSubscriber("Dee", 3, "44"));
     test::AddGroup(local, "Pair", {"Cy", "Dee"});
     SortSubscribers(local); // Cy, Dee, Pair
     auto send = [&](SendMode mode, int tab, int slot) {
-        ComposedPage page{"Gas leak", "Alert", false, mode, tab};
-        return SendPage(ann->tc.console, page, {slot});
+        return SendPage(ann->tc.console, ComposedPage{"Gas leak", "Alert", false, mode, tab}, {slot});
     };
-    relay->Answer('C', Reply{"1\r\n"});
     ann->tc.console.settings.Update([](Settings& s) { s.SendAllViaServer = 1; });
     for (auto [mode, type, subject] : {std::tuple{SendMode::NetPage, lan::kPageSnpp, ""},
                                        {SendMode::Page, lan::kPageModem, ""},
@@ -252,6 +254,16 @@ TEST_F(LanClientTest, LocalEntriesGoToTheServerAsClientPagesCarryingTheirRecords
     EXPECT_EQ(ann->tc.console.sentPages, 6);
     EXPECT_THAT(ann->tc.op.ResultLines(), ::testing::Each(kSentToServerText));
     EXPECT_THAT(ann->tc.op.MessageTexts(), IsEmpty());
+    ASSERT_TRUE(PagesDone());
+    EXPECT_THAT(snpp.Commands(), ::testing::IsSupersetOf({"PAGE 33", "PAGE 44"}));
+    const std::string at = "-127.0.0.1-" + std::to_string(snpp.Port()) + "-ann";
+    EXPECT_THAT(test::ListDir(tc.dir.File(kTrackingFolder)), ElementsAre("Cy.31337.5" + at, "Dee.31337.5" + at));
+    std::vector<std::string> intake = test::ListDir(tc.dir.File("Queue/ann/3"));
+    ASSERT_EQ(intake.size(), 3u);
+    EXPECT_EQ(test::ReadFile(tc.dir.File("Queue/ann/3/Company.dat")), test::RecordBytes(local.companies[3]));
+    EXPECT_THAT(test::ReadFile(tc.dir.File("Queue/ann/3/" + intake[1])),
+                ::testing::AnyOf(test::RecordBytes(local.subscribers[0]) + "Gas leak",
+                                 test::RecordBytes(local.subscribers[1]) + "Gas leak"));
 
     ann->tc.console.settings.Update([](Settings& s) { s.SendAllViaServer = 0, s.SendViaServer = 1; });
     send(SendMode::Page, 0, 0);
@@ -434,33 +446,63 @@ TEST_F(LanClientTest, AFullServerRefusesWithALineAndIsTriedAgainByTheNextScan) {
     EXPECT_EQ(UsedSubscriberSlots(ann->Net()), 50);
 }
 
-// A Server Page of a two-way company leaves a ticket on the server that ann's client collects once; bob never
-// sees it.
-TEST_F(LanClientTest, TwoWayPagesLeaveTicketsThatTheClientCollects) {
+// Server Pages go by the server's transports to its own subscribers: one of a two-way company leaves a ticket that
+// ann's client collects, with her other uncollected ones (her name in any case; the first 4,000 bytes of a long
+// one), once, until one is marked again; a modem page is filed for dialling. No other user's ticket reaches her.
+TEST_F(LanClientTest, ServerPagesAndTheTicketsTheyLeave) {
     auto ann = Relayed();
     ann->tc.console.settings.Update([](Settings& s) { s.SendViaServer = 1; });
-    const int slot = 4; // Unit 03, of the two-way company
-    EXPECT_EQ(
-        SendPage(ann->tc.console, ComposedPage{"Call dispatch", "", false, SendMode::NetPage, kNetworkTab}, {slot})
-            .failures,
-        0);
-    EXPECT_THAT(relay->Take(), ElementsAre(lan::EncodeServerPage(slot, lan::kPageSnpp, "", "Call dispatch")));
-    const std::string name = std::string(kTrackingFolder) + "/Unit 03.31337.5.1-ann", ticket = tc.dir.File(name);
-    ASSERT_TRUE(WaitFor([&] { return snpp.Commands().size() == 5 && HasUnreadMark(ticket); }));
+    auto send = [&](SendMode mode, int slot, const std::string& text) {
+        return SendPage(ann->tc.console, ComposedPage{text, "", false, mode, kNetworkTab}, {slot}).failures;
+    };
+    EXPECT_EQ(send(SendMode::NetPage, 4, "Call dispatch"), 0); // Unit 03, of the two-way company
+    EXPECT_EQ(send(SendMode::Page, 1, "Dial me"), 0);          // Unit 00
+    EXPECT_THAT(relay->Take(), ElementsAre(lan::EncodeServerPage(4, lan::kPageSnpp, "", "Call dispatch"),
+                                           lan::EncodeServerPage(1, lan::kPageModem, "", "Dial me")));
+    std::vector<std::string> queued = test::ListDir(tc.dir.File("0"));
+    ASSERT_THAT(queued, ElementsAre(::testing::StartsWith("MSG")));
+    std::optional<MessageFile> page = ReadMessageFile(tc.dir.File("0/" + queued[0]));
+    ASSERT_TRUE(page);
+    EXPECT_EQ(GetText(page->record.Name) + ": " + page->text, "Unit 00: Dial me");
+    const std::string unit03 = std::string(kTrackingFolder) + "/Unit 03.31337.5.1-ann";
+    ASSERT_TRUE(WaitFor([&] { return snpp.Commands().size() == 5 && HasUnreadMark(tc.dir.File(unit03)); }));
     EXPECT_THAT(snpp.Commands(), ElementsAre("2WAY", "PAGE 1003", "DATA", "SEND", "QUIT"));
 
+    std::string big(5000, 'x');
+    for (auto [name, text, unread] : {std::tuple{"C.3.3.0-ANN", "three", true},
+                                      {"Big.1.1.0-ann", big.c_str(), true},
+                                      {"D.4.4.0-ann", "read", false},
+                                      {"B.2.2.0-anna", "anna's", true},
+                                      {"E.5.5.0", "nobody's", true}}) {
+        test::WriteFile(tc.dir.File(std::string(kTrackingFolder) + "/" + name), text);
+        unread ? SetUnreadMark(tc.dir.File(std::string(kTrackingFolder) + "/" + name))
+               : ClearUnreadMark(tc.dir.File(std::string(kTrackingFolder) + "/" + name));
+    }
     for (int scan = 0; scan < 2; ++scan) // collected once
         PollServer(ann->tc.console, *ann->client);
-    EXPECT_EQ(test::ReadFile(ann->tc.dir.File(name)), test::ReadFile(ticket));
-    EXPECT_TRUE(HasUnreadMark(ann->tc.dir.File(name)));
-    EXPECT_FALSE(HasUnreadMark(ticket));
+    EXPECT_THAT(test::ListDir(ann->tc.dir.File(kTrackingFolder)),
+                ElementsAre("Big.1.1.0-ann", "C.3.3.0-ANN", "Unit 03.31337.5.1-ann"));
+    EXPECT_EQ(test::ReadFile(ann->tc.dir.File(unit03)), test::ReadFile(tc.dir.File(unit03)));
+    EXPECT_EQ(test::ReadFile(ann->tc.dir.File(std::string(kTrackingFolder) + "/Big.1.1.0-ann")), big.substr(0, 4000));
+    EXPECT_TRUE(HasUnreadMark(ann->tc.dir.File(unit03)));
+    EXPECT_FALSE(HasUnreadMark(tc.dir.File(unit03)));
+    EXPECT_EQ(test::ReadFile(tc.dir.File(std::string(kTrackingFolder) + "/Big.1.1.0-ann")), big);
     EXPECT_EQ(ann->tc.console.received, 1);
     EXPECT_EQ(ann->tc.console.trackingRefresh, 1);
-    EXPECT_THAT(ann->tc.op.ResultLines(), ElementsAre(kSentToServerText, "Unit 03.31337.5.1-ann"));
+    EXPECT_EQ(tc.console.trackingRefresh, 1);
+    auto shown = [&] {
+        std::vector<std::string> lines = ann->tc.op.ResultLines();
+        return std::count(lines.begin(), lines.end(), "Unit 03.31337.5.1-ann");
+    };
+    EXPECT_EQ(shown(), 1);
+    SetUnreadMark(tc.dir.File(unit03)); // rewritten by a status check
+    PollServer(ann->tc.console, *ann->client);
+    EXPECT_EQ(shown(), 2);
+
     auto bob = Client("bob");
     ASSERT_EQ(bob->client->SyncWithServer(), 1);
     EXPECT_LT(bob->client->FetchNetTicket("Unit 03.31337.5.1-ann"), 1); // "-1": nothing written, still connected
-    EXPECT_FALSE(test::FileExists(bob->tc.dir.File(name)));
+    EXPECT_FALSE(test::FileExists(bob->tc.dir.File(unit03)));
     EXPECT_TRUE(bob->client->Connected());
 }
 
