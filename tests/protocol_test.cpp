@@ -71,37 +71,19 @@ TEST(ProtocolFraming, EveryFrameIsCompleteExactlyAtItsLastByte) {
     }
 }
 
-// What the server reads from frames at the edges: a name cut at its first NUL, numbers that are no numbers, and
-// text fields that the sender filled to their last byte, which end with a NUL once decoded (a page's
-// subject and message as a page holds them).
-TEST(ProtocolRequests, DecodingCutsFieldsAndRefusesWhatIsNoFrame) {
+// What the server reads from frames at the edges: a name cut at its first NUL, numbers that are no numbers. (That
+// every decoded text ends with a NUL, and a page's subject and message stay within a page, fuzz_lan_requests
+// checks for any bytes.)
+TEST(ProtocolRequests, DecodingRefusesNumbersThatAreNoNumbers) {
     for (auto [body, index] :
          {std::pair{"21999", 1999}, {"20", 0}, {"2", -1}, {"2-1", -1}, {"212a", -1}, {"29999999999", -1}})
         EXPECT_EQ(DecodeIndex(kSohS + body + kEtxS), index) << body;
     EXPECT_EQ(DecodeFetchTicketName(kSohS + "Fab" + std::string(1, '\0') + "cd" + kEtxS), "ab");
-
-    SubscriberRecord brim;
-    memset(&brim, 'x', sizeof brim);
-    SubscriberRecord back{};
+    SubscriberRecord record{};
     int slot = -1;
-    ASSERT_TRUE(DecodeCustomerFrame(EncodeWriteCustomer(3, brim), slot, back));
-    EXPECT_EQ(slot, 3);
-    EXPECT_EQ(strlen(back.Name), 78u);
-    EXPECT_EQ(strlen(back.Email), 80u);
-    EXPECT_EQ(strlen(back.PIN), 20u);
-    EXPECT_EQ(back.LockByte, 'x');
-    std::string frame = EncodeAddCustomer(brim);
+    std::string frame = EncodeAddCustomer(record);
     frame[3] = 'x';
-    EXPECT_FALSE(DecodeCustomerFrame(frame, slot, back));
-
-    frame = EncodeServerPage(1999, kPageEmail, "s", "m");
-    frame.replace(10, 1100, std::string(1100, 'x'));
-    ServerPageRequest page;
-    ASSERT_TRUE(DecodeServerPage(frame, page));
-    EXPECT_EQ(page.slot, 1999);
-    EXPECT_EQ(page.pageType, kPageEmail);
-    EXPECT_EQ(page.subject, std::string(99, 'x'));
-    EXPECT_EQ(page.message, std::string(999, 'x'));
+    EXPECT_FALSE(DecodeCustomerFrame(frame, slot, record));
 }
 
 // The Read Customer text in its field order, and back; spaces are normalised as the import does, a quote
@@ -128,27 +110,19 @@ TEST(ProtocolReplies, TheQuotedCustomerText) {
     EXPECT_EQ(GetText(back.Name), "a");
 }
 
+// The count of leading members, then their bytes.
 TEST(ProtocolReplies, ReadGroupCountsLeadingMembers) {
     auto group = std::make_unique<GroupRecord>();
-    EXPECT_EQ(EncodeReadGroupReply(*group), "000");
     for (int i = 0; i < kGroupMembers; ++i)
-        SetText(group->Members[i], "member" + std::to_string(i));
-    group->Members[2][0] = '\0'; // counting stops here
-    std::string two = EncodeReadGroupReply(*group);
-    EXPECT_EQ(two, "002" + std::string(group->Members[0], 162));
-    auto back = std::make_unique<GroupRecord>();
-    DecodeReadGroupMembers(std::string_view(two).substr(3, 100), 250, *back); // count beyond the bytes
-    EXPECT_EQ(GetText(back->Members[0]), "member0");
+        SetText(group->Members[i], i == 2 ? "" : "member" + std::to_string(i));
+    EXPECT_EQ(EncodeReadGroupReply(*group), "002" + std::string(group->Members[0], 2 * kMemberNameSize));
 }
 
 TEST(ProtocolReplies, BitmapsAreLeastSignificantBitFirst) {
     SubscriberBitmap subs{};
     for (int record : {0, 9, 1999, 2000, -1}) // the last two out of range: ignored
         SetBit(subs, record);
-    EXPECT_EQ(subs[0], 0x01);
-    EXPECT_EQ(subs[1], 0x02);
-    EXPECT_EQ(subs[249], 0x80);
-    EXPECT_FALSE(TestBit(subs, 10) || TestBit(subs, 2000));
+    EXPECT_EQ(std::string(subs.begin(), subs.end()), "\x01\x02" + std::string(247, '\0') + "\x80");
     GroupBitmap groups{};
     SetBit(groups, 199);
     std::string wire(reinterpret_cast<const char*>(groups.data()), groups.size());
