@@ -1,19 +1,21 @@
 // The console's LAN client against a real server in the same process, on loopback. A relay in between shows the
 // request bytes and plays a server that misbehaves: junk, short replies, a close in mid-reply, silence.
 #include "app/send_page.h"
+#include "directory/data_files.h"
 #include "network/net_client_scan.h"
+#include "queue/file_listing.h"
 #include "queue/logs.h"
 #include "queue/message_file.h"
 #include "queue/queue_writer.h"
-#include "tests/lan_client_console.h"
 #include "tests/server_fixture.h"
 #include "tests/snpp_simulator.h"
+#include "tests/support/line_peer.h"
 #include "tracking/unread_mark.h"
 
-#include <atomic>
 #include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <random>
 #include <sys/resource.h>
 #include <thread>
@@ -21,13 +23,106 @@
 namespace brimlow {
 namespace {
 
-using test::ClientConsole;
 using test::WaitFor;
-using Reply = test::LanRelay::Reply;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+
+// A console of its own, networking on, whose client reaches the server at port.
+struct ClientConsole {
+    ClientConsole(int port, const std::string& user, const std::string& password, NetClientTimings timings = {}) {
+        MakeFolder(tc.dir.File(kTrackingFolder));
+        tc.console.settings.Update([&](Settings& s) {
+            s.NetworkEnabled = 1;
+            s.Server = "127.0.0.1";
+            s.Username = user;
+            s.Password = password;
+        });
+        client = std::make_shared<NetClient>(tc.console, timings);
+        client->SetPort(port);
+        tc.console.netClient = client;
+    }
+    Directory& Net() { return *tc.console.network; }
+
+    test::TestConsole tc;
+    std::shared_ptr<NetClient> client;
+};
+
+// Passes a client's requests to the server on serverPort and the replies back; it records each request whole,
+// and a test may answer any request in the server's place: junk, a short reply, a close in mid-reply.
+class Relay {
+public:
+    struct Reply {
+        std::string bytes;
+        bool close = false; // close the connection after sending bytes
+    };
+    explicit Relay(int serverPort) : m_serverPort(serverPort), m_peer([this](test::PeerSession& s) { Serve(s); }) {}
+    int Port() const { return m_peer.Port(); }
+    int Connections() const { return m_peer.Connections(); }
+
+    // Every request of code gets reply instead of the server's, until ClearAnswers.
+    void Answer(char code, const Reply& reply) {
+        std::lock_guard lock(m_mutex);
+        m_answers[code] = reply;
+    }
+    void ClearAnswers() {
+        std::lock_guard lock(m_mutex);
+        m_answers.clear();
+    }
+    // The requests since the last call.
+    std::vector<std::string> Take() {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_requests, {});
+    }
+    // Their codes, one character each.
+    std::string TakeCodes() {
+        std::string codes;
+        for (const std::string& r : Take())
+            codes.push_back(r[1]);
+        return codes;
+    }
+
+private:
+    void Serve(test::PeerSession& client) {
+        test::RawClient server(m_serverPort, false);
+        std::string pending;
+        char chunk[20000];
+        for (;;) {
+            pollfd fds[2] = {{client.Fd(), POLLIN, 0}, {server.Fd(), POLLIN, 0}};
+            poll(fds, 2, -1);
+            ssize_t n = recv(fds[1].revents ? server.Fd() : client.Fd(), chunk, sizeof chunk, 0);
+            if (n <= 0)
+                return;
+            if (fds[1].revents) {
+                client.Send(std::string(chunk, static_cast<size_t>(n)));
+                continue;
+            }
+            pending.append(chunk, static_cast<size_t>(n));
+            for (lan::FrameScan scan; (scan = lan::ScanFrame(pending.data(), pending.size())).complete;) {
+                std::string request = pending.substr(scan.skip, scan.length);
+                pending.erase(0, scan.skip + scan.length);
+                std::optional<Reply> reply;
+                {
+                    std::lock_guard lock(m_mutex);
+                    m_requests.push_back(request);
+                    if (auto answer = m_answers.find(request[1]); answer != m_answers.end())
+                        reply = answer->second;
+                }
+                if (!reply)
+                    server.Send(request);
+                else if (client.Send(reply->bytes); reply->close)
+                    return;
+            }
+        }
+    }
+
+    int m_serverPort;
+    std::mutex m_mutex;
+    std::map<char, Reply> m_answers;
+    std::vector<std::string> m_requests;
+    test::LinePeer m_peer; // last: its sessions use everything above
+};
 
 TEST(NetClientNamesTest, OnlyPlainTicketNamesMayBecomeFiles) {
     EXPECT_TRUE(IsSafeTicketName("Ann.31337.5.0-ann"));
@@ -57,7 +152,7 @@ protected:
     }
     void SetUp() override {
         ServerTest::SetUp();
-        relay = std::make_unique<test::LanRelay>(server.Port());
+        relay = std::make_unique<Relay>(server.Port());
     }
     void TearDown() override { server.Stop(); } // before the SNPP peer goes
 
@@ -71,12 +166,23 @@ protected:
         relay->Take();
         return ann;
     }
+    // The copy holds every record of the server's directory; its entries belong to the Network tab (a free
+    // slot's tab means nothing) and no lock travels.
     void ExpectCopyMatches(ClientConsole& c) {
-        Read([&](Directory& d) { c.ExpectCopyOf(d); });
+        std::lock_guard lock(tc.console.databaseLock);
+        const Directory& server = *tc.console.local;
+        for (int s = 0; s < kSubscriberSlots; ++s) {
+            SubscriberRecord want = server.subscribers[s];
+            want.Tab = IsEmptyText(want.Name) ? c.Net().subscribers[s].Tab : kNetworkTab;
+            want.LockByte = 0;
+            ASSERT_EQ(test::RecordBytes(c.Net().subscribers[s]), test::RecordBytes(want)) << s;
+        }
+        EXPECT_TRUE(test::RecordBytes(c.Net().groups) == test::RecordBytes(server.groups));
+        EXPECT_TRUE(test::RecordBytes(c.Net().companies) == test::RecordBytes(server.companies));
     }
 
     test::SnppSimulator snpp{test::SnppScript{}};
-    std::unique_ptr<test::LanRelay> relay;
+    std::unique_ptr<Relay> relay;
 };
 
 // Two syncs at once log in and download once: every used slot and the first free one, every group and company;
@@ -137,8 +243,8 @@ TEST_F(LanClientTest, TicketsWithoutEndOrWithUnsafeNamesCannotHoldTheScan) {
         std::string record(280, '\0');
         memcpy(record.data() + 20, name.data(), name.size());
         for (char code : {'D', 'E'})
-            relay->Answer(code, Reply{record});
-        relay->Answer('F', Reply{"0001x"});
+            relay->Answer(code, Relay::Reply{record});
+        relay->Answer('F', Relay::Reply{"0001x"});
         relay->Take();
     };
     offerForEver("Loop-ann");
@@ -154,7 +260,7 @@ TEST_F(LanClientTest, AFetchedTicketThatCannotBeWrittenWholeLeavesTheEarlierCopy
     auto ann = Relayed();
     const std::string path = ann->tc.dir.File("Tracking/T-ann");
     test::WriteFile(path, "earlier status");
-    relay->Answer('F', Reply{"4000" + std::string(4000, 'n')});
+    relay->Answer('F', Relay::Reply{"4000" + std::string(4000, 'n')});
     // A full disk, as the file-size limit gives it: every write beyond 1,000 bytes fails.
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -180,7 +286,7 @@ TEST_F(LanClientTest, BrokenRepliesNeverCorruptTheCopy) {
     struct Case {
         const char* what;
         char code;
-        Reply reply;
+        Relay::Reply reply;
         std::function<int()> request;
     };
     std::vector<Case> cases = {
@@ -268,38 +374,13 @@ TEST_F(LanClientTest, LocalEntriesGoToTheServerAsClientPagesCarryingTheirRecords
     EXPECT_THAT(ann->tc.op.MessageTexts(), Contains(kSendError));
 }
 
-// A Network-tab dial run copies its company under "DatabaseLock" on its own thread while the client reloads.
-TEST_F(LanClientTest, ADialRunsCompanyCopyNeverMeetsAReloadHalfWay) {
-    auto ann = Client("ann");
-    std::atomic<bool> done{false};
-    int torn = 0;
-    std::thread dialRun([&] {
-        while (!done) {
-            std::lock_guard lock(ann->tc.console.databaseLock);
-            const CompanyRecord& copy = ann->Net().companies[1];
-            torn += !IsEmptyText(copy.Name) && (GetText(copy.Name) != "TwoWay" || copy.TwoWay != 1);
-        }
-    });
-    for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(ann->client->SyncWithServer(), 1);
-        ann->client->AbortConnection();
-    }
-    done = true;
-    dialRun.join();
-    EXPECT_EQ(torn, 0);
-}
-
 // The connect job keeps the scan's network step off until its download is done; its click is played by the
-// next step, on the scan's thread. A server console starts no client.
+// next step, on the scan's thread.
 TEST_F(LanClientTest, TheConnectJobHoldsTheScanOffUntilItsDownloadIsDone) {
     auto ann = Client("ann");
     Console& console = ann->tc.console;
     std::vector<std::string> played;
     console.playSound = [&](const std::string& path) { played.push_back(path); };
-    console.serverRole = true;
-    StartNetworkClient(console);
-    EXPECT_FALSE(console.networkScanStep);
-    console.serverRole = false;
     setenv(lan::kLanPortEnv, std::to_string(server.Port()).c_str(), 1);
     StartNetworkClient(console);
     unsetenv(lan::kLanPortEnv);
