@@ -156,30 +156,5 @@ TEST(ProtocolReplies, GreetingsAndTheLockOwnerNameTheirTexts) {
               std::string(30, 'u') + " / " + std::string(67, 'h'));
 }
 
-// What the scan makes of bytes that are no frame, or not yet one.
-TEST(ProtocolFraming, JunkIsSkippedAndAFrameThatCannotBeRightGivesUpItsSoh) {
-    const std::string ping = EncodeEmpty(Request::Ping);
-    struct Case {
-        const char* what;
-        std::string bytes;
-        bool complete;
-        size_t skip;
-    };
-    for (const Case& c : std::vector<Case>{
-             {"junk before SOH", "garbage\x03\x03" + ping, true, 9},
-             {"junk alone", std::string(20000, 'j'), false, 20000},
-             {"a fixed-size frame whose last byte is no ETX", kSohS + "8X" + ping, true, 3},
-             {"a variable frame without ETX within its limit", kSohS + "F" + std::string(400, 'n'), false, 402},
-             {"a variable frame abandoned for a new request", kSohS + "212" + ping, true, 4},
-             {"a variable frame still below its limit", kSohS + "212", false, 0}}) {
-        SCOPED_TRACE(c.what);
-        FrameScan scan = ScanFrame(c.bytes.data(), c.bytes.size());
-        EXPECT_EQ(scan.complete, c.complete);
-        EXPECT_EQ(scan.skip, c.skip);
-        if (c.complete)
-            EXPECT_EQ(scan.length, 3u);
-    }
-}
-
 } // namespace
 } // namespace brimlow::lan

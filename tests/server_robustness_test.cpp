@@ -18,18 +18,23 @@ std::string Pong(RawClient& client) {
     return client.Request(EncodeEmpty(Request::Ping), 6);
 }
 
-// Junk without a request start, junk that starts requests, a request abandoned before its ETX: dropped, and once
-// a run of zeros longer than any request has flushed what is pending, the session serves again.
+// Junk before a request, a fixed-size frame whose last byte is no ETX, a variable one without ETX within its
+// limit or abandoned for a new request: dropped, and the request that follows is served. Random junk, with or
+// without request starts, is dropped once a run of zeros longer than any request has flushed what is pending.
 TEST_F(ServerTest, JunkIsDroppedAndTheSessionServesOn) {
     auto ann = LoggedIn("ann");
+    const std::string soh(1, kSoh), ping = EncodeEmpty(Request::Ping);
+    for (const std::string& junk : {std::string("garbage\x03\x03"), std::string(20000, 'j'), soh + "8X",
+                                    soh + "F" + std::string(400, 'n'), soh + "212"})
+        EXPECT_EQ(ann->Request(junk + ping, 6), "PONG\r\n") << junk.substr(0, 5);
     std::mt19937 random(1234);
     std::string junk(20000, '\0');
     for (char& c : junk)
         c = static_cast<char>(random() % 256);
     std::replace(junk.begin(), junk.end(), kSoh, kEtx);
     for (int i = 0; i < 200; ++i)
-        junk += std::string(1, kSoh) + static_cast<char>('0' + random() % 23) + "abc";
-    ann->Send(junk + std::string(kAddGroupFrameSize, '\0') + std::string(1, kSoh) + "212");
+        junk += soh + static_cast<char>('0' + random() % 23) + "abc";
+    ann->Send(junk + std::string(kAddGroupFrameSize, '\0'));
     ann->RecvFor(100);
     EXPECT_EQ(Pong(*ann), "PONG\r\n");
     EXPECT_EQ(Pong(*LoggedIn("bob")), "PONG\r\n");
