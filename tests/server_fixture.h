@@ -14,12 +14,7 @@ namespace brimlow::lan {
 using test::WaitFor;
 
 inline ServerTimings FastTimings() {
-    ServerTimings t;
-    t.receiveTimeoutMs = 50;
-    t.sendTimeoutMs = 5000;
-    t.idleLimitMs = 60000;
-    t.handoffPollMs = 5;
-    return t;
+    return {.receiveTimeoutMs = 50, .sendTimeoutMs = 5000, .idleLimitMs = 60000, .handoffPollMs = 5};
 }
 
 class ServerTest : public ::testing::Test {

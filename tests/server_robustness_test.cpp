@@ -72,8 +72,7 @@ class LimitedServerTest : public ServerTest {
 protected:
     static ServerTimings Limited() {
         ServerTimings t = FastTimings();
-        t.idleLimitMs = 300;
-        t.loginDeadlineMs = 300;
+        t.idleLimitMs = t.loginDeadlineMs = 300;
         t.pageJobs = {1, 3, 2}; // one worker, three pages in all, two per session
         return t;
     }
