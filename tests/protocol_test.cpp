@@ -86,65 +86,50 @@ TEST(ProtocolRequests, DecodingRefusesNumbersThatAreNoNumbers) {
     EXPECT_FALSE(DecodeCustomerFrame(frame, slot, record));
 }
 
-// The Read Customer text in its field order, and back; a 15th piece is ignored.
-TEST(ProtocolReplies, TheQuotedCustomerText) {
+// Every reply byte for byte, and back where the client reads it: the Read Customer text in its field order (a
+// 15th piece is ignored), the count of a group's leading members, bitmaps least significant bit first, the
+// little-endian file-find record, the refusal greeting, and a Lock Owner text cut to the 100 bytes the client
+// takes in one receive (anything beyond would be read as the next reply).
+TEST(ProtocolReplies, EveryReplyByteForByte) {
     SubscriberRecord r = test::MakeSubscriber("Ann Lee", -4, "12345", 3);
     int k = 0;
     for (char* field : {r.CompanyName, r.Address, r.City, r.State, r.ZIP, r.WorkPhone, r.HomePhone, r.FAX, r.Cell})
         strcpy(field, std::to_string(k++).c_str());
     SetText(r.Email, "ann@example.com");
-    std::string text = QuotedSubscriberText(r);
-    EXPECT_EQ(text, R"("Ann Lee","12345","-4","3","0","1","2","3","4","5","6","7","8","ann@example.com")");
-    SubscriberRecord back{};
-    DecodeQuotedSubscriberText(text + ",\"extra\"", back);
-    r.LockByte = 0;
-    EXPECT_EQ(test::RecordBytes(back), test::RecordBytes(r));
-}
-
-// The count of leading members, then their bytes.
-TEST(ProtocolReplies, ReadGroupCountsLeadingMembers) {
     auto group = std::make_unique<GroupRecord>();
     for (int i = 0; i < kGroupMembers; ++i)
         SetText(group->Members[i], i == 2 ? "" : "member" + std::to_string(i));
-    EXPECT_EQ(EncodeReadGroupReply(*group), "002" + std::string(group->Members[0], 2 * kMemberNameSize));
-}
-
-TEST(ProtocolReplies, BitmapsAreLeastSignificantBitFirst) {
     SubscriberBitmap subs{};
     for (int record : {0, 9, 1999, 2000, -1}) // the last two out of range: ignored
         SetBit(subs, record);
-    EXPECT_EQ(std::string(subs.begin(), subs.end()), "\x01\x02" + std::string(247, '\0') + "\x80");
     GroupBitmap groups{};
     SetBit(groups, 199);
-    std::string wire(reinterpret_cast<const char*>(groups.data()), groups.size());
-    EXPECT_EQ(wire, std::string(24, '\0') + "\x80");
-    EXPECT_TRUE(TestBit(wire, 199));
-    EXPECT_FALSE(TestBit(wire, 200));
-}
-
-TEST(ProtocolReplies, FileFindRecordIs280LittleEndianBytes) {
-    FileFindRecord rec{};
-    rec.attributes = kArchiveAttribute;
-    rec.created = 0x01020304;
-    rec.size = 321;
-    strcpy(rec.name, "00012345-ann");
-    std::string bytes = EncodeFileFind(rec);
-    EXPECT_EQ(bytes, std::string("\x20\0\0\0\x04\x03\x02\x01\0\0\0\0\0\0\0\0\x41\x01\0\0", 20) + "00012345-ann" +
-                         std::string(248, '\0'));
-    FileFindRecord back;
-    ASSERT_TRUE(DecodeFileFind(bytes, back));
-    EXPECT_EQ(test::RecordBytes(back), bytes);
-    EXPECT_FALSE(DecodeFileFind(bytes.substr(0, 279), back));
-    EXPECT_EQ(back.name[0], '\0');
-}
-
-TEST(ProtocolReplies, GreetingsAndTheLockOwnerNameTheirTexts) {
+    FileFindRecord found{kArchiveAttribute, 0x01020304, 0, 0, 321, "00012345-ann"};
     const uint8_t lan[4] = {192, 168, 10, 254};
-    EXPECT_EQ(ConnectionRefusedGreeting(FormatIPv4(lan)), "Network Connection refused for 192.168.10.254\r\n");
-    // A 30-character user on a host with a 100-character name: the client takes one receive of at most 100
-    // bytes, and anything beyond would be read as the next reply.
-    EXPECT_EQ(LockOwnerText(std::string(30, 'u'), std::string(100, 'h')),
-              std::string(30, 'u') + " / " + std::string(67, 'h'));
+    for (const auto& [reply, bytes] : std::vector<std::pair<std::string, std::string>>{
+             {QuotedSubscriberText(r),
+              R"("Ann Lee","12345","-4","3","0","1","2","3","4","5","6","7","8","ann@example.com")"},
+             {EncodeReadGroupReply(*group), "002" + std::string(group->Members[0], 2 * kMemberNameSize)},
+             {std::string(subs.begin(), subs.end()), "\x01\x02" + std::string(247, '\0') + "\x80"},
+             {std::string(groups.begin(), groups.end()), std::string(24, '\0') + "\x80"},
+             {EncodeFileFind(found),
+              std::string("\x20\0\0\0\x04\x03\x02\x01\0\0\0\0\0\0\0\0\x41\x01\0\0", 20) + Pad("00012345-ann", 260)},
+             {ConnectionRefusedGreeting(FormatIPv4(lan)), "Network Connection refused for 192.168.10.254\r\n"},
+             {LockOwnerText(std::string(30, 'u'), std::string(100, 'h')),
+              std::string(30, 'u') + " / " + std::string(67, 'h')}})
+        EXPECT_EQ(reply, bytes);
+
+    SubscriberRecord back{};
+    DecodeQuotedSubscriberText(QuotedSubscriberText(r) + ",\"extra\"", back);
+    r.LockByte = 0;
+    EXPECT_EQ(test::RecordBytes(back), test::RecordBytes(r));
+    FileFindRecord decoded;
+    ASSERT_TRUE(DecodeFileFind(EncodeFileFind(found), decoded));
+    EXPECT_EQ(test::RecordBytes(decoded), test::RecordBytes(found));
+    EXPECT_FALSE(DecodeFileFind(EncodeFileFind(found).substr(0, 279), decoded));
+    EXPECT_EQ(decoded.name[0], '\0');
+    EXPECT_TRUE(TestBit(std::string(groups.begin(), groups.end()), 199));
+    EXPECT_FALSE(TestBit(std::string(groups.begin(), groups.end()), 200));
 }
 
 } // namespace

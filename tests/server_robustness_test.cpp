@@ -149,38 +149,5 @@ TEST_F(ServerTest, AnOperatorLogsInAmongHostileConnections) {
     EXPECT_TRUE(WaitFor([&] { return server.Sessions().empty(); }));
 }
 
-// Sessions read and poll while the local operator rewrites the same records; every record a client reads is whole
-// (never half of one edit and half of another). Run under ThreadSanitizer as well.
-TEST_F(ServerTest, SessionsAndLocalEditsDoNotRace) {
-    Fill(20);
-    std::atomic<bool> stop{false};
-    std::atomic<int> torn{0}, reads{0};
-    auto reader = [&](const std::string& user) {
-        auto client = LoggedIn(user);
-        for (int i = 0; !stop; ++i, ++reads) {
-            SubscriberRecord r;
-            std::string n = client->Request(EncodeIndex(Request::ReadCustomer, i % 20), 3);
-            DecodeQuotedSubscriberText(client->Recv(static_cast<size_t>(ReplyValue(n))), r);
-            torn += GetText(r.PIN) != GetText(r.City) && GetText(r.PIN) != "1234";
-            client->Request(EncodeEmpty(Request::CheckCust), 250);
-        }
-    };
-    std::thread r1(reader, "ann"), r2(reader, "bob");
-    for (int i = 0; i < 300 || reads < 100; ++i) {
-        Edit([&](Directory& d) {
-            SetText(d.subscribers[i % 20].PIN, std::to_string(i));
-            SetText(d.subscribers[i % 20].City, std::to_string(i));
-            d.subscribers[i % 20].LockByte = (i % 2) ? kLockedByLocalEditor : 0;
-        });
-        server.MarkSubscriberChanged(-1, i % 20);
-        if (i % 50 == 0)
-            server.SortLocalSubscribers();
-    }
-    stop = true;
-    r1.join();
-    r2.join();
-    EXPECT_EQ(torn.load(), 0);
-}
-
 } // namespace
 } // namespace brimlow::lan
