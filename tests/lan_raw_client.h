@@ -51,7 +51,6 @@ public:
 
     int Fd() const { return m_fd; }
     const std::string& Greeting() const { return m_greeting; }
-
     bool Send(const std::string& bytes) {
         for (size_t done = 0; done < bytes.size();) {
             ssize_t n = m_fd < 0 ? -1 : send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);

@@ -300,10 +300,9 @@ TEST_F(LanClientTest, BrokenRepliesNeverCorruptTheCopy) {
     EXPECT_THAT(test::ReadFile(ann->tc.dir.File(kNetworkLog)), HasSubstr(kConnectionAbortedText));
 }
 
-// With SendAllViaServer the local entries go as Client Pages carrying their records, in every mode, and the
-// server delivers them: by SNPP to the carried company (its two-way tickets name the company's address), into
-// Queue/<user>/<company> for the modem. With only SendViaServer they go by the console's own transports; a lost
-// server shows the send error.
+// With SendAllViaServer local entries go as Client Pages carrying their records; the server delivers them by SNPP
+// (two-way tickets name the carried company's address) or into Queue/<user>/<company>. With only SendViaServer
+// they go by the console's own transports; a lost server shows the send error.
 TEST_F(LanClientTest, LocalEntriesGoToTheServerAsClientPagesCarryingTheirRecords) {
     auto ann = Relayed();
     Directory& local = *ann->tc.console.local;
@@ -342,7 +341,6 @@ TEST_F(LanClientTest, LocalEntriesGoToTheServerAsClientPagesCarryingTheirRecords
     EXPECT_THAT(test::ReadFile(tc.dir.File("Queue/ann/3/" + intake[1])),
                 ::testing::AnyOf(test::RecordBytes(local.subscribers[0]) + "Gas leak",
                                  test::RecordBytes(local.subscribers[1]) + "Gas leak"));
-
     ann->tc.console.settings.Update([](Settings& s) { s.SendAllViaServer = 0, s.SendViaServer = 1; });
     send(SendMode::Page, 0, 0);
     EXPECT_THAT(relay->Take(), IsEmpty());
@@ -374,9 +372,8 @@ TEST_F(LanClientTest, TheConnectJobHoldsTheScanOffUntilItsDownloadIsDone) {
     EXPECT_THAT(played, ElementsAre(ann->tc.dir.File("click.wav")));
 }
 
-// Random edits of every kind, by two clients and by the server's own operator: after each, one poll by every
-// client leaves its copy byte for byte a full download, and the polls read only the records whose bytes changed
-// (the editor not what its copy already holds).
+// Random edits of every kind, by two clients and the server's own operator: after each, one poll by every client
+// leaves its copy a full download's, reading only the records whose bytes changed (the editor's own aside).
 TEST_F(LanClientTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhatChanged) {
     std::vector<std::unique_ptr<ClientConsole>> clients;
     for (const char* user : {"ann", "bob", "carl"}) {
@@ -514,7 +511,6 @@ TEST_F(LanClientTest, ServerPagesAndTheTicketsTheyLeave) {
     const std::string unit03 = std::string(kTrackingFolder) + "/Unit 03.31337.5.1-ann";
     ASSERT_TRUE(WaitFor([&] { return snpp.Commands().size() == 5 && HasUnreadMark(tc.dir.File(unit03)); }));
     EXPECT_THAT(snpp.Commands(), ElementsAre("2WAY", "PAGE 1003", "DATA", "SEND", "QUIT"));
-
     std::string big(5000, 'x');
     for (auto [name, text, unread] : {std::tuple{"C.3.3.0-ANN", "three", true},
                                       {"Big.1.1.0-ann", big.c_str(), true},

@@ -1,7 +1,5 @@
-// Two brimlow processes on loopback: `--server --headless` over a filled data directory, and a headless client
-// console that connects, downloads, polls and collects its ticket; the command line as a client exports the
-// server's directory and sends a page via the server; and the server's orderly end on SIGTERM with a raw client
-// attached and pages in delivery.
+// brimlow processes on loopback: `--server --headless`, a headless client console and the command line as a
+// client; then the server's orderly end on SIGTERM with a raw client attached and pages in delivery.
 #include "directory/data_files.h"
 #include "network/operators.h"
 #include "network/protocol.h"
@@ -77,7 +75,6 @@ TEST(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
         return test::RunBrimlow(args, client.Env(port));
     };
     auto csv = [&](const std::string& name) { return test::ReadFile(root.File(name + ".csv")); };
-
     test::BrimlowProcess serverProcess;
     ASSERT_TRUE(serverProcess.Start({"--data", server.data, "--server", "--headless"}, server.Env(port)));
     ASSERT_TRUE(serverProcess.WaitForOutput("running on")) << serverProcess.Output();
@@ -88,14 +85,12 @@ TEST(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
     ASSERT_TRUE(test::WaitFor([&] { return HasUnreadMark(client.data + "/" + ticket); })); // shown before written
     EXPECT_EQ(test::ReadFile(client.data + "/" + ticket), ticketText);
     EXPECT_FALSE(HasUnreadMark(server.data + "/" + ticket)); // collected: not offered again
-
     // A second client, the command line, downloads the same directory and exports its copy.
     test::RunResult exported = exportCsv("net");
     ASSERT_EQ(exported.status, 0) << exported.err;
     EXPECT_THAT(exported.out, HasSubstr("Exported subscribers: 13"));
     EXPECT_THAT(csv("net-subscribers"), HasSubstr("\"Unit 11\",\"1\",\"0\",\"3\",\"\",\"\",\"City 11\""));
     EXPECT_THAT(csv("net-groups"), HasSubstr("\"-1\",\"Unit 01\",\"Unit 03\"\r\n"));
-
     // A page for a local entry of the client goes via the server into its queue for this client.
     test::RunResult sent = test::RunBrimlow(
         {"--data", client.data, "send", "--mode", "page", "--to", "Own Pager", "--message", "Gas leak"},
@@ -105,19 +100,15 @@ TEST(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
     std::vector<std::string> intake = test::ListDir(server.data + "/Queue/ann/2");
     ASSERT_THAT(intake, ::testing::ElementsAre("Company.dat", ::testing::StartsWith("MSG")));
     EXPECT_THAT(test::ReadFile(server.data + "/Queue/ann/2/" + intake[1]), HasSubstr("Gas leak"));
-
     clientProcess.Signal(SIGKILL); // without a word: the server carries on
-
     // A refused login: the command line says it and writes nothing.
     client.Settings("NetworkEnabled=1\nServer=127.0.0.1\nUsername=ann\nPassword=nope\n");
     exported = exportCsv("refused");
     EXPECT_NE(exported.status, 0);
     EXPECT_THAT(exported.err, HasSubstr("cannot download the directory of the server"));
     EXPECT_FALSE(test::FileExists(root.File("refused-subscribers.csv")));
-
-    // A raw client edits and locks; pages wait in delivery to a provider that never answers, and more wait for
-    // a worker. On SIGTERM the tables are saved first, without the locks, which lived in memory only; the jobs
-    // get the grace, and the console ends however they fare.
+    // Pages in delivery to a provider that never answers, and more waiting: on SIGTERM the tables are saved
+    // first (the locks lived in memory only), the jobs get the grace, and the console ends however they fare.
     test::RawClient raw(port);
     ASSERT_EQ(raw.Greeting(), "Network Session Started for 127.0.0.1\r\n");
     EXPECT_EQ(raw.Request(lan::EncodeLogin("ANN", "pw"), 3), "1\r\n");

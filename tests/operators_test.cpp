@@ -39,7 +39,6 @@ TEST_F(OperatorsTest, LoadingCreatesMissingFilesAndToleratesDamagedOnes) {
     ASSERT_EQ(stat(dir.File("Operators.dat").c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-
     std::string bytes(64, 'n'); // record 0 with a level of 12, record 1 cut short
     bytes.replace(31, 3, std::string("pw\0", 3)).replace(62, 2, std::string("\x0c\x00", 2)).append(36, 'n');
     test::WriteFile(dir.File("Operators.dat"), bytes);
@@ -48,7 +47,6 @@ TEST_F(OperatorsTest, LoadingCreatesMissingFilesAndToleratesDamagedOnes) {
     EXPECT_EQ(std::string(table.Get(1).Name), std::string(30, 'n'));
     EXPECT_EQ(table.Get(2).Name[0], '\0');
     EXPECT_EQ(table.Authenticate(std::string(30, 'n'), "pw"), std::optional<int16_t>(kReadOnly));
-
     ASSERT_EQ(unlink(dir.File("Operators.dat").c_str()), 0);
     ASSERT_EQ(mkdir(dir.File("Operators.dat").c_str(), 0700), 0);
     EXPECT_EQ(table.LoadOperators(dir.Path()), 0);

@@ -71,9 +71,7 @@ TEST(ProtocolFraming, EveryFrameIsCompleteExactlyAtItsLastByte) {
     }
 }
 
-// What the server reads from frames at the edges: a name cut at its first NUL, numbers that are no numbers. (That
-// every decoded text ends with a NUL, and a page's subject and message stay within a page, fuzz_lan_requests
-// checks for any bytes.)
+// A name cut at its first NUL, numbers that are no numbers (fuzz_lan_requests checks the decoded texts' ends).
 TEST(ProtocolRequests, DecodingRefusesNumbersThatAreNoNumbers) {
     for (auto [body, index] :
          {std::pair{"21999", 1999}, {"20", 0}, {"2", -1}, {"2-1", -1}, {"212a", -1}, {"29999999999", -1}})

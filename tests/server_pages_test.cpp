@@ -1,5 +1,4 @@
-// Pages that raw clients hand to the server, delivered through the server's own transports, and the tickets they
-// may fetch. (The console's own client sends pages and collects tickets in net_client_test.)
+// Pages and tickets of raw clients (the console's own client sends and collects them in net_client_test).
 #include "queue/file_listing.h"
 #include "tests/server_fixture.h"
 #include "tests/support/peer_process.h"

@@ -1,5 +1,4 @@
-// The server against clients that misbehave: junk, split frames, silence, sudden ends, hostile crowds, and
-// sessions that run while the local operator edits the directory.
+// The server against clients that misbehave: junk, split frames, silence, sudden ends, hostile crowds.
 #include "tests/server_fixture.h"
 #include "tests/support/line_peer.h"
 
@@ -53,7 +52,6 @@ TEST_F(ServerTest, FramesAreTakenWholeOrNotAtAll) {
         bob->Send(std::string(1, c));
     EXPECT_EQ(bob->Recv(3), "1\r\n");
     EXPECT_EQ(Read([](Directory& d) { return d.subscribers[1].Company; }), 0x03030303);
-
     for (int slot : {3, 4})
         ASSERT_EQ(ann->Request(EncodeIndex(Request::LockRecord, slot), 3), "1\r\n");
     ASSERT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 1), 3), "1\r\n");

@@ -1,5 +1,4 @@
-// The server's requests against a raw client: logins and levels, reads, locks, writes, adds and deletes, and
-// the change marks each leaves for the other sessions.
+// The server's requests against a raw client: logins, reads, locks, writes, adds, deletes and levels.
 #include "tests/server_fixture.h"
 
 #include <gmock/gmock.h>
@@ -22,15 +21,13 @@ TEST_F(ServerTest, LoginsBeforeAndDuringASession) {
     EXPECT_EQ(client.Request(EncodeIndex(Request::ReadCustomer, 0), 5), "-10\r\n");
     EXPECT_THAT(server.MonitorCommand(), HasSubstr("Connection is not authenticated!  2"));
     EXPECT_EQ(client.Request(EncodeEmpty(Request::Ping), 5), "-10\r\n");
-    EXPECT_TRUE(server.Sessions().empty()); // no slot before the Login
-
+    EXPECT_TRUE(server.Sessions().empty());                                // no slot before the Login
     EXPECT_EQ(client.Request(EncodeLogin("ANN smith", "PW"), 3), "1\r\n"); // cut at the space
     EXPECT_EQ(server.MonitorCommand(), "Login Successful");
     EXPECT_EQ(client.Request(EncodeEmpty(Request::SecurityLevel), 3), "2\r\n");
     ASSERT_TRUE(WaitFor([&] { return !server.Sessions().empty() && server.Sessions()[0].userName == "ANN"; }));
     EXPECT_EQ(client.Request(EncodeLogin("carl", "pw"), 3), "1\r\n");
     EXPECT_EQ(client.Request(EncodeEmpty(Request::SecurityLevel), 3), "0\r\n");
-
     auto ann = LoggedIn("ann");
     EXPECT_EQ(ann->Request(EncodeLogin("ann", "bad"), 3), "0\r\n");
     EXPECT_TRUE(ann->WaitClosed());
@@ -102,7 +99,6 @@ TEST_F(ServerTest, LocksAndWrites) {
         EXPECT_EQ(bob->Request(EncodeIndex(Request::UnlockRecord, slot), 3), "1\r\n") << slot;
     EXPECT_EQ(server.Counters().locksHeld.load(), 0);
     EXPECT_EQ(Read([](Directory& d) { return d.subscribers[5].LockByte; }), 0);
-
     SubscriberRecord changed = test::MakeSubscriber("Name 0001", 0, "777", 3);
     SetText(changed.City, "Springfield");
     changed.LockByte = kLockedByLocalEditor; // only the server locks
@@ -120,10 +116,8 @@ TEST_F(ServerTest, LocksAndWrites) {
     EXPECT_EQ(CheckCust(*ann), std::string(250, '\0')); // cleared by the check
 }
 
-// Group writes tell the other sessions; deleting a group's entry empties the group and tells everyone. An added
-// group takes the first free group slot and, named, a sorted entry of its own; an added subscriber is stored
-// sorted, on tab 0 and unlocked. With the subscriber table full a group is still stored, without an entry; with
-// no group slot, nothing.
+// Group writes tell the other sessions, a deleted group entry everyone. An added group gets an entry of its own
+// (none with the table full), an added subscriber tab 0 and no lock.
 TEST_F(ServerTest, GroupWritesAddsAndDeletes) {
     Fill(2);
     int g = 0;
@@ -142,7 +136,6 @@ TEST_F(ServerTest, GroupWritesAddsAndDeletes) {
     EXPECT_TRUE(Read([&](Directory& d) { return IsEmptyText(d.groups[g].Members[0]); }));
     EXPECT_TRUE(TestBit(CheckGroup(*ann), g) && TestBit(CheckGroup(*bob), g));
     EXPECT_EQ(ann->Request(EncodeIndex(Request::DeleteCust, 2000), 3), "0\r\n");
-
     EXPECT_EQ(ann->Request(EncodeAddGroup(77, "Name 0000a", *group), 3), "1\r\n");
     SubscriberRecord entry = Read([](Directory& d) { return d.subscribers[1]; });
     EXPECT_EQ(GetText(entry.Name), "Name 0000a");
@@ -154,7 +147,6 @@ TEST_F(ServerTest, GroupWritesAddsAndDeletes) {
     EXPECT_EQ(ann->Request(EncodeAddCustomer(test::MakeSubscriber("", 1)), 3), "0\r\n");
     added.Tab = added.LockByte = 0;
     EXPECT_EQ(Read([](Directory& d) { return test::RecordBytes(d.subscribers[2]); }), test::RecordBytes(added));
-
     Fill(2000);
     EXPECT_EQ(ann->Request(EncodeAddCustomer(added), 3), "0\r\n");
     EXPECT_EQ(ann->Request(EncodeAddGroup(77, "Second", *group), 3), "1\r\n");
