@@ -32,7 +32,7 @@ TEST_F(OperatorsTest, TheFileIsTheTableByteForByte) {
 // without its NUL is cut at 30, a level outside the three logs in read-only. A file that cannot be opened leaves
 // the table empty.
 TEST_F(OperatorsTest, LoadingCreatesMissingFilesAndToleratesDamagedOnes) {
-    table.Set(0, "stale", "x", 1);
+    table.Set(0, "stale", "x", 1); // zeroed by the load
     ASSERT_EQ(table.LoadOperators(dir.Path()), 1);
     EXPECT_FALSE(table.HasAccounts());
     struct stat st;
