@@ -155,8 +155,8 @@ protected:
     }
     void TearDown() override { server.Stop(); } // before the SNPP peer goes
 
-    std::unique_ptr<ClientConsole> Client(const std::string& user, const std::string& password = "pw") {
-        return std::make_unique<ClientConsole>(server.Port(), user, password);
+    std::unique_ptr<ClientConsole> Client(const std::string& user) {
+        return std::make_unique<ClientConsole>(server.Port(), user, "pw");
     }
     // ann's client through the relay, with short time-outs for a server that falls silent; synced.
     std::unique_ptr<ClientConsole> Relayed() {
@@ -199,13 +199,14 @@ TEST_F(LanClientTest, TwoSyncsAtOnceLogInOnceDownloadEverythingAndThenOnlyPoll) 
     EXPECT_EQ(relay->Connections(), 1);
 }
 
-TEST_F(LanClientTest, WithoutAConnectionRequestsFailAtOnceAndAnUnreachableServerIsTriedAgain) {
+// Without a connection requests fail at once. Nobody listening, or a server that closes before its greeting (it is
+// going down), is tried again by the next scan; a refused login is not, not even once the password is right.
+TEST_F(LanClientTest, AnUnreachableServerIsTriedAgainAndARefusedLoginIsNot) {
     auto ann = Client("ann");
     EXPECT_EQ(ann->client->WriteNetSubscriber(0), 0);
     EXPECT_EQ(ann->client->WriteNetGroup(1), kGroupNotConnected);
     EXPECT_EQ(ann->client->AddNetGroup("x", 0), kGroupNotConnected);
     EXPECT_EQ(ann->client->AbortConnection(), 0);
-    // Nobody listening, or a server that closes before its greeting (it is going down): no refused login.
     test::LinePeer closing([](test::PeerSession&) {});
     for (int port : {test::UnusedPort(), closing.Port()}) {
         ann->client->SetPort(port);
@@ -216,7 +217,15 @@ TEST_F(LanClientTest, WithoutAConnectionRequestsFailAtOnceAndAnUnreachableServer
         EXPECT_EQ(ann->tc.console.reconnectWanted, 1);
     }
     ann->client->SetPort(server.Port());
-    EXPECT_EQ(ann->client->SyncWithServer(), 1);
+    ann->tc.console.settings.Update([](Settings& s) { s.Password = "wrong"; });
+    EXPECT_EQ(ann->client->SyncWithServer(), 0);
+    EXPECT_TRUE(ann->client->GaveUp());
+    EXPECT_TRUE(ann->tc.WaitForStatus(kLoginRefusedText));
+    ann->tc.console.settings.Update([](Settings& s) { s.Password = "pw"; });
+    for (int scan = 0; scan < 3; ++scan)
+        PollServer(ann->tc.console, *ann->client);
+    EXPECT_FALSE(ann->client->Connected());
+    EXPECT_TRUE(server.Sessions().empty());
 }
 
 TEST_F(LanClientTest, TicketsWithoutEndOrWithUnsafeNamesCannotHoldTheScan) {
@@ -451,20 +460,6 @@ TEST_F(LanClientTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhatChang
     }
 }
 
-// A refused login is not tried again, not even once the password is right: only a restart tries again.
-TEST_F(LanClientTest, ARefusedLoginIsNotRetried) {
-    auto eve = Client("ann", "wrong");
-    EXPECT_EQ(eve->client->SyncWithServer(), 0);
-    EXPECT_TRUE(eve->client->GaveUp());
-    EXPECT_TRUE(eve->tc.WaitForStatus(kLoginRefusedText));
-    EXPECT_EQ(UsedSubscriberSlots(eve->Net()), 0);
-    eve->tc.console.settings.Update([](Settings& s) { s.Password = "pw"; });
-    for (int scan = 0; scan < 3; ++scan)
-        PollServer(eve->tc.console, *eve->client);
-    EXPECT_FALSE(eve->client->Connected());
-    EXPECT_TRUE(server.Sessions().empty());
-}
-
 // Operators take the slots, strangers cannot. With all taken, a newcomer's refusal line arrives whole, even
 // after its Login (a close with unread bytes would reset the connection and lose it), and the others are
 // served; the client is tried again by the next scan.
@@ -511,14 +506,14 @@ TEST_F(LanClientTest, ServerPagesAndTheTicketsTheyLeave) {
     ASSERT_TRUE(WaitFor([&] { return snpp.Commands().size() == 5 && HasUnreadMark(tc.dir.File(unit03)); }));
     EXPECT_THAT(snpp.Commands(), ElementsAre("2WAY", "PAGE 1003", "DATA", "SEND", "QUIT"));
     std::string big(5000, 'x');
-    for (auto [name, text, unread] : {std::tuple{"C.3.3.0-ANN", "three", true},
-                                      {"Big.1.1.0-ann", big.c_str(), true},
-                                      {"D.4.4.0-ann", "read", false},
-                                      {"B.2.2.0-anna", "anna's", true},
-                                      {"E.5.5.0", "nobody's", true}}) {
-        test::WriteFile(tc.dir.File(std::string(kTrackingFolder) + "/" + name), text);
-        unread ? SetUnreadMark(tc.dir.File(std::string(kTrackingFolder) + "/" + name))
-               : ClearUnreadMark(tc.dir.File(std::string(kTrackingFolder) + "/" + name));
+    auto tracked = [&](const std::string& name) { return tc.dir.File(std::string(kTrackingFolder) + "/" + name); };
+    for (auto [name, text] : {std::pair{"C.3.3.0-ANN", "three"},
+                              {"Big.1.1.0-ann", big.c_str()},
+                              {"D.4.4.0-ann", ""},
+                              {"B.2.2.0-anna", "anna's"},
+                              {"E.5.5.0", "nobody's"}}) {
+        test::WriteFile(tracked(name), text);
+        *text ? SetUnreadMark(tracked(name)) : ClearUnreadMark(tracked(name)); // the empty one was read
     }
     for (int scan = 0; scan < 2; ++scan) // collected once
         PollServer(ann->tc.console, *ann->client);
@@ -528,7 +523,7 @@ TEST_F(LanClientTest, ServerPagesAndTheTicketsTheyLeave) {
     EXPECT_EQ(test::ReadFile(ann->tc.dir.File(std::string(kTrackingFolder) + "/Big.1.1.0-ann")), big.substr(0, 4000));
     EXPECT_TRUE(HasUnreadMark(ann->tc.dir.File(unit03)));
     EXPECT_FALSE(HasUnreadMark(tc.dir.File(unit03)));
-    EXPECT_EQ(test::ReadFile(tc.dir.File(std::string(kTrackingFolder) + "/Big.1.1.0-ann")), big);
+    EXPECT_EQ(test::ReadFile(tracked("Big.1.1.0-ann")), big);
     EXPECT_EQ(ann->tc.console.received, 1);
     EXPECT_EQ(ann->tc.console.trackingRefresh, 1);
     EXPECT_EQ(tc.console.trackingRefresh, 1);
