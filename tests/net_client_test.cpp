@@ -124,14 +124,6 @@ private:
     test::LinePeer m_peer; // last: its sessions use everything above
 };
 
-TEST(NetClientNamesTest, OnlyPlainTicketNamesMayBecomeFiles) {
-    EXPECT_TRUE(IsSafeTicketName("Ann.31337.5.0-ann"));
-    EXPECT_TRUE(IsSafeTicketName("A\\B.1.2.0-ann")); // an ordinary character here
-    for (const std::string& bad : {std::string(), std::string("."), std::string(".."), std::string("../COMPANY.DAT"),
-                                   std::string("a/b"), std::string("a\x03"), std::string(260, 'x')})
-        EXPECT_FALSE(IsSafeTicketName(bad)) << bad;
-}
-
 // The server console (the fixture's tc) holds 48 units of two companies, the second two-way, and a group.
 class LanClientTest : public lan::ServerTest {
 protected:
@@ -228,6 +220,8 @@ TEST_F(LanClientTest, AnUnreachableServerIsTriedAgainAndARefusedLoginIsNot) {
     EXPECT_TRUE(server.Sessions().empty());
 }
 
+// A server that offers the same ticket for ever cannot hold the scan; a name that can never be a file here is
+// neither asked for nor shown.
 TEST_F(LanClientTest, TicketsWithoutEndOrWithUnsafeNamesCannotHoldTheScan) {
     auto ann = Relayed();
     auto offerForEver = [&](const std::string& name) {
@@ -240,9 +234,13 @@ TEST_F(LanClientTest, TicketsWithoutEndOrWithUnsafeNamesCannotHoldTheScan) {
     };
     offerForEver("Loop-ann");
     EXPECT_EQ(CollectNetTickets(ann->tc.console, *ann->client), kTicketsPerScan);
-    offerForEver("../Loop-ann");
-    EXPECT_EQ(CollectNetTickets(ann->tc.console, *ann->client), 0);
-    EXPECT_EQ(relay->TakeCodes(), "D" + std::string(kTicketsPerScan, 'E')); // the unsafe name is never asked for
+    for (const char* unsafe : {"../Loop-ann", "..", ".", "a/b", "a\x03"}) {
+        offerForEver(unsafe);
+        EXPECT_EQ(CollectNetTickets(ann->tc.console, *ann->client), 0) << unsafe;
+        EXPECT_EQ(ann->client->FetchNetTicket(unsafe), 0) << unsafe;
+        EXPECT_EQ(relay->TakeCodes(), "D" + std::string(kTicketsPerScan, 'E')) << unsafe; // never asked for
+    }
+    EXPECT_THAT(ann->tc.op.ResultLines(), ::testing::Each("Loop-ann"));
     EXPECT_FALSE(test::FileExists(ann->tc.dir.File("Loop-ann")));
     EXPECT_TRUE(ann->client->Connected());
 }
@@ -372,9 +370,7 @@ TEST_F(LanClientTest, TheConnectJobHoldsTheScanOffUntilItsDownloadIsDone) {
     EXPECT_EQ(console.networkBusy, 0);
     EXPECT_THAT(played, IsEmpty());
     ExpectCopyMatches(*ann);
-    int64_t checks = server.Counters().subscriberChecks.load();
     console.networkScanStep();
-    EXPECT_EQ(server.Counters().subscriberChecks.load() - checks, 1);
     EXPECT_THAT(played, ElementsAre(ann->tc.dir.File("click.wav")));
 }
 
@@ -470,7 +466,6 @@ TEST_F(LanClientTest, AFullServerRefusesWithALineAndIsTriedAgainByTheNextScan) {
     EXPECT_EQ(refused.Recv(100), "Network Connection refused for 127.0.0.1\r\n");
     EXPECT_TRUE(refused.WaitClosed());
     EXPECT_FALSE(refused.SawReset());
-    EXPECT_EQ(server.MonitorCommand(), "Network Connection refused for 127.0.0.1");
     auto ann = Client("ann");
     EXPECT_EQ(ann->client->SyncWithServer(), 0);
     EXPECT_FALSE(ann->client->GaveUp());
