@@ -48,7 +48,6 @@ public:
     }
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
-
     int Fd() const { return m_fd; }
     const std::string& Greeting() const { return m_greeting; }
     bool Send(const std::string& bytes) {
@@ -84,7 +83,6 @@ public:
         return m_closed;
     }
     bool SawReset() const { return m_reset; }
-
     // Closes with a reset, as the socket of a process that dies does.
     void Reset() {
         linger lg{1, 0};

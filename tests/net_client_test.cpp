@@ -44,7 +44,6 @@ struct ClientConsole {
         tc.console.netClient = client;
     }
     Directory& Net() { return *tc.console.network; }
-
     test::TestConsole tc;
     std::shared_ptr<NetClient> client;
 };
@@ -60,7 +59,6 @@ public:
     explicit Relay(int serverPort) : m_serverPort(serverPort), m_peer([this](test::PeerSession& s) { Serve(s); }) {}
     int Port() const { return m_peer.Port(); }
     int Connections() const { return m_peer.Connections(); }
-
     // Every request of code gets reply instead of the server's, until ClearAnswers.
     void Answer(char code, const Reply& reply) {
         std::lock_guard lock(m_mutex);
@@ -116,7 +114,6 @@ private:
             }
         }
     }
-
     int m_serverPort;
     std::mutex m_mutex;
     std::map<char, Reply> m_answers;
@@ -492,9 +489,8 @@ TEST_F(LanClientTest, ServerPagesAndTheTicketsTheyLeave) {
                                            lan::EncodeServerPage(1, lan::kPageModem, "", "Dial me")));
     std::vector<std::string> queued = test::ListDir(tc.dir.File("0"));
     ASSERT_THAT(queued, ElementsAre(::testing::StartsWith("MSG")));
-    std::optional<MessageFile> page = ReadMessageFile(tc.dir.File("0/" + queued[0]));
-    ASSERT_TRUE(page);
-    EXPECT_EQ(GetText(page->record.Name) + ": " + page->text, "Unit 00: Dial me");
+    MessageFile page = ReadMessageFile(tc.dir.File("0/" + queued[0])).value_or(MessageFile{});
+    EXPECT_EQ(GetText(page.record.Name) + ": " + page.text, "Unit 00: Dial me");
     const std::string unit03 = std::string(kTrackingFolder) + "/Unit 03.31337.5.1-ann";
     ASSERT_TRUE(WaitFor([&] { return snpp.Commands().size() == 5 && HasUnreadMark(tc.dir.File(unit03)); }));
     EXPECT_THAT(snpp.Commands(), ElementsAre("2WAY", "PAGE 1003", "DATA", "SEND", "QUIT"));

@@ -25,13 +25,11 @@ protected:
         server.Operators().Set(2, "carl", "pw", kReadOnly);
     }
     void SetUp() override { ASSERT_TRUE(server.Start(0)); }
-
     std::unique_ptr<test::RawClient> LoggedIn(const std::string& user) {
         auto client = std::make_unique<test::RawClient>(server.Port());
         EXPECT_EQ(client->Request(EncodeLogin(user, "pw"), 3), "1\r\n") << user;
         return client;
     }
-
     // The local operator's edits and reads take "DatabaseLock", as the window does.
     template <typename F> auto Read(F read) {
         std::lock_guard lock(tc.console.databaseLock);
@@ -54,7 +52,6 @@ protected:
     }
     std::string CheckCust(test::RawClient& client) { return client.Request(EncodeEmpty(Request::CheckCust), 250); }
     std::string CheckGroup(test::RawClient& client) { return client.Request(EncodeEmpty(Request::CheckGroup), 25); }
-
     test::TestConsole tc;
     NetServer server;
 };
