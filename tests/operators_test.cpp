@@ -71,5 +71,24 @@ TEST_F(OperatorsTest, Authenticate) {
     EXPECT_FALSE(table.Set(100, "x", "y", 0));
 }
 
+// Delete moves the later records up and frees the last; sort orders the leading used records without case and
+// leaves what follows the first free record alone.
+TEST_F(OperatorsTest, DeleteAndSort) {
+    for (int k = 0; k < kOperatorSlots; ++k)
+        table.Set(k, "op" + std::to_string(k), "pw", 0);
+    EXPECT_EQ(table.FirstFreeOperator(), -1);
+    EXPECT_TRUE(table.DeleteOperator(3));
+    EXPECT_FALSE(table.DeleteOperator(kOperatorSlots) || table.DeleteOperator(-1));
+    EXPECT_STREQ(table.Get(3).Name, "op4");
+    EXPECT_EQ(table.FirstFreeOperator(), 99);
+    OperatorTable sorted;
+    for (auto [k, name] : {std::pair{0, "carl"}, {1, "Bob"}, {2, "ann"}, {4, "aaron"}})
+        sorted.Set(k, name, "pw", k);
+    sorted.SortOperators();
+    for (auto [k, name] : {std::pair{0, "ann"}, {1, "Bob"}, {2, "carl"}, {4, "aaron"}})
+        EXPECT_STREQ(sorted.Get(k).Name, name) << k;
+    EXPECT_EQ(sorted.Get(0).Level, 2);
+}
+
 } // namespace
 } // namespace brimlow

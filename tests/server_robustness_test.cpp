@@ -2,10 +2,8 @@
 #include "tests/server_fixture.h"
 #include "tests/support/line_peer.h"
 
-#include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
-#include <random>
 #include <thread>
 
 namespace brimlow::lan {
@@ -18,25 +16,13 @@ std::string Pong(RawClient& client) {
 }
 
 // Junk before a request, a fixed-size frame whose last byte is no ETX, a variable one without ETX within its
-// limit or abandoned for a new request: dropped, and the request that follows is served. Random junk, with or
-// without request starts, is dropped once a run of zeros longer than any request has flushed what is pending.
+// limit or abandoned for a new request: dropped, and the request that follows is served.
 TEST_F(ServerTest, JunkIsDroppedAndTheSessionServesOn) {
     auto ann = LoggedIn("ann");
     const std::string soh(1, kSoh), ping = EncodeEmpty(Request::Ping);
     for (const std::string& junk : {std::string("garbage\x03\x03"), std::string(20000, 'j'), soh + "8X",
                                     soh + "F" + std::string(400, 'n'), soh + "212"})
         EXPECT_EQ(ann->Request(junk + ping, 6), "PONG\r\n") << junk.substr(0, 5);
-    std::mt19937 random(1234);
-    std::string junk(20000, '\0');
-    for (char& c : junk)
-        c = static_cast<char>(random() % 256);
-    std::replace(junk.begin(), junk.end(), kSoh, kEtx);
-    for (int i = 0; i < 200; ++i)
-        junk += soh + static_cast<char>('0' + random() % 23) + "abc";
-    ann->Send(junk + std::string(kAddGroupFrameSize, '\0'));
-    ann->RecvFor(100);
-    EXPECT_EQ(Pong(*ann), "PONG\r\n");
-    EXPECT_EQ(Pong(*LoggedIn("bob")), "PONG\r\n");
 }
 
 // A frame sent byte by byte (ETX bytes everywhere in its binary part) is taken whole; a client that vanishes in
@@ -62,7 +48,6 @@ TEST_F(ServerTest, FramesAreTakenWholeOrNotAtAll) {
     ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() == 1; }));
     EXPECT_EQ(Read([](Directory& d) { return d.subscribers[3].LockByte + d.subscribers[4].LockByte; }), 0);
     EXPECT_NE(Read([](Directory& d) { return d.subscribers[1].LockByte; }), 0); // bob's stays
-    EXPECT_EQ(server.Counters().locksHeld.load(), 1);
     EXPECT_TRUE(Read([](Directory& d) { return IsEmptyText(d.groups[1].Members[0]); }));
 }
 

@@ -36,7 +36,6 @@ TEST_F(ServerTest, LoginsBeforeAndDuringASession) {
     EXPECT_EQ(refused.Request(EncodeLogin("", ""), 3), "0\r\n");
     EXPECT_TRUE(refused.WaitClosed());
     EXPECT_FALSE(refused.SawReset()) << "the refusal arrives whole";
-    EXPECT_EQ(client.Request(EncodeEmpty(Request::Ping), 6), "PONG\r\n");
 }
 
 TEST_F(ServerTest, ReadsSendTheRecordsAndIndexesOutOfRangeLookFree) {
@@ -108,7 +107,6 @@ TEST_F(ServerTest, LocksAndWrites) {
     changed.Tab = 2;
     changed.LockByte = 0;
     EXPECT_EQ(Read([](Directory& d) { return test::RecordBytes(d.subscribers[1]); }), test::RecordBytes(changed));
-    EXPECT_EQ(server.Counters().locksHeld.load(), 0);
     EXPECT_TRUE(TestBit(CheckCust(*ann), 1));
     EXPECT_FALSE(TestBit(CheckCust(*bob), 1));
     EXPECT_EQ(CheckCust(*ann), std::string(250, '\0')); // cleared by the check
