@@ -79,9 +79,10 @@ TEST(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
     EXPECT_EQ(test::ReadFile(client.data + "/" + ticket), ticketText);
     EXPECT_FALSE(HasUnreadMark(server.data + "/" + ticket)); // collected: not offered again
     // A second client, the command line, downloads the same directory and exports its copy.
-    test::RunResult exported = test::RunBrimlow({"--data", client.data, "export", "--network", "--subscribers",
-                                                 root.File("subscribers.csv"), "--groups", root.File("groups.csv")},
-                                                client.Env(port));
+    std::vector<std::string> args = {"--data", client.data, "export", "--network"};
+    for (const char* table : {"companies", "subscribers", "groups"})
+        args.insert(args.end(), {std::string("--") + table, root.File(std::string(table) + ".csv")});
+    test::RunResult exported = test::RunBrimlow(args, client.Env(port));
     ASSERT_EQ(exported.status, 0) << exported.err;
     EXPECT_THAT(exported.out, HasSubstr("Exported subscribers: 13"));
     EXPECT_THAT(test::ReadFile(root.File("subscribers.csv")),
