@@ -78,7 +78,7 @@ TEST(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
     ASSERT_TRUE(test::WaitFor([&] { return HasUnreadMark(client.data + "/" + ticket); })); // shown before written
     EXPECT_EQ(test::ReadFile(client.data + "/" + ticket), ticketText);
     EXPECT_FALSE(HasUnreadMark(server.data + "/" + ticket)); // collected: not offered again
-    // A second client, the command line, downloads the same directory and exports its copy.
+    // The command line as a client: it exports the network copy, and pages a local entry via the server.
     std::vector<std::string> args = {"--data", client.data, "export", "--network"};
     for (const char* table : {"companies", "subscribers", "groups"})
         args.insert(args.end(), {std::string("--") + table, root.File(std::string(table) + ".csv")});
@@ -88,7 +88,6 @@ TEST(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
     EXPECT_THAT(test::ReadFile(root.File("subscribers.csv")),
                 HasSubstr("\"Unit 11\",\"1\",\"0\",\"3\",\"\",\"\",\"City 11\""));
     EXPECT_THAT(test::ReadFile(root.File("groups.csv")), HasSubstr("\"-1\",\"Unit 01\",\"Unit 03\"\r\n"));
-    // A page for a local entry of the client goes via the server into its queue for this client.
     test::RunResult sent = test::RunBrimlow(
         {"--data", client.data, "send", "--mode", "page", "--to", "Own Pager", "--message", "Gas leak"},
         client.Env(port));

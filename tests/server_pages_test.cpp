@@ -62,8 +62,10 @@ TEST_F(ServerPageTest, PagesThatPointOutsideDeliverNothingThere) {
     auto carl = LoggedIn("carl");
     for (const char* user : {"..", ".", "", "../../etc"})
         EXPECT_EQ(Page(*carl, EncodeClientPage(kPageModem, user, "", "x", company, sub)), "1\r\n") << user;
-    sub.Company = 100;
-    EXPECT_EQ(Page(*carl, EncodeClientPage(kPageModem, "carl", "", "x", company, sub)), "1\r\n");
+    for (int number : {100, -3}) {
+        sub.Company = number;
+        EXPECT_EQ(Page(*carl, EncodeClientPage(kPageModem, "carl", "", "x", company, sub)), "1\r\n") << number;
+    }
     for (auto [slot, type] : {std::pair{2000, kPageModem}, {-5, kPageModem}, {1, kPageModem}, {0, 9}})
         EXPECT_EQ(Page(*carl, EncodeServerPage(slot, type, "", "x")), "1\r\n") << slot;
     EXPECT_THAT(test::ListDir(tc.dir.File("Queue")), ElementsAre(".. .. etc"));
