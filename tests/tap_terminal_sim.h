@@ -37,73 +37,51 @@ struct TapPage {
     friend void PrintTo(const TapPage& page, std::ostream* os) { *os << page.pin << ": " << page.text; }
 };
 
+// What the terminal saw.
+struct TapTerminalLog {
+    std::vector<TapPage> pages;        // transactions the terminal accepted
+    std::vector<std::string> blocks;   // every block as it arrived, 7-bit
+    std::vector<std::string> commands; // AT command lines
+    std::vector<std::string> dialled;
+    int logins = 0, logouts = 0, hangUps = 0, bytes = 0, parityErrors = 0, checksumErrors = 0;
+    bool twoStopBits = false; // the dialer's line settings when it dialled
+    unsigned speed = 0;
+};
+
 class TapTerminalSim {
 public:
     explicit TapTerminalSim(TapTerminalScript script = {});
     ~TapTerminalSim();
-    TapTerminalSim(const TapTerminalSim&) = delete;
-    TapTerminalSim& operator=(const TapTerminalSim&) = delete;
 
-    // The device the dialer opens.
-    const std::string& Device() const { return m_pty.Slave(); }
-
-    std::vector<TapPage> Pages() const { return Locked(m_pages); }            // transactions the terminal accepted
-    std::vector<std::string> Blocks() const { return Locked(m_blocks); }     // every block as it arrived, 7-bit
-    std::vector<std::string> Commands() const { return Locked(m_commands); } // AT command lines
-    std::vector<std::string> DialledNumbers() const { return Locked(m_dialled); }
-    int Logins() const { return m_logins.load(); }
-    int Logouts() const { return m_logouts.load(); }
-    int ChecksumErrors() const { return m_checksumErrors.load(); }
-    int ParityErrors() const { return m_parityErrors.load(); }
-    int BytesReceived() const { return m_bytes.load(); }
-    int HangUps() const { return m_hangUps.load(); }
-    // The line settings the dialer's side held when it dialled.
-    bool TwoStopBits() const { return m_twoStopBits.load(); }
-    unsigned Speed() const { return m_speed.load(); }
+    const std::string& Device() const { return m_pty.Slave(); } // the device the dialer opens
+    TapTerminalLog Log() const {
+        std::lock_guard lock(m_mutex);
+        return m_log;
+    }
+    std::vector<TapPage> Pages() const { return Log().pages; }
 
 private:
-    enum class Phase { Command, AwaitLogin, Login, Ready, Block, Logout, Closed };
+    enum class Phase { Command, AwaitLogin, Login, Ready, Block, Closed };
 
     void Run();
     void OnByte(char c);
-    void OnCommandLine(const std::string& line);
-    void OnBlockComplete();
+    void OnCommandLine(std::string line);
+    void OnBlock();
     void Answer(const std::string& bytes);
-    void HangUp();
-    void ResetModem();
-    template <typename T> T Locked(const T& value) const {
-        std::lock_guard lock(m_mutex);
-        return value;
-    }
 
     TapTerminalScript m_script;
     PtyPair m_pty;
-    std::thread m_thread;
-    std::atomic<bool> m_stop{false};
-
-    // The simulator thread's own state.
+    mutable std::mutex m_mutex; // guards m_log; the rest belongs to the simulator's thread
+    TapTerminalLog m_log;
     Phase m_phase = Phase::Command;
     bool m_echo = true;
     bool m_connected = false;
     std::string m_line;
     std::string m_block;
-    int m_checksumLeft = -1;   // checksum characters and CR still to come after the block's terminator
     std::string m_transaction; // accepted block bodies of the transaction under way
     int m_goodBlocks = 0;
-
-    mutable std::mutex m_mutex;
-    std::vector<TapPage> m_pages;
-    std::vector<std::string> m_blocks;
-    std::vector<std::string> m_commands;
-    std::vector<std::string> m_dialled;
-    std::atomic<int> m_logins{0};
-    std::atomic<int> m_logouts{0};
-    std::atomic<int> m_checksumErrors{0};
-    std::atomic<int> m_parityErrors{0};
-    std::atomic<int> m_bytes{0};
-    std::atomic<int> m_hangUps{0};
-    std::atomic<bool> m_twoStopBits{false};
-    std::atomic<unsigned> m_speed{0};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };
 
 } // namespace brimlow::test
