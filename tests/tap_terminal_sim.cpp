@@ -2,13 +2,11 @@
 
 #include <bit>
 #include <poll.h>
-#include <termios.h>
 #include <utility>
 
 namespace brimlow::test {
 namespace {
 
-// TAP control characters.
 constexpr char STX = 0x02, ETX = 0x03, EOT = 0x04, ACK = 0x06, CR = 0x0D, NAK = 0x15, ESC = 0x1B, ETB = 0x17, RS = 0x1E,
                US = 0x1F;
 
@@ -16,23 +14,12 @@ bool EvenParity(unsigned char byte) {
     return std::popcount(unsigned{byte}) % 2 == 0;
 }
 
-// The TAP block check: the sum of the characters from STX through ETX, ETB or US, its low 12 bits sent as three
-// characters '0' + nibble, most significant first.
+// The sum of the characters from STX through ETX, ETB or US: its low 12 bits as three characters '0' + nibble.
 std::string Checksum(const std::string& block) {
     unsigned sum = 0;
     for (unsigned char c : block)
         sum += c;
     return {char('0' + (sum >> 8 & 0xF)), char('0' + (sum >> 4 & 0xF)), char('0' + (sum & 0xF))};
-}
-
-unsigned BaudOf(speed_t code) {
-    const std::pair<speed_t, unsigned> bauds[] = {{B300, 300},     {B1200, 1200},   {B2400, 2400},
-                                                  {B4800, 4800},   {B9600, 9600},   {B19200, 19200},
-                                                  {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
-    for (auto [known, baud] : bauds)
-        if (known == code)
-            return baud;
-    return 0;
 }
 
 } // namespace
@@ -49,30 +36,24 @@ TapTerminalSim::~TapTerminalSim() {
 void TapTerminalSim::Run() {
     while (!m_stop && m_pty.Master() >= 0) {
         pollfd p{m_pty.Master(), POLLIN, 0};
-        if (poll(&p, 1, 2) <= 0)
-            continue;
         char buffer[256];
-        ssize_t got = (p.revents & POLLIN) ? read(m_pty.Master(), buffer, sizeof buffer) : 0;
+        ssize_t got = poll(&p, 1, 2) > 0 && (p.revents & POLLIN) ? read(m_pty.Master(), buffer, sizeof buffer) : 0;
         bool hungUp = got <= 0 && (p.revents & POLLHUP);
-        {
-            std::lock_guard lock(m_mutex);
-            for (ssize_t i = 0; i < got; ++i) {
-                ++m_log.bytes;
-                m_log.parityErrors += !EvenParity(static_cast<unsigned char>(buffer[i]));
-                m_connected = true;
-                OnByte(static_cast<char>(buffer[i] & 0x7F));
-            }
-            if (hungUp && m_connected) {
-                // The dialer closed its port: the call is over, the modem goes back on hook.
-                ++m_log.hangUps;
-                m_connected = false;
-                m_phase = Phase::Command;
-                m_echo = true;
-                m_line.clear();
-                m_block.clear();
-                m_transaction.clear();
-            }
+        std::unique_lock lock(m_mutex);
+        for (ssize_t i = 0; i < got; ++i) {
+            ++m_log.bytes;
+            m_log.parityErrors += !EvenParity(static_cast<unsigned char>(buffer[i]));
+            m_connected = true;
+            OnByte(static_cast<char>(buffer[i] & 0x7F));
         }
+        if (hungUp && m_connected) { // the dialer closed its port: the modem goes back on hook
+            ++m_log.hangUps;
+            m_connected = false;
+            m_phase = Phase::Command;
+            m_echo = true;
+            m_line = m_block = m_transaction = "";
+        }
+        lock.unlock();
         if (hungUp)
             usleep(1000);
     }
@@ -91,17 +72,18 @@ void TapTerminalSim::OnByte(char c) {
         if (m_echo)
             Answer({c});
         if (c == CR)
-            OnCommandLine(std::exchange(m_line, {}));
+            OnCommandLine(std::exchange(m_line, ""));
         else if (c != '\n')
             m_line += c;
         return;
     case Phase::AwaitLogin:
-        if (c == CR && m_script.promptId) {
+        if (c == CR && m_script.promptId)
             Answer("ID=");
-        } else if (c == ESC) {
+        if (c == ESC) {
             m_phase = Phase::Login;
             m_line = c;
-        } else if (c == EOT) {
+        }
+        if (c == EOT) {
             ++m_log.logouts;
             m_phase = Phase::Closed;
         }
@@ -111,23 +93,22 @@ void TapTerminalSim::OnByte(char c) {
         if (c != CR)
             return;
         // ESC PG1 [password] CR: the automatic-login request for service PG, category 1.
-        if (!m_line.starts_with("\x1bPG1")) {
-            m_phase = Phase::AwaitLogin;
-            return;
-        }
-        ++m_log.logins;
-        m_phase = m_script.acceptLogin ? Phase::Ready : Phase::Closed;
-        if (!m_script.acceptLogin)
-            return Answer({ESC, EOT, CR});
-        Answer(std::string("110 1.8") + CR + ACK + CR);
-        if (m_script.goAhead)
-            Answer({ESC, '[', 'p', CR});
+        m_phase = !m_line.starts_with("\x1bPG1") ? Phase::AwaitLogin
+                  : m_script.acceptLogin         ? Phase::Ready
+                                                 : Phase::Closed;
+        if (m_phase != Phase::AwaitLogin)
+            ++m_log.logins;
+        if (m_phase == Phase::Closed)
+            Answer({ESC, EOT, CR});
+        if (m_phase == Phase::Ready)
+            Answer(std::string("110 1.8\r") + ACK + CR + (m_script.goAhead ? "\x1b[p\r" : ""));
         return;
     case Phase::Ready:
         if (c == STX) {
             m_block = c;
             m_phase = Phase::Block;
-        } else if (c == EOT) {
+        }
+        if (c == EOT) {
             ++m_log.logouts;
             Answer({ESC, EOT, CR});
             m_phase = Phase::Closed;
@@ -135,8 +116,7 @@ void TapTerminalSim::OnByte(char c) {
         return;
     case Phase::Block: {
         m_block += c;
-        // The terminator is followed by three checksum characters and CR.
-        size_t end = m_block.find_first_of({ETX, ETB, US});
+        size_t end = m_block.find_first_of({ETX, ETB, US}); // followed by three checksum characters and CR
         if (end != std::string::npos && m_block.size() == end + 5)
             OnBlock();
         return;
@@ -152,30 +132,22 @@ void TapTerminalSim::OnCommandLine(std::string line) {
     if (!line.starts_with("AT") && !line.starts_with("at"))
         return; // no attention prefix: not a command
     m_log.commands.push_back(line);
-    if (line.find("E0") != std::string::npos)
-        m_echo = false;
-    if (line.find("E1") != std::string::npos)
-        m_echo = true;
+    m_echo = line.find("E0") != std::string::npos ? false : line.find("E1") != std::string::npos ? true : m_echo;
     if (line.size() < 3 || (line[2] != 'D' && line[2] != 'd'))
         return Answer("\r\nOK\r\n");
     std::string number = line.substr(line.size() > 3 && (line[3] == 'T' || line[3] == 'P') ? 4 : 3);
     m_log.dialled.push_back(number.erase(0, std::min(number.find_first_not_of(' '), number.size())));
-    termios settings{};
-    if (tcgetattr(m_pty.Master(), &settings) == 0) { // on a pty master this reads the slave's settings
-        m_log.twoStopBits = (settings.c_cflag & CSTOPB) != 0;
-        m_log.speed = BaudOf(cfgetospeed(&settings));
-    }
-    if (m_script.dial == DialAnswer::Silent)
-        return;
-    const std::string results[] = {"CONNECT " + std::to_string(m_log.speed), "BUSY", "NO CARRIER", "NO DIALTONE"};
-    Answer("\r\n" + results[static_cast<int>(m_script.dial)] + "\r\n");
+    tcgetattr(m_pty.Master(), &m_log.line); // on a pty master this reads the slave's settings
+    const char* results[] = {"CONNECT 2400", "BUSY", "NO CARRIER", "NO DIALTONE"};
+    if (m_script.dial != DialAnswer::Silent)
+        Answer(std::string("\r\n") + results[static_cast<int>(m_script.dial)] + "\r\n");
     if (m_script.dial == DialAnswer::Connect)
         m_phase = Phase::AwaitLogin;
 }
 
 void TapTerminalSim::OnBlock() {
     m_phase = Phase::Ready;
-    const std::string block = std::exchange(m_block, {});
+    const std::string block = std::exchange(m_block, "");
     m_log.blocks.push_back(block);
     const size_t end = block.size() - 5; // STX body terminator c c c CR
     if (block.back() != CR || Checksum(block.substr(0, end + 1)) != block.substr(end + 1, 3)) {
@@ -202,8 +174,7 @@ void TapTerminalSim::OnBlock() {
         return;
     }
     m_transaction += block.substr(1, end - 1);
-    if (block[end] == ETX) {
-        // Fields end in CR; the last one is followed by ETX.
+    if (block[end] == ETX) { // fields end in CR, the last one followed by ETX
         size_t cr = m_transaction.find(CR);
         TapPage page{m_transaction.substr(0, cr), cr == std::string::npos ? "" : m_transaction.substr(cr + 1)};
         if (page.text.ends_with(CR))

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <termios.h>
 #include <thread>
 #include <vector>
 
@@ -23,36 +24,29 @@ struct TapTerminalScript {
     bool promptId = true;    // answer CR with "ID="
     bool acceptLogin = true; // false: ESC EOT
     bool goAhead = true;     // false: say nothing after the login
-    // The answer to each block whose checksum is right, in order; ACK once the list is used up. A block with
-    // a wrong checksum is always answered NAK.
+    // The answers to the blocks whose checksum is right, in order, then ACK; a wrong checksum is answered NAK.
     std::vector<BlockAnswer> blockAnswers;
-    // Called with the number (from 0) of each block with a right checksum, before it is answered.
-    std::function<void(int block)> onBlock;
+    std::function<void(int block)> onBlock; // called with the number of each right block before its answer
 };
 
 struct TapPage {
-    std::string pin;
-    std::string text;
+    std::string pin, text;
     bool operator==(const TapPage&) const = default;
     friend void PrintTo(const TapPage& page, std::ostream* os) { *os << page.pin << ": " << page.text; }
 };
 
-// What the terminal saw.
 struct TapTerminalLog {
-    std::vector<TapPage> pages;        // transactions the terminal accepted
-    std::vector<std::string> blocks;   // every block as it arrived, 7-bit
-    std::vector<std::string> commands; // AT command lines
+    std::vector<TapPage> pages;                // the transactions accepted
+    std::vector<std::string> blocks, commands; // every block as it arrived (7-bit), the AT command lines
     std::vector<std::string> dialled;
     int logins = 0, logouts = 0, hangUps = 0, bytes = 0, parityErrors = 0, checksumErrors = 0;
-    bool twoStopBits = false; // the dialer's line settings when it dialled
-    unsigned speed = 0;
+    termios line{}; // the dialer's line settings when it dialled
 };
 
 class TapTerminalSim {
 public:
     explicit TapTerminalSim(TapTerminalScript script = {});
     ~TapTerminalSim();
-
     const std::string& Device() const { return m_pty.Slave(); } // the device the dialer opens
     TapTerminalLog Log() const {
         std::lock_guard lock(m_mutex);
@@ -62,7 +56,6 @@ public:
 
 private:
     enum class Phase { Command, AwaitLogin, Login, Ready, Block, Closed };
-
     void Run();
     void OnByte(char c);
     void OnCommandLine(std::string line);
@@ -74,11 +67,8 @@ private:
     mutable std::mutex m_mutex; // guards m_log; the rest belongs to the simulator's thread
     TapTerminalLog m_log;
     Phase m_phase = Phase::Command;
-    bool m_echo = true;
-    bool m_connected = false;
-    std::string m_line;
-    std::string m_block;
-    std::string m_transaction; // accepted block bodies of the transaction under way
+    bool m_echo = true, m_connected = false;
+    std::string m_line, m_block, m_transaction; // the transaction: the accepted block bodies so far
     int m_goodBlocks = 0;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;

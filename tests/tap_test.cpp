@@ -97,8 +97,8 @@ TEST_F(TapDialTest, OnePageIsDeliveredInOneCallOverSevenDataBitsEvenParityOneSto
     // Every byte with even parity over seven data bits, one stop bit, the company's speed; one call.
     EXPECT_GT(log.bytes, 30);
     EXPECT_EQ(log.parityErrors + log.checksumErrors, 0);
-    EXPECT_FALSE(log.twoStopBits);
-    EXPECT_EQ(log.speed, 2400u);
+    EXPECT_EQ(log.line.c_cflag & CSTOPB, 0u);
+    EXPECT_EQ(cfgetospeed(&log.line), speed_t{B2400});
     EXPECT_EQ(std::tuple(log.logins, log.logouts, log.hangUps), std::tuple(1, 1, 1));
     EXPECT_EQ(SerialOpenPortCount(), 0);
 }
@@ -247,7 +247,8 @@ TEST_F(TapDialTest, TheCompanyComesFromTheNetworkDirectoryOrTheQueueEntry) {
     tc.console.currentTab = kNetworkTab;
     Queue("3", "via the network tab");
     Dial();
-    EXPECT_EQ(sim->Log().speed, 4800u);
+    termios line = sim->Log().line;
+    EXPECT_EQ(cfgetospeed(&line), speed_t{B4800});
     EXPECT_EQ(tc.StatusLines().front(), "Calling Network Paging...");
     EXPECT_THAT(Left(), IsEmpty());
 
@@ -262,7 +263,7 @@ TEST_F(TapDialTest, TheCompanyComesFromTheNetworkDirectoryOrTheQueueEntry) {
     test::TapTerminalLog log = sim->Log();
     EXPECT_THAT(tc.StatusLines(), ::testing::Contains("Calling North Relay..."));
     EXPECT_THAT(log.dialled, ElementsAre("5554444", "5559876"));
-    EXPECT_EQ(log.speed, 9600u);
+    EXPECT_EQ(cfgetospeed(&log.line), speed_t{B9600});
     EXPECT_THAT(log.pages, ElementsAre(TapPage{"3", "via the network tab"}, TapPage{"4242", "from the client"}));
     EXPECT_THAT(test::ListDir(entry), ElementsAre("Company.dat"));
 }
