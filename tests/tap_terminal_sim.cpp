@@ -1,7 +1,12 @@
 #include "tests/tap_terminal_sim.h"
 
+#include "tests/support/pty_pair.h"
+
+#include <atomic>
 #include <bit>
+#include <mutex>
 #include <poll.h>
+#include <thread>
 #include <utility>
 
 namespace brimlow::test {
@@ -24,165 +29,170 @@ std::string Checksum(const std::string& block) {
 
 } // namespace
 
-TapTerminalSim::TapTerminalSim(TapTerminalScript script) : m_script(std::move(script)) {
-    m_thread = std::thread([this] { Run(); });
-}
+struct TapTerminalSim::Terminal {
+    enum class Phase { Command, AwaitLogin, Ready, Block, Closed };
 
-TapTerminalSim::~TapTerminalSim() {
-    m_stop = true;
-    m_thread.join();
-}
-
-void TapTerminalSim::Run() {
-    while (!m_stop && m_pty.Master() >= 0) {
-        pollfd p{m_pty.Master(), POLLIN, 0};
-        char buffer[256];
-        ssize_t got = poll(&p, 1, 2) > 0 && (p.revents & POLLIN) ? read(m_pty.Master(), buffer, sizeof buffer) : 0;
-        bool hungUp = got <= 0 && (p.revents & POLLHUP);
-        std::unique_lock lock(m_mutex);
-        for (ssize_t i = 0; i < got; ++i) {
-            ++m_log.bytes;
-            m_log.parityErrors += !EvenParity(static_cast<unsigned char>(buffer[i]));
-            m_connected = true;
-            OnByte(static_cast<char>(buffer[i] & 0x7F));
-        }
-        if (hungUp && m_connected) { // the dialer closed its port: the modem goes back on hook
-            ++m_log.hangUps;
-            m_connected = false;
-            m_phase = Phase::Command;
-            m_echo = true;
-            m_line = m_block = m_transaction = "";
-        }
-        lock.unlock();
-        if (hungUp)
-            usleep(1000);
+    explicit Terminal(TapTerminalScript s) : script(std::move(s)), thread([this] { Run(); }) {}
+    ~Terminal() {
+        stop = true;
+        thread.join();
     }
-}
 
-void TapTerminalSim::Answer(const std::string& bytes) {
-    std::string framed;
-    for (unsigned char c : bytes)
-        framed += static_cast<char>(EvenParity(c) ? c : c | 0x80);
-    m_pty.Write(framed); // when the other side is gone, the next poll sees the hang-up
-}
+    void Run() {
+        while (!stop && pty.Master() >= 0) {
+            pollfd p{pty.Master(), POLLIN, 0};
+            char buffer[256];
+            ssize_t got = poll(&p, 1, 2) > 0 && (p.revents & POLLIN) ? read(pty.Master(), buffer, sizeof buffer) : 0;
+            bool hungUp = got <= 0 && (p.revents & POLLHUP);
+            std::unique_lock lock(mutex);
+            for (ssize_t i = 0; i < got; ++i) {
+                ++log.bytes;
+                log.parityErrors += !EvenParity(static_cast<unsigned char>(buffer[i]));
+                connected = true;
+                OnByte(static_cast<char>(buffer[i] & 0x7F));
+            }
+            if (hungUp && connected) { // the dialer closed its port: the modem goes back on hook
+                ++log.hangUps;
+                connected = false;
+                phase = Phase::Command;
+                echo = true;
+                line = block = transaction = "";
+            }
+            lock.unlock();
+            if (hungUp)
+                usleep(1000);
+        }
+    }
 
-void TapTerminalSim::OnByte(char c) {
-    switch (m_phase) {
-    case Phase::Command:
-        if (m_echo)
-            Answer({c});
-        if (c == CR)
-            OnCommandLine(std::exchange(m_line, ""));
-        else if (c != '\n')
-            m_line += c;
-        return;
-    case Phase::AwaitLogin:
-        if (c == CR && m_script.promptId)
-            Answer("ID=");
-        if (c == ESC) {
-            m_phase = Phase::Login;
-            m_line = c;
+    void Answer(const std::string& bytes) {
+        std::string framed;
+        for (unsigned char c : bytes)
+            framed += static_cast<char>(EvenParity(c) ? c : c | 0x80);
+        pty.Write(framed); // when the other side is gone, the next poll sees the hang-up
+    }
+
+    void OnByte(char c) {
+        if (phase == Phase::Command) {
+            if (echo)
+                Answer({c});
+            if (c == CR)
+                OnCommandLine(std::exchange(line, ""));
+            else if (c != '\n')
+                line += c;
+        } else if (phase == Phase::AwaitLogin && c == EOT) {
+            ++log.logouts;
+            phase = Phase::Closed;
+        } else if (phase == Phase::AwaitLogin) {
+            line = c == ESC ? std::string() : line;
+            line += c;
+            if (c == CR)
+                OnLogin(std::exchange(line, ""));
+        } else if (phase == Phase::Ready && c == STX) {
+            block = c;
+            phase = Phase::Block;
+        } else if (phase == Phase::Ready && c == EOT) {
+            ++log.logouts;
+            Answer({ESC, EOT, CR});
+            phase = Phase::Closed;
+        } else if (phase == Phase::Block) {
+            block += c;
+            size_t end = block.find_first_of({ETX, ETB, US}); // then three checksum characters and CR
+            if (end != std::string::npos && block.size() == end + 5)
+                OnBlock(std::exchange(block, ""), end);
         }
-        if (c == EOT) {
-            ++m_log.logouts;
-            m_phase = Phase::Closed;
-        }
-        return;
-    case Phase::Login:
-        m_line += c;
-        if (c != CR)
+    }
+
+    void OnCommandLine(std::string command) {
+        while (command.ends_with(' '))
+            command.pop_back();
+        if (!command.starts_with("AT") && !command.starts_with("at"))
+            return; // no attention prefix: not a command
+        log.commands.push_back(command);
+        echo = command.find("E0") != std::string::npos ? false : command.find("E1") != std::string::npos || echo;
+        if (command.size() < 3 || (command[2] != 'D' && command[2] != 'd'))
+            return Answer("\r\nOK\r\n");
+        std::string number = command.substr(command.size() > 3 && (command[3] == 'T' || command[3] == 'P') ? 4 : 3);
+        log.dialled.push_back(number.erase(0, std::min(number.find_first_not_of(' '), number.size())));
+        tcgetattr(pty.Master(), &log.line); // on a pty master this reads the slave's settings
+        const char* results[] = {"CONNECT 2400", "BUSY", "NO CARRIER", "NO DIALTONE"};
+        if (script.dial != DialAnswer::Silent)
+            Answer(std::string("\r\n") + results[static_cast<int>(script.dial)] + "\r\n");
+        if (script.dial == DialAnswer::Connect)
+            phase = Phase::AwaitLogin;
+    }
+
+    // A CR alone asks for the prompt; ESC PG1 [password] CR is the automatic login for service PG, category 1.
+    void OnLogin(const std::string& request) {
+        if (!request.starts_with("\x1bPG1")) {
+            if (script.promptId)
+                Answer("ID=");
             return;
-        // ESC PG1 [password] CR: the automatic-login request for service PG, category 1.
-        m_phase = !m_line.starts_with("\x1bPG1") ? Phase::AwaitLogin
-                  : m_script.acceptLogin         ? Phase::Ready
-                                                 : Phase::Closed;
-        if (m_phase != Phase::AwaitLogin)
-            ++m_log.logins;
-        if (m_phase == Phase::Closed)
-            Answer({ESC, EOT, CR});
-        if (m_phase == Phase::Ready)
-            Answer(std::string("110 1.8\r") + ACK + CR + (m_script.goAhead ? "\x1b[p\r" : ""));
-        return;
-    case Phase::Ready:
-        if (c == STX) {
-            m_block = c;
-            m_phase = Phase::Block;
         }
-        if (c == EOT) {
-            ++m_log.logouts;
-            Answer({ESC, EOT, CR});
-            m_phase = Phase::Closed;
+        ++log.logins;
+        phase = script.acceptLogin ? Phase::Ready : Phase::Closed;
+        if (!script.acceptLogin)
+            return Answer({ESC, EOT, CR});
+        Answer(std::string("110 1.8\r") + ACK + CR + (script.goAhead ? "\x1b[p\r" : ""));
+    }
+
+    // STX body terminator c c c CR, the terminator at end.
+    void OnBlock(const std::string& received, size_t end) {
+        phase = Phase::Ready;
+        log.blocks.push_back(received);
+        if (received.back() != CR || Checksum(received.substr(0, end + 1)) != received.substr(end + 1, 3)) {
+            ++log.checksumErrors;
+            return Answer({NAK, CR});
         }
-        return;
-    case Phase::Block: {
-        m_block += c;
-        size_t end = m_block.find_first_of({ETX, ETB, US}); // followed by three checksum characters and CR
-        if (end != std::string::npos && m_block.size() == end + 5)
-            OnBlock();
-        return;
+        const int number = goodBlocks++;
+        if (script.onBlock)
+            script.onBlock(number);
+        switch (number < int(script.blockAnswers.size()) ? script.blockAnswers[number] : BlockAnswer::Ack) {
+        case BlockAnswer::Ack:
+            break;
+        case BlockAnswer::Nak:
+            return Answer({NAK, CR});
+        case BlockAnswer::Rs:
+            transaction.clear();
+            return Answer({RS, CR});
+        case BlockAnswer::Silent:
+            return;
+        case BlockAnswer::HangUp:
+            pty.HangUp();
+            phase = Phase::Closed;
+            return;
+        }
+        transaction += received.substr(1, end - 1);
+        if (received[end] == ETX) { // fields end in CR, the last one followed by ETX
+            size_t cr = transaction.find(CR);
+            TapPage page{transaction.substr(0, cr), cr == std::string::npos ? "" : transaction.substr(cr + 1)};
+            if (page.text.ends_with(CR))
+                page.text.pop_back();
+            log.pages.push_back(page);
+            transaction.clear();
+        }
+        Answer({ACK, CR});
     }
-    case Phase::Closed:
-        return;
-    }
-}
 
-void TapTerminalSim::OnCommandLine(std::string line) {
-    while (line.ends_with(' '))
-        line.pop_back();
-    if (!line.starts_with("AT") && !line.starts_with("at"))
-        return; // no attention prefix: not a command
-    m_log.commands.push_back(line);
-    m_echo = line.find("E0") != std::string::npos ? false : line.find("E1") != std::string::npos ? true : m_echo;
-    if (line.size() < 3 || (line[2] != 'D' && line[2] != 'd'))
-        return Answer("\r\nOK\r\n");
-    std::string number = line.substr(line.size() > 3 && (line[3] == 'T' || line[3] == 'P') ? 4 : 3);
-    m_log.dialled.push_back(number.erase(0, std::min(number.find_first_not_of(' '), number.size())));
-    tcgetattr(m_pty.Master(), &m_log.line); // on a pty master this reads the slave's settings
-    const char* results[] = {"CONNECT 2400", "BUSY", "NO CARRIER", "NO DIALTONE"};
-    if (m_script.dial != DialAnswer::Silent)
-        Answer(std::string("\r\n") + results[static_cast<int>(m_script.dial)] + "\r\n");
-    if (m_script.dial == DialAnswer::Connect)
-        m_phase = Phase::AwaitLogin;
-}
+    TapTerminalScript script;
+    PtyPair pty;
+    mutable std::mutex mutex; // guards log; the rest belongs to the simulator's thread
+    TapTerminalLog log;
+    Phase phase = Phase::Command;
+    bool echo = true, connected = false;
+    std::string line, block, transaction; // the transaction: the accepted block bodies so far
+    int goodBlocks = 0;
+    std::atomic<bool> stop{false};
+    std::thread thread; // last: starts once everything it uses is built
+};
 
-void TapTerminalSim::OnBlock() {
-    m_phase = Phase::Ready;
-    const std::string block = std::exchange(m_block, "");
-    m_log.blocks.push_back(block);
-    const size_t end = block.size() - 5; // STX body terminator c c c CR
-    if (block.back() != CR || Checksum(block.substr(0, end + 1)) != block.substr(end + 1, 3)) {
-        ++m_log.checksumErrors;
-        return Answer({NAK, CR});
-    }
-    const int number = m_goodBlocks++;
-    if (m_script.onBlock)
-        m_script.onBlock(number);
-    const auto& answers = m_script.blockAnswers;
-    switch (number < static_cast<int>(answers.size()) ? answers[number] : BlockAnswer::Ack) {
-    case BlockAnswer::Ack:
-        break;
-    case BlockAnswer::Nak:
-        return Answer({NAK, CR});
-    case BlockAnswer::Rs:
-        m_transaction.clear();
-        return Answer({RS, CR});
-    case BlockAnswer::Silent:
-        return;
-    case BlockAnswer::HangUp:
-        m_pty.HangUp();
-        m_phase = Phase::Closed;
-        return;
-    }
-    m_transaction += block.substr(1, end - 1);
-    if (block[end] == ETX) { // fields end in CR, the last one followed by ETX
-        size_t cr = m_transaction.find(CR);
-        TapPage page{m_transaction.substr(0, cr), cr == std::string::npos ? "" : m_transaction.substr(cr + 1)};
-        if (page.text.ends_with(CR))
-            page.text.pop_back();
-        m_log.pages.push_back(page);
-        m_transaction.clear();
-    }
-    Answer({ACK, CR});
+TapTerminalSim::TapTerminalSim(TapTerminalScript script) : m_terminal(std::make_unique<Terminal>(std::move(script))) {}
+TapTerminalSim::~TapTerminalSim() = default;
+const std::string& TapTerminalSim::Device() const {
+    return m_terminal->pty.Slave();
+}
+TapTerminalLog TapTerminalSim::Log() const {
+    std::lock_guard lock(m_terminal->mutex);
+    return m_terminal->log;
 }
 
 } // namespace brimlow::test

@@ -3,15 +3,11 @@
 // that takes AT commands and dials, and behind it a TAP paging terminal that prompts "ID=", takes the automatic
 // login, checks every block's checksum and puts the blocks of each transaction back together. Every byte is
 // checked for 7 data bits with even parity and sent the same way. Written from the protocol descriptions alone.
-#include "tests/support/pty_pair.h"
-
-#include <atomic>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <termios.h>
-#include <thread>
 #include <vector>
 
 namespace brimlow::test {
@@ -47,31 +43,13 @@ class TapTerminalSim {
 public:
     explicit TapTerminalSim(TapTerminalScript script = {});
     ~TapTerminalSim();
-    const std::string& Device() const { return m_pty.Slave(); } // the device the dialer opens
-    TapTerminalLog Log() const {
-        std::lock_guard lock(m_mutex);
-        return m_log;
-    }
+    const std::string& Device() const; // the device the dialer opens
+    TapTerminalLog Log() const;
     std::vector<TapPage> Pages() const { return Log().pages; }
 
 private:
-    enum class Phase { Command, AwaitLogin, Login, Ready, Block, Closed };
-    void Run();
-    void OnByte(char c);
-    void OnCommandLine(std::string line);
-    void OnBlock();
-    void Answer(const std::string& bytes);
-
-    TapTerminalScript m_script;
-    PtyPair m_pty;
-    mutable std::mutex m_mutex; // guards m_log; the rest belongs to the simulator's thread
-    TapTerminalLog m_log;
-    Phase m_phase = Phase::Command;
-    bool m_echo = true, m_connected = false;
-    std::string m_line, m_block, m_transaction; // the transaction: the accepted block bodies so far
-    int m_goodBlocks = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
+    struct Terminal;
+    std::unique_ptr<Terminal> m_terminal;
 };
 
 } // namespace brimlow::test

@@ -1,5 +1,5 @@
-// The dial thread and the TAP session against a simulated Hayes modem and TAP terminal on a pseudo-terminal,
-// in virtual time: what the terminal received, what the status lines said, what stays on disk.
+// TAP blocks byte for byte; the dial thread and the TAP session against a simulated Hayes modem and TAP terminal on a
+// pseudo-terminal, in virtual time: what the terminal received, what the status lines said, what stays on disk.
 #include "directory/data_files.h"
 #include "serial/serial_facade.h"
 #include "tests/support/fake_clock.h"
@@ -7,6 +7,7 @@
 #include "tests/support/test_console.h"
 #include "tests/tap_terminal_sim.h"
 #include "transports/modem.h"
+#include "transports/tap_protocol.h"
 
 #include <chrono>
 #include <gmock/gmock.h>
@@ -80,51 +81,49 @@ protected:
     std::unique_ptr<test::TapTerminalSim> sim;
 };
 
-TEST_F(TapDialTest, OnePageIsDeliveredInOneCallOverSevenDataBitsEvenParityOneStopBit) {
-    Connect();
-    Queue("1234", "Fire drill at noon");
-    Dial();
-    EXPECT_THAT(tc.StatusLines(),
-                ElementsAre("Calling Metro Paging...", "CONNECT 2400", "Starting TAP!", "Sending CR...",
-                            "Received 'ID=', attempting login . . .", "Login Accepted!", "Sending message...",
-                            "Page Accepted!", "Logging out!"));
-    test::TapTerminalLog log = sim->Log();
-    EXPECT_THAT(log.pages, ElementsAre(TapPage{"1234", "Fire drill at noon"}));
-    EXPECT_THAT(log.commands, ElementsAre("ATE0M0", "ATDT 5551234"));
-    EXPECT_THAT(Left(), IsEmpty());
-    EXPECT_EQ(tc.console.sentPages.load(), 1);
-    EXPECT_EQ(tc.console.failedPages.load(), 0);
-    // Every byte with even parity over seven data bits, one stop bit, the company's speed; one call.
-    EXPECT_GT(log.bytes, 30);
-    EXPECT_EQ(log.parityErrors + log.checksumErrors, 0);
-    EXPECT_EQ(log.line.c_cflag & CSTOPB, 0u);
-    EXPECT_EQ(cfgetospeed(&log.line), speed_t{B2400});
-    EXPECT_EQ(std::tuple(log.logins, log.logouts, log.hangUps), std::tuple(1, 1, 1));
-    EXPECT_EQ(SerialOpenPortCount(), 0);
-}
-
-// Long texts go in blocks of 230. Line breaks and control characters would end or break a TAP block, in the text
-// or in the PIN; bytes above 0x7F are sent as their seven data bits, and the checksum counts what arrives.
-TEST_F(TapDialTest, TextsArriveWholeInBlocksOfTwoHundredThirtyWithoutControlCharacters) {
-    Connect();
+// One call delivers every ready page over seven data bits with even parity and one stop bit: long texts in blocks
+// of 230; line breaks and control characters, which would end or break a block, in the text or in the PIN as
+// blanks; bytes above 0x7F as their seven data bits. A page queued during the call goes in the same call; a file too
+// short for its record is reported and removed.
+TEST_F(TapDialTest, OneCallDeliversEveryReadyPage) {
+    Connect(With(&Script::onBlock, [this](int block) {
+        if (block == 0)
+            Queue("9", "arrived meanwhile");
+    }));
     const std::string exact(230, 'a'), three = std::string(460, 'f') + "g";
+    Queue("1234", "Fire drill at noon");
     Queue("77", exact);
     Queue("77", three);
     Queue("7\x03", "Drill\r\nat\x1bnoon caf\xE9 \xB0\x83");
+    test::WriteFile(JoinPath(Folder(), "MSGTORNA.AAA"), std::string(100, 'x'));
     Dial();
     test::TapTerminalLog log = sim->Log();
-    EXPECT_THAT(log.pages, ::testing::UnorderedElementsAre(TapPage{"77", exact}, TapPage{"77", three},
-                                                           TapPage{"7 ", "Drill at noon cafi 0 "}));
-    EXPECT_EQ(log.blocks.size(), 1u + 3u + 1u);
-    EXPECT_EQ(log.checksumErrors, 0);
-    EXPECT_EQ(tc.console.sentPages.load(), 3);
-    const std::vector<std::string> counted = {"Sending message...",    "Sending first block...", "Sending block...",
-                                              "Sending last block...", "Block Accepted!",        "Page Accepted!"};
-    std::vector<long> counts;
-    for (const std::string& line : counted)
-        counts.push_back(Count(line));
-    EXPECT_THAT(counts, ElementsAre(2, 1, 1, 1, 2, 3));
+    EXPECT_THAT(log.pages, ::testing::UnorderedElementsAre(TapPage{"1234", "Fire drill at noon"}, TapPage{"77", exact},
+                                                           TapPage{"77", three}, TapPage{"7 ", "Drill at noon cafi 0 "},
+                                                           TapPage{"9", "arrived meanwhile"}));
+    EXPECT_EQ(log.blocks.size(), 1u + 1u + 3u + 1u + 1u);
+    EXPECT_THAT(log.commands, ElementsAre("ATE0M0", "ATDT 5551234"));
+    EXPECT_EQ(std::tuple(log.logins, log.logouts, log.hangUps, log.parityErrors, log.checksumErrors),
+              std::tuple(1, 1, 1, 0, 0));
+    EXPECT_GT(log.bytes, 700); // the parity of every byte of the texts was checked
+    EXPECT_EQ(log.line.c_cflag & CSTOPB, 0u);
+    EXPECT_EQ(cfgetospeed(&log.line), speed_t{B2400});
+    EXPECT_EQ(tc.console.sentPages.load(), 5);
+    EXPECT_EQ(tc.console.failedPages.load(), 0);
     EXPECT_THAT(Left(), IsEmpty());
+    EXPECT_EQ(SerialOpenPortCount(), 0);
+    std::vector<std::string> lines = tc.StatusLines();
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_THAT(std::vector(lines.begin(), lines.begin() + 6),
+                ElementsAre("Calling Metro Paging...", "CONNECT 2400", "Starting TAP!", "Sending CR...",
+                            "Received 'ID=', attempting login . . .", "Login Accepted!"));
+    EXPECT_EQ(lines.back(), "Logging out!");
+    std::vector<long> counts;
+    for (const char* line :
+         {"Sending message...", "Sending first block...", "Sending block...", "Sending last block...",
+          "Block Accepted!", "Page Accepted!", "Unable to open message packet!"})
+        counts.push_back(Count(line));
+    EXPECT_THAT(counts, ElementsAre(4, 1, 1, 1, 2, 5, 1));
 }
 
 // Calls that go wrong (and a NAK that does not), each with two pages for PIN 1 queued (of one text: which goes first is
@@ -213,29 +212,6 @@ TEST_P(TapCallTest, CountsAndKeepsWhatItShould) {
 INSTANTIATE_TEST_SUITE_P(Calls, TapCallTest, ::testing::ValuesIn(kCalls),
                          [](const ::testing::TestParamInfo<Call>& info) { return std::string(info.param.name); });
 
-TEST_F(TapDialTest, APageQueuedDuringTheCallGoesInTheSameCall) {
-    Connect(With(&Script::onBlock, [this](int block) {
-        if (block == 0)
-            Queue("9", "arrived meanwhile");
-    }));
-    Queue("1", "first");
-    Dial();
-    test::TapTerminalLog log = sim->Log();
-    EXPECT_THAT(log.pages, ElementsAre(TapPage{"1", "first"}, TapPage{"9", "arrived meanwhile"}));
-    EXPECT_EQ(std::tuple(log.logins, log.hangUps), std::tuple(1, 1));
-    EXPECT_THAT(Left(), IsEmpty());
-}
-
-TEST_F(TapDialTest, AFileTooShortForItsRecordIsReportedAndRemoved) {
-    Connect();
-    Queue("1", "whole");
-    test::WriteFile(JoinPath(Folder(), "MSGTORNA.AAA"), std::string(100, 'x'));
-    Dial();
-    EXPECT_THAT(tc.StatusLines(), ::testing::Contains("Unable to open message packet!"));
-    EXPECT_THAT(sim->Pages(), ElementsAre(TapPage{"1", "whole"}));
-    EXPECT_THAT(Left(), IsEmpty());
-}
-
 // On the Network tab the network directory's company is dialled; a LAN client's queue entry is dialled with its
 // own company, on the ModemPort (its Port means nothing here). A network page carries its text unterminated.
 TEST_F(TapDialTest, TheCompanyComesFromTheNetworkDirectoryOrTheQueueEntry) {
@@ -301,6 +277,69 @@ TEST(ModemStringTest, PausesHangUpsAndCarriageReturnsAreCharactersOfTheirOwn) {
     SendBlockString(console, *port, block);
     EXPECT_EQ(pty.Read(3), block);
     ClosePort(*port);
+}
+
+std::string Bytes(std::initializer_list<int> values) {
+    std::string out;
+    for (int v : values)
+        out += static_cast<char>(v);
+    return out;
+}
+
+TEST(TapChecksumTest, DigitsAreZeroPlusEachNibbleOfTheLowTwelveBits) {
+    // STX "1" CR "A" CR ETX: 0x02+0x31+0x0D+0x41+0x0D+0x03 = 0x91.
+    TapBlock block = BuildTapBlock("1", "A", 0);
+    EXPECT_EQ(block.kind, TapBlockKind::Single);
+    EXPECT_EQ(block.bytes, Bytes({0x02, '1', 0x0D, 'A', 0x0D, 0x03, '0', '9', '1', 0x0D}));
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "000"},
+        {Bytes({0x0F}), "00?"},
+        {Bytes({0x7F, 0x7F}), "0?>"},
+        // 37 x 'z' = 37 * 0x7A = 0x11A2: only the low 12 bits count.
+        {std::string(37, 'z'), "1:2"},
+        // A byte with its top bit set counts as its seven data bits, as a 7E1 line delivers it.
+        {Bytes({0x02, 0xC1, 0x03}), "046"},
+        {Bytes({0x02, 0x41, 0x03}), "046"}};
+    for (const auto& [bytes, digits] : cases)
+        EXPECT_EQ(TapChecksum(bytes), digits) << ::testing::PrintToString(bytes);
+}
+
+// Each block is STX, the PIN and CR in the first block only, up to 230 characters of text, then CR ETX in the last
+// block or US in the others, the checksum and CR.
+TEST(TapBlockTest, LongTextsSplitIntoFirstMiddleAndLastBlocks) {
+    auto framed = [](const std::string& body) { return body + TapChecksum(body) + "\r"; };
+    const std::string a(230, 'a'), b(230, 'b'), stx(1, kStx);
+    struct Case {
+        std::string text;
+        size_t offset;
+        TapBlockKind kind;
+        std::string bytes;
+    } const cases[] = {
+        {a, 0, TapBlockKind::Single, framed(stx + "55\r" + a + "\r" + kEtx)},
+        {a + "b", 0, TapBlockKind::First, framed(stx + "55\r" + a + kUs)},
+        // 0x02+0x62+0x0D+0x03 = 0x74
+        {a + "b", 230, TapBlockKind::Last, Bytes({0x02, 'b', 0x0D, 0x03, '0', '7', '4', 0x0D})},
+        {a + b, 230, TapBlockKind::Last, framed(stx + b + "\r" + kEtx)},
+        {a + b + "c", 230, TapBlockKind::Middle, framed(stx + b + kUs)},
+        {a + b + "c", 460, TapBlockKind::Last, framed(stx + "c\r" + kEtx)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.text.size()) + " characters from " + std::to_string(c.offset));
+        TapBlock block = BuildTapBlock("55", c.text, c.offset);
+        EXPECT_EQ(block.kind, c.kind);
+        EXPECT_EQ(block.bytes, c.bytes);
+    }
+}
+
+TEST(TapFieldTextTest, LineBreaksAndControlCharactersBecomeOneBlankAndNothingElseChanges) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Call\r\nthe desk\nnow\rplease", "Call the desk now please"},
+        {"\r\n\r\n", "  "},
+        {"tab\there \xE9t\xE9 ~^|", "tab here \xE9t\xE9 ~^|"},
+        {Bytes({'a', kStx, kEtx, kEot, kEsc, kUs, 0x7F, 0x83, 0x9B, 0xFF, 'z'}), "a         z"},
+        {"", ""}};
+    for (const auto& [text, field] : cases)
+        EXPECT_EQ(TapFieldText(text), field) << ::testing::PrintToString(text);
 }
 
 } // namespace
