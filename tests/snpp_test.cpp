@@ -56,33 +56,20 @@ protected:
     test::PeerProcess server{{"/usr/bin/perl", test::PeerScript("snpp_server.pl"), log, status}};
 };
 
-// Lines of a single period arrive whole, whatever ends the lines around them.
-TEST_F(PerlSnppTest, OneWayPagesRunTheWholeDialogueAndLeaveNoTicket) {
-    ASSERT_GT(server.Port(), 0);
-    SetCompany(server.Port(), false);
-    EXPECT_TRUE(SendSnppByIndex(tc.console, "Desk", kPin, 0, "crlf\r\n.\r\nlf\n.\nlast\n.", ""));
-    EXPECT_EQ(ReadFile(log), std::string(kPin) + "\tcrlf\\n.\\nlf\\n.\\nlast\\n.\\n\n");
-    EXPECT_EQ(tc.console.sentPages, 1);
-    EXPECT_EQ(tc.console.failedPages, 0);
-    EXPECT_THAT(FirstLines(6), ElementsAre("Connecting to 127.0.0.1...", "220 SNPP Gateway Ready",
-                                           "250 Pager ID Accepted", "354 Begin Input; End with <CRLF>'.'<CRLF>",
-                                           "250 Message OK", "250 Message Sent Successfully"));
-    EXPECT_THAT(Tickets(), IsEmpty());
-    EXPECT_EQ(tc.console.trackingRefresh, 1);
-    EXPECT_EQ(tc.console.secondRefresh, 1);
-}
-
+// A two-way page: the ticket byte for byte. Lines of a single period arrive whole, whatever ends the lines around
+// them.
 TEST_F(PerlSnppTest, TwoWayPageWritesTheTicketAndMstaAppendsTheReplies) {
     ASSERT_GT(server.Port(), 0);
     SetCompany(server.Port(), true);
-    EXPECT_TRUE(SendSnppByIndex(tc.console, "Duty.Desk", kPin, 0, "Fire drill\nat noon", "Ann"));
+    EXPECT_TRUE(SendSnppByIndex(tc.console, "Duty.Desk", kPin, 0, "Fire\r\n.\r\ndrill\n.", "Ann"));
+    EXPECT_EQ(ReadFile(log), std::string(kPin) + "\tFire\\n.\\ndrill\\n.\\n\n");
     ASSERT_THAT(Tickets(), ElementsAre("Duty Desk.4242.77.0-ann"));
     std::string path = tc.dir.File("Tracking/Duty Desk.4242.77.0-ann");
     const time_t now = clock.Now();
     char date[32];
     ctime_r(&now, date);
     const std::string head = "960 4242 77 OK, Message QUEUED for Delivery\r\n" + std::string(date, 24) +
-                             "\r\nDuty Desk\r\n" + kPin + "\r\nFire drill\nat noon\r\n";
+                             "\r\nDuty Desk\r\n" + kPin + "\r\nFire\r\n.\r\ndrill\n.\r\n";
     EXPECT_EQ(Ticket("Duty Desk.4242.77.0-ann"), "0000\r\n" + head);
     EXPECT_TRUE(HasUnreadMark(path));
     // The reply to 2WAY is not posted by this sender.
@@ -158,10 +145,6 @@ const std::string kGreeting = "220 SNPP simulator ready";
 
 // clang-format off
 const Dialogue kDialogues[] = {
-    {"Page421", Reply("PAGE", "421 Too busy, closing"), false, Delivery::RetryLater, {"PAGE 12", "QUIT"}, 1, {},
-     {kConnecting, kGreeting, "421 Too busy, closing"}},
-    {"Page550", Reply("PAGE", "550 Invalid pager id"), false, Delivery::Refused, {"PAGE 12", "QUIT"}, 1, {},
-     {kConnecting, kGreeting, "550 Invalid pager id"}},
     {"Data554", Reply("DATA", "554 Refused"), false, Delivery::Refused, {"PAGE 12", "DATA", "QUIT"}, 1, {}, {}},
     {"End451", Reply("END", "451 Try later"), false, Delivery::RetryLater, {"PAGE 12", "DATA", "QUIT"}, 1, {}, {}},
     {"Send554", Reply("SEND", "554 Refused"), false, Delivery::Refused, kWhole, 1, {}, {}},
