@@ -85,7 +85,7 @@ TEST_F(PerlSnppTest, TwoWayPageWritesTheTicketAndMstaAppendsTheReplies) {
 }
 
 // Send at once reports to the Result list. The ticket is named by the company's index, with N on the Network
-// tab (whose company comes from the network directory), or by host and port for a client's page.
+// tab, whose company comes from the network directory.
 TEST_F(PerlSnppTest, SendSnppNowReportsToTheResultListAndTicketsNameTheirCompany) {
     ASSERT_GT(server.Port(), 0);
     SetCompany(server.Port(), true);
@@ -109,12 +109,7 @@ TEST_F(PerlSnppTest, SendSnppNowReportsToTheResultListAndTicketsNameTheirCompany
     page.currentTab = kNetworkTab;
     page.attachSignature = false;
     EXPECT_TRUE(SendSnppNow(tc.console, page, "Ann", kPin, 0));
-    CompanyRecord company = test::MakeCompany("Client's provider", "127.0.0.1", server.Port());
-    company.TwoWay = 1;
-    EXPECT_TRUE(SendSnppByRecord(tc.console, company, "Duty Desk", kPin, "Hello", "Bob/../x"));
-    EXPECT_THAT(Tickets(), ElementsAre("Ann.4242.77.0N",
-                                       "Duty Desk.4242.77-127.0.0.1-" + std::to_string(server.Port()) + "-bob .. x",
-                                       "J R  Smith.4242.77.0"));
+    EXPECT_THAT(Tickets(), ElementsAre("Ann.4242.77.0N", "J R  Smith.4242.77.0"));
 }
 
 using Replies = std::map<std::string, std::string>;

@@ -162,22 +162,6 @@ TEST_F(SocketPair, SendTextInsertsCrBeforeEveryBareLfAndStopsAt2000Bytes) {
     EXPECT_EQ(SendText(reader.Socket(), "QUIT\r\n"), -1);
 }
 
-TEST(ReplyCodes, FourAndFiveHundredsAreRefusalsOnlyFiveHundredsForGood) {
-    const struct {
-        const char* line;
-        int code;
-        bool ok, permanent;
-    } cases[] = {{"250 OK", 250, true, false}, {"399", 399, true, false},     {"400", 400, false, false},
-                 {"499 x", 499, false, false}, {"500 Bad", 500, false, true}, {"599", 599, false, true},
-                 {"600 x", 600, true, false},  {"", 0, true, false},          {"55", 0, true, false},
-                 {"5x0 odd", 0, true, false}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(ReplyCode(c.line), c.code) << c.line;
-        EXPECT_EQ(ReplyOk(c.line), c.ok) << c.line;
-        EXPECT_EQ(ReplyPermanent(c.line), c.permanent) << c.line;
-    }
-}
-
 // A resolver takes "1234" for 0.0.4.210; the console takes it for no address at all.
 TEST(ConnectTcp, ConnectsByAddressOrNameButNeverLooksUpDigits) {
     for (const char* address : {"1234", "255.255.255.255", "10.0.0.300"})
