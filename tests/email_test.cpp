@@ -12,13 +12,11 @@
 #include "transports/email.h"
 #include "transports/smtp.h"
 
-#include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <sstream>
-#include <sys/resource.h>
 #include <sys/time.h>
 
 namespace brimlow {
@@ -126,46 +124,6 @@ protected:
     std::string mail = tc.dir.File("mail");
     std::unique_ptr<test::PeerProcess> server;
 };
-
-// Writes beyond a file-size limit fail as on a full disk (the signal that would end the process is ignored).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_old); }
-
-private:
-    rlimit m_old{};
-};
-
-TEST_F(EmailTest, PacketsThatCannotBeWrittenAreReportedAndLeaveNothing) {
-    ASSERT_EQ(WriteEmailPacket(tc.console, ann, "", "x"), 1);
-    const rlim_t headSize = ReadFile(tc.dir.File("EMGAAAAA.AAA")).size() - 2;
-    ShredFile(tc.dir.File("EMGAAAAA.AAA"));
-    const struct {
-        rlim_t limit;
-        const char* text;
-        const char* status;
-    } cases[] = {{headSize - 10, "x", "Error writing packet file!"},
-                 {headSize + 3, "a longer text", "Error writting packet file!"}};
-    for (const auto& c : cases) {
-        FileSizeLimit limit(c.limit);
-        EXPECT_EQ(WriteEmailPacket(tc.console, ann, "", c.text), 0);
-        EXPECT_TRUE(tc.WaitForStatus(c.status));
-        EXPECT_THAT(Packets(), IsEmpty());
-    }
-    tc.console.dataDir = tc.dir.File("missing");
-    EXPECT_EQ(WriteEmailPacket(tc.console, ann, "", "x"), 0);
-    EXPECT_TRUE(tc.WaitForStatus("Please make sure that the queue directory exists!"));
-    std::vector<std::string> lines = tc.StatusLines();
-    EXPECT_THAT(std::vector<std::string>(lines.end() - 2, lines.end()),
-                ElementsAre("Unable to create message packet!", "Please make sure that the queue directory exists!"));
-}
 
 TEST_F(EmailTest, AShortAsciiPageIsDeliveredByteForByteAndItsPacketIsGone) {
     Start();

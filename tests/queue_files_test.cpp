@@ -176,6 +176,7 @@ TEST_F(QueueWriterTest, WhatCannotBeWrittenIsReported) {
     EXPECT_TRUE(QueueForSubscriber(t.console, Page(SendMode::Email), SlotOf(local(), "G")));
     EXPECT_EQ(t.op.MessageTexts(),
               (std::vector<std::string>{kQueueFileError, kQueueFileError, kSendError, kSendError}));
+    EXPECT_TRUE(t.WaitForStatus("Please make sure that the queue directory exists!"));
 }
 
 // A running call lists its folder at any moment and gives up a page too short to read: a ready page the server

@@ -1,5 +1,5 @@
-// The serial port layer on real pseudo-terminals: open statuses, reads, writes, the facade, and the 7E1 framing
-// carried in the byte (carrier until hang-up is the TAP tests' HangUp call).
+// The serial port layer on real pseudo-terminals: open statuses and the 7E1 framing carried in the byte. Reads,
+// writes and carrier until hang-up are the dial tests', on the same pseudo-terminals.
 #include "serial/serial_facade.h"
 #include "serial/serial_port.h"
 #include "tests/support/pty_pair.h"
@@ -67,44 +67,6 @@ TEST(SerialPortTest, FailedOpensSayWhy) {
     second->ops.Close(*second);
     badParity->ops.Close(*badParity);
     EXPECT_EQ(SerialOpenPortCount(), 0);
-}
-
-// An empty port answers "input empty" without storing it; writes queue what fits and report the rest; clearing
-// drains the input before it discards the output.
-TEST(SerialPortTest, ReadsWritesAndClears) {
-    Pty pty;
-    SerialPort* port = Open(pty, 9600, 'N', 8, 1);
-    ASSERT_EQ(port->status, 0);
-    char buffer[8];
-    EXPECT_EQ(port->ops.ReadChar(*port), kSerialRxEmpty);
-    EXPECT_EQ(port->ops.ReadBlock(*port, buffer, sizeof buffer), kSerialRxEmpty);
-    EXPECT_EQ(port->lastCount, 0);
-    EXPECT_EQ(port->status, 0);
-
-    ASSERT_TRUE(pty.Write("\xC1"
-                          "bc"));
-    WaitForInput(*port, 3);
-    EXPECT_EQ(port->ops.ReadChar(*port), 0xC1); // eight data bits, no parity: the byte as it is
-    EXPECT_EQ(port->ops.ReadBlock(*port, buffer, sizeof buffer), 0);
-    EXPECT_EQ(std::string(buffer, port->lastCount), "bc");
-
-    EXPECT_EQ(port->ops.WriteChar(*port, 'A'), 0);
-    EXPECT_EQ(port->ops.WriteBlock(*port, "BCD", 3), 0);
-    EXPECT_EQ(pty.Read(4), "ABCD");
-    std::string big(kSerialBufferSize + 100, 'x');
-    EXPECT_EQ(port->ops.WriteBlock(*port, big.data(), static_cast<int>(big.size())), kSerialTxFull);
-    EXPECT_EQ(port->status, kSerialTxFull);
-    EXPECT_LE(port->lastCount, kSerialBufferSize);
-    EXPECT_GT(port->lastCount, 0);
-    EXPECT_EQ(pty.Read(port->lastCount).size(), size_t(port->lastCount));
-    EXPECT_FALSE(IsTxFull(*port));
-
-    ASSERT_TRUE(pty.Write(std::string(300, 'z')));
-    WaitForInput(*port, 300);
-    EXPECT_EQ(ClearBuffers(*port, kClearInput | kClearOutput), 0);
-    EXPECT_TRUE(IsRxEmpty(*port));
-    EXPECT_EQ(DrainInput(*port), 0);
-    port->ops.Close(*port);
 }
 
 TEST(SerialPortTest, SevenDataBitsWithEvenParityTravelInTheByteOnAPseudoTerminal) {

@@ -207,13 +207,5 @@ TEST_F(SnppTest, UnreachableServersAndUnknownCompanies) {
     EXPECT_EQ(tc.console.failedPages, 0);
 }
 
-TEST(SnppDataText, LinesEndInCrLfAndOnlyLinesOfASinglePeriodAreDoubled) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"a\n.\nb", "a\r\n..\r\nb\r\n"},  {"a\r\n.\r\nb", "a\r\n..\r\nb\r\n"}, {".", "..\r\n"},
-        {".a\n..\n", ".a\r\n..\r\n\r\n"}, {"a.\n. \n", "a.\r\n. \r\n\r\n"},    {"", "\r\n"}};
-    for (const auto& [text, sent] : cases)
-        EXPECT_EQ(SnppDataText(text), sent) << text;
-}
-
 } // namespace
 } // namespace brimlow

@@ -1,7 +1,6 @@
 // The socket line routines over a socket pair whose near end times out every 50 ms, so that repeats are quick.
 #include "tests/support/line_peer.h"
 #include "transports/socket_lines.h"
-#include "transports/trace.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -176,10 +175,6 @@ TEST(ConnectTcp, ConnectsByAddressOrNameButNeverLooksUpDigits) {
         CloseSocket(result.sock);
     }
     EXPECT_EQ(ConnectTcp("127.0.0.1", test::UnusedPort()).error, ConnectError::Connect);
-}
-
-TEST(Trace, EscapesControlBytes) {
-    EXPECT_EQ(EscapeControlBytes(std::string("PAGE 1\r\n\x01\\\xff", 11)), "PAGE 1\\r\\n\\x01\\\\\\xFF");
 }
 
 } // namespace
