@@ -12,11 +12,13 @@
 #include "transports/email.h"
 #include "transports/smtp.h"
 
+#include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/time.h>
 
 namespace brimlow {
@@ -124,6 +126,26 @@ protected:
     std::string mail = tc.dir.File("mail");
     std::unique_ptr<test::PeerProcess> server;
 };
+
+// Writes beyond a file-size limit fail as on a full disk (SIGXFSZ, which would end the process, is ignored): a
+// packet that cannot be written whole is reported, and nothing is left to be mailed.
+TEST_F(EmailTest, APacketThatCannotBeWrittenWholeLeavesNothing) {
+    ASSERT_EQ(WriteEmailPacket(tc.console, ann, "", "x"), 1);
+    const rlim_t headSize = ReadFile(tc.dir.File("EMGAAAAA.AAA")).size() - 2;
+    ShredFile(tc.dir.File("EMGAAAAA.AAA"));
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit unlimited{};
+    getrlimit(RLIMIT_FSIZE, &unlimited);
+    for (auto [size, text, status] : {std::tuple{headSize - 10, "x", "Error writing packet file!"},
+                                      {headSize + 3, "a longer text", "Error writting packet file!"}}) {
+        rlimit limit{size, unlimited.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        EXPECT_EQ(WriteEmailPacket(tc.console, ann, "", text), 0);
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        EXPECT_TRUE(tc.WaitForStatus(status));
+        EXPECT_THAT(Packets(), IsEmpty());
+    }
+}
 
 TEST_F(EmailTest, AShortAsciiPageIsDeliveredByteForByteAndItsPacketIsGone) {
     Start();

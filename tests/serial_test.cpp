@@ -1,5 +1,5 @@
-// The serial port layer on real pseudo-terminals: open statuses and the 7E1 framing carried in the byte. Reads,
-// writes and carrier until hang-up are the dial tests', on the same pseudo-terminals.
+// The serial port layer on real pseudo-terminals: open statuses, block reads and writes, clearing, and the 7E1
+// framing carried in the byte. Carrier until hang-up is the dial tests' HangUp call.
 #include "serial/serial_facade.h"
 #include "serial/serial_port.h"
 #include "tests/support/pty_pair.h"
@@ -67,6 +67,30 @@ TEST(SerialPortTest, FailedOpensSayWhy) {
     second->ops.Close(*second);
     badParity->ops.Close(*badParity);
     EXPECT_EQ(SerialOpenPortCount(), 0);
+}
+
+// Block reads strip the parity bit too, and "input empty" is not stored; a write that does not fit is reported;
+// clearing drains the input before it discards the output.
+TEST(SerialPortTest, BlocksAndClears) {
+    Pty pty;
+    SerialPort* port = Open(pty);
+    ASSERT_EQ(port->status, 0);
+    char buffer[8];
+    EXPECT_EQ(port->ops.ReadBlock(*port, buffer, sizeof buffer), kSerialRxEmpty);
+    EXPECT_EQ(port->status, 0);
+    ASSERT_TRUE(pty.Write("\xC3\x41"));
+    WaitForInput(*port, 2);
+    EXPECT_EQ(port->ops.ReadBlock(*port, buffer, sizeof buffer), 0);
+    EXPECT_EQ(std::string(buffer, port->lastCount), "CA");
+    std::string big(kSerialBufferSize + 100, 'x');
+    EXPECT_EQ(port->ops.WriteBlock(*port, big.data(), static_cast<int>(big.size())), kSerialTxFull);
+    EXPECT_GT(port->lastCount, 0);
+    EXPECT_EQ(pty.Read(port->lastCount).size(), size_t(port->lastCount));
+    ASSERT_TRUE(pty.Write(std::string(300, 'z')));
+    WaitForInput(*port, 300);
+    EXPECT_EQ(ClearBuffers(*port, kClearInput | kClearOutput), 0);
+    EXPECT_TRUE(IsRxEmpty(*port));
+    port->ops.Close(*port);
 }
 
 TEST(SerialPortTest, SevenDataBitsWithEvenParityTravelInTheByteOnAPseudoTerminal) {

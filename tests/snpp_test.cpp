@@ -72,6 +72,8 @@ TEST_F(PerlSnppTest, TwoWayPageWritesTheTicketAndMstaAppendsTheReplies) {
                              "\r\nDuty Desk\r\n" + kPin + "\r\nFire\r\n.\r\ndrill\n.\r\n";
     EXPECT_EQ(Ticket("Duty Desk.4242.77.0-ann"), "0000\r\n" + head);
     EXPECT_TRUE(HasUnreadMark(path));
+    EXPECT_EQ(tc.console.trackingRefresh, 1);
+    EXPECT_EQ(tc.console.secondRefresh, 1);
     // The reply to 2WAY is not posted by this sender.
     EXPECT_THAT(tc.WaitForLines(6), ::testing::Not(::testing::Contains("250 OK, Beginning 2-Way Transaction")));
 
@@ -205,6 +207,16 @@ TEST_F(SnppTest, UnreachableServersAndUnknownCompanies) {
     for (int index : {kCompanySlots, -1})
         EXPECT_EQ(DeliverSnppByIndex(tc.console, "Desk", "12", index, "Hi", ""), Delivery::Refused);
     EXPECT_EQ(tc.console.failedPages, 0);
+}
+
+// Message lines end in CR LF, and only a line of a single period is doubled (the servers take it for the end).
+TEST(SnppDataText, LinesEndInCrLfAndOnlyLinesOfASinglePeriodAreDoubled) {
+    const std::pair<const char*, const char*> cases[] = {{"a\n.\nb", "a\r\n..\r\nb\r\n"},
+                                                         {"a\r\n.\r\nb", "a\r\n..\r\nb\r\n"},
+                                                         {".a\n..\n", ".a\r\n..\r\n\r\n"},
+                                                         {"", "\r\n"}};
+    for (const auto& [text, sent] : cases)
+        EXPECT_EQ(SnppDataText(text), sent) << text;
 }
 
 } // namespace

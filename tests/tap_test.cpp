@@ -172,7 +172,9 @@ const Call kCalls[] = {
     {"LoginRefused", With(&Script::acceptLogin, false), {}, 0, 2, {"Login Rejected!", "Logging out!"}, {}},
     {"NoGoAhead", With(&Script::goAhead, false), {}, 0, 2, {kTimeOut, kNoGoAhead, kLost}, {}},
     {"HangUp", Blocks({BlockAnswer::HangUp}), {}, 0, 2, {kLost}, {}},
-    {"Busy", Modem(DialAnswer::Busy), {}, 0, 2, {kCalling, "BUSY", "BUSY"}, {}}, // NO CARRIER, NO DIALTONE alike
+    {"Busy", Modem(DialAnswer::Busy), {}, 0, 2, {kCalling, "BUSY", "BUSY"}, {}},
+    {"NoCarrier", Modem(DialAnswer::NoCarrier), {}, 0, 2, {kCalling, "NO CARRIER", "NO CARRIER"}, {}},
+    {"NoDialtone", Modem(DialAnswer::NoDialtone), {}, 0, 2, {kCalling, "NO DIALTONE", "NO DIALTONE"}, {}},
     // A silent modem is given sixty seconds after its init string.
     {"SilentModem", Modem(DialAnswer::Silent), {}, 0, 2, {kCalling}, {{kCalling, 1}}, 64},
 };

@@ -33,9 +33,9 @@ std::string Described(const std::optional<TicketTarget>& t) {
 
 // Every name the console writes reads back as the parts it was written from (fuzz_ticket_names tries any parts).
 TEST(TicketNames, AreParsedByTheirForm) {
+    // clang-format off
     const std::pair<const char*, const char*> cases[] = {
-        {"Duty Desk.4242.77.3", "local 4242 77 3"},
-        {"Duty Desk.4242.77.3N", "network 4242 77 3"},
+        {"Duty Desk.4242.77.3", "local 4242 77 3"}, {"Duty Desk.4242.77.3N", "network 4242 77 3"},
         {"Duty Desk.4242.77.3-ann", "local 4242 77 3 -ann"},
         {"Desk.18446744073709551615.-5.99", "local 18446744073709551615 -5 99"},
         {"Desk.1.2-pager.example-444-ann", "host 1 2 pager.example:444 -ann"},
@@ -44,17 +44,11 @@ TEST(TicketNames, AreParsedByTheirForm) {
         {"Smith-Jones-Lee.4242.77.3-ann", "local 4242 77 3 -ann"},
         {"Desk.4242.77-snpp gw.example.com-444-ann-b", "host 4242 77 snpp-gw.example.com:444 -ann-b"},
         {"Desk.4242.-77-h-44-7", "host 4242 -77 h:44 -7"},
-        {"Desk.1.2.100", "unreadable"},
-        {"Desk.1.2", "unreadable"},
-        {"Nodot", "unreadable"},
-        {"Desk.1.2.3N-ann", "unreadable"},
-        {"Desk.1.2-h-65536", "unreadable"},
-        {"Desk.1.2-h-x", "unreadable"},
-        {"Desk.18446744073709551616.2.3", "unreadable"},
-        {"Desk.1.2147483648.3", "unreadable"},
-        {"Desk.1.2.3-", "unreadable"},
-        {"Desk.1.2.3x", "unreadable"},
-    };
+        {"Desk.1.2.100", "unreadable"}, {"Desk.1.2", "unreadable"}, {"Nodot", "unreadable"},
+        {"Desk.1.2.3N-ann", "unreadable"}, {"Desk.1.2-h-65536", "unreadable"}, {"Desk.1.2-h-x", "unreadable"},
+        {"Desk.18446744073709551616.2.3", "unreadable"}, {"Desk.1.2147483648.3", "unreadable"},
+        {"Desk.1.2.3-", "unreadable"}, {"Desk.1.2.3x", "unreadable"}};
+    // clang-format on
     for (const auto& [name, target] : cases)
         EXPECT_EQ(Described(ParseTicketName(name)), target) << name;
 }
