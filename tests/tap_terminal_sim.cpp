@@ -46,7 +46,6 @@ struct TapTerminalSim::Terminal {
             bool hungUp = got <= 0 && (p.revents & POLLHUP);
             std::unique_lock lock(mutex);
             for (ssize_t i = 0; i < got; ++i) {
-                ++log.bytes;
                 log.parityErrors += !EvenParity(static_cast<unsigned char>(buffer[i]));
                 connected = true;
                 OnByte(static_cast<char>(buffer[i] & 0x7F));
@@ -111,8 +110,6 @@ struct TapTerminalSim::Terminal {
         echo = command.find("E0") != std::string::npos ? false : command.find("E1") != std::string::npos || echo;
         if (command.size() < 3 || (command[2] != 'D' && command[2] != 'd'))
             return Answer("\r\nOK\r\n");
-        std::string number = command.substr(command.size() > 3 && (command[3] == 'T' || command[3] == 'P') ? 4 : 3);
-        log.dialled.push_back(number.erase(0, std::min(number.find_first_not_of(' '), number.size())));
         tcgetattr(pty.Master(), &log.line); // on a pty master this reads the slave's settings
         const char* results[] = {"CONNECT 2400", "BUSY", "NO CARRIER", "NO DIALTONE"};
         if (script.dial != DialAnswer::Silent)
@@ -138,7 +135,7 @@ struct TapTerminalSim::Terminal {
     // STX body terminator c c c CR, the terminator at end.
     void OnBlock(const std::string& received, size_t end) {
         phase = Phase::Ready;
-        log.blocks.push_back(received);
+        ++log.blocks;
         if (received.back() != CR || Checksum(received.substr(0, end + 1)) != received.substr(end + 1, 3)) {
             ++log.checksumErrors;
             return Answer({NAK, CR});

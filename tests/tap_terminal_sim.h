@@ -32,10 +32,9 @@ struct TapPage {
 };
 
 struct TapTerminalLog {
-    std::vector<TapPage> pages;                // the transactions accepted
-    std::vector<std::string> blocks, commands; // every block as it arrived (7-bit), the AT command lines
-    std::vector<std::string> dialled;
-    int logins = 0, logouts = 0, hangUps = 0, bytes = 0, parityErrors = 0, checksumErrors = 0;
+    std::vector<TapPage> pages;        // the transactions accepted
+    std::vector<std::string> commands; // the AT command lines
+    int logins = 0, logouts = 0, hangUps = 0, blocks = 0, parityErrors = 0, checksumErrors = 0;
     termios line{}; // the dialer's line settings when it dialled
 };
 
