@@ -236,27 +236,18 @@ TEST_F(EmailTest, ServerBehaviours) {
         int commands; // how many of the dialogue's commands the server saw before QUIT; -1: no connection
         const char* status;
     } cases[] = {
+        // clang-format off
         {"MultiLineGreeting", {kGreeting}, 1, 0, false, 4, "220 ready"},
-        {"RefusedAfterData",
-         {kGreeting, "DATA=550 5.7.1 rejected after DATA"},
-         0,
-         1,
-         false,
-         4,
+        {"RefusedAfterData", {kGreeting, "DATA=550 5.7.1 rejected after DATA"}, 0, 1, false, 4,
          "550 5.7.1 rejected after DATA"},
-        {"TemporaryToRcpt",
-         {"RCPT=451 4.3.0 try later"},
-         0,
-         1,
-         true,
-         3,
+        {"TemporaryToRcpt", {"RCPT=451 4.3.0 try later"}, 0, 1, true, 3,
          "Page for <pager@example.net> kept for a later try"},
         {"RefusedToMail", {"MAIL=550 no such sender"}, 0, 1, false, 2, "550 no such sender"},
         {"RefusedToHelo", {"HELO=554 go away"}, 0, 1, false, 1, "554 go away"},
         {"GreetingRefused", {"greeting=554 no service"}, 0, 0, false, 0, "554 no service"},
         {"GreetingClosing", {"greeting=421 closing"}, 0, 0, true, 0, "421 closing"},
         {"UnreachableForADay", {}, 0, 0, false, -1, "Page for <pager@example.net> given up after 24 hours"},
-    };
+    }; // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         int sentBefore = tc.console.sentPages, failedBefore = tc.console.failedPages;
@@ -273,18 +264,15 @@ TEST_F(EmailTest, ServerBehaviours) {
         EXPECT_EQ(tc.console.sentPages - sentBefore, c.sent);
         EXPECT_EQ(tc.console.failedPages - failedBefore, c.failed);
         EXPECT_EQ(Packets().size(), c.kept ? 1u : 0u);
-        std::vector<std::string> commands(kDialogue.begin(), kDialogue.begin() + std::max(c.commands, 0));
-        if (c.commands >= 0)
-            commands.push_back("QUIT");
-        std::istringstream log(test::FileExists(mail + "/commands.log") ? ReadFile(mail + "/commands.log") : "");
-        std::vector<std::string> seen;
-        for (std::string line; std::getline(log, line);)
-            seen.push_back(line);
-        EXPECT_EQ(seen, commands);
+        std::string commands;
+        for (int i = 0; i < c.commands; ++i)
+            commands += kDialogue[i] + "\n";
+        std::string log = mail + "/commands.log";
+        EXPECT_EQ(test::FileExists(log) ? ReadFile(log) : "", c.commands < 0 ? "" : commands + "QUIT\n");
         EXPECT_TRUE(tc.WaitForStatus(c.status));
         EXPECT_TRUE(c.sent == 1 || tc.WaitForStatus(kSendError));
         ShredFile(packet);
-        ShredFile(mail + "/commands.log");
+        ShredFile(log);
     }
 }
 

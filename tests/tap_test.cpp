@@ -12,7 +12,6 @@
 #include <chrono>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <thread>
 
 namespace brimlow {
