@@ -7,15 +7,11 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -25,6 +21,20 @@
 extern char** environ;
 
 namespace brimlow::test {
+namespace {
+
+// Polls done every few milliseconds until it holds or timeoutMs passed; its last answer.
+template <typename Done> bool Poll(Done done, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+} // namespace
 
 TempDir::TempDir() {
     std::string templ = (std::filesystem::temp_directory_path() / "brimlow-test-XXXXXX").string();
@@ -37,13 +47,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ec);
 }
 
-void RecordingOperator::ShowMessage(MessageIcon icon, const std::string& caption, const std::string& text) {
+void RecordingOperator::ShowMessage(MessageIcon, const std::string&, const std::string& text) {
     std::lock_guard lock(m_mutex);
-    m_messages.push_back({icon, caption, text});
-}
-
-bool RecordingOperator::AskYesNo(MessageIcon, const std::string&, const std::string&) {
-    return true;
+    m_texts.push_back(text);
 }
 
 void RecordingOperator::AddResultLine(const std::string& text) {
@@ -51,17 +57,9 @@ void RecordingOperator::AddResultLine(const std::string& text) {
     m_resultLines.push_back(text);
 }
 
-std::vector<RecordingOperator::Message> RecordingOperator::Messages() const {
-    std::lock_guard lock(m_mutex);
-    return m_messages;
-}
-
 std::vector<std::string> RecordingOperator::MessageTexts() const {
     std::lock_guard lock(m_mutex);
-    std::vector<std::string> texts;
-    for (const Message& m : m_messages)
-        texts.push_back(m.text);
-    return texts;
+    return m_texts;
 }
 
 std::vector<std::string> RecordingOperator::ResultLines() const {
@@ -70,32 +68,26 @@ std::vector<std::string> RecordingOperator::ResultLines() const {
 }
 
 int MemorySettingsStore::GetInt(const std::string& name, int defaultValue) {
-    readOrder.push_back(name);
     auto it = values.find(name);
     return it == values.end() ? defaultValue : std::atoi(it->second.c_str());
 }
 
 std::string MemorySettingsStore::GetString(const std::string& name, const std::string& defaultValue) {
-    readOrder.push_back(name);
     auto it = values.find(name);
     return it == values.end() ? defaultValue : it->second;
-}
-
-void MemorySettingsStore::SetInt(const std::string& name, int value) {
-    writeOrder.push_back(name);
-    values[name] = std::to_string(value);
-}
-
-void MemorySettingsStore::SetString(const std::string& name, const std::string& value) {
-    writeOrder.push_back(name);
-    values[name] = value;
 }
 
 TestConsole::TestConsole(bool drainStatus) {
     console.dataDir = dir.Path();
     console.op = &op;
     if (drainStatus)
-        m_drain = std::thread([this] { Drain(); });
+        m_drain = std::thread([this] {
+            while (!m_stop)
+                if (auto line = WaitStatus(console, 20)) {
+                    std::lock_guard lock(m_mutex);
+                    m_lines.push_back(*line);
+                }
+        });
 }
 
 TestConsole::~TestConsole() {
@@ -106,66 +98,46 @@ TestConsole::~TestConsole() {
         m_drain.join();
 }
 
-void TestConsole::Drain() {
-    while (!m_stop) {
-        if (auto line = WaitStatus(console, 20)) {
-            std::lock_guard lock(m_mutex);
-            m_lines.push_back(*line);
-        }
-    }
-}
-
 std::vector<std::string> TestConsole::StatusLines() const {
     std::lock_guard lock(m_mutex);
     return m_lines;
 }
 
 bool TestConsole::WaitForStatus(const std::string& text, int timeoutMs) const {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        {
-            std::lock_guard lock(m_mutex);
-            for (const std::string& line : m_lines)
+    return Poll(
+        [&] {
+            for (const std::string& line : StatusLines())
                 if (line.find(text) != std::string::npos)
                     return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+            return false;
+        },
+        timeoutMs);
 }
 
 std::vector<std::string> TestConsole::WaitForLines(size_t count, int timeoutMs) const {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (StatusLines().size() < count && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    Poll([&] { return StatusLines().size() >= count; }, timeoutMs);
     return StatusLines();
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
-    out << in.rdbuf();
+    out << std::ifstream(path, std::ios::binary).rdbuf();
     return out.str();
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 bool FileExists(const std::string& path) {
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0;
+    return access(path.c_str(), F_OK) == 0;
 }
 
 std::vector<std::string> ListDir(const std::string& path) {
     std::vector<std::string> names;
-    if (DIR* d = opendir(path.c_str())) {
-        while (dirent* e = readdir(d))
-            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-                names.push_back(e->d_name);
-        closedir(d);
-    }
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(path, ec))
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -193,8 +165,7 @@ int AddGroup(Directory& dir, const std::string& name, const std::vector<std::str
     int group = AllocateGroupNumber(dir);
     for (size_t m = 0; m < members.size(); ++m)
         SetText(dir.groups[group].Members[m], members[m]);
-    SubscriberRecord entry = MakeSubscriber(name, -group, "", tab);
-    AddSubscriber(dir, entry);
+    AddSubscriber(dir, MakeSubscriber(name, -group, "", tab));
     return group;
 }
 
@@ -226,8 +197,7 @@ FolderWatch::Seen FolderWatch::Take() {
     while ((got = read(m_fd, events, sizeof events)) > 0) {
         for (char* at = events; at < events + got;) {
             const auto* event = reinterpret_cast<const inotify_event*>(at);
-            std::string name = event->len ? event->name : "";
-            (event->mask & IN_MOVED_TO ? seen.renamedTo : seen.writtenAs).push_back(name);
+            (event->mask & IN_MOVED_TO ? seen.renamedTo : seen.writtenAs).push_back(event->len ? event->name : "");
             at += sizeof(inotify_event) + event->len;
         }
     }
@@ -236,9 +206,8 @@ FolderWatch::Seen FolderWatch::Take() {
 
 std::string WriteQueueEntry(const std::string& dataDir, const std::string& entry, int company,
                             const CompanyRecord& record) {
-    std::string folder = dataDir + "/Queue";
-    for (const std::string& part : {std::string(), "/" + entry, "/" + std::to_string(company)})
-        mkdir((folder += part).c_str(), 0700);
+    std::string folder = dataDir + "/Queue/" + entry + "/" + std::to_string(company);
+    std::filesystem::create_directories(folder);
     WriteFile(folder + "/Company.dat", RecordBytes(record));
     return folder;
 }
@@ -255,32 +224,19 @@ std::string SourceDir() {
 
 int SpawnProcess(pid_t& pid, const posix_spawn_file_actions_t& actions, std::vector<std::string> args,
                  const std::vector<std::string>& env) {
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
     std::vector<std::string> envStrings;
     for (char** e = environ; *e; ++e)
         envStrings.push_back(*e);
     envStrings.insert(envStrings.end(), env.begin(), env.end());
-    std::vector<char*> envp;
+    std::vector<char*> argv, envp;
+    for (std::string& a : args)
+        argv.push_back(a.data());
     for (std::string& e : envStrings)
         envp.push_back(e.data());
+    argv.push_back(nullptr);
     envp.push_back(nullptr);
     return posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
 }
-
-namespace {
-
-// Starts the brimlow executable with args, this process's environment plus env.
-int SpawnBrimlow(pid_t& pid, const posix_spawn_file_actions_t& actions, const std::vector<std::string>& args,
-                 const std::vector<std::string>& env) {
-    std::vector<std::string> argv{BrimlowBinary()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return SpawnProcess(pid, actions, argv, env);
-}
-
-} // namespace
 
 RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std::string>& env,
                      const std::string& stdinText) {
@@ -295,7 +251,7 @@ RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std
 }
 
 BrimlowProcess::~BrimlowProcess() {
-    if (m_pid > 0 && !m_ended) {
+    if (m_pid > 0) {
         kill(m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);
     }
@@ -329,7 +285,9 @@ bool BrimlowProcess::Launch(const std::vector<std::string>& args, const std::vec
     for (int fd : {out[0], out[1], err[0], err[1], in[0], in[1]})
         if (fd >= 0)
             posix_spawn_file_actions_addclose(&actions, fd);
-    int rc = SpawnBrimlow(m_pid, actions, args, env);
+    std::vector<std::string> argv{BrimlowBinary()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    int rc = SpawnProcess(m_pid, actions, argv, env);
     posix_spawn_file_actions_destroy(&actions);
     for (int fd : {out[1], err[1], in[0]})
         if (fd >= 0)
@@ -339,6 +297,7 @@ bool BrimlowProcess::Launch(const std::vector<std::string>& args, const std::vec
     if (rc != 0)
         m_pid = -1;
     if (input) {
+        // A child that ends without reading gets what fits in the pipe; the rest is not its concern.
         if (rc == 0 && !input->empty() && write(in[1], input->data(), input->size()) < 0) {
         }
         close(in[1]);
@@ -352,11 +311,10 @@ void BrimlowProcess::Pump(int timeoutMs) {
         return;
     for (int i = 0; i < 2; ++i) {
         int& fd = i == 0 ? m_out : m_err;
+        char buffer[4096];
         if (fd < 0 || fds[i].revents == 0)
             continue;
-        char buffer[4096];
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n > 0) {
+        if (ssize_t n = read(fd, buffer, sizeof buffer); n > 0) {
             (i == 0 ? m_output : m_errors).append(buffer, static_cast<size_t>(n));
         } else {
             close(fd);
@@ -376,27 +334,22 @@ bool BrimlowProcess::WaitForOutput(const std::string& text, int timeoutMs) {
 }
 
 void BrimlowProcess::Signal(int sig) {
-    if (m_pid > 0 && !m_ended)
+    if (m_pid > 0)
         kill(m_pid, sig);
 }
 
 int BrimlowProcess::Wait(int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!m_ended) {
-        int status = 0;
-        pid_t done = waitpid(m_pid, &status, WNOHANG);
-        if (done == m_pid) {
-            m_ended = true;
+    for (int status = 0; m_pid > 0; Pump(20)) {
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
             m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            break;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
+            m_pid = -1;
+        } else if (std::chrono::steady_clock::now() >= deadline) {
             kill(m_pid, SIGKILL);
             waitpid(m_pid, nullptr, 0);
-            m_ended = true;
+            m_pid = -1;
             return -1;
         }
-        Pump(20);
     }
     while (m_out >= 0 || m_err >= 0)
         Pump(100);

@@ -1,6 +1,6 @@
 #pragma once
 // What the engine tests share: a console on a fresh temporary data directory, an operator that records what it
-// was shown, an in-memory settings store, and a drain that collects status lines as the window would.
+// was shown, an in-memory settings store, files, records and the brimlow executable run as a child.
 #include "console/console.h"
 #include "console/settings.h"
 
@@ -25,24 +25,18 @@ private:
     std::string m_path;
 };
 
+// Answers every question Yes.
 class RecordingOperator final : public OperatorInterface {
 public:
-    struct Message {
-        MessageIcon icon;
-        std::string caption;
-        std::string text;
-    };
     void ShowMessage(MessageIcon icon, const std::string& caption, const std::string& text) override;
-    bool AskYesNo(MessageIcon icon, const std::string& caption, const std::string& text) override;
+    bool AskYesNo(MessageIcon, const std::string&, const std::string&) override { return true; }
     void AddResultLine(const std::string& text) override;
-
-    std::vector<Message> Messages() const;
     std::vector<std::string> MessageTexts() const;
     std::vector<std::string> ResultLines() const;
 
 private:
     mutable std::mutex m_mutex;
-    std::vector<Message> m_messages;
+    std::vector<std::string> m_texts;
     std::vector<std::string> m_resultLines;
 };
 
@@ -50,12 +44,10 @@ class MemorySettingsStore final : public SettingsStore {
 public:
     int GetInt(const std::string& name, int defaultValue) override;
     std::string GetString(const std::string& name, const std::string& defaultValue) override;
-    void SetInt(const std::string& name, int value) override;
-    void SetString(const std::string& name, const std::string& value) override;
+    void SetInt(const std::string& name, int value) override { values[name] = std::to_string(value); }
+    void SetString(const std::string& name, const std::string& value) override { values[name] = value; }
 
     std::map<std::string, std::string> values;
-    std::vector<std::string> readOrder;
-    std::vector<std::string> writeOrder;
 };
 
 // A console on its own temporary data directory. With drainStatus, a thread empties the status mailbox into
@@ -77,7 +69,6 @@ public:
     std::string DataFile(const std::string& name) const { return dir.File(name); }
 
 private:
-    void Drain();
     std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
     std::vector<std::string> m_lines;
@@ -87,7 +78,7 @@ private:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
-std::vector<std::string> ListDir(const std::string& path);
+std::vector<std::string> ListDir(const std::string& path); // sorted, without . and ..
 
 SubscriberRecord MakeSubscriber(const std::string& name, int company, const std::string& pin = "1234", int tab = 0);
 CompanyRecord MakeCompany(const std::string& name, const std::string& address = "", int socket = 444);
@@ -125,12 +116,12 @@ private:
 std::string WriteQueueEntry(const std::string& dataDir, const std::string& entry, int company,
                             const CompanyRecord& record);
 
-// Runs the brimlow executable with args; returns the exit status and collects standard output and error.
 struct RunResult {
     int status = -1;
     std::string out;
     std::string err;
 };
+// Runs the brimlow executable with args to its end.
 RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                      const std::string& stdinText = "");
 std::string BrimlowBinary();
@@ -138,10 +129,6 @@ std::string SourceDir();
 // Starts argv[0] with argv, this process's environment plus env, and actions; 0 or the error number.
 int SpawnProcess(pid_t& pid, const posix_spawn_file_actions_t& actions, std::vector<std::string> argv,
                  const std::vector<std::string>& env = {});
-
-} // namespace brimlow::test
-
-namespace brimlow::test {
 
 // A brimlow process running in the background, for consoles that a test starts, signals and waits for.
 class BrimlowProcess {
@@ -168,7 +155,6 @@ private:
     int m_err = -1;
     std::string m_output;
     std::string m_errors;
-    bool m_ended = false;
     int m_status = -1;
 };
 
