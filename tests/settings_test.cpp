@@ -31,6 +31,22 @@ TEST(Settings, DefaultsGoIntoTheStoreAndLoginFieldsAreCut) {
         EXPECT_EQ(store.values[name], value) << name;
 }
 
+// A server is never a client; a console without networking sends nothing via a server; a client keeps its choices.
+TEST(Settings, ServerRoleAndDisabledNetworkForceTheirValues) {
+    for (auto [server, network, via] : {std::tuple{false, 1, 1}, {true, 1, 0}, {false, 0, 0}}) {
+        Settings s;
+        s.NetworkEnabled = network;
+        s.SendViaServer = s.SendAllViaServer = 1;
+        s.Username = s.Password = "ann";
+        if (server)
+            ApplyServerRole(s);
+        ApplyNetworkEnabled(s);
+        EXPECT_EQ(s.NetworkEnabled, server ? 0 : network);
+        EXPECT_EQ(s.SendViaServer + s.SendAllViaServer, 2 * via);
+        EXPECT_EQ(s.Username.empty() && s.Password.empty(), server);
+    }
+}
+
 TEST(Settings, QtStoreKeepsEveryByteInGroupOptions) {
     test::TempDir config;
     // Qt reads XDG_CONFIG_HOME once per process; the path is set directly so that every repeat gets its own.
