@@ -25,6 +25,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
+#include <sys/time.h>
 
 namespace brimlow {
 namespace {
@@ -257,6 +258,49 @@ TEST_F(SendQueueWorkerTest, AnEmailPacketKeptForLaterIsDeliveredByTheNextRun) {
     EXPECT_TRUE(FileExists(mail + "/1.eml"));
     EXPECT_EQ(std::pair(tc.console.sentPages.load(), tc.console.failedPages.load()), std::pair(1, 1));
     EXPECT_TRUE(tc.WaitForStatus("SMTP Daemon started..."));
+}
+
+// An SNPP page failing for the moment goes back into the queue under a name of its own (no worker listed it
+// before), keeps its time of writing, and goes with the next run; a day after its writing it is given up.
+TEST_F(SendQueueWorkerTest, AnSnppPageFailingForTheMomentWaitsForTheNextRunForADay) {
+    auto runWorker = [&](int port) {
+        tc.console.local->companies[0].Socket = static_cast<int16_t>(port);
+        RunSendQueueWorker(tc.console);
+        ASSERT_TRUE(tc.console.workers.WaitIdle(30000));
+    };
+    auto pages = [&] {
+        std::vector<std::string> names = ListDir(tc.dir.Path());
+        std::erase_if(names, [](const std::string& name) { return name.rfind(kReadyPrefix, 0) != 0; });
+        return names;
+    };
+    auto writePage = [&](time_t when) {
+        std::string path = Page(tc.dir.Path(), kReadyPrefix, "21");
+        timeval times[2] = {{when, 0}, {when, 0}};
+        utimes(path.c_str(), times);
+        return path;
+    };
+    test::SnppSimulator closing(
+        test::With(&test::SnppScript::replies, std::map<std::string, std::string>{{"PAGE", "421 Too busy, closing"}}));
+    const time_t queuedAt = time(nullptr) - 3600;
+    std::string first = writePage(queuedAt);
+    runWorker(closing.Port());
+    std::vector<std::string> queued = pages();
+    ASSERT_EQ(queued.size(), 1u);
+    EXPECT_NE(tc.dir.File(queued[0]), first);
+    struct stat st {};
+    EXPECT_EQ(stat(tc.dir.File(queued[0]).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, queuedAt);
+    EXPECT_TRUE(tc.WaitForStatus("Page for Desk 21 kept for a later try"));
+
+    runWorker(snpp.Port());
+    EXPECT_THAT(pages(), IsEmpty());
+    EXPECT_THAT(snpp.Messages(), ElementsAre("page 21\n"));
+    EXPECT_EQ(std::pair(tc.console.sentPages.load(), tc.console.failedPages.load()), std::pair(1, 1));
+
+    writePage(time(nullptr) - kRetryPeriodSeconds - 1);
+    runWorker(closing.Port());
+    EXPECT_THAT(pages(), IsEmpty());
+    EXPECT_TRUE(tc.WaitForStatus("Page for Desk 21 given up after 24 hours"));
 }
 
 // A worker lists the packets while the window may be writing one: a packet is never written under its name, or
