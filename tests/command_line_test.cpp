@@ -48,7 +48,7 @@ protected:
         return Run(args, input, env);
     }
     // Desk A twice (the second at a company that refuses its PIN), Desk B, the group Desks of them and of a name
-    // that is nobody's, and the signature " --sig".
+    // that is nobody's, a group of 200 long names, and the signature " --sig".
     void WriteDirectory() {
         auto dir = Directory::Create();
         dir->companies[0] = test::MakeCompany("Metro", "127.0.0.1", server.Port());
@@ -58,9 +58,14 @@ protected:
                                                  {"Desk B", 0, "21", "b@example.net"}}) {
             SubscriberRecord record = test::MakeSubscriber(name, company, pin);
             SetText(record.Email, email);
+            SetText(record.Address, "1 Main St");
             AddSubscriber(*dir, record);
         }
         test::AddGroup(*dir, "Desks", {"Desk A", "Desk B", "Desk C"});
+        std::vector<std::string> longNames; // the longest group line export writes
+        for (int m = 0; m < kGroupMembers; ++m)
+            longNames.push_back(std::to_string(1000 + m) + std::string(kMemberNameSize - 5, 'n'));
+        test::AddGroup(*dir, "Everyone", longNames);
         ModemSettings modem{};
         Signature signature{};
         SetText(signature.Text, " --sig");
@@ -264,14 +269,14 @@ TEST_F(CommandLineTest, ExportThenImportRoundTripsAndOverwritingNeedsYes) {
     };
     test::RunResult r = run(data.Path(), {"export"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_THAT(r.out, HasSubstr("Exported subscribers: 4"));
+    EXPECT_THAT(r.out, HasSubstr("Exported subscribers: 5"));
     r = run(data.Path(), {"export"});
     EXPECT_EQ(r.status, 1) << "existing files are not overwritten without --yes";
     EXPECT_THAT(r.err, HasSubstr(kExportOverwriteQuestion));
     EXPECT_EQ(run(data.Path(), {"export", "--yes"}).status, 0);
     r = run(deep, {"import"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_THAT(r.out, HasSubstr("Imported groups: 1"));
+    EXPECT_THAT(r.out, HasSubstr("Imported groups: 2"));
     for (const char* file : {kSubscriberFile, kGroupFile})
         EXPECT_TRUE(ReadFile(deep + "/" + file) == ReadFile(data.File(file))) << file;
 }

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <random>
-#include <set>
 #include <sys/stat.h>
 
 namespace brimlow {
@@ -14,14 +13,6 @@ using test::MakeSubscriber;
 using test::ReadFile;
 using test::RecordBytes;
 using test::WriteFile;
-
-TEST(RecordText, SetTextCutsToTheFieldAndPadsItWithZeros) {
-    char field[5];
-    SetText(field, "abcdefgh");
-    EXPECT_EQ(std::string(field, 5), std::string("abcd\0", 5));
-    SetText(field, "x");
-    EXPECT_EQ(std::string(field, 5), std::string("x\0\0\0\0", 5));
-}
 
 class DataFilesTest : public ::testing::Test {
 protected:
@@ -55,24 +46,15 @@ TEST_F(DataFilesTest, FreshDirectoryStartsWithDefaultsAndSavesWholeTables) {
                               {kSignatureFile, 104u}})
         EXPECT_EQ(ReadFile(File(name)).size(), size) << name;
     std::string modemBytes = ReadFile(File(kModemFile));
-    EXPECT_EQ(modemBytes.substr(0, 7), std::string("ATE0M0\0", 7));
-    EXPECT_EQ(modemBytes.substr(81, 5), std::string("ATDT\0", 5));
+    EXPECT_EQ(modemBytes.substr(0, 7) + modemBytes.substr(81, 5), std::string("ATE0M0\0ATDT\0", 12));
 }
 
-TEST_F(DataFilesTest, ShortFilesFillOnlyWhatTheyCoverAndTheRestKeepsItsDefaults) {
+// What a load mends: short files fill only what they cover, lock bytes left set are cleared, tabs above 2 become
+// tab 0, the earlier group layout (50 groups of 20) is read, and member names that run on after a marker byte are
+// cut there, with the blanks before it.
+TEST_F(DataFilesTest, LoadMendsShortLockedAndOlderFiles) {
     WriteFile(File(kCompanyFile), RecordBytes(test::MakeCompany("Metro", "snpp.example", 7777)));
     WriteFile(File(kModemFile), std::string("AT&F\0", 5));
-    ASSERT_TRUE(LoadAll());
-    EXPECT_EQ(GetText(tables.companies[0].Name), "Metro");
-    EXPECT_EQ(tables.companies[0].Socket, 7777);
-    EXPECT_EQ(tables.companies[99].Socket, 444);
-    EXPECT_EQ(GetText(modem.InitString), "AT&F");
-    EXPECT_EQ(GetText(modem.DialPrefix), "ATDT");
-}
-
-// What a load mends: lock bytes left set, tabs above 2, the earlier group layout (50 groups of 20), and member
-// names that run on after a marker byte (cut there, with the blanks before it).
-TEST_F(DataFilesTest, LoadClearsLocksMovesUnknownTabsAndReadsOlderGroupFiles) {
     std::string subscribers;
     for (auto [tab, lock] : {std::pair{3, 0xFF}, {2, 7}, {100, 0}}) {
         SubscriberRecord r = MakeSubscriber("S" + std::to_string(tab), 1, "1", tab);
@@ -84,11 +66,12 @@ TEST_F(DataFilesTest, LoadClearsLocksMovesUnknownTabsAndReadsOlderGroupFiles) {
     memcpy(old.data() + (3 * 20 + 19) * 81, "Desk Z", 6);
     memcpy(old.data() + (49 * 20 + 5) * 81, "Last", 4);
     WriteFile(File(kGroupFile), old);
-    ASSERT_EQ(LoadTables(), 1);
-    for (auto [slot, tab] : {std::pair{0, 0}, {1, 2}, {2, 0}}) {
-        EXPECT_EQ(tables.subscribers[slot].Tab, tab) << slot;
-        EXPECT_EQ(tables.subscribers[slot].LockByte, 0) << slot;
-    }
+    ASSERT_TRUE(LoadAll());
+    EXPECT_EQ(tables.companies[0].Socket, 7777);
+    EXPECT_EQ(tables.companies[99].Socket, 444);
+    EXPECT_EQ(GetText(modem.InitString) + GetText(modem.DialPrefix), "AT&FATDT");
+    for (auto [slot, tab] : {std::pair{0, 0}, {1, 2}, {2, 0}})
+        EXPECT_TRUE(tables.subscribers[slot].Tab == tab && tables.subscribers[slot].LockByte == 0) << slot;
     EXPECT_EQ(GetText(tables.groups[3].Members[19]), "Desk Z");
     EXPECT_TRUE(IsEmptyText(tables.groups[3].Members[20]));
     EXPECT_EQ(GetText(tables.groups[49].Members[5]), "Last");
@@ -126,7 +109,6 @@ TEST_F(DataFilesTest, SaveThenLoadRoundTripsEveryTableWithoutTemporaryFiles) {
     signature.Attach = 1;
     ASSERT_TRUE(SaveAll());
     EXPECT_EQ(tables.subscribers[0].LockByte, 0) << "a save clears the lock bytes";
-
     auto saved = std::make_unique<Directory>(tables);
     signature = {};
     ASSERT_TRUE(LoadAll());
@@ -141,13 +123,6 @@ TEST_F(DataFilesTest, SaveThenLoadRoundTripsEveryTableWithoutTemporaryFiles) {
 class TableOpsTest : public ::testing::Test {
 protected:
     Directory dir;
-    void Add(const std::string& name, int company = 0) { AddSubscriber(dir, MakeSubscriber(name, company)); }
-    std::vector<std::string> Names() {
-        std::vector<std::string> names;
-        for (int i = 0; i < UsedSubscriberSlots(dir); ++i)
-            names.push_back(GetText(dir.subscribers[i].Name));
-        return names;
-    }
     // Names from a few letters in mixed case, so that many compare equal without regard to case.
     static std::string RandomName(std::mt19937& random) {
         std::string name(1 + random() % 3, 'a');
@@ -182,17 +157,11 @@ TEST_F(TableOpsTest, SortsAreStableWithoutRegardToCaseAndSayWhetherAnythingMoved
             outOfOrder |= k > 0 && CompareNamesNoCase(dir.subscribers[k - 1].Name, dir.subscribers[k].Name) > 0;
         }
         ASSERT_EQ(SortSubscribers(dir), outOfOrder);
-        std::set<std::string> pins;
-        for (int k = 0; k < used; ++k) {
-            const SubscriberRecord& r = dir.subscribers[k];
-            pins.insert(GetText(r.PIN));
-            if (k == 0)
-                continue;
-            const SubscriberRecord& before = dir.subscribers[k - 1];
+        for (int k = 1; k < used; ++k) { // a lost or doubled record shows as an equal neighbour of the same PIN
+            const SubscriberRecord &before = dir.subscribers[k - 1], &r = dir.subscribers[k];
             int order = CompareNamesNoCase(before.Name, r.Name);
             ASSERT_TRUE(order < 0 || (order == 0 && std::stoi(before.PIN) < std::stoi(r.PIN))) << k;
         }
-        ASSERT_EQ(pins.size(), size_t(used));
         if (used <= kGroupMembers) {
             ASSERT_EQ(SortGroupMembers(dir.groups[1]), outOfOrder);
             for (int k = 0; k < used; ++k)
@@ -207,8 +176,9 @@ TEST_F(TableOpsTest, EmptySlotsAmongTheUsedOnesSortLast) {
     for (const char* name : {"bob", "", "Ann", "", "ann"})
         dir.subscribers[k++] = MakeSubscriber(name, 0, std::string("pin ") + name);
     EXPECT_TRUE(SortSubscribers(dir));
-    EXPECT_EQ(Names(), (std::vector<std::string>{"Ann", "ann", "bob"}));
-    EXPECT_TRUE(IsEmptyText(dir.subscribers[3].Name) && IsEmptyText(dir.subscribers[4].Name));
+    EXPECT_EQ(UsedSubscriberSlots(dir), 3);
+    EXPECT_EQ(GetText(dir.subscribers[0].PIN) + GetText(dir.subscribers[2].Name), "pin Annbob");
+    EXPECT_TRUE(IsEmptyText(dir.subscribers[4].Name));
     GroupRecord& group = dir.groups[2];
     k = 0;
     for (const char* name : {"zed", "", "Amy"})
@@ -222,15 +192,15 @@ TEST_F(TableOpsTest, EmptySlotsAmongTheUsedOnesSortLast) {
 TEST_F(TableOpsTest, GroupExpansionMatchesTheScanOfEverySlot) {
     std::mt19937 random(77);
     for (int k = 0; k < 600; ++k)
-        Add(RandomName(random), k % 5);
+        AddSubscriber(dir, MakeSubscriber(RandomName(random), k % 5));
     for (int g = 0; g < 20; ++g) {
         std::vector<std::string> members;
         for (int m = 0; m < 1 + static_cast<int>(random() % kGroupMembers); ++m)
             members.push_back(m % 9 == 0 ? "Group 1" : RandomName(random));
         test::AddGroup(dir, "Group " + std::to_string(g), members);
     }
-    Add("Broken", -5000);
-    Add("Worst", INT32_MIN);
+    AddSubscriber(dir, MakeSubscriber("Broken", -5000)); // no group slot: nobody
+    AddSubscriber(dir, MakeSubscriber("Worst", INT32_MIN));
     SetText(dir.subscribers[10].Name, ""); // a hole: the expansion still looks at every slot
     for (int slot = 0; slot < 700; ++slot) {
         std::vector<int> found, scanned;
@@ -239,13 +209,13 @@ TEST_F(TableOpsTest, GroupExpansionMatchesTheScanOfEverySlot) {
         if (!entry.IsGroup()) {
             scanned = {slot};
         } else if (int group = GroupNumberOf(entry)) {
-            for (int m = 0; m < kGroupMembers && !IsEmptyText(dir.groups[group].Members[m]); ++m)
+            const auto& members = dir.groups[group].Members;
+            for (int m = 0; m < kGroupMembers && !IsEmptyText(members[m]); ++m)
                 for (int s = 0; s < kSubscriberSlots; ++s)
-                    if (!dir.subscribers[s].IsGroup() &&
-                        GetText(dir.subscribers[s].Name) == dir.groups[group].Members[m])
+                    if (!dir.subscribers[s].IsGroup() && GetText(dir.subscribers[s].Name) == members[m])
                         scanned.push_back(s);
         }
-        ASSERT_EQ(found, scanned) << slot; // "Broken" and "Worst" name no group slot: nobody
+        ASSERT_EQ(found, scanned) << slot;
     }
 }
 
@@ -256,9 +226,7 @@ TEST_F(TableOpsTest, AddDeleteAndGroupNumbersStayInsideTheTables) {
     EXPECT_EQ(GetText(dir.subscribers[kSubscriberSlots - 1].Name), "S1999");
     EXPECT_TRUE(DeleteSubscriberEntry(dir, kSubscriberSlots - 1));
     EXPECT_TRUE(IsEmptyText(dir.subscribers[kSubscriberSlots - 1].Name));
-    EXPECT_FALSE(DeleteSubscriberEntry(dir, kSubscriberSlots));
-    EXPECT_FALSE(DeleteSubscriberEntry(dir, -1));
-
+    EXPECT_FALSE(DeleteSubscriberEntry(dir, kSubscriberSlots) || DeleteSubscriberEntry(dir, -1));
     dir.Clear();
     EXPECT_EQ(AllocateGroupNumber(dir), 1);
     for (int g = 1; g < kGroupSlots; ++g)
@@ -266,21 +234,6 @@ TEST_F(TableOpsTest, AddDeleteAndGroupNumbersStayInsideTheTables) {
     EXPECT_EQ(AllocateGroupNumber(dir), 0);
     SetText(dir.groups[150].Members[0], "");
     EXPECT_EQ(AllocateGroupNumber(dir), 150);
-}
-
-TEST_F(TableOpsTest, DeletingACompanyRenumbersEverySubscriber) {
-    for (int c = 0; c < 10; ++c)
-        dir.companies[c] = test::MakeCompany("C" + std::to_string(c));
-    for (int company : {3, 4, 2, 9})
-        Add("on" + std::to_string(company), company);
-    test::AddGroup(dir, "grp", {"on3"});
-    EXPECT_TRUE(DeleteCompany(dir, 3));
-    EXPECT_EQ(GetText(dir.companies[3].Name), "C4");
-    EXPECT_TRUE(IsEmptyText(dir.companies[99].Name));
-    int k = 0;
-    for (int company : {0, 3, 2, 8, -1}) // group entries are untouched
-        EXPECT_EQ(dir.subscribers[k++].Company, company);
-    EXPECT_FALSE(DeleteCompany(dir, 100));
 }
 
 } // namespace

@@ -67,16 +67,6 @@ std::vector<std::string> RecordingOperator::ResultLines() const {
     return m_resultLines;
 }
 
-int MemorySettingsStore::GetInt(const std::string& name, int defaultValue) {
-    auto it = values.find(name);
-    return it == values.end() ? defaultValue : std::atoi(it->second.c_str());
-}
-
-std::string MemorySettingsStore::GetString(const std::string& name, const std::string& defaultValue) {
-    auto it = values.find(name);
-    return it == values.end() ? defaultValue : it->second;
-}
-
 TestConsole::TestConsole(bool drainStatus) {
     console.dataDir = dir.Path();
     console.op = &op;

@@ -1,11 +1,9 @@
 #pragma once
 // What the engine tests share: a console on a fresh temporary data directory, an operator that records what it
-// was shown, an in-memory settings store, files, records and the brimlow executable run as a child.
+// was shown, files, records and the brimlow executable run as a child.
 #include "console/console.h"
-#include "console/settings.h"
 
 #include <atomic>
-#include <map>
 #include <mutex>
 #include <spawn.h>
 #include <string>
@@ -38,16 +36,6 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_texts;
     std::vector<std::string> m_resultLines;
-};
-
-class MemorySettingsStore final : public SettingsStore {
-public:
-    int GetInt(const std::string& name, int defaultValue) override;
-    std::string GetString(const std::string& name, const std::string& defaultValue) override;
-    void SetInt(const std::string& name, int value) override { values[name] = std::to_string(value); }
-    void SetString(const std::string& name, const std::string& value) override { values[name] = value; }
-
-    std::map<std::string, std::string> values;
 };
 
 // A console on its own temporary data directory. With drainStatus, a thread empties the status mailbox into
