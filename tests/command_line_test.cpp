@@ -207,21 +207,22 @@ TEST_F(CommandLineTest, PageModeQueuesReadyPagesThatQueueCountsAndPurgeDeletes) 
         EXPECT_EQ(r.err.find("the message was cut to the 999 characters a page holds") != std::string::npos, cut)
             << text.size() << r.err;
     }
-    test::WriteFile(data.File("EMGAAAAA.AAA"), "x");
-    mkdir(data.File("3").c_str(), 0700);
-    test::WriteFile(data.File("3/MSQAAAAA.AAB"), std::string(kMessageFileSize, '\0'));
+    for (const char* file : {"EMGAAAAA.AAA", "3/MSQAAAAA.AAB", "Queue/north/5/MSGAAAAA.AAA"}) {
+        std::filesystem::create_directories(std::filesystem::path(data.File(file)).parent_path());
+        test::WriteFile(data.File(file), std::string(kMessageFileSize, '\0'));
+    }
     r = Run({"--data", data.Path(), "queue"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Queue: 7\nPending modem: 5\n");
-    r = Run({"--data", data.Path(), "purge"});
+    EXPECT_EQ(r.out, "Queue: 8\nPending modem: 6\n");
+    r = Run({"--data", data.Path(), "purge"}); // the e-mail packet and the network queue stay
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Deleted: 6\nQueue: 1\nPending modem: 0\n");
+    EXPECT_EQ(r.out, "Deleted: 6\nQueue: 2\nPending modem: 1\n");
 
     // A page that purge cannot delete (here a folder that looks like one) is said, with status 1.
     mkdir(data.File("3/MSGSTUCK.AAA").c_str(), 0700);
     r = Run({"--data", data.Path(), "purge"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "Deleted: 0\nQueue: 2\nPending modem: 1\n");
+    EXPECT_EQ(r.out, "Deleted: 0\nQueue: 3\nPending modem: 2\n");
     EXPECT_THAT(r.err, HasSubstr("1 queued pages could not be deleted"));
 }
 

@@ -7,7 +7,6 @@
 #include "directory/data_files.h"
 #include "queue/email_packet.h"
 #include "queue/message_file.h"
-#include "queue/purge.h"
 #include "queue/status.h"
 #include "tests/lan_raw_client.h"
 #include "tests/snpp_simulator.h"
@@ -108,28 +107,23 @@ TEST_F(QueueScanTest, EachScanCountsTheQueueAndDialsTheHighestReadyFolder) {
     EXPECT_TRUE(IsSafeQueueEntryName(std::string(31, 'n')));
 }
 
+// A run that finds a status line waiting shows it and does nothing else, and the next comes sooner.
 TEST_F(QueueScanTest, EachRunShowsOneWaitingStatusLineAndDoesNothingElse) {
-    mkdir(D("4").c_str(), 0700);
-    Touch(D("4/MSQAAAAA.AAA"));
     Touch(D("EMGAAAAA.AAA"));
     std::thread poster([this] {
-        for (const char* line : {"one", "two", "three"})
+        for (const char* line : {"one", "two"})
             PostStatus(tc.console, line);
     });
-    for (size_t shown = 1; shown <= 3; ++shown) {
+    for (size_t shown = 1; shown <= 2; ++shown) {
         ASSERT_TRUE(test::WaitFor([&] { return StatusWaiting(tc.console); }));
         ScanOutcome outcome = QueueScan(tc.console);
-        EXPECT_TRUE(outcome.statusShown);
-        EXPECT_EQ(outcome.nextPeriodMs, kStatusScanMs);
-        EXPECT_EQ(outcome.counts.queueCount, 0); // not counted in a run that showed a line
+        EXPECT_TRUE(outcome.statusShown && outcome.nextPeriodMs == kStatusScanMs && outcome.counts.queueCount == 0);
         EXPECT_EQ(tc.op.ResultLines().size(), shown);
     }
     poster.join();
     ScanOutcome outcome = QueueScan(tc.console);
-    EXPECT_FALSE(outcome.statusShown);
-    EXPECT_EQ(outcome.nextPeriodMs, kScanPeriodMs);
-    EXPECT_EQ(outcome.counts.queueCount, 2); // the e-mail packet counts too
-    EXPECT_THAT(tc.op.ResultLines(), ElementsAre("one", "two", "three"));
+    EXPECT_TRUE(!outcome.statusShown && outcome.nextPeriodMs == kScanPeriodMs && outcome.counts.queueCount == 1);
+    EXPECT_THAT(tc.op.ResultLines(), ElementsAre("one", "two"));
 }
 
 // The network step waits while the client connects; arrived tickets play the sound once; either refresh flag asks
@@ -315,72 +309,40 @@ TEST_F(SendQueueWorkerTest, AnEmailPacketAppearsUnderItsNameOnlyWhole) {
     EXPECT_THAT(ListDir(tc.dir.Path()), ::testing::Contains("EMGAAAAA.AAA"));
 }
 
-// PurgeCompany follows the company's queue folder flag; PurgeAll leaves e-mail packets and the network queue.
-TEST(PurgeTest, PurgeDeletesOnlyThePagesItIsFor) {
-    test::TestConsole tc;
-    auto touch = [&](std::initializer_list<const char*> files) {
-        for (const char* file : files) {
-            std::filesystem::create_directories(std::filesystem::path(tc.dir.File(file)).parent_path());
-            Touch(tc.dir.File(file));
-        }
-    };
-    touch({"MSGAAAAA.AAA", "MSGAAAAA.AAB", "EMGAAAAA.AAA", "3/MSQAAAAA.AAA", "3/MSGAAAAA.AAB",
-           "Queue/north/5/MSGAAAAA.AAA"});
-    EXPECT_EQ(PurgeCompany(tc.console, 3), 2); // flag 0: the SNPP pages of the data directory
-    EXPECT_EQ(ListDir(tc.dir.File("3")).size(), 2u);
-    tc.console.local->companies[3].QueueFolderFlag = 1;
-    EXPECT_EQ(PurgeCompany(tc.console, 3), 2);
-    EXPECT_THAT(ListDir(tc.dir.File("3")), IsEmpty());
-    EXPECT_EQ(PurgeCompany(tc.console, 100) + PurgeCompany(tc.console, -1), 0);
-    touch({"3/MSQAAAAA.AAA", "MSGAAAAA.AAA"});
-    EXPECT_EQ(PurgeAll(tc.console), 2);
-    EXPECT_THAT(ListDir(tc.dir.File("3")), IsEmpty());
-    EXPECT_THAT(ListDir(tc.dir.Path()), ElementsAre("3", "EMGAAAAA.AAA", "Queue"));
-    EXPECT_TRUE(FileExists(tc.dir.File("Queue/north/5/MSGAAAAA.AAA")));
-}
-
 TEST(SoundTest, AMachineWithoutAudioOrAFileMissingPlaysNothingAndDoesNotWait) {
-    test::TempDir dir;
     auto start = std::chrono::steady_clock::now();
-    PlayWavToEnd(dir.File("missing.wav")); // no Qt application yet
+    PlayWavToEnd("/nonexistent/receive.wav"); // no Qt application yet
     int argc = 1;
-    char name[] = "scheduler_test";
-    char* argv[] = {name, nullptr};
+    char name[] = "scheduler_test", *argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    PlayWavToEnd(dir.File("missing.wav"));
-    PlayWavToEnd(test::SourceDir() + "/app/resources/receive.wav");
+    for (const std::string& path :
+         {std::string("/nonexistent/receive.wav"), test::SourceDir() + "/app/resources/receive.wav"})
+        PlayWavToEnd(path);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(11));
 }
 
-// The headless console dials the ready page and prints the session; an exit in the middle of a call ends the
-// call at once (far sooner than the modem's 60-second result wait or the terminal's time-outs) and the page stays
-// queued for the next start.
-TEST(SchedulerCommandTest, TheHeadlessConsoleDialsReadyPagesAndAnExitEndsTheCall) {
+// The headless console dials a ready page; an exit in the middle of the call ends it at once (far sooner than the
+// modem's 60-second result wait or the terminal's time-outs) and the page stays queued for the next start.
+TEST(SchedulerCommandTest, AnExitInTheMiddleOfAHeadlessCallEndsItAndKeepsThePage) {
     using Script = test::TapTerminalScript;
     const struct {
-        const char* name;
         Script script;
         const char* waitFor;
-        size_t pagesLeft;
-    } cases[] = {
-        {"a whole call", Script{}, "Logging out!", 0},
-        {"waiting for the modem", test::With(&Script::dial, test::DialAnswer::Silent), "Calling Valley Paging...", 1},
-        {"waiting for the terminal", test::With(&Script::blockAnswers, std::vector(3, test::BlockAnswer::Silent)),
-         "Sending message...", 1}};
+    } cases[] = {{test::With(&Script::dial, test::DialAnswer::Silent), "Calling Valley Paging..."},
+                 {test::With(&Script::blockAnswers, std::vector(3, test::BlockAnswer::Silent)), "Sending message..."}};
     auto dir = Directory::Create();
     dir->companies[0] = test::MakeCompany("Valley Paging");
     SetText(dir->companies[0].Phone, "5550100");
-    dir->companies[0].Baud = 2400;
     AddSubscriber(*dir, test::MakeSubscriber("Valley Desk", 0, "800"));
+    ModemSettings modem{};
+    SetText(modem.InitString, "ATE0M0");
+    SetText(modem.DialPrefix, "ATDT");
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.waitFor);
         test::TempDir data, config;
         test::TapTerminalSim sim(c.script);
-        QSettings(QString::fromStdString(config.Path() + "/Quillfen Labs/Brimlow.conf"), QSettings::IniFormat)
+        QSettings(QString::fromStdString(config.File("Quillfen Labs/Brimlow.conf")), QSettings::IniFormat)
             .setValue("Options/Com1Device", QString::fromStdString(sim.Device()));
-        ModemSettings modem{};
-        SetText(modem.InitString, "ATE0M0");
-        SetText(modem.DialPrefix, "ATDT");
         ASSERT_TRUE(SaveDirectoryFiles(data.Path(), *dir, modem) && SaveCompanyFile(data.Path(), *dir));
         Console writer;
         test::WritePage(writer, data.File("0"), kReadyPrefix, dir->subscribers[0], "Road closed");
@@ -389,14 +351,7 @@ TEST(SchedulerCommandTest, TheHeadlessConsoleDialsReadyPagesAndAnExitEndsTheCall
         ASSERT_TRUE(console.WaitForOutput(c.waitFor, 40000)) << console.Output();
         console.Signal(SIGTERM);
         EXPECT_EQ(console.Wait(9000), 0) << console.Output();
-        EXPECT_EQ(ListDir(data.File("0")).size(), c.pagesLeft);
-        if (c.pagesLeft == 0) {
-            EXPECT_THAT(console.Output(),
-                        ::testing::HasSubstr("Calling Valley Paging...\nCONNECT 2400\nStarting TAP!\n"));
-            ASSERT_EQ(sim.Pages().size(), 1u);
-            EXPECT_EQ(sim.Pages()[0].pin + " " + sim.Pages()[0].text, "800 Road closed");
-            EXPECT_NE(test::ReadFile(data.File("MSNPP.LOG")).find("Page Accepted!"), std::string::npos);
-        }
+        EXPECT_EQ(ListDir(data.File("0")).size(), 1u);
     }
 }
 
