@@ -4,6 +4,7 @@
 #include "console/console.h"
 
 #include <atomic>
+#include <csignal>
 #include <mutex>
 #include <spawn.h>
 #include <string>
@@ -26,16 +27,17 @@ private:
 // Answers every question Yes.
 class RecordingOperator final : public OperatorInterface {
 public:
-    void ShowMessage(MessageIcon icon, const std::string& caption, const std::string& text) override;
+    void ShowMessage(MessageIcon, const std::string&, const std::string& text) override { Add(m_texts, text); }
     bool AskYesNo(MessageIcon, const std::string&, const std::string&) override { return true; }
-    void AddResultLine(const std::string& text) override;
-    std::vector<std::string> MessageTexts() const;
-    std::vector<std::string> ResultLines() const;
+    void AddResultLine(const std::string& text) override { Add(m_resultLines, text); }
+    std::vector<std::string> MessageTexts() const { return Copy(m_texts); }
+    std::vector<std::string> ResultLines() const { return Copy(m_resultLines); }
 
 private:
+    void Add(std::vector<std::string>& to, const std::string& text);
+    std::vector<std::string> Copy(const std::vector<std::string>& from) const;
     mutable std::mutex m_mutex;
-    std::vector<std::string> m_texts;
-    std::vector<std::string> m_resultLines;
+    std::vector<std::string> m_texts, m_resultLines;
 };
 
 // A console on its own temporary data directory. With drainStatus, a thread empties the status mailbox into
@@ -121,29 +123,35 @@ int SpawnProcess(pid_t& pid, const posix_spawn_file_actions_t& actions, std::vec
 // A brimlow process running in the background, for consoles that a test starts, signals and waits for.
 class BrimlowProcess {
 public:
-    BrimlowProcess() = default;
     ~BrimlowProcess();
     // Standard input is empty and standard error goes with standard output.
-    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+        return Launch(args, env, nullptr);
+    }
     // Standard input carries input and standard error is kept apart (Errors()).
-    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& input);
+    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& input) {
+        return Launch(args, env, &input);
+    }
     // Waits until standard output holds text; false after timeoutMs or when the process ended without it.
     bool WaitForOutput(const std::string& text, int timeoutMs = 20000);
-    void Signal(int sig);
+    void Signal(int sig) {
+        if (m_pid > 0)
+            kill(m_pid, sig);
+    }
     // Waits for the end; the exit status, or -1 after timeoutMs (the process is then killed).
     int Wait(int timeoutMs = 30000);
-    std::string Output();
+    std::string Output() {
+        Pump(0);
+        return m_output;
+    }
     std::string Errors() const { return m_errors; }
 
 private:
     bool Launch(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string* input);
     void Pump(int timeoutMs);
     pid_t m_pid = -1;
-    int m_out = -1;
-    int m_err = -1;
-    std::string m_output;
-    std::string m_errors;
-    int m_status = -1;
+    int m_out = -1, m_err = -1, m_status = -1;
+    std::string m_output, m_errors;
 };
 
 } // namespace brimlow::test
