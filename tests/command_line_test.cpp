@@ -26,30 +26,16 @@ using test::BrimlowProcess;
 using test::FileExists;
 using test::ListDir;
 using test::ReadFile;
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 
+// Desk A twice (the second at a company that refuses its PIN), Desk B, the group Desks of them and of a name that
+// is nobody's, a group of 200 long names, and the signature " --sig".
 class CommandLineTest : public ::testing::Test {
 protected:
-    // A console in the server role listens on a free port, never on the LAN's own.
-    std::vector<std::string> Env() const {
-        return {"XDG_CONFIG_HOME=" + config.Path(), "BRIMLOW_LAN_PORT=" + std::to_string(test::UnusedPort())};
-    }
-    test::RunResult Run(const std::vector<std::string>& args, const std::string& input = "",
-                        const std::vector<std::string>& env = {}) {
-        std::vector<std::string> all = Env();
-        all.insert(all.end(), env.begin(), env.end());
-        return test::RunBrimlow(args, all, input);
-    }
-    test::RunResult Send(std::vector<std::string> args, const std::string& input = "",
-                         const std::vector<std::string>& env = {}) {
-        args.insert(args.begin(), {"--data", data.Path(), "send"});
-        return Run(args, input, env);
-    }
-    // Desk A twice (the second at a company that refuses its PIN), Desk B, the group Desks of them and of a name
-    // that is nobody's, a group of 200 long names, and the signature " --sig".
-    void WriteDirectory() {
+    CommandLineTest() {
         auto dir = Directory::Create();
         dir->companies[0] = test::MakeCompany("Metro", "127.0.0.1", server.Port());
         dir->companies[1] = test::MakeCompany("Refusing", "127.0.0.1", refusing.Port());
@@ -69,9 +55,24 @@ protected:
         ModemSettings modem{};
         Signature signature{};
         SetText(signature.Text, " --sig");
-        ASSERT_TRUE(SaveDirectoryFiles(data.Path(), *dir, modem) && SaveCompanyFile(data.Path(), *dir) &&
+        EXPECT_TRUE(SaveDirectoryFiles(data.Path(), *dir, modem) && SaveCompanyFile(data.Path(), *dir) &&
                     SaveSignatureFile(data.Path(), signature));
         mkdir(data.File(kTrackingFolder).c_str(), 0700);
+    }
+    // A console in the server role listens on a free port, never on the LAN's own.
+    std::vector<std::string> Env() const {
+        return {"XDG_CONFIG_HOME=" + config.Path(), "BRIMLOW_LAN_PORT=" + std::to_string(test::UnusedPort())};
+    }
+    test::RunResult Run(const std::vector<std::string>& args, const std::string& input = "",
+                        const std::vector<std::string>& env = {}) {
+        std::vector<std::string> all = Env();
+        all.insert(all.end(), env.begin(), env.end());
+        return test::RunBrimlow(args, all, input);
+    }
+    test::RunResult Send(std::vector<std::string> args, const std::string& input = "",
+                         const std::vector<std::string>& env = {}) {
+        args.insert(args.begin(), {"--data", data.Path(), "send"});
+        return Run(args, input, env);
     }
     // The names and contents of the data directory's files (the lock file of the data directory aside).
     std::string Everything() {
@@ -92,7 +93,6 @@ protected:
 // What scripts rely on: help on standard output with status 0, every mistake one line on standard error that
 // names it, status 2, and nothing done.
 TEST_F(CommandLineTest, HelpAndUsageErrorsInOneTable) {
-    WriteDirectory();
     const std::string d = data.Path();
     const struct {
         std::vector<std::string> args;
@@ -143,7 +143,6 @@ TEST_F(CommandLineTest, HelpAndUsageErrorsInOneTable) {
 
 // On a terminal, send says where the message comes from before it waits for it.
 TEST_F(CommandLineTest, SendOnATerminalSaysItReadsTheMessageFromStandardInput) {
-    WriteDirectory();
     test::PtyPair pty;
     int terminal = open(pty.Slave().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(terminal, 0);
@@ -172,7 +171,6 @@ TEST_F(CommandLineTest, SendOnATerminalSaysItReadsTheMessageFromStandardInput) {
 // Each member of a group is paged in the order of the names, a refused one is said on standard error and ends the
 // command with status 1; the message may come from standard input, and BRIMLOW_TRACE shows the raw exchange.
 TEST_F(CommandLineTest, NetPagePagesEveryMemberAndTracesTheRawExchangeOnRequest) {
-    WriteDirectory();
     test::RunResult run = Send({"--mode", "netpage", "--to", "Desk B", "--to", "Desks", "--message", "Drill"});
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_EQ(run.err, std::string("Brimlow: ") + kSendError + "\n");
@@ -196,7 +194,6 @@ TEST_F(CommandLineTest, NetPagePagesEveryMemberAndTracesTheRawExchangeOnRequest)
 // Page mode leaves pages ready for the next scan (the send-queue worker runs before the command ends), a message
 // longer than a page is cut and said so; queue counts them and purge deletes all but the e-mail packets.
 TEST_F(CommandLineTest, PageModeQueuesReadyPagesThatQueueCountsAndPurgeDeletes) {
-    WriteDirectory();
     test::RunResult r = Send({"--mode", "page", "--to", "Desks", "--message", "Drill"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(ListDir(data.File("0")), ElementsAre("MSGAAAAA.AAA", "MSGAAAAA.AAB"));
@@ -228,7 +225,6 @@ TEST_F(CommandLineTest, PageModeQueuesReadyPagesThatQueueCountsAndPurgeDeletes) 
 
 // E-mail goes without the signature; the command waits for its daemons and fails while a packet waits.
 TEST_F(CommandLineTest, EmailWaitsForItsDaemonsAndFailsWhenAPacketIsKeptForLater) {
-    WriteDirectory();
     std::string mail = config.File("mail");
     test::PeerProcess smtp(test::SmtpSinkCommand(mail));
     ASSERT_GT(smtp.Port(), 0);
@@ -243,8 +239,8 @@ TEST_F(CommandLineTest, EmailWaitsForItsDaemonsAndFailsWhenAPacketIsKeptForLater
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("250 Message accepted for delivery"));
     EXPECT_TRUE(FileExists(mail + "/3.eml"));
-    EXPECT_THAT(ReadFile(mail + "/1.eml"), HasSubstr("From: Duty Desk <desk@example.com>\r\nSubject: Drill\r\n"));
-    EXPECT_THAT(ReadFile(mail + "/1.eml"), EndsWith("\r\n\r\nHi\r\n\r\n"));
+    EXPECT_THAT(ReadFile(mail + "/1.eml"), AllOf(HasSubstr("From: Duty Desk <desk@example.com>\r\nSubject: Drill\r\n"),
+                                                 EndsWith("\r\n\r\nHi\r\n\r\n")));
     EXPECT_THAT(ReadFile(data.File(kMessageLog)), HasSubstr(" Desk B Sub: Drill Msg: Hi\r\n"));
 
     run =
@@ -257,7 +253,6 @@ TEST_F(CommandLineTest, EmailWaitsForItsDaemonsAndFailsWhenAPacketIsKeptForLater
 
 // Export and import into a data directory of any length, and an export over files that exist needs --yes.
 TEST_F(CommandLineTest, ExportThenImportRoundTripsAndOverwritingNeedsYes) {
-    WriteDirectory();
     std::string deep = config.Path();
     for (int i = 0; i < 6; ++i)
         deep += "/a-rather-long-folder-name-to-pass-one-hundred-characters";
@@ -284,8 +279,8 @@ TEST_F(CommandLineTest, ExportThenImportRoundTripsAndOverwritingNeedsYes) {
 
 // A fresh data directory is made and filled; the server role forces its settings; a second console on the same
 // desktop ends without touching a file, one of another desktop cannot take the same data directory, and import
-// waits until the console is gone; SIGTERM ends the console in order.
-TEST_F(CommandLineTest, HeadlessConsolesCreateTheirDataAndStartOncePerDesktop) {
+// waits until the console is gone; SIGTERM ends the console in order, and a save that fails at the end is said.
+TEST_F(CommandLineTest, HeadlessConsolesCreateTheirDataStartOncePerDesktopAndSayAFailedSave) {
     {
         QSettings seed(QString::fromStdString(config.File("Quillfen Labs/Brimlow.conf")), QSettings::IniFormat);
         seed.setValue("Options/NetworkEnabled", 1);
@@ -320,19 +315,16 @@ TEST_F(CommandLineTest, HeadlessConsolesCreateTheirDataAndStartOncePerDesktop) {
     EXPECT_EQ(saved.value("Options/NetworkEnabled").toInt(), 0);
     EXPECT_EQ(saved.value("Options/Username").toString(), "");
     EXPECT_EQ(saved.value("Options/Tab1").toString(), "Tab1");
-}
 
-// A data file the console cannot save at its end (here on SIGINT) is said, and the status is 1.
-TEST_F(CommandLineTest, AFileThatCannotBeSavedAtTheEndIsSaid) {
-    WriteDirectory();
+    // A data file the console cannot save at its end (here on SIGINT) is said, and the status is 1.
     ASSERT_EQ(unlink(data.File(kGroupFile).c_str()), 0);
     ASSERT_EQ(mkdir(data.File(kGroupFile).c_str(), 0700), 0);
-    BrimlowProcess console;
-    ASSERT_TRUE(console.Start({"--data", data.Path(), "--headless"}, Env(), ""));
-    ASSERT_TRUE(console.WaitForOutput("running on")) << console.Output();
-    console.Signal(SIGINT);
-    EXPECT_EQ(console.Wait(), 1) << console.Output();
-    EXPECT_THAT(console.Errors(), HasSubstr("Unable to save GROUP.DAT in "));
+    BrimlowProcess failing;
+    ASSERT_TRUE(failing.Start({"--data", data.Path(), "--headless"}, Env(), ""));
+    ASSERT_TRUE(failing.WaitForOutput("running on")) << failing.Output();
+    failing.Signal(SIGINT);
+    EXPECT_EQ(failing.Wait(), 1) << failing.Output();
+    EXPECT_THAT(failing.Errors(), HasSubstr("Unable to save GROUP.DAT in "));
 }
 
 } // namespace
