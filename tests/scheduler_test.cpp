@@ -1,5 +1,5 @@
-// The queue scan's decisions on prepared folder layouts and the dial runs it starts, the send-queue worker's three
-// phases, purging, and the headless console dialling the simulated terminal.
+// The queue scan's decisions on prepared folder layouts and the dial runs it starts, the headless loop, the
+// send-queue worker's phases, and an exit in the middle of a headless call.
 #include "app/headless.h"
 #include "app/qt_sound.h"
 #include "app/queue_scan.h"
