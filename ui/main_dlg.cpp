@@ -13,12 +13,15 @@
 #include "queue/queue_writer.h"
 #include "tracking/tracking_check_thread.h"
 #include "ui/about_dlg.h"
+#include "ui/configure_dlg.h"
+#include "ui/dialog_controls.h"
 #include "ui/edit_signature_dlg.h"
 #include "ui/edit_subscriber_dlg.h"
 #include "ui/group_dlg.h"
 #include "ui/help.h"
 #include "ui/icons.h"
 #include "ui/modal_job.h"
+#include "ui/network_monitor_dlg.h"
 #include "ui/qt_operator.h"
 #include "ui/text_fields.h"
 #include "ui/tracking_panel.h"
@@ -73,13 +76,6 @@ const char* ModeCaption(SendMode mode) {
     return "Net Page";
 }
 
-QPushButton* MakeButton(const QString& caption, QWidget* parent) {
-    auto* button = new QPushButton(caption, parent);
-    button->setAutoDefault(false); // Enter outside the message does nothing
-    button->setAccessibleName(QString(caption).remove('&'));
-    return button;
-}
-
 // A counter the screen reader reads as a value: a read-only field named after its label.
 QLineEdit* MakeCounter(const QString& name, QWidget* parent) {
     auto* field = new QLineEdit("0", parent);
@@ -110,6 +106,8 @@ CMainDlg::CMainDlg(Console& console, QtOperator& op, QWidget* parent)
 }
 
 CMainDlg::~CMainDlg() {
+    if (m_monitor)
+        m_monitor->hide();
     m_scanTimer.stop();
     m_op.SetResultSink({});
     if (m_console.netClient)
@@ -206,9 +204,10 @@ void CMainDlg::BuildControls() {
     m_add = MakeButton("&Add", this);
     m_delete = MakeButton("&Delete", this);
     m_log = MakeButton("&Log", this);
+    m_configure = MakeButton("Con&figure", this);
     m_help = MakeButton("&Help", this);
     auto* directoryButtons = new QHBoxLayout;
-    for (QPushButton* button : {m_add, m_delete, m_log, m_help})
+    for (QPushButton* button : {m_add, m_delete, m_log, m_configure, m_help})
         directoryButtons->addWidget(button);
     auto* tabRow = new QHBoxLayout;
     tabRow->addWidget(MakeLabel("S&ubscribers:", m_list, this));
@@ -255,6 +254,7 @@ void CMainDlg::BuildControls() {
     connect(m_add, &QPushButton::clicked, this, &CMainDlg::AddEntry);
     connect(m_delete, &QPushButton::clicked, this, &CMainDlg::DeleteEntry);
     connect(m_log, &QPushButton::clicked, this, [this] { OpenDataFile(m_console, kMessageLog); });
+    connect(m_configure, &QPushButton::clicked, this, &CMainDlg::Configure);
     connect(m_help, &QPushButton::clicked, this, [this] { ShowHelp(m_console); });
     connect(m_logo, &QToolButton::clicked, this, [] { QDesktopServices::openUrl(QUrl(kProductWebPage)); });
     // Compose, then pick the recipients: Tab leads from the message to the list.
@@ -276,6 +276,10 @@ void CMainDlg::InitialiseConsole() {
         setWindowTitle(kServerWindowTitle);
         m_console.settings.Update(ApplyServerRole);
         m_server = lan::StartServerRole(m_console);
+        if (m_server) {
+            m_monitor = std::make_unique<CNetworkMonitorDlg>(m_console, *m_server);
+            m_monitor->show();
+        }
     }
     setWindowIcon(Icon(AppIcon::Product));
     m_attachSignature->setChecked(m_console.signature.Attach != 0);
@@ -303,6 +307,12 @@ void CMainDlg::InsertTabs() {
         m_tabs->addTab(FromLatin1(settings.TabName(tab)));
     if (settings.NetworkEnabled)
         m_tabs->addTab(kNetworkTabCaption);
+}
+
+void CMainDlg::Configure() {
+    CConfigureDlg dialog(m_console, {m_server.get(), m_monitor.get()}, this);
+    dialog.exec();
+    RebuildTabs();
 }
 
 void CMainDlg::RebuildTabs() {

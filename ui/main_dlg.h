@@ -29,6 +29,7 @@ class TrackingPanel;
 namespace lan {
 class NetServer;
 }
+class CNetworkMonitorDlg;
 
 constexpr int kResultLineLimit = 1000;
 constexpr int kLocalTabs = 3;
@@ -52,6 +53,8 @@ public:
     void AddResultLine(const QString& text);
     // Escape and the Exit command: asks "Do you wish to exit?"; Yes ends the window.
     void RequestExit();
+    // Configure button: the settings dialogs, then RebuildTabs.
+    void Configure();
     // After the Configure dialog: the tabs from the settings (the selected one kept), the Queue button and the
     // send-via settings as networking now says, then the lists.
     void RebuildTabs();
@@ -105,6 +108,7 @@ private:
     Console& m_console;
     QtOperator& m_op;
     std::unique_ptr<lan::NetServer> m_server;
+    std::unique_ptr<CNetworkMonitorDlg> m_monitor; // the server role's, shown from start-up to the exit
     std::shared_ptr<NetworkTurns> m_turns = std::make_shared<NetworkTurns>();
     QTimer m_scanTimer;
     QIcon m_subscriberIcon;
@@ -128,6 +132,7 @@ private:
     QPushButton* m_add = nullptr;
     QPushButton* m_delete = nullptr;
     QPushButton* m_log = nullptr;
+    QPushButton* m_configure = nullptr;
     QPushButton* m_help = nullptr;
     QToolButton* m_logo = nullptr;
     QPushButton* m_editSignature = nullptr;

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Pictures the configuration dialogs for the manual into docs/screenshots/, on a virtual X display. Run it after
+# changing a dialog; the next build puts the pictures into Brimlow.PDF.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/scripts/common.sh"
+brimlow_install_packages
+
+build="$root/build-release"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRIMLOW_TESTS=OFF >/dev/null
+cmake --build "$build" --target dialog_screenshots
+mkdir -p "$root/docs/screenshots"
+xvfb-run -a "$build/ui/dialog_screenshots" "$root/docs/screenshots"
