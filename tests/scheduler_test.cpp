@@ -1,5 +1,5 @@
 // The queue scan's decisions on prepared folder layouts and the dial runs it starts, the headless loop, the
-// send-queue worker's phases, and an exit in the middle of a headless call.
+// send-queue worker's phases, a provider's purge, and an exit in the middle of a headless call.
 #include "app/headless.h"
 #include "app/qt_sound.h"
 #include "app/queue_scan.h"
@@ -7,6 +7,7 @@
 #include "directory/data_files.h"
 #include "queue/email_packet.h"
 #include "queue/message_file.h"
+#include "queue/purge.h"
 #include "queue/status.h"
 #include "tests/lan_raw_client.h"
 #include "tests/snpp_simulator.h"
@@ -271,6 +272,19 @@ TEST_F(SendQueueWorkerTest, AnEmailPacketAppearsUnderItsNameOnlyWhole) {
         EXPECT_NE(name.rfind(kEmailPrefix, 0), 0u) << name << " was written under its packet name";
     EXPECT_THAT(seen.renamedTo, ElementsAre("EMGAAAAA.AAA"));
     EXPECT_THAT(ListDir(tc.dir.Path()), ::testing::Contains("EMGAAAAA.AAA"));
+}
+
+// A provider's Purge Queue takes the SNPP pages of the data directory while its queue folder flag is 0 (the
+// window's test sees the flag set); a company out of range purges nothing.
+TEST(PurgeTest, APurgeOfAProviderWithoutItsOwnFolderTakesTheSnppPages) {
+    test::TestConsole tc;
+    mkdir(tc.dir.File("3").c_str(), 0700);
+    for (const char* file : {"MSGAAAAA.AAA", "EMGAAAAA.AAA", "3/MSQAAAAA.AAA"})
+        Touch(tc.dir.File(file));
+    EXPECT_EQ(PurgeCompany(tc.console, 100) + PurgeCompany(tc.console, -1), 0);
+    EXPECT_EQ(PurgeCompany(tc.console, 3), 1);
+    EXPECT_THAT(ListDir(tc.dir.Path()), ElementsAre("3", "EMGAAAAA.AAA"));
+    EXPECT_THAT(ListDir(tc.dir.File("3")), ElementsAre("MSQAAAAA.AAA"));
 }
 
 TEST(SoundTest, AMachineWithoutAudioOrAFileMissingPlaysNothingAndDoesNotWait) {
