@@ -1,3 +1,4 @@
+// Queue files: their unique names, the queue writers' files byte for byte, and pages that appear only whole.
 #include "directory/data_files.h"
 #include "queue/message_file.h"
 #include "queue/queue_count.h"
@@ -5,9 +6,8 @@
 #include "queue/unique_name.h"
 #include "tests/support/test_console.h"
 
-#include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -19,7 +19,9 @@ namespace {
 using test::FileExists;
 using test::ListDir;
 using test::ReadFile;
+using ::testing::ElementsAre;
 
+// (A page put back after a failed try, under a fresh name and with its age, is the send tests' retry.)
 TEST(UniqueName, HandsOutTheCounterMovingOnOnlyPastNamesThatExist) {
     test::TestConsole t(false);
     auto next = [&](const std::string& name = "MSGXXXXXXXXX") {
@@ -31,14 +33,6 @@ TEST(UniqueName, HandsOutTheCounterMovingOnOnlyPastNamesThatExist) {
     EXPECT_EQ(next(), "MSGAAAAA.AAA");
     test::WriteFile(t.dir.File("MSGAAAAA.AAA"), "x");
     EXPECT_EQ(next(), "MSGAAAAA.AAB");
-    // A page put back after a failed try takes a name past every one handed out, and keeps its age.
-    std::string back = t.dir.File("MSGXXXXXXXXX");
-    ASSERT_TRUE(PutBackUniqueFile(t.console, back, "page", 1000000000));
-    EXPECT_EQ(back, t.dir.File("MSGAAAAA.AAC"));
-    EXPECT_EQ(ReadFile(back), "page");
-    struct stat st{};
-    ASSERT_EQ(stat(back.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtime, 1000000000);
     // After the last name the counter starts again.
     t.console.uniqueNameCounter = {'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z'};
     test::WriteFile(t.dir.File("EMGZZZZZ.ZZZ"), "taken");
@@ -49,12 +43,7 @@ TEST(UniqueName, HandsOutTheCounterMovingOnOnlyPastNamesThatExist) {
         EXPECT_FALSE(WriteUniqueFile(t.console, path, "x"));
         EXPECT_EQ(path, before);
     }
-}
-
-TEST(UniqueName, CounterCarriesInBase26) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"AAAAAAAZ", "AAAAAABA"}, {"AAAAZZZZ", "AAABAAAA"}, {"ZZZZZZZZ", "AAAAAAAA"}};
-    for (const auto& [from, to] : cases) {
+    for (auto [from, to] : {std::pair{"AAAAAAAZ", "AAAAAABA"}, {"AAAAZZZZ", "AAABAAAA"}}) {
         std::array<char, 8> counter;
         std::copy_n(from, 8, counter.begin());
         AdvanceNameCounter(counter);
@@ -62,33 +51,27 @@ TEST(UniqueName, CounterCarriesInBase26) {
     }
 }
 
-// Creates count files and writes the writer's tag into each; returns the names.
-std::vector<std::string> CreateTagged(Console& console, int count, const std::string& tag) {
-    std::vector<std::string> names;
-    for (int i = 0; i < count; ++i) {
-        std::string path = JoinPath(console.dataDir, "MSGXXXXXXXXX");
-        if (!WriteUniqueFile(console, path, tag + std::to_string(i)))
-            break;
-        names.push_back(path);
-    }
-    return names;
-}
-
 // Two threads of this process and another process write at once; each file keeps what its writer wrote.
 TEST(UniqueName, NoTwoWritersEverTakeTheSameName) {
     test::TempDir dir;
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    auto write = [&](const std::string& tag) {
         Console console;
         console.dataDir = dir.Path();
-        _exit(CreateTagged(console, 200, "child-").size() == 200 ? 0 : 1);
-    }
-    Console console;
-    console.dataDir = dir.Path();
+        std::vector<std::string> names;
+        for (int i = 0; i < 200; ++i) {
+            std::string path = JoinPath(console.dataDir, "MSGXXXXXXXXX");
+            if (WriteUniqueFile(console, path, tag + std::to_string(i)))
+                names.push_back(path);
+        }
+        return names;
+    };
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(write("child-").size() == 200 ? 0 : 1);
     std::vector<std::string> made[2];
-    std::thread other([&] { made[1] = CreateTagged(console, 200, "t1-"); });
-    made[0] = CreateTagged(console, 200, "t0-");
+    std::thread other([&] { made[1] = write("t1-"); });
+    made[0] = write("t0-");
     other.join();
     int status = 0;
     waitpid(child, &status, 0);
@@ -103,7 +86,6 @@ TEST(UniqueName, NoTwoWritersEverTakeTheSameName) {
 
 class QueueWriterTest : public ::testing::Test {
 protected:
-    test::TestConsole t;
     Directory& local() { return *t.console.local; }
     ComposedPage Page(SendMode mode, const std::string& message = "Call the desk") {
         ComposedPage page;
@@ -117,6 +99,8 @@ protected:
                 return i;
         return -1;
     }
+
+    test::TestConsole t;
 };
 
 // The signature follows the message, and the whole is cut to 1,009 characters.
@@ -129,29 +113,16 @@ TEST_F(QueueWriterTest, NetPageWritesRootMessageFilesOfTheFixedSize) {
     ASSERT_TRUE(QueueForSubscriber(t.console, page, 0));
     std::string first = ReadFile(t.DataFile("MSGAAAAA.AAA"));
     ASSERT_EQ(first.size(), 1546u);
-    EXPECT_EQ(memcmp(first.data(), &local().subscribers[0], 536), 0);
+    EXPECT_EQ(first.substr(0, 536), test::RecordBytes(local().subscribers[0]));
     EXPECT_EQ(first.substr(536), std::string("Call the desk") + std::string(1546 - 549, '\0'));
     std::string second = ReadFile(t.DataFile("MSGAAAAA.AAB"));
     ASSERT_EQ(second.size(), 1546u);
     EXPECT_EQ(second.substr(536), std::string(999, 'm') + std::string(10, 's') + '\0');
-    std::string log = ReadFile(t.DataFile("Messages.LOG"));
-    EXPECT_NE(log.find(" Ann Msg: Call the desk\r\n\r\n"), std::string::npos) << log;
+    EXPECT_NE(ReadFile(t.DataFile("Messages.LOG")).find(" Ann Msg: Call the desk\r\n\r\n"), std::string::npos);
 }
 
-TEST_F(QueueWriterTest, NetworkTabExpandsWithTheNetworkDirectory) {
-    Directory& net = *t.console.network;
-    AddSubscriber(net, test::MakeSubscriber("Remote", 2, "77", 3));
-    test::AddGroup(net, "RemoteGroup", {"Remote"}, 3);
-    AddSubscriber(local(), test::MakeSubscriber("Remote", 9, "11")); // not the one to page
-    ComposedPage page = Page(SendMode::Page);
-    page.currentTab = kNetworkTab;
-    ASSERT_TRUE(QueueForSubscriber(t.console, page, SlotOf(net, "RemoteGroup")));
-    std::vector<std::string> files = ListDir(t.DataFile("2"));
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(GetText(ReadMessageFile(t.DataFile("2/" + files[0]))->record.PIN), "77");
-    EXPECT_FALSE(FileExists(t.DataFile("9")));
-}
-
+// Queue refuses an empty message or selection; a list item is resolved on its tab, a group on the Network tab
+// with the network directory.
 TEST_F(QueueWriterTest, QueueChecksMessageAndSelectionAndResolvesItemsPerTab) {
     EXPECT_EQ(Queue(t.console, Page(SendMode::NetPage, ""), {0}), 0);
     EXPECT_EQ(Queue(t.console, Page(SendMode::NetPage), {}), 0);
@@ -163,90 +134,76 @@ TEST_F(QueueWriterTest, QueueChecksMessageAndSelectionAndResolvesItemsPerTab) {
     AddSubscriber(local(), test::MakeSubscriber("C1", 2, "3", 1));
     ComposedPage page = Page(SendMode::Page);
     page.currentTab = 1;
-    EXPECT_EQ(ResolveListItem(t.console, 1, 1), 2);
     EXPECT_EQ(ResolveListItem(t.console, 1, 2), -1);
     EXPECT_EQ(Queue(t.console, page, {1}), 1);
     EXPECT_EQ(ListDir(t.DataFile("2")).size(), 1u);
     EXPECT_FALSE(FileExists(t.DataFile("1")));
+
+    Directory& net = *t.console.network;
+    AddSubscriber(net, test::MakeSubscriber("Remote", 7, "77", 3));
+    test::AddGroup(net, "RemoteGroup", {"Remote"}, 3);
+    AddSubscriber(local(), test::MakeSubscriber("Remote", 9, "11")); // not the one to page
+    page.currentTab = kNetworkTab;
+    ASSERT_TRUE(QueueForSubscriber(t.console, page, SlotOf(net, "RemoteGroup")));
+    std::vector<std::string> files = ListDir(t.DataFile("7"));
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(GetText(ReadMessageFile(t.DataFile("7/" + files[0]))->record.PIN), "77");
+    EXPECT_FALSE(FileExists(t.DataFile("9")));
 }
 
 // A queue file that cannot be created ends the whole operation; a packet that cannot be written is reported per
-// member and the others still go.
+// member and the others still go. A company number out of range is never used as a folder.
 TEST_F(QueueWriterTest, WhatCannotBeWrittenIsReported) {
     AddSubscriber(local(), test::MakeSubscriber("Desk A", 5));
     AddSubscriber(local(), test::MakeSubscriber("Desk A", 6));
+    AddSubscriber(local(), test::MakeSubscriber("Odd", 150));
     test::AddGroup(local(), "G", {"Desk A"});
     test::WriteFile(t.DataFile("5"), "a file where the folder should be");
     EXPECT_FALSE(QueueForSubscriber(t.console, Page(SendMode::Page), SlotOf(local(), "G")));
     EXPECT_EQ(t.op.MessageTexts(), (std::vector<std::string>{kQueueFileError}));
     EXPECT_FALSE(FileExists(t.DataFile("6"))) << "the remaining members are not queued";
+    EXPECT_FALSE(QueueForSubscriber(t.console, Page(SendMode::Page), SlotOf(local(), "Odd")));
+    EXPECT_EQ(WriteDirectPage(t.console, SlotOf(local(), "Odd"), "x"), 0);
+    EXPECT_FALSE(FileExists(t.DataFile("150")));
     t.console.dataDir = t.dir.File("missing");
     EXPECT_TRUE(QueueForSubscriber(t.console, Page(SendMode::Email), SlotOf(local(), "G")));
-    EXPECT_EQ(t.op.MessageTexts(), (std::vector<std::string>{kQueueFileError, kSendError, kSendError}));
+    EXPECT_EQ(t.op.MessageTexts(),
+              (std::vector<std::string>{kQueueFileError, kQueueFileError, kSendError, kSendError}));
+    EXPECT_TRUE(t.WaitForStatus("Please make sure that the queue directory exists!"));
 }
 
-// A company number out of range is never used as a folder.
-TEST_F(QueueWriterTest, DirectPageIsReadyAtOnce) {
-    AddSubscriber(local(), test::MakeSubscriber("Ann", 3, "42"));
-    AddSubscriber(local(), test::MakeSubscriber("Odd", 150));
-    EXPECT_FALSE(QueueForSubscriber(t.console, Page(SendMode::Page), 1));
-    EXPECT_EQ(WriteDirectPage(t.console, 1, "x"), 0);
-    EXPECT_EQ(WriteDirectPage(t.console, 2000, "x"), 0);
-    EXPECT_FALSE(FileExists(t.DataFile("150")));
-    ASSERT_EQ(WriteDirectPage(t.console, 0, "server page"), 1);
-    std::vector<std::string> files = ListDir(t.DataFile("3"));
-    ASSERT_EQ(files, (std::vector<std::string>{"MSGAAAAA.AAA"}));
-    std::optional<MessageFile> file = ReadMessageFile(t.DataFile("3/MSGAAAAA.AAA"));
-    ASSERT_TRUE(file);
-    EXPECT_EQ(file->text, "server page");
-    EXPECT_EQ(ReadFile(t.DataFile("3/MSGAAAAA.AAA")).size(), 1546u);
+// A running call lists its folder at any moment and gives up a page too short to read: a ready page the server
+// writes (its own subscriber's, or a client's) must never be written under its ready name, only appear there whole.
+TEST(ReadyPageTest, ThePagesTheServerWritesAppearUnderTheirNamesOnlyWhole) {
+    test::TestConsole tc;
+    int slot = AddSubscriber(*tc.console.local, test::MakeSubscriber("Desk S", 4, "31"));
+    const std::string own = tc.dir.File("4");
+    const std::string client = test::WriteQueueEntry(tc.dir.Path(), "north", 4, {});
+    mkdir(own.c_str(), 0700);
+    test::FolderWatch watch({own, client});
+    ASSERT_EQ(WriteDirectPage(tc.console, slot, "own page"), 1);
+    ASSERT_EQ(WriteServerIntake(tc.console, "north", test::MakeCompany("North Relay"),
+                                test::MakeSubscriber("Desk N", 4, "32"), "client page"),
+              1);
+    test::FolderWatch::Seen seen = watch.Take();
+    for (const std::string& name : seen.writtenAs)
+        EXPECT_FALSE(name.starts_with("MSG")) << name << " was written under its ready name";
+    EXPECT_THAT(seen.renamedTo, ElementsAre("MSGAAAAA.AAA", "MSGAAAAA.AAA"));
+    EXPECT_THAT(ListDir(own), ElementsAre("MSGAAAAA.AAA"));
+    EXPECT_THAT(ListDir(client), ElementsAre("Company.dat", "MSGAAAAA.AAA"));
+    struct stat st {};
+    ASSERT_EQ(stat(JoinPath(own, "MSGAAAAA.AAA").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 1546);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(ReadMessageFile(JoinPath(own, "MSGAAAAA.AAA"))->text, "own page");
 }
 
-TEST_F(QueueWriterTest, ServerIntakeWritesCompanyAndAnUnterminatedNetworkFile) {
-    CompanyRecord company = test::MakeCompany("Their Co", "", 444);
-    SetText(company.Phone, "5551212");
-    SubscriberRecord sub = test::MakeSubscriber("Field Tech", 4, "8080");
-    ASSERT_EQ(WriteServerIntake(t.console, "north", company, sub, "hello there"), 1);
-    std::string companyBytes = ReadFile(t.DataFile("Queue/north/4/Company.dat"));
-    ASSERT_EQ(companyBytes.size(), 758u);
-    EXPECT_EQ(memcmp(companyBytes.data(), &company, 758), 0);
-    std::vector<std::string> files = ListDir(t.DataFile("Queue/north/4"));
-    ASSERT_EQ(files.size(), 2u);
-    std::string message = ReadFile(t.DataFile("Queue/north/4/MSGAAAAA.AAA"));
-    EXPECT_EQ(message.size(), 536u + 11u);
-    EXPECT_EQ(message.substr(536), "hello there");
-    EXPECT_EQ(ReadMessageFile(t.DataFile("Queue/north/4/MSGAAAAA.AAA"), 1001)->text, "hello there");
-    // A user name that would leave the Queue folder is refused or made safe.
-    EXPECT_EQ(WriteServerIntake(t.console, "..", company, sub, "x"), 0);
-    EXPECT_EQ(WriteServerIntake(t.console, "", company, sub, "x"), 0);
-    ASSERT_EQ(WriteServerIntake(t.console, "../../etc", company, sub, "x"), 1);
-    EXPECT_TRUE(FileExists(t.DataFile("Queue/.. .. etc/4/Company.dat")));
-    sub.Company = -3;
-    EXPECT_EQ(WriteServerIntake(t.console, "north", company, sub, "x"), 0);
-}
-
-TEST(QueueCount, CountsEveryFolderAndChoosesAsTheScanDoes) {
+// Queue files written by the installed base on another system may have names in lower case.
+TEST(QueueCount, CountsQueueFilesWhateverTheCaseOfTheirNames) {
     test::TempDir d;
-    auto touch = [&](const std::string& rel) {
-        std::string path = d.File(rel);
-        for (size_t slash = path.find('/', d.Path().size() + 1); slash != std::string::npos;
-             slash = path.find('/', slash + 1))
-            mkdir(path.substr(0, slash).c_str(), 0700);
-        test::WriteFile(path, "x");
-    };
-    touch("MSGAAAAA.AAA");
-    touch("emgAAAAA.AAA");
-    touch("2/MSGAAAAA.AAA");
-    touch("9/MSQAAAAA.AAA");
-    touch("4/notqueued.txt");
-    touch("Queue/north/5/MSGAAAAA.AAA");
-    touch("Queue/north/5/Company.dat");
-    QueueCounts c = CountQueue(d.Path());
-    EXPECT_EQ(c.queueCount, 5);
-    EXPECT_EQ(c.pendingModem, 2);
-    EXPECT_EQ(c.chosenCompany, 2) << "the highest folder holding a ready page";
-    EXPECT_EQ(c.chosenEntry, "north");
-    EXPECT_EQ(c.chosenEntryCompany, 5);
+    test::WriteFile(d.File("msgAAAAA.AAA"), "x");
+    test::WriteFile(d.File("emgAAAAA.AAA"), "x");
+    EXPECT_EQ(CountQueue(d.Path()).queueCount, 2);
 }
 
 } // namespace

@@ -12,13 +12,13 @@ namespace brimlow::test {
 
 struct SnppScript {
     std::string greeting = "220 SNPP simulator ready";
-    bool silent = false;                        // accept, then never answer
-    std::map<std::string, std::string> replies; // command word -> reply that replaces the normal one
-    std::string closeAfter;                     // command word after which the connection is closed unanswered
+    bool silent = false; // accept, then never answer
+    // Command word (END: the end of the data) -> the reply that replaces the normal one.
+    std::map<std::string, std::string> replies;
+    std::string closeAfter; // command word after which the connection is closed unanswered
     std::string twoWaySendReply = "960 31337 5 OK, Message queued";
-    // The MSTA replies of the n-th MSTA (0-based); a 259 line follows unless endList is false.
+    // The MSTA replies of the n-th MSTA (0-based), each list followed by a 259 line.
     std::vector<std::vector<std::string>> statusLists;
-    bool endList = true;
 };
 
 class SnppSimulator {
@@ -26,28 +26,22 @@ public:
     explicit SnppSimulator(SnppScript script)
         : m_script(std::move(script)), m_peer([this](PeerSession& session) { Serve(session); }) {}
     int Port() const { return m_peer.Port(); }
-    std::vector<std::string> Commands() const { return Copy(m_commands); }
-    std::vector<std::string> Messages() const { return Copy(m_messages); }
+    std::vector<std::string> Commands() const { return Locked(m_commands); }
+    std::vector<std::string> Messages() const { return Locked(m_messages); }
 
 private:
     void Serve(PeerSession& session) {
-        if (m_script.silent) {
-            session.WaitClosed();
-            return;
-        }
+        if (m_script.silent)
+            return session.WaitClosed();
         session.SendLine(m_script.greeting);
-        if (m_script.greeting.rfind("5", 0) == 0)
-            return;
         bool twoWay = false;
-        std::string line;
-        while (session.ReadLine(line)) {
+        for (std::string line; !m_script.greeting.starts_with('5') && session.ReadLine(line);) {
             std::string word = line.substr(0, line.find(' '));
             Record(m_commands, line);
             if (word == m_script.closeAfter)
                 return;
-            std::string reply = Normal(session, word, line, twoWay);
-            if (auto it = m_script.replies.find(word); it != m_script.replies.end())
-                reply = it->second;
+            auto replaced = m_script.replies.find(word);
+            std::string reply = replaced != m_script.replies.end() ? replaced->second : Normal(session, word, twoWay);
             if (!reply.empty())
                 session.SendLine(reply);
             if (word == "QUIT")
@@ -55,7 +49,7 @@ private:
         }
     }
 
-    std::string Normal(PeerSession& session, const std::string& word, const std::string& line, bool& twoWay) {
+    std::string Normal(PeerSession& session, const std::string& word, bool& twoWay) {
         if (word == "2WAY") {
             twoWay = true;
             return "250 OK, beginning 2-way transaction";
@@ -63,31 +57,26 @@ private:
         if (word == "PAGE")
             return "250 Pager ID accepted";
         if (word == "DATA") {
-            if (auto it = m_script.replies.find("DATA"); it != m_script.replies.end())
-                return it->second;
             session.SendLine("354 Begin input; end with <CRLF>'.'<CRLF>");
-            std::string text, data;
-            while (session.ReadLine(data) && data != ".")
-                text += (data.rfind("..", 0) == 0 ? data.substr(1) : data) + "\n";
+            std::string text;
+            for (std::string data; session.ReadLine(data) && data != ".";)
+                text += (data.starts_with("..") ? data.substr(1) : data) + "\n";
             Record(m_messages, text);
-            return m_script.replies.count("END") ? m_script.replies["END"] : "250 Message OK";
+            return m_script.replies.contains("END") ? m_script.replies.at("END") : "250 Message OK";
         }
         if (word == "SEND")
             return twoWay ? m_script.twoWaySendReply : "250 Message sent successfully";
         if (word == "MSTA") {
-            size_t n = m_msta++;
-            const std::vector<std::string> none;
-            const auto& lines = n < m_script.statusLists.size() ? m_script.statusLists[n] : none;
-            for (const std::string& status : lines)
+            for (const std::string& status :
+                 m_msta < m_script.statusLists.size() ? m_script.statusLists[m_msta] : std::vector<std::string>{})
                 session.SendLine(status);
-            return m_script.endList ? "259 End of status list for " + line.substr(5) : "";
+            ++m_msta;
+            return "259 End of status list";
         }
-        if (word == "QUIT")
-            return "221 OK, goodbye";
-        return "500 Command not implemented";
+        return word == "QUIT" ? "221 OK, goodbye" : "500 Command not implemented";
     }
 
-    std::vector<std::string> Copy(const std::vector<std::string>& lines) const {
+    std::vector<std::string> Locked(const std::vector<std::string>& lines) const {
         std::lock_guard lock(m_mutex);
         return lines;
     }

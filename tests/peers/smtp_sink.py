@@ -14,39 +14,40 @@ import time
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import MISSING, SMTP
 
+FOLDER = sys.argv[1]
+OPTIONS = dict(arg.split("=", 1) for arg in sys.argv[2:])
+refused = {}
+
+
+def seen(command, *args):
+    with open(os.path.join(FOLDER, "commands.log"), "a", encoding="latin-1") as out:
+        out.write(" ".join([command] + [a for a in args[:1] if isinstance(a, str)]) + "\n")
+    if command not in OPTIONS or refused.get(command, 0) == int(OPTIONS.get("refusals", "-1")):
+        return MISSING
+    refused[command] = refused.get(command, 0) + 1
+    return OPTIONS[command]
+
 
 class Sink:
-    def __init__(self, folder, options):
-        self.folder, self.options, self.count, self.refusals = folder, options, 0, {}
-
-    def seen(self, command, *args):
-        with open(os.path.join(self.folder, "commands.log"), "a", encoding="latin-1") as out:
-            out.write(" ".join([command] + [a for a in args[:1] if isinstance(a, str)]) + "\n")
-        used, limit = self.refusals.get(command, 0), int(self.options.get("refusals", "-1"))
-        if command not in self.options or used == limit:
-            return MISSING
-        self.refusals[command] = used + 1
-        return self.options[command]
+    count = 0
 
     async def handle_HELO(self, server, session, envelope, *args):
-        return self.seen("HELO", *args)
+        return seen("HELO", *args)
 
     async def handle_MAIL(self, server, session, envelope, *args):
-        return self.seen("MAIL", *args)
+        return seen("MAIL", *args)
 
     async def handle_RCPT(self, server, session, envelope, *args):
-        return self.seen("RCPT", *args)
+        return seen("RCPT", *args)
 
     async def handle_QUIT(self, server, session, envelope):
-        return self.seen("QUIT")
+        return seen("QUIT")
 
     async def handle_DATA(self, server, session, envelope):
-        refused = self.seen("DATA")
-        if refused is not MISSING:
-            return refused
-        self.count += 1
-        base = os.path.join(self.folder, str(self.count))
-        content = envelope.original_content
+        if (reply := seen("DATA")) is not MISSING:
+            return reply
+        Sink.count += 1
+        base, content = os.path.join(FOLDER, str(Sink.count)), envelope.original_content
         with open(base + ".eml", "wb") as out:
             out.write(content)
         with open(base + ".env", "w", encoding="latin-1") as out:
@@ -61,11 +62,10 @@ class Sink:
 
 
 class Server(SMTP):
-    greeting = None
-
     async def push(self, status):
-        if Server.greeting and isinstance(status, str) and status.startswith("220 ") and not self.session.host_name:
-            for line in Server.greeting.split("|"):
+        greeting = OPTIONS.get("greeting")
+        if greeting and isinstance(status, str) and status.startswith("220 ") and not self.session.host_name:
+            for line in greeting.split("|"):
                 await super().push(line)
         else:
             await super().push(status)
@@ -76,21 +76,10 @@ class SinkController(Controller):
         return Server(self.handler, **self.SMTP_kwargs)
 
 
-def main():
-    options = dict(arg.split("=", 1) for arg in sys.argv[2:])
-    Server.greeting = options.get("greeting")
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        port = s.getsockname()[1]
-    controller = SinkController(Sink(sys.argv[1], options), hostname="127.0.0.1", port=port)
-    controller.start()
-    print(port, flush=True)
-    try:
-        while True:
-            time.sleep(1)
-    finally:
-        controller.stop()
-
-
-if __name__ == "__main__":
-    main()
+with socket.socket() as s:
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+SinkController(Sink(), hostname="127.0.0.1", port=port).start()
+print(port, flush=True)
+while True:
+    time.sleep(1)
