@@ -1,350 +1,526 @@
-// The LAN client against a simulated server, for what the real one (net_integration_test) cannot show: the
-// request bytes, and a server that misbehaves (junk, short replies, a close in mid-reply, silence, tickets
-// without end).
+// The console's LAN client against a real server in the same process, on loopback. A relay in between shows the
+// request bytes and plays a server that misbehaves: junk, short replies, a close in mid-reply, silence.
 #include "app/send_page.h"
-#include "network/net_client.h"
+#include "directory/data_files.h"
 #include "network/net_client_scan.h"
 #include "queue/file_listing.h"
 #include "queue/logs.h"
+#include "queue/message_file.h"
 #include "queue/queue_writer.h"
+#include "tests/server_fixture.h"
+#include "tests/snpp_simulator.h"
+#include "tests/support/line_peer.h"
 #include "tracking/unread_mark.h"
-#include "tests/lan_client_console.h"
-#include "tests/lan_server_simulator.h"
-#include "tests/support/test_console.h"
 
-#include <cstring>
+#include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <random>
-#include <csignal>
 #include <sys/resource.h>
+#include <thread>
 
 namespace brimlow {
 namespace {
 
-using test::LanServerSimulator;
-using Reply = LanServerSimulator::Reply;
-using ::testing::Contains;
+using test::WaitFor;
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-TEST(NetClientNamesTest, OnlyPlainTicketNamesMayBecomeFiles) {
-    EXPECT_TRUE(IsSafeTicketName("Ann.31337.5.0-ann"));
-    EXPECT_TRUE(IsSafeTicketName("A\\B.1.2.0-ann")); // an ordinary character here
-    for (const std::string& bad : {std::string(), std::string("."), std::string(".."), std::string("../COMPANY.DAT"),
-                                   std::string("a/b"), std::string("a\x03"), std::string(260, 'x')})
-        EXPECT_FALSE(IsSafeTicketName(bad)) << bad;
-}
-
-class NetClientTest : public ::testing::Test {
-protected:
-    NetClientTest() {
-        Directory& dir = *sim.dir;
-        dir.companies[0] = test::MakeCompany("Metro", "10.0.0.5", 444);
-        dir.companies[7] = test::MakeCompany("North", "10.0.0.7", 445);
-        SubscriberRecord ann = test::MakeSubscriber("Ann Lee", 0, "11");
-        SetText(ann.CompanyName, "North Co");
-        SetText(ann.Address, "1 Main St");
-        SetText(ann.City, "Springfield");
-        SetText(ann.State, "IL");
-        SetText(ann.ZIP, "62701");
-        SetText(ann.WorkPhone, "555-1000");
-        SetText(ann.HomePhone, "555-2000");
-        SetText(ann.FAX, "555-3000");
-        SetText(ann.Cell, "555-4000");
-        SetText(ann.Email, "ann@example.com");
-        AddSubscriber(dir, ann);
-        AddSubscriber(dir, test::MakeSubscriber("Bob", 7, "22"));
-        test::AddGroup(dir, "Desks", {"Ann Lee", "Bob"});
-        SortSubscribers(dir);
-    }
-
-    static NetClientTimings Quick() {
-        NetClientTimings quick;
-        quick.socketTimeoutMs = 200;
-        quick.replyLimitMs = 600;
-        return quick;
-    }
-    Directory& Net() { return clientConsole.Net(); }
-    void ExpectCopyMatchesServer() { clientConsole.ExpectCopyOf(*sim.dir); }
-
-    // Every request of code gets reply instead of its own.
-    void Answer(char code, const Reply& reply) {
-        sim.SetOverride([code, reply](const std::string& req) -> std::optional<Reply> {
-            return req[1] == code ? std::optional<Reply>(reply) : std::nullopt;
+// A console of its own, networking on, whose client reaches the server at port.
+struct ClientConsole {
+    ClientConsole(int port, const std::string& user, const std::string& password, NetClientTimings timings = {}) {
+        MakeFolder(tc.dir.File(kTrackingFolder));
+        tc.console.settings.Update([&](Settings& s) {
+            s.NetworkEnabled = 1;
+            s.Server = "127.0.0.1";
+            s.Username = user;
+            s.Password = password;
         });
+        client = std::make_shared<NetClient>(tc.console, timings);
+        client->SetPort(port);
+        tc.console.netClient = client;
     }
-
-    LanServerSimulator sim;
-    test::ClientConsole clientConsole{sim.Port(), "ann", "secret", Quick()};
-    test::TestConsole& tc = clientConsole.tc;
-    std::shared_ptr<NetClient>& client = clientConsole.client;
+    Directory& Net() { return *tc.console.network; }
+    test::TestConsole tc;
+    std::shared_ptr<NetClient> client;
 };
 
-TEST_F(NetClientTest, SyncSendsTheLoginReadsEveryTableAndThenOnlyPolls) {
-    ASSERT_EQ(client->SyncWithServer(), 1);
-    ExpectCopyMatchesServer();
-    std::vector<std::string> requests = sim.Requests();
-    ASSERT_EQ(requests.size(), 1u + 4 + 200 + 100);
-    EXPECT_EQ(requests[0], lan::EncodeLogin("ann", "secret"));
-    EXPECT_EQ(sim.Codes(), "0" + std::string(4, '2') + std::string(200, '3') + std::string(100, '?'));
-    EXPECT_EQ(requests[4], lan::EncodeIndex(lan::Request::ReadCustomer, 3)); // the first free slot ends the download
-
-    sim.ClearRequests();
-    EXPECT_EQ(client->SyncWithServer(), 1); // connected: only the subscriber poll
-    EXPECT_EQ(sim.Codes(), "8");
-    EXPECT_EQ(client->ConnectToServer("127.0.0.1", sim.Port()), kAlreadyConnected);
-    EXPECT_EQ(sim.Connections(), 1);
-
-    // A server without subscribers still gives its groups and companies.
-    LanServerSimulator empty;
-    client->AbortConnection();
-    client->SetPort(empty.Port());
-    ASSERT_EQ(client->SyncWithServer(), 1);
-    EXPECT_EQ(empty.Codes(), "02" + std::string(200, '3') + std::string(100, '?'));
-}
-
-TEST_F(NetClientTest, WithoutAConnectionRequestsFailAtOnceAndAnUnreachableServerIsTriedAgain) {
-    EXPECT_EQ(client->WriteNetSubscriber(0), 0);
-    EXPECT_EQ(client->WriteNetGroup(1), kGroupNotConnected);
-    EXPECT_EQ(client->AddNetGroup("x", 0), kGroupNotConnected);
-    EXPECT_EQ(client->AbortConnection(), 0);
-    EXPECT_EQ(sim.Connections(), 0);
-
-    client->SetPort(test::UnusedPort());
-    tc.console.reconnectWanted = 0;
-    EXPECT_EQ(client->SyncWithServer(), 0);
-    EXPECT_FALSE(client->GaveUp());
-    EXPECT_EQ(tc.console.reconnectWanted, 1);
-
-    // A server that closes before its greeting (it is going down) did not refuse the login: try again later.
-    test::LinePeer closing([](test::PeerSession&) {});
-    client->SetPort(closing.Port());
-    tc.console.reconnectWanted = 0;
-    EXPECT_EQ(client->SyncWithServer(), 0);
-    EXPECT_FALSE(client->GaveUp());
-    EXPECT_FALSE(client->Connected());
-    EXPECT_EQ(tc.console.reconnectWanted, 1);
-    client->SetPort(sim.Port());
-    EXPECT_EQ(client->SyncWithServer(), 1);
-}
-
-TEST_F(NetClientTest, AWriteSendsTheRecordWithoutItsLockAndNothingOutOfRangeIsSent) {
-    ASSERT_EQ(client->SyncWithServer(), 1);
-    sim.ClearRequests();
-    SetText(Net().subscribers[0].City, "Tulsa");
-    Net().subscribers[0].LockByte = kLockedByLocalEditor;
-    EXPECT_EQ(client->WriteNetSubscriber(0), 1);
-    SubscriberRecord sent = Net().subscribers[0];
-    sent.LockByte = 0; // only the server locks
-    EXPECT_THAT(sim.Requests(), ElementsAre(lan::EncodeWriteCustomer(0, sent)));
-    for (int slot : {-1, kSubscriberSlots}) {
-        SCOPED_TRACE(slot);
-        EXPECT_EQ(client->ReadNetSubscriber(slot), 0);
-        EXPECT_EQ(client->WriteNetSubscriber(slot), 0);
-        EXPECT_EQ(client->DeleteNetSubscriber(slot), 0);
-        EXPECT_EQ(client->LockNetRecord(slot), 0);
-        EXPECT_EQ(client->SendServerPage(slot, "", "x", lan::kPageSnpp), 0);
+// Passes a client's requests to the server on serverPort and the replies back; it records each request whole,
+// and a test may answer any request in the server's place: junk, a short reply, a close in mid-reply.
+class Relay {
+public:
+    struct Reply {
+        std::string bytes;
+        bool close = false; // close the connection after sending bytes
+    };
+    explicit Relay(int serverPort) : m_serverPort(serverPort), m_peer([this](test::PeerSession& s) { Serve(s); }) {}
+    int Port() const { return m_peer.Port(); }
+    int Connections() const { return m_peer.Connections(); }
+    // Every request of code gets reply instead of the server's, until ClearAnswers.
+    void Answer(char code, const Reply& reply) {
+        std::lock_guard lock(m_mutex);
+        m_answers[code] = reply;
     }
-    EXPECT_EQ(client->WriteNetGroup(kGroupSlots), 0);
-    EXPECT_EQ(client->ReadNetCompany(kCompanySlots), 0);
-    EXPECT_EQ(sim.Requests().size(), 1u);
+    void ClearAnswers() {
+        std::lock_guard lock(m_mutex);
+        m_answers.clear();
+    }
+    // The requests since the last call.
+    std::vector<std::string> Take() {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_requests, {});
+    }
+    // Their codes, one character each.
+    std::string TakeCodes() {
+        std::string codes;
+        for (const std::string& r : Take())
+            codes.push_back(r[1]);
+        return codes;
+    }
+
+private:
+    void Serve(test::PeerSession& client) {
+        test::RawClient server(m_serverPort, false);
+        std::string pending;
+        char chunk[20000];
+        for (;;) {
+            pollfd fds[2] = {{client.Fd(), POLLIN, 0}, {server.Fd(), POLLIN, 0}};
+            poll(fds, 2, -1);
+            ssize_t n = recv(fds[1].revents ? server.Fd() : client.Fd(), chunk, sizeof chunk, 0);
+            if (n <= 0)
+                return;
+            if (fds[1].revents) {
+                client.Send(std::string(chunk, static_cast<size_t>(n)));
+                continue;
+            }
+            pending.append(chunk, static_cast<size_t>(n));
+            for (lan::FrameScan scan; (scan = lan::ScanFrame(pending.data(), pending.size())).complete;) {
+                std::string request = pending.substr(scan.skip, scan.length);
+                pending.erase(0, scan.skip + scan.length);
+                std::optional<Reply> reply;
+                {
+                    std::lock_guard lock(m_mutex);
+                    m_requests.push_back(request);
+                    if (auto answer = m_answers.find(request[1]); answer != m_answers.end())
+                        reply = answer->second;
+                }
+                if (!reply)
+                    server.Send(request);
+                else if (client.Send(reply->bytes); reply->close)
+                    return;
+            }
+        }
+    }
+    int m_serverPort;
+    std::mutex m_mutex;
+    std::map<char, Reply> m_answers;
+    std::vector<std::string> m_requests;
+    test::LinePeer m_peer; // last: its sessions use everything above
+};
+
+// The server console (the fixture's tc) holds 48 units of two companies, the second two-way, and a group.
+class LanClientTest : public lan::ServerTest {
+protected:
+    LanClientTest() {
+        Directory& d = *tc.console.local;
+        d.companies[0] = test::MakeCompany("Metro", "127.0.0.1", snpp.Port());
+        d.companies[1] = test::MakeCompany("TwoWay", "127.0.0.1", snpp.Port());
+        d.companies[1].TwoWay = 1;
+        for (int k = 0; k < 48; ++k) {
+            SubscriberRecord r = test::MakeSubscriber((k < 10 ? "Unit 0" : "Unit ") + std::to_string(k), k % 2,
+                                                      std::to_string(1000 + k));
+            SetText(r.City, "City " + std::to_string(k));
+            AddSubscriber(d, r);
+        }
+        test::AddGroup(d, "All odd", {"Unit 01", "Unit 03", "Unit 05"});
+        SortSubscribers(d); // 49 entries
+    }
+    void SetUp() override {
+        ServerTest::SetUp();
+        relay = std::make_unique<Relay>(server.Port());
+    }
+    void TearDown() override { server.Stop(); } // before the SNPP peer goes
+
+    std::unique_ptr<ClientConsole> Client(const std::string& user) {
+        return std::make_unique<ClientConsole>(server.Port(), user, "pw");
+    }
+    // ann's client through the relay, with short time-outs for a server that falls silent; synced.
+    std::unique_ptr<ClientConsole> Relayed() {
+        auto ann = std::make_unique<ClientConsole>(relay->Port(), "ann", "pw", NetClientTimings{200, 600});
+        EXPECT_EQ(ann->client->SyncWithServer(), 1);
+        relay->Take();
+        return ann;
+    }
+    // The copy holds every record of the server's directory; its entries belong to the Network tab (a free
+    // slot's tab means nothing) and no lock travels.
+    void ExpectCopyMatches(ClientConsole& c) {
+        std::lock_guard lock(tc.console.databaseLock);
+        const Directory& server = *tc.console.local;
+        for (int s = 0; s < kSubscriberSlots; ++s) {
+            SubscriberRecord want = server.subscribers[s];
+            want.Tab = IsEmptyText(want.Name) ? c.Net().subscribers[s].Tab : kNetworkTab;
+            want.LockByte = 0;
+            ASSERT_EQ(test::RecordBytes(c.Net().subscribers[s]), test::RecordBytes(want)) << s;
+        }
+        EXPECT_TRUE(test::RecordBytes(c.Net().groups) == test::RecordBytes(server.groups));
+        EXPECT_TRUE(test::RecordBytes(c.Net().companies) == test::RecordBytes(server.companies));
+    }
+
+    test::SnppSimulator snpp{test::SnppScript{}};
+    std::unique_ptr<Relay> relay;
+};
+
+// Two syncs at once log in and download once: every used slot and the first free one, every group and company;
+// the other then finds the connection and only polls, as later syncs do.
+TEST_F(LanClientTest, TwoSyncsAtOnceLogInOnceDownloadEverythingAndThenOnlyPoll) {
+    auto ann = std::make_unique<ClientConsole>(relay->Port(), "ann", "pw");
+    std::thread other([&] { ann->client->SyncWithServer(); });
+    EXPECT_EQ(ann->client->SyncWithServer(), 1);
+    other.join();
+    ExpectCopyMatches(*ann);
+    EXPECT_EQ(relay->TakeCodes(), "0" + std::string(50, '2') + std::string(200, '3') + std::string(100, '?') + "8");
+    EXPECT_EQ(ann->client->SyncWithServer(), 1);
+    EXPECT_EQ(relay->TakeCodes(), "8");
+    EXPECT_EQ(ann->client->ConnectToServer("127.0.0.1", relay->Port()), kAlreadyConnected);
+    EXPECT_EQ(relay->Connections(), 1);
 }
 
-TEST_F(NetClientTest, TicketsWithoutEndOrWithUnsafeNamesCannotHoldTheScan) {
-    ASSERT_EQ(client->SyncWithServer(), 1);
-    auto offerForEver = [this](const std::string& name) {
-        sim.SetOverride([name](const std::string& req) -> std::optional<Reply> {
-            if (req[1] == 'F')
-                return Reply{"0001x"};
-            if (req[1] != 'D' && req[1] != 'E')
-                return std::nullopt;
-            std::string record(280, '\0');
-            memcpy(record.data() + 20, name.data(), name.size());
-            return Reply{record};
-        });
-        sim.ClearRequests();
+// Without a connection requests fail at once. Nobody listening, or a server that closes before its greeting (it is
+// going down), is tried again by the next scan; a refused login is not, not even once the password is right.
+TEST_F(LanClientTest, AnUnreachableServerIsTriedAgainAndARefusedLoginIsNot) {
+    auto ann = Client("ann");
+    EXPECT_EQ(ann->client->WriteNetSubscriber(0), 0);
+    EXPECT_EQ(ann->client->WriteNetGroup(1), kGroupNotConnected);
+    EXPECT_EQ(ann->client->AddNetGroup("x", 0), kGroupNotConnected);
+    EXPECT_EQ(ann->client->AbortConnection(), 0);
+    test::LinePeer closing([](test::PeerSession&) {});
+    for (int port : {test::UnusedPort(), closing.Port()}) {
+        ann->client->SetPort(port);
+        ann->tc.console.reconnectWanted = 0;
+        EXPECT_EQ(ann->client->SyncWithServer(), 0);
+        EXPECT_FALSE(ann->client->GaveUp());
+        EXPECT_FALSE(ann->client->Connected());
+        EXPECT_EQ(ann->tc.console.reconnectWanted, 1);
+    }
+    ann->client->SetPort(server.Port());
+    ann->tc.console.settings.Update([](Settings& s) { s.Password = "wrong"; });
+    EXPECT_EQ(ann->client->SyncWithServer(), 0);
+    EXPECT_TRUE(ann->client->GaveUp());
+    EXPECT_TRUE(ann->tc.WaitForStatus(kLoginRefusedText));
+    ann->tc.console.settings.Update([](Settings& s) { s.Password = "pw"; });
+    for (int scan = 0; scan < 3; ++scan)
+        PollServer(ann->tc.console, *ann->client);
+    EXPECT_FALSE(ann->client->Connected());
+    EXPECT_TRUE(server.Sessions().empty());
+}
+
+// A server that offers the same ticket for ever cannot hold the scan; a name that can never be a file here is
+// neither asked for nor shown.
+TEST_F(LanClientTest, TicketsWithoutEndOrWithUnsafeNamesCannotHoldTheScan) {
+    auto ann = Relayed();
+    auto offerForEver = [&](const std::string& name) {
+        std::string record(280, '\0');
+        memcpy(record.data() + 20, name.data(), name.size());
+        for (char code : {'D', 'E'})
+            relay->Answer(code, Relay::Reply{record});
+        relay->Answer('F', Relay::Reply{"0001x"});
+        relay->Take();
     };
     offerForEver("Loop-ann");
-    EXPECT_EQ(CollectNetTickets(tc.console, *client), kTicketsPerScan);
-    offerForEver("../Loop-ann");
-    EXPECT_EQ(CollectNetTickets(tc.console, *client), 0);
-    EXPECT_EQ(sim.Codes(), "D" + std::string(kTicketsPerScan, 'E')); // the unsafe name is never asked for
-    EXPECT_FALSE(test::FileExists(tc.dir.File("Loop-ann")));
-    EXPECT_TRUE(client->Connected());
+    EXPECT_EQ(CollectNetTickets(ann->tc.console, *ann->client), kTicketsPerScan);
+    for (const char* unsafe : {"../Loop-ann", "..", ".", "a/b", "a\x03"}) {
+        offerForEver(unsafe);
+        EXPECT_EQ(CollectNetTickets(ann->tc.console, *ann->client), 0) << unsafe;
+        EXPECT_EQ(ann->client->FetchNetTicket(unsafe), 0) << unsafe;
+        EXPECT_EQ(relay->TakeCodes(), "D" + std::string(kTicketsPerScan, 'E')) << unsafe; // never asked for
+    }
+    EXPECT_THAT(ann->tc.op.ResultLines(), ::testing::Each("Loop-ann"));
+    EXPECT_FALSE(test::FileExists(ann->tc.dir.File("Loop-ann")));
+    EXPECT_TRUE(ann->client->Connected());
 }
 
-TEST_F(NetClientTest, AFetchedTicketThatCannotBeWrittenWholeLeavesTheEarlierCopy) {
-    ASSERT_EQ(client->SyncWithServer(), 1);
-    const std::string path = tc.dir.File("Tracking/T-ann");
+TEST_F(LanClientTest, AFetchedTicketThatCannotBeWrittenWholeLeavesTheEarlierCopy) {
+    auto ann = Relayed();
+    const std::string path = ann->tc.dir.File("Tracking/T-ann");
     test::WriteFile(path, "earlier status");
-    Answer('F', Reply{"4000" + std::string(4000, 'n')});
+    relay->Answer('F', Relay::Reply{"4000" + std::string(4000, 'n')});
     // A full disk, as the file-size limit gives it: every write beyond 1,000 bytes fails.
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 1000;
+    rlimit small{1000, saved.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    int fetched = client->FetchNetTicket("T-ann");
+    EXPECT_EQ(ann->client->FetchNetTicket("T-ann"), 0);
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(fetched, 0);
     EXPECT_EQ(test::ReadFile(path), "earlier status");
-    EXPECT_TRUE(client->Connected()); // the reply came whole: only the file failed
-
-    EXPECT_EQ(client->FetchNetTicket("T-ann"), 4000);
+    EXPECT_TRUE(ann->client->Connected()); // the reply came whole: only the file failed
+    EXPECT_EQ(ann->client->FetchNetTicket("T-ann"), 4000);
     EXPECT_EQ(test::ReadFile(path), std::string(4000, 'n'));
     EXPECT_TRUE(HasUnreadMark(path));
 }
 
 // Every way a reply can go wrong: the copy keeps what it had, the connection is given up, the next scan
 // reconnects and reloads.
-TEST_F(NetClientTest, BrokenRepliesNeverCorruptTheCopy) {
-    ASSERT_EQ(client->SyncWithServer(), 1);
+TEST_F(LanClientTest, BrokenRepliesNeverCorruptTheCopy) {
+    auto ann = Relayed();
+    NetClient& client = *ann->client;
     struct Case {
         const char* what;
         char code;
-        Reply reply;
+        Relay::Reply reply;
         std::function<int()> request;
     };
-    std::vector<Case> cases = {
-        {"junk length", '2', {"abc"}, [&] { return client->ReadNetSubscriber(0); }},
-        {"short text", '2', {"046\"Zed\",\"1", true}, [&] { return client->ReadNetSubscriber(0); }},
-        {"count above 200", '3', {"999" + std::string(200, 'x')}, [&] { return client->ReadNetGroup(1); }},
-        {"short members", '3', {"002Zed", true}, [&] { return client->ReadNetGroup(1); }},
-        {"short company", '?', {std::string(300, 'x'), true}, [&] { return client->ReadNetCompany(0); }},
-        {"short bitmap", '8', {std::string(10, '\xff'), true}, [&] { return client->CheckNetSubscribers(); }},
-        {"silence", '8', {""}, [&] { return client->CheckNetSubscribers(); }},
-        {"status cut", '4', {"1", true}, [&] { return client->LockNetRecord(0); }},
-        {"closed page", 'B', {"", true}, [&] { return client->SendServerPage(0, "", "hi", lan::kPageSnpp); }},
-        {"junk ticket length", 'F', {"zz\r\n"}, [&] { return client->FetchNetTicket("T-ann"); }},
-        {"short ticket", 'F', {"0100abc", true}, [&] { return client->FetchNetTicket("T-ann"); }},
-    };
-    for (Case& c : cases) {
+    for (const Case& c : std::vector<Case>{
+             {"junk length", '2', {"abc"}, [&] { return client.ReadNetSubscriber(0); }},
+             {"short text", '2', {"046\"Zed\",\"1", true}, [&] { return client.ReadNetSubscriber(0); }},
+             {"count above 200", '3', {"999" + std::string(200, 'x')}, [&] { return client.ReadNetGroup(1); }},
+             {"short members", '3', {"002Zed", true}, [&] { return client.ReadNetGroup(1); }},
+             {"short company", '?', {std::string(300, 'x'), true}, [&] { return client.ReadNetCompany(0); }},
+             {"short bitmap", '8', {std::string(10, '\xff'), true}, [&] { return client.CheckNetSubscribers(); }},
+             {"silence", '8', {""}, [&] { return client.CheckNetSubscribers(); }},
+             {"status cut", '4', {"1", true}, [&] { return client.LockNetRecord(0); }},
+             {"closed page", 'B', {"", true}, [&] { return client.SendServerPage(0, "", "hi", lan::kPageSnpp); }},
+             {"junk ticket length", 'F', {"zz\r\n"}, [&] { return client.FetchNetTicket("T-ann"); }},
+             {"short ticket", 'F', {"0100abc", true}, [&] { return client.FetchNetTicket("T-ann"); }}}) {
         SCOPED_TRACE(c.what);
-        std::unique_ptr<Directory> before = Directory::Create();
-        *before = Net();
-        Answer(c.code, c.reply);
-        tc.console.reconnectWanted = 0;
+        const std::string before = test::RecordBytes(ann->Net());
+        relay->Answer(c.code, c.reply);
+        ann->tc.console.reconnectWanted = 0;
         EXPECT_EQ(c.request(), 0);
-        EXPECT_FALSE(client->Connected());
-        EXPECT_EQ(tc.console.reconnectWanted, 1);
-        EXPECT_EQ(memcmp(before.get(), &Net(), sizeof(Directory)), 0);
-        EXPECT_FALSE(test::FileExists(tc.dir.File("Tracking/T-ann")));
-
-        sim.SetOverride(nullptr);
-        PollServer(tc.console, *client); // reconnects and reloads
-        ASSERT_TRUE(client->Connected());
-        ExpectCopyMatchesServer();
+        EXPECT_FALSE(client.Connected());
+        EXPECT_EQ(ann->tc.console.reconnectWanted, 1);
+        EXPECT_TRUE(test::RecordBytes(ann->Net()) == before);
+        EXPECT_FALSE(test::FileExists(ann->tc.dir.File("Tracking/T-ann")));
+        relay->ClearAnswers();
+        PollServer(ann->tc.console, client); // reconnects and reloads
+        ASSERT_TRUE(client.Connected());
+        ExpectCopyMatches(*ann);
     }
-    EXPECT_THAT(test::ReadFile(tc.dir.File(kNetworkLog)), HasSubstr(kConnectionAbortedText));
+    EXPECT_THAT(test::ReadFile(ann->tc.dir.File(kNetworkLog)), ::testing::HasSubstr(kConnectionAbortedText));
 }
 
-// Random junk in place of any reply, then the connection closed: whatever comes, the client neither crashes
-// nor leaves a text field of its copy unterminated, and it comes back to a true copy once the server behaves.
-TEST_F(NetClientTest, RandomJunkRepliesLeaveAWellFormedCopy) {
-    std::mt19937 random(20261206);
-    std::mutex randomLock;
-    sim.SetOverride([&](const std::string& req) -> std::optional<Reply> {
-        std::lock_guard lock(randomLock);
-        if (req[1] == '0' || random() % 8 != 0)
-            return std::nullopt;
-        std::string junk(random() % 300, '\0');
-        for (char& c : junk)
-            c = static_cast<char>(random() % 4 == 0 ? '0' + random() % 10 : random() % 256);
-        return Reply{junk, true};
-    });
-    for (int scan = 0; scan < 60; ++scan) {
-        tc.console.reconnectWanted = 1;
-        PollServer(tc.console, *client);
-    }
-    auto terminated = [](const auto& field) { return strnlen(field, sizeof field) < sizeof field; };
-    for (const SubscriberRecord& r : Net().subscribers)
-        ASSERT_TRUE(terminated(r.Name) && terminated(r.Email));
-    for (const GroupRecord& g : Net().groups)
-        for (const auto& member : g.Members)
-            ASSERT_TRUE(terminated(member));
-    for (const CompanyRecord& c : Net().companies)
-        ASSERT_TRUE(terminated(c.Name));
-    EXPECT_GT(sim.Connections(), 20); // the junk did break connections, again and again
-
-    sim.SetOverride(nullptr);
-    client->AbortConnection();
-    PollServer(tc.console, *client);
-    ExpectCopyMatchesServer();
-}
-
-class SendViaServerTest : public NetClientTest {
-protected:
-    SendViaServerTest() {
-        Directory& local = *tc.console.local;
-        local.companies[3] = test::MakeCompany("Local Co", "10.9.9.9", 4444);
-        AddSubscriber(local, test::MakeSubscriber("Cy", 3, "33"));
-        AddSubscriber(local, test::MakeSubscriber("Dee", 3, "44"));
-        test::AddGroup(local, "Pair", {"Cy", "Dee"});
-        SortSubscribers(local);
-    }
-    SendOutcome Send(SendMode mode, int tab, int slot) {
-        ComposedPage page;
-        page.mode = mode;
-        page.message = "Gas leak";
-        page.subject = "Alert";
-        page.currentTab = tab;
-        sim.ClearRequests();
-        return SendPage(tc.console, page, {slot});
-    }
-};
-
-TEST_F(SendViaServerTest, LocalEntriesGoAsClientPagesCarryingTheirRecords) {
-    ASSERT_EQ(client->SyncWithServer(), 1);
-    tc.console.settings.Update([](Settings& s) { s.SendAllViaServer = 1; });
-    const Directory& local = *tc.console.local;
-    int pair = 2; // Cy, Dee, Pair
-    ASSERT_EQ(GetText(local.subscribers[pair].Name), "Pair");
-    struct Case {
-        SendMode mode;
-        int32_t type;
-        const char* subject;
+// With SendAllViaServer local entries go as Client Pages carrying their records; the server delivers them by SNPP
+// (two-way tickets name the carried company's address) or into Queue/<user>/<company>. With only SendViaServer
+// they go by the console's own transports; a lost server shows the send error.
+TEST_F(LanClientTest, LocalEntriesGoToTheServerAsClientPagesCarryingTheirRecords) {
+    auto ann = Relayed();
+    Directory& local = *ann->tc.console.local;
+    local.companies[3] = test::MakeCompany("Local Co", "127.0.0.1", snpp.Port());
+    local.companies[3].TwoWay = 1;
+    AddSubscriber(local, test::MakeSubscriber("Cy", 3, "33"));
+    AddSubscriber(local, test::MakeSubscriber("Dee", 3, "44"));
+    test::AddGroup(local, "Pair", {"Cy", "Dee"});
+    SortSubscribers(local); // Cy, Dee, Pair
+    auto send = [&](SendMode mode, int tab, int slot) {
+        return SendPage(ann->tc.console, ComposedPage{"Gas leak", "Alert", false, mode, tab}, {slot});
     };
-    for (const Case& c : {Case{SendMode::NetPage, lan::kPageSnpp, ""}, Case{SendMode::Page, lan::kPageModem, ""},
-                          Case{SendMode::Email, lan::kPageEmail, "Alert"}}) {
-        SCOPED_TRACE(c.type);
-        SendOutcome outcome = Send(c.mode, 0, pair);
-        EXPECT_EQ(outcome.recipients, 2);
-        EXPECT_EQ(outcome.failures, 0);
+    ann->tc.console.settings.Update([](Settings& s) { s.SendAllViaServer = 1; });
+    for (auto [mode, type, subject] : {std::tuple{SendMode::NetPage, lan::kPageSnpp, ""},
+                                       {SendMode::Page, lan::kPageModem, ""},
+                                       {SendMode::Email, lan::kPageEmail, "Alert"}}) {
+        SCOPED_TRACE(type);
+        SendOutcome outcome = send(mode, 0, 2);
+        EXPECT_EQ(outcome.recipients - outcome.failures, 2);
         EXPECT_FALSE(outcome.queued);
         auto frame = [&](int slot) {
-            const SubscriberRecord& r = local.subscribers[slot];
-            return lan::EncodeClientPage(c.type, "ann", c.subject, "Gas leak", local.companies[3], r);
+            return lan::EncodeClientPage(type, "ann", subject, "Gas leak", local.companies[3], local.subscribers[slot]);
         };
-        EXPECT_THAT(sim.Requests(), ElementsAre(frame(0), frame(1)));
+        EXPECT_THAT(relay->Take(), ElementsAre(frame(0), frame(1)));
     }
-    EXPECT_EQ(tc.console.sentPages, 6);
-    std::vector<std::string> lines = tc.op.ResultLines();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), kSentToServerText), 6);
-    EXPECT_THAT(tc.op.MessageTexts(), IsEmpty());
-    EXPECT_TRUE(test::ListDir(tc.dir.File("3")).empty()); // nothing queued locally
+    EXPECT_EQ(ann->tc.console.sentPages, 6);
+    EXPECT_THAT(ann->tc.op.ResultLines(), ::testing::Each(kSentToServerText));
+    EXPECT_THAT(ann->tc.op.MessageTexts(), IsEmpty());
+    ASSERT_TRUE(PagesDone());
+    EXPECT_THAT(snpp.Commands(), ::testing::IsSupersetOf({"PAGE 33", "PAGE 44"}));
+    const std::string at = "-127.0.0.1-" + std::to_string(snpp.Port()) + "-ann";
+    EXPECT_THAT(test::ListDir(tc.dir.File(kTrackingFolder)), ElementsAre("Cy.31337.5" + at, "Dee.31337.5" + at));
+    std::vector<std::string> intake = test::ListDir(tc.dir.File("Queue/ann/3"));
+    ASSERT_EQ(intake.size(), 3u);
+    EXPECT_EQ(test::ReadFile(tc.dir.File("Queue/ann/3/Company.dat")), test::RecordBytes(local.companies[3]));
+    EXPECT_EQ(test::ReadFile(tc.dir.File("Queue/ann/3/" + intake[1])).substr(sizeof(SubscriberRecord)), "Gas leak");
+    ann->tc.console.settings.Update([](Settings& s) { s.SendAllViaServer = 0, s.SendViaServer = 1; });
+    send(SendMode::Page, 0, 0);
+    EXPECT_THAT(relay->Take(), IsEmpty());
+    EXPECT_EQ(test::ListDir(ann->tc.dir.File("3")).size(), 1u);
+    ann->client->AbortConnection();
+    EXPECT_EQ(send(SendMode::NetPage, kNetworkTab, 1).failures, 1);
+    EXPECT_THAT(ann->tc.op.MessageTexts(), ::testing::Contains(kSendError));
 }
 
-TEST_F(SendViaServerTest, NetworkEntriesGoAsServerPagesByTheirSlot) {
-    ASSERT_EQ(client->SyncWithServer(), 1);
-    tc.console.settings.Update([](Settings& s) { s.SendViaServer = 1; });
-    EXPECT_EQ(Send(SendMode::Email, kNetworkTab, 1).failures, 0);
-    EXPECT_THAT(sim.Requests(), ElementsAre(lan::EncodeServerPage(1, lan::kPageEmail, "Alert", "Gas leak")));
-    sim.ClearRequests();
-    EXPECT_EQ(client->SendServerPage(1, "", std::string(1200, 'm'), lan::kPageSnpp), 1);
-    ASSERT_THAT(sim.Requests(), ::testing::SizeIs(1));
-    EXPECT_EQ(sim.Requests()[0].substr(110, 1000), std::string(999, 'm') + '\0'); // its first 999 characters
+// The connect job keeps the scan's network step off until its download is done; its click is played by the
+// next step, on the scan's thread.
+TEST_F(LanClientTest, TheConnectJobHoldsTheScanOffUntilItsDownloadIsDone) {
+    auto ann = Client("ann");
+    Console& console = ann->tc.console;
+    std::vector<std::string> played;
+    console.playSound = [&](const std::string& path) { played.push_back(path); };
+    setenv(lan::kLanPortEnv, std::to_string(server.Port()).c_str(), 1);
+    StartNetworkClient(console);
+    unsetenv(lan::kLanPortEnv);
+    EXPECT_EQ(console.networkBusy, 1);
+    PollServer(console, *console.netClient); // skipped while busy
+    ASSERT_TRUE(console.workers.WaitIdle(10000));
+    EXPECT_EQ(console.networkBusy, 0);
+    EXPECT_THAT(played, IsEmpty());
+    ExpectCopyMatches(*ann);
+    console.networkScanStep();
+    EXPECT_THAT(played, ElementsAre(ann->tc.dir.File("click.wav")));
+}
 
-    // Local entries still go by the console's own transports; a lost server shows the send error.
-    Send(SendMode::Page, 0, 0);
-    EXPECT_THAT(sim.Requests(), IsEmpty());
-    EXPECT_EQ(test::ListDir(tc.dir.File("3")).size(), 1u);
-    client->AbortConnection();
-    EXPECT_EQ(Send(SendMode::NetPage, kNetworkTab, 1).failures, 1);
-    EXPECT_THAT(tc.op.MessageTexts(), Contains(kSendError));
+// Random edits of every kind, by two clients and the server's own operator: after each, one poll by every client
+// leaves its copy a full download's, reading only the records whose bytes changed (the editor's own aside).
+TEST_F(LanClientTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhatChanged) {
+    std::vector<std::unique_ptr<ClientConsole>> clients;
+    for (const char* user : {"ann", "bob", "carl"}) {
+        clients.push_back(Client(user));
+        ASSERT_EQ(clients.back()->client->SyncWithServer(), 1);
+    }
+    std::mt19937 random(4242);
+    auto name = [&] { return "Unit " + std::to_string(random() % 80); }; // new names and old ones again
+    auto members = [&](GroupRecord& group) {
+        group = GroupRecord{};
+        for (int m = 0; m < static_cast<int>(random() % 6); ++m)
+            SetText(group.Members[m], name());
+    };
+    auto before = Directory::Create();
+    for (int step = 0; step < 90; ++step) {
+        SCOPED_TRACE(step);
+        Read([&](Directory& d) { *before = d; });
+        int64_t reads = server.Counters().subscriberReads.load(), groupReads = server.Counters().groupReads.load();
+        ClientConsole& editor = *clients[random() % 2]; // carl only reads
+        Directory& net = editor.Net();
+        int slot = static_cast<int>(random() % UsedSubscriberSlots(net));
+        int group = 0;
+        for (int s = slot; s < slot + kSubscriberSlots && !group; ++s)
+            group = GroupNumberOf(net.subscribers[s % kSubscriberSlots]);
+        int heldSlots = 0, heldGroups = 0; // what the editor's own copy holds already
+        switch (random() % 5) {
+        case 0:
+            ASSERT_EQ(editor.client->LockNetRecord(slot), 1);
+            SetText(net.subscribers[slot].City, "City " + std::to_string(step));
+            if (random() % 2)
+                SetText(net.subscribers[slot].Name, name());
+            ASSERT_EQ(editor.client->WriteNetSubscriber(slot), 1);
+            heldSlots = 1;
+            break;
+        case 1:
+            ASSERT_EQ(editor.client->AddNetSubscriber(test::MakeSubscriber(name(), step % 2, std::to_string(step))), 1);
+            break;
+        case 2:
+            ASSERT_EQ(clients[0]->client->DeleteNetSubscriber(slot), 1);
+            break;
+        case 3: // a group written, or a new one through the scratch group
+            group = random() % 2 ? group : 0;
+            members(net.groups[group]);
+            ASSERT_EQ(group ? editor.client->WriteNetGroup(group) : editor.client->AddNetGroup(name() + "s", 0), 1);
+            heldGroups = group != 0;
+            break;
+        case 4: // the server's own operator
+            Edit([&](Directory& d) {
+                SetText(d.subscribers[slot].Name, name());
+                if (group)
+                    members(d.groups[group]);
+            });
+            server.SortLocalSubscribers();
+            server.MarkAllGroupsChanged();
+            break;
+        }
+        for (auto& client : clients)
+            PollServer(client->tc.console, *client->client);
+        int changed = 0, changedGroups = 0;
+        Read([&](Directory& d) {
+            for (int s = 0; s < kSubscriberSlots; ++s) {
+                before->subscribers[s].LockByte = d.subscribers[s].LockByte;
+                changed += memcmp(&before->subscribers[s], &d.subscribers[s], sizeof(SubscriberRecord)) != 0;
+            }
+            for (int g = 0; g < kGroupSlots; ++g)
+                changedGroups += memcmp(&before->groups[g], &d.groups[g], sizeof(GroupRecord)) != 0;
+        });
+        for (auto& client : clients)
+            ExpectCopyMatches(*client);
+        EXPECT_EQ(clients[2]->tc.console.secondRefresh.exchange(0), changed + changedGroups > 0 ? 1 : 0);
+        auto within = [](int64_t reads, int changed, int held) {
+            return reads <= 3 * changed && reads >= 3 * changed - held;
+        };
+        EXPECT_TRUE(within(server.Counters().subscriberReads.load() - reads, changed, heldSlots));
+        EXPECT_TRUE(within(server.Counters().groupReads.load() - groupReads, changedGroups, heldGroups));
+    }
+}
+
+// Operators take the slots, strangers cannot. With all taken, a newcomer's refusal line arrives whole, even
+// after its Login (a close with unread bytes would reset the connection and lose it), and the others are
+// served; the client is tried again by the next scan.
+TEST_F(LanClientTest, AFullServerRefusesWithALineAndIsTriedAgainByTheNextScan) {
+    std::vector<std::unique_ptr<test::RawClient>> others;
+    for (int k = 0; k < lan::kSessionSlots; ++k)
+        others.push_back(LoggedIn("carl"));
+    test::RawClient refused(server.Port(), false);
+    refused.Send(lan::EncodeLogin("carl", "pw"));
+    EXPECT_EQ(refused.Recv(100), "Network Connection refused for 127.0.0.1\r\n");
+    EXPECT_TRUE(refused.WaitClosed());
+    EXPECT_FALSE(refused.SawReset());
+    auto ann = Client("ann");
+    EXPECT_EQ(ann->client->SyncWithServer(), 0);
+    EXPECT_FALSE(ann->client->GaveUp());
+    EXPECT_EQ(others[0]->Request(lan::EncodeEmpty(lan::Request::Ping), 6), "PONG\r\n");
+    others[42]->Reset();
+    ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() < lan::kSessionSlots; }));
+    PollServer(ann->tc.console, *ann->client);
+    EXPECT_TRUE(ann->client->Connected());
+    EXPECT_EQ(UsedSubscriberSlots(ann->Net()), 49);
+}
+
+// Server Pages go by the server's transports to its own subscribers: one of a two-way company leaves a ticket that
+// ann's client collects, with her other uncollected ones (her name in any case; the first 4,000 bytes of a long
+// one), once, until one is marked again; a modem page is filed for dialling.
+TEST_F(LanClientTest, ServerPagesAndTheTicketsTheyLeave) {
+    auto ann = Relayed();
+    ann->tc.console.settings.Update([](Settings& s) { s.SendViaServer = 1; });
+    auto send = [&](SendMode mode, int slot, const std::string& text) {
+        return SendPage(ann->tc.console, ComposedPage{text, "", false, mode, kNetworkTab}, {slot}).failures;
+    };
+    EXPECT_EQ(send(SendMode::NetPage, 4, "Call dispatch"), 0); // Unit 03, of the two-way company
+    EXPECT_EQ(send(SendMode::Page, 1, "Dial me"), 0);          // Unit 00
+    EXPECT_THAT(relay->Take(), ElementsAre(lan::EncodeServerPage(4, lan::kPageSnpp, "", "Call dispatch"),
+                                           lan::EncodeServerPage(1, lan::kPageModem, "", "Dial me")));
+    std::vector<std::string> queued = test::ListDir(tc.dir.File("0"));
+    ASSERT_THAT(queued, ElementsAre(::testing::StartsWith("MSG")));
+    MessageFile page = ReadMessageFile(tc.dir.File("0/" + queued[0])).value_or(MessageFile{});
+    EXPECT_EQ(GetText(page.record.Name) + ": " + page.text, "Unit 00: Dial me");
+    const std::string unit03 = std::string(kTrackingFolder) + "/Unit 03.31337.5.1-ann";
+    ASSERT_TRUE(WaitFor([&] { return snpp.Commands().size() == 5 && HasUnreadMark(tc.dir.File(unit03)); }));
+    EXPECT_THAT(snpp.Commands(), ElementsAre("2WAY", "PAGE 1003", "DATA", "SEND", "QUIT"));
+    std::string big(5000, 'x');
+    auto tracked = [&](const std::string& name) { return tc.dir.File(std::string(kTrackingFolder) + "/" + name); };
+    for (auto [name, text] : {std::pair{"C.3.3.0-ANN", "three"},
+                              {"Big.1.1.0-ann", big.c_str()},
+                              {"D.4.4.0-ann", ""},
+                              {"B.2.2.0-anna", "anna's"},
+                              {"E.5.5.0", "nobody's"}}) {
+        test::WriteFile(tracked(name), text);
+        *text ? SetUnreadMark(tracked(name)) : ClearUnreadMark(tracked(name)); // the empty one was read
+    }
+    for (int scan = 0; scan < 2; ++scan) // collected once
+        PollServer(ann->tc.console, *ann->client);
+    EXPECT_THAT(test::ListDir(ann->tc.dir.File(kTrackingFolder)),
+                ElementsAre("Big.1.1.0-ann", "C.3.3.0-ANN", "Unit 03.31337.5.1-ann"));
+    EXPECT_EQ(test::ReadFile(ann->tc.dir.File(unit03)), test::ReadFile(tc.dir.File(unit03)));
+    EXPECT_EQ(test::ReadFile(ann->tc.dir.File(std::string(kTrackingFolder) + "/Big.1.1.0-ann")), big.substr(0, 4000));
+    EXPECT_TRUE(HasUnreadMark(ann->tc.dir.File(unit03)));
+    EXPECT_FALSE(HasUnreadMark(tc.dir.File(unit03)));
+    EXPECT_EQ(test::ReadFile(tracked("Big.1.1.0-ann")), big);
+    EXPECT_EQ(ann->tc.console.received, 1);
+    EXPECT_EQ(tc.console.trackingRefresh, 1);
+    auto shown = [&] {
+        std::vector<std::string> lines = ann->tc.op.ResultLines();
+        return std::count(lines.begin(), lines.end(), "Unit 03.31337.5.1-ann");
+    };
+    EXPECT_EQ(shown(), 1);
+    SetUnreadMark(tc.dir.File(unit03)); // rewritten by a status check
+    PollServer(ann->tc.console, *ann->client);
+    EXPECT_EQ(shown(), 2);
 }
 
 } // namespace

@@ -11,18 +11,11 @@
 
 namespace brimlow::lan {
 
-inline ServerTimings FastTimings() {
-    ServerTimings t;
-    t.receiveTimeoutMs = 50;
-    t.sendTimeoutMs = 5000;
-    t.idleLimitMs = 60000;
-    t.handoffPollMs = 5;
-    return t;
-}
-
 using test::WaitFor;
 
-using test::SilentPort;
+inline ServerTimings FastTimings() {
+    return {.receiveTimeoutMs = 50, .sendTimeoutMs = 5000, .idleLimitMs = 60000, .handoffPollMs = 5};
+}
 
 class ServerTest : public ::testing::Test {
 protected:
@@ -32,26 +25,21 @@ protected:
         server.Operators().Set(2, "carl", "pw", kReadOnly);
     }
     void SetUp() override { ASSERT_TRUE(server.Start(0)); }
-
     std::unique_ptr<test::RawClient> LoggedIn(const std::string& user) {
         auto client = std::make_unique<test::RawClient>(server.Port());
         EXPECT_EQ(client->Request(EncodeLogin(user, "pw"), 3), "1\r\n") << user;
         return client;
     }
-
     // The local operator's edits and reads take "DatabaseLock", as the window does.
-    void Edit(const std::function<void(Directory&)>& change) {
-        std::lock_guard lock(tc.console.databaseLock);
-        change(*tc.console.local);
-    }
     template <typename F> auto Read(F read) {
         std::lock_guard lock(tc.console.databaseLock);
         return read(*tc.console.local);
     }
+    void Edit(const std::function<void(Directory&)>& change) { Read(change); }
     // Slots 0..n-1 hold "Name 0000".. in sorted order, the rest is free.
     void Fill(int n) {
         Edit([n](Directory& d) {
-            memset(d.subscribers.data(), 0, sizeof d.subscribers);
+            d.subscribers.fill({});
             for (int k = 0; k < n; ++k) {
                 char name[16];
                 snprintf(name, sizeof name, "Name %04d", k);
@@ -59,20 +47,11 @@ protected:
             }
         });
     }
-    std::string Snapshot() {
-        return Read([](Directory& d) { return std::string(reinterpret_cast<const char*>(&d), sizeof d); });
+    bool PagesDone() {
+        return WaitFor([&] { return server.PagesInFlight() == 0; }, 30000);
     }
-    bool PagesDone() { return WaitFor([&] { return server.PagesInFlight() == 0; }, 30000); }
     std::string CheckCust(test::RawClient& client) { return client.Request(EncodeEmpty(Request::CheckCust), 250); }
     std::string CheckGroup(test::RawClient& client) { return client.Request(EncodeEmpty(Request::CheckGroup), 25); }
-    static std::unique_ptr<GroupRecord> Group(const std::vector<std::string>& members) {
-        auto group = std::make_unique<GroupRecord>();
-        memset(group.get(), 0, sizeof *group);
-        for (size_t m = 0; m < members.size(); ++m)
-            SetText(group->Members[m], members[m]);
-        return group;
-    }
-
     test::TestConsole tc;
     NetServer server;
 };
