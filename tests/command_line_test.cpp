@@ -1,14 +1,20 @@
-// The brimlow executable end to end: commands on a data directory, what scripts see of its errors, and consoles
-// started, signalled and started twice.
+// The brimlow executable end to end: commands on a data directory, what scripts see of its errors, pages sent to
+// real and simulated peers, and consoles started, signalled and started twice.
 #include "directory/csv.h"
 #include "directory/data_files.h"
-#include "tests/support/line_peer.h"
+#include "queue/logs.h"
+#include "queue/message_file.h"
+#include "queue/queue_writer.h"
+#include "tests/snpp_simulator.h"
+#include "tests/support/peer_process.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_console.h"
+#include "transports/smtp.h"
 
 #include <QSettings>
 #include <csignal>
 #include <filesystem>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,59 +24,87 @@ namespace {
 
 using test::BrimlowProcess;
 using test::FileExists;
+using test::ListDir;
 using test::ReadFile;
-using test::RunBrimlow;
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
 
+// Desk A twice (the second at a company that refuses its PIN), Desk B, the group Desks of them and of a name that
+// is nobody's, a group of 200 long names, and the signature " --sig".
 class CommandLineTest : public ::testing::Test {
 protected:
-    test::TempDir data;
-    test::TempDir config;
+    CommandLineTest() {
+        auto dir = Directory::Create();
+        dir->companies[0] = test::MakeCompany("Metro", "127.0.0.1", server.Port());
+        dir->companies[1] = test::MakeCompany("Refusing", "127.0.0.1", refusing.Port());
+        for (auto [name, company, pin, email] : {std::tuple{"Desk A", 0, "11", "a1@example.net"},
+                                                 {"Desk A", 1, "12", "a2@example.net"},
+                                                 {"Desk B", 0, "21", "b@example.net"}}) {
+            SubscriberRecord record = test::MakeSubscriber(name, company, pin);
+            SetText(record.Email, email);
+            SetText(record.Address, "1 Main St");
+            AddSubscriber(*dir, record);
+        }
+        test::AddGroup(*dir, "Desks", {"Desk A", "Desk B", "Desk C"});
+        std::vector<std::string> longNames; // the longest group line export writes
+        for (int m = 0; m < kGroupMembers; ++m)
+            longNames.push_back(std::to_string(1000 + m) + std::string(kMemberNameSize - 5, 'n'));
+        test::AddGroup(*dir, "Everyone", longNames);
+        ModemSettings modem{};
+        Signature signature{};
+        SetText(signature.Text, " --sig");
+        EXPECT_TRUE(SaveDirectoryFiles(data.Path(), *dir, modem) && SaveCompanyFile(data.Path(), *dir) &&
+                    SaveSignatureFile(data.Path(), signature));
+        mkdir(data.File(kTrackingFolder).c_str(), 0700);
+    }
     // A console in the server role listens on a free port, never on the LAN's own.
     std::vector<std::string> Env() const {
         return {"XDG_CONFIG_HOME=" + config.Path(), "BRIMLOW_LAN_PORT=" + std::to_string(test::UnusedPort())};
     }
-    // Desk A and Desk B of company 0, and the group Desks of both.
-    void WriteDirectory() {
-        auto dir = Directory::Create();
-        dir->companies[0] = test::MakeCompany("Metro", "snpp.example", 444);
-        AddSubscriber(*dir, test::MakeSubscriber("Desk A", 0, "123"));
-        AddSubscriber(*dir, test::MakeSubscriber("Desk B", 0, "456"));
-        test::AddGroup(*dir, "Desks", {"Desk A", "Desk B"});
-        SortSubscribers(*dir);
-        ModemSettings modem{};
-        Signature signature{};
-        SaveDirectoryFiles(data.Path(), *dir, modem);
-        SaveCompanyFile(data.Path(), *dir);
-        SaveSignatureFile(data.Path(), signature);
-        mkdir(data.File(kTrackingFolder).c_str(), 0700);
+    test::RunResult Run(const std::vector<std::string>& args, const std::string& input = "",
+                        const std::vector<std::string>& env = {}) {
+        std::vector<std::string> all = Env();
+        all.insert(all.end(), env.begin(), env.end());
+        return test::RunBrimlow(args, all, input);
+    }
+    test::RunResult Send(std::vector<std::string> args, const std::string& input = "",
+                         const std::vector<std::string>& env = {}) {
+        args.insert(args.begin(), {"--data", data.Path(), "send"});
+        return Run(args, input, env);
     }
     // The names and contents of the data directory's files (the lock file of the data directory aside).
     std::string Everything() {
         std::string all;
-        for (const std::string& name : test::ListDir(data.Path()))
+        for (const std::string& name : ListDir(data.Path()))
             if (name[0] != '.')
                 all += name + (FileExists(data.File(name + "/.")) ? "/" : ":" + ReadFile(data.File(name)));
         return all;
     }
+
+    test::TempDir data;
+    test::TempDir config;
+    test::SnppSimulator server{test::SnppScript{}};
+    test::SnppSimulator refusing{
+        test::With(&test::SnppScript::replies, std::map<std::string, std::string>{{"PAGE", "550 Invalid pager id"}})};
 };
 
 // What scripts rely on: help on standard output with status 0, every mistake one line on standard error that
 // names it, status 2, and nothing done.
 TEST_F(CommandLineTest, HelpAndUsageErrorsInOneTable) {
-    WriteDirectory();
     const std::string d = data.Path();
-    struct Case {
+    auto send = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--data", d, "send", "--mode"});
+        return args;
+    };
+    const struct {
         std::vector<std::string> args;
         int status;
         std::string says; // on standard output for status 0, else on standard error
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {{"--help"}, 0, "exit status: 0 done, 1 a page or a file operation failed, 2 a usage error"},
-        {{"help"}, 0, "  send     page the named entries"},
         {{"help", "send"}, 0, "  --message TEXT     the page; without it"},
-        {{"send", "--help"}, 0, "  --to NAME          a subscriber or group name"},
-        {{"help", "queue"}, 0, "usage: brimlow [--data DIR] queue\n"},
-        {{"help", "purge"}, 0, "usage: brimlow [--data DIR] purge\n"},
         {{"export", "--help"}, 0, "  --yes              overwrite files that exist"},
         {{"import", "-h"}, 0, "  --groups FILE      the group file"},
         {{"help", "fax"}, 2, "brimlow: no command fax"},
@@ -80,34 +114,29 @@ TEST_F(CommandLineTest, HelpAndUsageErrorsInOneTable) {
         {{"--headless", "queue"}, 2, "takes no command"},
         {{"--data", d + "/missing", "queue"}, 2, "brimlow: queue: the data directory " + d + "/missing does not exist"},
         {{"--data", d, "queue", "extra"}, 2, "brimlow: queue: unexpected argument \"extra\""},
-        {{"--data", d, "send", "--mode", "page", "--to", "Desk A", "--mesage", "x"},
-         2,
+        {send({"page", "--to", "Desk A", "--mesage", "x"}), 2,
          "brimlow: send: unknown option --mesage; did you mean --message? (brimlow send --help lists the options)"},
-        {{"--data", d, "send", "--mode", "page", "--to"}, 2, "brimlow: send: --to needs a value"},
-        {{"--data", d, "send", "--mode", "fax", "--to", "Desk A", "--message", "x"}, 2, "--mode must be netpage"},
-        {{"--data", d, "send", "--mode", "page", "--message", "x"}, 2, "give at least one --to NAME"},
-        {{"--data", d, "send", "--mode", "page", "--to", "Desk A", "--to", "Desk Q", "--message", "x"},
-         2,
+        {send({"page", "--to"}), 2, "brimlow: send: --to needs a value"},
+        {send({"fax", "--to", "Desk A", "--message", "x"}), 2, "--mode must be netpage"},
+        {send({"page", "--message", "x"}), 2, "give at least one --to NAME"},
+        {send({"page", "--to", "Desk A", "--to", "Desk Q", "--message", "x"}), 2,
          "no subscriber or group named \"Desk Q\" in the local directory; the closest names are \"Desk A\", "
          "\"Desk B\", \"Desks\""},
-        {{"--data", d, "send", "--mode", "page", "--to", "desks", "--message", "x"}, 2, "closest names are \"Desks\""},
-        {{"--data", d, "send", "--mode", "email", "--to", "Desk A", "--message", "x"},
-         2,
+        {send({"page", "--to", "desks", "--message", "x"}), 2, "closest names are \"Desks\""},
+        {send({"email", "--to", "Desk A", "--message", "x"}), 2,
          "set \"Outbound Mail Server\" in group Options of " + config.Path() + "/Quillfen Labs/Brimlow.conf"},
         {{"--data", d, "import", "--subscribers", d + "/none.brw"}, 1, kImportOpenError},
     };
     const std::string before = Everything();
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::string call;
         for (const std::string& arg : c.args)
             call += " " + arg;
         SCOPED_TRACE(call);
-        test::RunResult r = RunBrimlow(c.args, Env());
+        test::RunResult r = Run(c.args);
         EXPECT_EQ(r.status, c.status);
-        EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.says), std::string::npos) << r.out << r.err;
-        if (c.status != 0) {
-            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-        }
+        EXPECT_THAT(c.status == 0 ? r.out : r.err, HasSubstr(c.says)) << r.out << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.status == 0 ? 0 : 1) << r.err;
         EXPECT_TRUE(Everything() == before) << "something was done";
     }
     EXPECT_FALSE(FileExists(data.File("missing")));
@@ -115,7 +144,6 @@ TEST_F(CommandLineTest, HelpAndUsageErrorsInOneTable) {
 
 // On a terminal, send says where the message comes from before it waits for it.
 TEST_F(CommandLineTest, SendOnATerminalSaysItReadsTheMessageFromStandardInput) {
-    WriteDirectory();
     test::PtyPair pty;
     int terminal = open(pty.Slave().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(terminal, 0);
@@ -133,141 +161,171 @@ TEST_F(CommandLineTest, SendOnATerminalSaysItReadsTheMessageFromStandardInput) {
     std::string shown;
     for (int i = 0; i < 100 && shown.find("Ctrl-D") == std::string::npos; ++i)
         shown += pty.Read(1);
-    EXPECT_NE(shown.find("brimlow: send: reading the message from standard input; end it with Ctrl-D"),
-              std::string::npos)
-        << shown;
+    EXPECT_THAT(shown, HasSubstr("brimlow: send: reading the message from standard input; end it with Ctrl-D"));
     pty.Write("\x04"); // an empty message: nothing is sent
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_TRUE(test::ListDir(data.File("0")).empty());
+    EXPECT_TRUE(ListDir(data.File("0")).empty());
 }
 
-TEST_F(CommandLineTest, QueuePrintsTheCountsAndPurgeDeletesAllButTheEmailPackets) {
-    mkdir(data.File("3").c_str(), 0700);
-    for (const char* name : {"MSGAAAAA.AAA", "3/MSGAAAAA.AAA", "3/MSQAAAAA.AAB", "EMGAAAAA.AAA"})
-        test::WriteFile(data.File(name), std::string(1546, '\0'));
-    test::RunResult r = RunBrimlow({"--data", data.Path(), "queue"}, Env());
+// Each member of a group is paged in the order of the names, a refused one is said on standard error and ends the
+// command with status 1; the message may come from standard input, and BRIMLOW_TRACE shows the raw exchange.
+TEST_F(CommandLineTest, NetPagePagesEveryMemberAndTracesTheRawExchangeOnRequest) {
+    test::RunResult run = Send({"--mode", "netpage", "--to", "Desk B", "--to", "Desks", "--message", "Drill"});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.err, std::string("Brimlow: ") + kSendError + "\n");
+    EXPECT_THAT(run.out, HasSubstr("250 Message sent successfully"));
+    EXPECT_THAT(run.out, HasSubstr("550 Invalid pager id"));
+    EXPECT_THAT(server.Commands(), ElementsAre("PAGE 21", "DATA", "SEND", "QUIT", "PAGE 11", "DATA", "SEND", "QUIT",
+                                               "PAGE 21", "DATA", "SEND", "QUIT"));
+    EXPECT_THAT(refusing.Commands(), ElementsAre("PAGE 12", "QUIT"));
+    std::string log = ReadFile(data.File(kMessageLog));
+    EXPECT_THAT(log, HasSubstr(" Desk A Msg: Drill\r\n\r\n"));
+    EXPECT_THAT(log, HasSubstr(" Desk B Msg: Drill\r\n\r\n"));
+
+    run = Send({"--mode", "netpage", "--to", "Desk B"}, "From standard input\nin two lines\n", {"BRIMLOW_TRACE=snpp"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(server.Messages().back(), "From standard input\nin two lines\n");
+    EXPECT_THAT(run.err, HasSubstr("snpp <-- 220 SNPP simulator ready\n"));
+    EXPECT_THAT(run.err, HasSubstr("snpp --> PAGE 21\\r\\n\n"));
+    EXPECT_THAT(run.err, HasSubstr("snpp --> From standard input\\r\\nin two lines\\r\\n.\\r\\n\n"));
+}
+
+// Page mode leaves pages ready for the next scan (the send-queue worker runs before the command ends), a message
+// longer than a page is cut and said so; queue counts them and purge deletes all but the e-mail packets.
+TEST_F(CommandLineTest, PageModeQueuesReadyPagesThatQueueCountsAndPurgeDeletes) {
+    test::RunResult r = Send({"--mode", "page", "--to", "Desks", "--message", "Drill"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Queue: 4\nPending modem: 1\n");
-    r = RunBrimlow({"--data", data.Path(), "purge"}, Env());
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Deleted: 3\nQueue: 1\nPending modem: 0\n");
-}
-
-// Export and import into a data directory of any length, and an export over files that exist needs --yes.
-TEST_F(CommandLineTest, ExportThenImportRoundTripsAndOverwritingNeedsYes) {
-    WriteDirectory();
-    test::TempDir out;
-    std::vector<std::string> files = {"--companies",     out.File("c.brw"), "--subscribers",
-                                      out.File("s.brw"), "--groups",        out.File("g.brw")};
-    std::vector<std::string> args = {"--data", data.Path(), "export"};
-    args.insert(args.end(), files.begin(), files.end());
-    test::RunResult r = RunBrimlow(args, Env());
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("Exported subscribers: 3"), std::string::npos) << r.out;
-    r = RunBrimlow(args, Env());
-    EXPECT_EQ(r.status, 1) << "existing files are not overwritten without --yes";
-    EXPECT_NE(r.err.find(kExportOverwriteQuestion), std::string::npos);
-    args.push_back("--yes");
-    EXPECT_EQ(RunBrimlow(args, Env()).status, 0);
-
-    std::string deep = out.Path();
-    for (int i = 0; i < 6; ++i)
-        deep += "/a-rather-long-folder-name-to-pass-one-hundred-characters";
-    std::filesystem::create_directories(deep);
-    std::vector<std::string> importArgs = {"--data", deep, "import"};
-    importArgs.insert(importArgs.end(), files.begin(), files.end());
-    r = RunBrimlow(importArgs, Env());
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("Imported groups: 1"), std::string::npos) << r.out;
-    EXPECT_EQ(ReadFile(deep + "/" + kSubscriberFile), ReadFile(data.File(kSubscriberFile)));
-    EXPECT_EQ(ReadFile(deep + "/" + kGroupFile), ReadFile(data.File(kGroupFile)));
-}
-
-TEST_F(CommandLineTest, HeadlessConsoleCreatesItsDataDirectoryAndShutsDownInOrderOnSigterm) {
-    {
-        QSettings seed(QString::fromStdString(config.Path() + "/Quillfen Labs/Brimlow.conf"), QSettings::IniFormat);
-        seed.setValue("Options/NetworkEnabled", 1);
-        seed.setValue("Options/Username", "ann");
-    }
-    BrimlowProcess console;
-    const std::string fresh = data.File("new/console");
-    ASSERT_TRUE(console.Start({"--data", fresh, "--server", "--headless"}, Env()));
-    ASSERT_TRUE(console.WaitForOutput("running on")) << console.Output();
-    console.Signal(SIGTERM);
-    EXPECT_EQ(console.Wait(), 0) << console.Output();
-    for (const char* name : {kCompanyFile, kSubscriberFile, kModemFile, kSignatureFile, "click.wav", "receive.wav"})
-        EXPECT_TRUE(FileExists(fresh + "/" + name)) << name;
-    EXPECT_EQ(ReadFile(fresh + "/" + kGroupFile).size(), 3240000u);
-    EXPECT_EQ(ReadFile(fresh + "/Brimlow.PDF").substr(0, 5), "%PDF-");
-    QSettings saved(QString::fromStdString(config.Path() + "/Quillfen Labs/Brimlow.conf"), QSettings::IniFormat);
-    EXPECT_EQ(saved.value("Options/NetworkEnabled").toInt(), 0);
-    EXPECT_EQ(saved.value("Options/Username").toString(), "");
-    EXPECT_EQ(saved.value("Options/Tab1").toString(), "Tab1");
-}
-
-// Failures are said and end with a non-zero status: a page that purge cannot delete (here a folder that looks
-// like one), a data file the console cannot save at its end; a message longer than a page is cut, and said so.
-TEST_F(CommandLineTest, FailuresAreSaidAndLongMessagesCut) {
-    mkdir(data.File("3").c_str(), 0700);
-    mkdir(data.File("3/MSGSTUCK.AAA").c_str(), 0700);
-    test::WriteFile(data.File("3/MSGAAAAA.AAA"), std::string(1546, '\0'));
-    test::RunResult r = RunBrimlow({"--data", data.Path(), "purge"}, Env());
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "Deleted: 1\nQueue: 1\nPending modem: 1\n");
-    EXPECT_NE(r.err.find("1 queued pages could not be deleted"), std::string::npos) << r.err;
-
-    WriteDirectory();
-    for (auto [text, cut] : {std::pair{std::string(999, 'x') + "\n", false}, std::pair{std::string(1000, 'x'), true},
-                             std::pair{std::string(60000, 'y'), true}}) {
-        r = RunBrimlow({"--data", data.Path(), "send", "--mode", "page", "--to", "Desk A"}, Env(), text);
+    EXPECT_THAT(ListDir(data.File("0")), ElementsAre("MSGAAAAA.AAA", "MSGAAAAA.AAB"));
+    EXPECT_THAT(ListDir(data.File("1")), ElementsAre("MSGAAAAA.AAA"));
+    for (auto [text, cut] : {std::pair{std::string(999, 'x') + "\n", false}, {std::string(1000, 'y'), true}}) {
+        r = Send({"--mode", "page", "--to", "Desk B"}, text);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err.find("the message was cut to the 999 characters a page holds") != std::string::npos, cut)
             << text.size() << r.err;
     }
+    for (const char* file : {"EMGAAAAA.AAA", "3/MSQAAAAA.AAB", "Queue/north/5/MSGAAAAA.AAA"}) {
+        std::filesystem::create_directories(std::filesystem::path(data.File(file)).parent_path());
+        test::WriteFile(data.File(file), std::string(kMessageFileSize, '\0'));
+    }
+    r = Run({"--data", data.Path(), "queue"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Queue: 8\nPending modem: 6\n");
+    r = Run({"--data", data.Path(), "purge"}); // the e-mail packet and the network queue stay
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Deleted: 6\nQueue: 2\nPending modem: 1\n");
 
-    ASSERT_EQ(unlink(data.File(kGroupFile).c_str()), 0);
-    ASSERT_EQ(mkdir(data.File(kGroupFile).c_str(), 0700), 0);
-    BrimlowProcess console;
-    ASSERT_TRUE(console.Start({"--data", data.Path(), "--headless"}, Env(), ""));
-    ASSERT_TRUE(console.WaitForOutput("running on")) << console.Output();
-    console.Signal(SIGTERM);
-    EXPECT_EQ(console.Wait(), 1) << console.Output();
-    EXPECT_NE(console.Errors().find("Unable to save GROUP.DAT in "), std::string::npos) << console.Errors();
+    // A page that purge cannot delete (here a folder that looks like one) is said, with status 1.
+    mkdir(data.File("3/MSGSTUCK.AAA").c_str(), 0700);
+    r = Run({"--data", data.Path(), "purge"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Deleted: 0\nQueue: 3\nPending modem: 2\n");
+    EXPECT_THAT(r.err, HasSubstr("1 queued pages could not be deleted"));
 }
 
-TEST_F(CommandLineTest, SecondConsoleOnTheSameDesktopEndsWithoutTouchingFiles) {
+// E-mail goes without the signature; the command waits for its daemons and fails while a packet waits.
+TEST_F(CommandLineTest, EmailWaitsForItsDaemonsAndFailsWhenAPacketIsKeptForLater) {
+    std::string mail = config.File("mail");
+    test::PeerProcess smtp(test::SmtpSinkCommand(mail));
+    ASSERT_GT(smtp.Port(), 0);
+    mkdir(config.File("Quillfen Labs").c_str(), 0700);
+    test::WriteFile(config.File("Quillfen Labs/Brimlow.conf"),
+                    "[Options]\nOutbound%20Mail%20Server=127.0.0.1\nReturn%20Address=desk@example.com\n"
+                    "User%20Name=Duty Desk\n");
+    const std::string port = std::string(kSmtpPortVariable) + "=";
+    test::RunResult run =
+        Send({"--mode", "email", "--subject", "Drill", "--signature", "--to", "Desks", "--message", "Hi"}, "",
+             {port + std::to_string(smtp.Port())});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("250 Message accepted for delivery"));
+    EXPECT_TRUE(FileExists(mail + "/3.eml"));
+    EXPECT_THAT(ReadFile(mail + "/1.eml"), AllOf(HasSubstr("From: Duty Desk <desk@example.com>\r\nSubject: Drill\r\n"),
+                                                 EndsWith("\r\n\r\nHi\r\n\r\n")));
+    EXPECT_THAT(ReadFile(data.File(kMessageLog)), HasSubstr(" Desk B Sub: Drill Msg: Hi\r\n"));
+
+    run =
+        Send({"--mode", "email", "--to", "Desk B", "--message", "Hi"}, "", {port + std::to_string(test::UnusedPort())});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, HasSubstr("Unable to connect to 127.0.0.1"));
+    EXPECT_THAT(run.out, HasSubstr("Page for <b@example.net> kept for a later try"));
+    EXPECT_TRUE(FileExists(data.File("EMGAAAAA.AAA")));
+}
+
+// Export and import into a data directory of any length, and an export over files that exist needs --yes.
+TEST_F(CommandLineTest, ExportThenImportRoundTripsAndOverwritingNeedsYes) {
+    std::string deep = config.Path();
+    for (int i = 0; i < 6; ++i)
+        deep += "/a-rather-long-folder-name-to-pass-one-hundred-characters";
+    std::filesystem::create_directories(deep);
+    auto run = [&](const std::string& dataDir, std::vector<std::string> args) {
+        args.insert(args.begin(), {"--data", dataDir});
+        for (const std::string kind : {"companies", "subscribers", "groups"})
+            args.insert(args.end(), {"--" + kind, config.File(kind)});
+        return Run(args);
+    };
+    test::RunResult r = run(data.Path(), {"export"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Exported subscribers: 5"));
+    r = run(data.Path(), {"export"});
+    EXPECT_EQ(r.status, 1) << "existing files are not overwritten without --yes";
+    EXPECT_THAT(r.err, HasSubstr(kExportOverwriteQuestion));
+    EXPECT_EQ(run(data.Path(), {"export", "--yes"}).status, 0);
+    r = run(deep, {"import"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Imported groups: 2"));
+    for (const char* file : {kSubscriberFile, kGroupFile})
+        EXPECT_TRUE(ReadFile(deep + "/" + file) == ReadFile(data.File(file))) << file;
+}
+
+// A fresh data directory is made and filled; the server role forces its settings; a second console on the same
+// desktop ends without touching a file, one of another desktop cannot take the same data directory, and import
+// waits until the console is gone; SIGTERM ends the console in order, and a save that fails at the end is said.
+TEST_F(CommandLineTest, HeadlessConsolesCreateTheirDataStartOncePerDesktopAndSayAFailedSave) {
+    {
+        QSettings seed(QString::fromStdString(config.File("Quillfen Labs/Brimlow.conf")), QSettings::IniFormat);
+        seed.setValue("Options/NetworkEnabled", 1);
+        seed.setValue("Options/Username", "ann");
+    }
     BrimlowProcess first;
-    ASSERT_TRUE(first.Start({"--data", data.Path(), "--headless"}, Env()));
+    const std::string fresh = data.File("new/console");
+    ASSERT_TRUE(first.Start({"--data", fresh, "--server", "--headless"}, Env()));
     ASSERT_TRUE(first.WaitForOutput("running on")) << first.Output();
+    for (const char* name : {kCompanyFile, kSubscriberFile, kModemFile, kSignatureFile, "click.wav", "receive.wav"})
+        EXPECT_TRUE(FileExists(fresh + "/" + name)) << name;
+    EXPECT_EQ(ReadFile(fresh + "/Brimlow.PDF").substr(0, 5), "%PDF-");
 
     test::TempDir secondData;
-    test::RunResult second = RunBrimlow({"--data", secondData.File("new"), "--headless"}, Env());
+    test::RunResult second = test::RunBrimlow({"--data", secondData.File("new"), "--headless"}, Env());
     EXPECT_EQ(second.status, 0) << second.err;
-    EXPECT_NE(second.out.find("already running"), std::string::npos) << second.out;
-    EXPECT_TRUE(test::ListDir(secondData.Path()).empty()) << "not even the data directory is created";
+    EXPECT_THAT(second.out, HasSubstr("already running"));
+    EXPECT_TRUE(ListDir(secondData.Path()).empty()) << "not even the data directory is created";
     EXPECT_TRUE(first.WaitForOutput("Another console was started"));
-
-    // A separate settings location is another desktop: it runs side by side, but not on the same data.
-    test::TempDir otherConfig, otherData;
-    BrimlowProcess third;
-    ASSERT_TRUE(third.Start({"--data", otherData.Path(), "--headless"}, {"XDG_CONFIG_HOME=" + otherConfig.Path()}));
-    EXPECT_TRUE(third.WaitForOutput("running on")) << third.Output();
     test::RunResult sameData =
-        RunBrimlow({"--data", data.Path(), "--headless"}, {"XDG_CONFIG_HOME=" + otherData.Path()});
+        test::RunBrimlow({"--data", fresh, "--headless"}, {"XDG_CONFIG_HOME=" + secondData.Path()});
     EXPECT_EQ(sameData.status, 1);
-    EXPECT_NE(sameData.err.find("data directory"), std::string::npos) << sameData.err;
-
-    // Import refuses while a console holds the data directory.
-    test::RunResult import = RunBrimlow({"--data", data.Path(), "import"}, Env());
+    EXPECT_THAT(sameData.err, HasSubstr("data directory"));
+    test::RunResult import = Run({"--data", fresh, "import"});
     EXPECT_EQ(import.status, 1);
-    EXPECT_NE(import.err.find("close it before importing"), std::string::npos) << import.err;
+    EXPECT_THAT(import.err, HasSubstr("close it before importing"));
 
-    third.Signal(SIGINT);
-    EXPECT_EQ(third.Wait(), 0);
     first.Signal(SIGTERM);
-    EXPECT_EQ(first.Wait(), 0);
+    EXPECT_EQ(first.Wait(), 0) << first.Output();
+    EXPECT_EQ(ReadFile(fresh + "/" + kGroupFile).size(), 3240000u);
+    QSettings saved(QString::fromStdString(config.File("Quillfen Labs/Brimlow.conf")), QSettings::IniFormat);
+    EXPECT_EQ(saved.value("Options/NetworkEnabled").toInt(), 0);
+    EXPECT_EQ(saved.value("Options/Username").toString(), "");
+    EXPECT_EQ(saved.value("Options/Tab1").toString(), "Tab1");
+
+    // A data file the console cannot save at its end (here on SIGINT) is said, and the status is 1.
+    ASSERT_EQ(unlink(data.File(kGroupFile).c_str()), 0);
+    ASSERT_EQ(mkdir(data.File(kGroupFile).c_str(), 0700), 0);
+    BrimlowProcess failing;
+    ASSERT_TRUE(failing.Start({"--data", data.Path(), "--headless"}, Env(), ""));
+    ASSERT_TRUE(failing.WaitForOutput("running on")) << failing.Output();
+    failing.Signal(SIGINT);
+    EXPECT_EQ(failing.Wait(), 1) << failing.Output();
+    EXPECT_THAT(failing.Errors(), HasSubstr("Unable to save GROUP.DAT in "));
 }
 
 } // namespace

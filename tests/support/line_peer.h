@@ -3,10 +3,8 @@
 // connection on its own thread, with plain POSIX calls (nothing of the code under test).
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace brimlow::test {
 
@@ -36,10 +34,9 @@ public:
     int Connections() const { return m_connections.load(); }
 
 private:
-    void Run();
     Script m_script;
+    int m_port = 0; // before m_listen, which sets it
     int m_listen = -1;
-    int m_port = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_connections{0};
     std::atomic<int> m_client{-1};

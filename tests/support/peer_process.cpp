@@ -2,9 +2,7 @@
 
 #include "tests/support/test_console.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,29 +12,20 @@ namespace brimlow::test {
 
 PeerProcess::PeerProcess(const std::vector<std::string>& argv) {
     int out[2];
-    if (pipe(out) != 0)
+    if (pipe2(out, O_CLOEXEC) != 0)
         return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, out[1]);
-    int rc = SpawnProcess(m_pid, actions, argv);
+    if (SpawnProcess(m_pid, actions, argv) != 0)
+        m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     m_out = out[0];
-    if (rc != 0) {
-        m_pid = -1;
-        return;
-    }
     std::string line;
     pollfd pfd{m_out, POLLIN, 0};
-    while (line.find('\n') == std::string::npos && poll(&pfd, 1, 10000) > 0) {
-        char c;
-        if (read(m_out, &c, 1) != 1)
-            break;
+    for (char c = 0; m_pid > 0 && c != '\n' && poll(&pfd, 1, 10000) > 0 && read(m_out, &c, 1) == 1;)
         line += c;
-    }
     m_port = atoi(line.c_str());
 }
 
@@ -49,7 +38,9 @@ PeerProcess::~PeerProcess() {
         close(m_out);
 }
 
-std::string PeerScript(const std::string& name) { return SourceDir() + "/tests/peers/" + name; }
+std::string PeerScript(const std::string& name) {
+    return SourceDir() + "/tests/peers/" + name;
+}
 
 std::vector<std::string> SmtpSinkCommand(const std::string& folder, const std::vector<std::string>& options) {
     mkdir(folder.c_str(), 0700);

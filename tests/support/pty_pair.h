@@ -9,8 +9,7 @@ namespace brimlow::test {
 
 class PtyPair {
 public:
-    PtyPair() {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    PtyPair() : m_master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
         if (m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0)
             m_slave = ptsname(m_master);
     }
@@ -21,19 +20,17 @@ public:
     const std::string& Slave() const { return m_slave; }
     int Master() const { return m_master; }
     bool Write(const std::string& bytes) {
-        return write(m_master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+        return write(m_master, bytes.data(), bytes.size()) == ssize_t(bytes.size());
     }
     // What the other side sent, waiting up to 2 s for count bytes.
     std::string Read(size_t count) {
         std::string out;
-        for (int tries = 0; tries < 2000 && out.size() < count; ++tries) {
-            char buffer[512];
-            ssize_t got = read(m_master, buffer, sizeof buffer);
-            if (got > 0)
+        char buffer[512];
+        for (int tries = 0; tries < 2000 && out.size() < count; ++tries)
+            if (ssize_t got = read(m_master, buffer, sizeof buffer); got > 0)
                 out.append(buffer, static_cast<size_t>(got));
             else
                 usleep(1000);
-        }
         return out;
     }
     // Closing the master is the line going dead for the slave side.
@@ -44,7 +41,7 @@ public:
     }
 
 private:
-    int m_master = -1;
+    int m_master;
     std::string m_slave;
 };
 

@@ -6,25 +6,32 @@
 #include "queue/unique_name.h"
 
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
 
 namespace brimlow::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Polls done every few milliseconds until it holds (true) or timeoutMs passed (false).
+template <typename Done> bool Poll(Done done, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+}
+
+} // namespace
 
 TempDir::TempDir() {
     std::string templ = (std::filesystem::temp_directory_path() / "brimlow-test-XXXXXX").string();
@@ -37,82 +44,34 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ec);
 }
 
-void RecordingOperator::ShowMessage(MessageIcon icon, const std::string& caption, const std::string& text) {
+void RecordingOperator::Add(std::vector<std::string>& to, const std::string& text) {
     std::lock_guard lock(m_mutex);
-    m_messages.push_back({icon, caption, text});
+    to.push_back(text);
 }
 
-bool RecordingOperator::AskYesNo(MessageIcon, const std::string&, const std::string&) {
-    return true;
-}
-
-void RecordingOperator::AddResultLine(const std::string& text) {
+std::vector<std::string> RecordingOperator::Copy(const std::vector<std::string>& from) const {
     std::lock_guard lock(m_mutex);
-    m_resultLines.push_back(text);
-}
-
-std::vector<RecordingOperator::Message> RecordingOperator::Messages() const {
-    std::lock_guard lock(m_mutex);
-    return m_messages;
-}
-
-std::vector<std::string> RecordingOperator::MessageTexts() const {
-    std::lock_guard lock(m_mutex);
-    std::vector<std::string> texts;
-    for (const Message& m : m_messages)
-        texts.push_back(m.text);
-    return texts;
-}
-
-std::vector<std::string> RecordingOperator::ResultLines() const {
-    std::lock_guard lock(m_mutex);
-    return m_resultLines;
-}
-
-int MemorySettingsStore::GetInt(const std::string& name, int defaultValue) {
-    readOrder.push_back(name);
-    auto it = values.find(name);
-    return it == values.end() ? defaultValue : std::atoi(it->second.c_str());
-}
-
-std::string MemorySettingsStore::GetString(const std::string& name, const std::string& defaultValue) {
-    readOrder.push_back(name);
-    auto it = values.find(name);
-    return it == values.end() ? defaultValue : it->second;
-}
-
-void MemorySettingsStore::SetInt(const std::string& name, int value) {
-    writeOrder.push_back(name);
-    values[name] = std::to_string(value);
-}
-
-void MemorySettingsStore::SetString(const std::string& name, const std::string& value) {
-    writeOrder.push_back(name);
-    values[name] = value;
+    return from;
 }
 
 TestConsole::TestConsole(bool drainStatus) {
     console.dataDir = dir.Path();
     console.op = &op;
     if (drainStatus)
-        m_drain = std::thread([this] { Drain(); });
+        m_drain = std::thread([this] {
+            while (!m_stop)
+                if (auto line = WaitStatus(console, 20)) {
+                    std::lock_guard lock(m_mutex);
+                    m_lines.push_back(*line);
+                }
+        });
 }
 
 TestConsole::~TestConsole() {
-    // Workers may still post; keep draining until they are gone.
-    console.workers.WaitIdle(30000);
+    console.workers.WaitIdle(30000); // workers may still post: the drain goes on until they are gone
     m_stop = true;
     if (m_drain.joinable())
         m_drain.join();
-}
-
-void TestConsole::Drain() {
-    while (!m_stop) {
-        if (auto line = WaitStatus(console, 20)) {
-            std::lock_guard lock(m_mutex);
-            m_lines.push_back(*line);
-        }
-    }
 }
 
 std::vector<std::string> TestConsole::StatusLines() const {
@@ -121,51 +80,37 @@ std::vector<std::string> TestConsole::StatusLines() const {
 }
 
 bool TestConsole::WaitForStatus(const std::string& text, int timeoutMs) const {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        {
-            std::lock_guard lock(m_mutex);
-            for (const std::string& line : m_lines)
-                if (line.find(text) != std::string::npos)
-                    return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    auto has = [&] {
+        std::vector<std::string> lines = StatusLines();
+        return std::any_of(lines.begin(), lines.end(), [&](auto& line) { return line.find(text) != line.npos; });
+    };
+    return Poll(has, timeoutMs);
 }
 
 std::vector<std::string> TestConsole::WaitForLines(size_t count, int timeoutMs) const {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (StatusLines().size() < count && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    Poll([&] { return StatusLines().size() >= count; }, timeoutMs);
     return StatusLines();
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
-    out << in.rdbuf();
+    out << std::ifstream(path, std::ios::binary).rdbuf();
     return out.str();
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 bool FileExists(const std::string& path) {
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0;
+    return access(path.c_str(), F_OK) == 0;
 }
 
 std::vector<std::string> ListDir(const std::string& path) {
     std::vector<std::string> names;
-    if (DIR* d = opendir(path.c_str())) {
-        while (dirent* e = readdir(d))
-            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-                names.push_back(e->d_name);
-        closedir(d);
-    }
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(path, ec))
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -193,52 +138,44 @@ int AddGroup(Directory& dir, const std::string& name, const std::vector<std::str
     int group = AllocateGroupNumber(dir);
     for (size_t m = 0; m < members.size(); ++m)
         SetText(dir.groups[group].Members[m], members[m]);
-    SubscriberRecord entry = MakeSubscriber(name, -group, "", tab);
-    AddSubscriber(dir, entry);
+    AddSubscriber(dir, MakeSubscriber(name, -group, "", tab));
     return group;
 }
 
 std::string WritePage(Console& console, const std::string& folder, const std::string& prefix,
                       const SubscriberRecord& record, const std::string& text) {
-    mkdir(folder.c_str(), 0700);
+    std::filesystem::create_directories(folder);
     std::string path = JoinPath(folder, prefix + kNameTemplate);
     EXPECT_TRUE(WriteUniqueFile(console, path, MessageFileBytes(record, text))) << path;
     return path;
 }
 
-FolderWatch::FolderWatch(const std::vector<std::string>& folders) {
-    m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    EXPECT_GE(m_fd, 0);
+FolderWatch::FolderWatch(const std::vector<std::string>& folders) : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
     for (const std::string& folder : folders)
         EXPECT_GE(inotify_add_watch(m_fd, folder.c_str(), IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO), 0)
             << folder;
 }
 
 FolderWatch::~FolderWatch() {
-    if (m_fd >= 0)
-        close(m_fd);
+    close(m_fd);
 }
 
 FolderWatch::Seen FolderWatch::Take() {
     Seen seen;
     alignas(inotify_event) char events[8192];
-    ssize_t got;
-    while ((got = read(m_fd, events, sizeof events)) > 0) {
+    for (ssize_t got; (got = read(m_fd, events, sizeof events)) > 0;)
         for (char* at = events; at < events + got;) {
             const auto* event = reinterpret_cast<const inotify_event*>(at);
-            std::string name = event->len ? event->name : "";
-            (event->mask & IN_MOVED_TO ? seen.renamedTo : seen.writtenAs).push_back(name);
+            (event->mask & IN_MOVED_TO ? seen.renamedTo : seen.writtenAs).push_back(event->len ? event->name : "");
             at += sizeof(inotify_event) + event->len;
         }
-    }
     return seen;
 }
 
 std::string WriteQueueEntry(const std::string& dataDir, const std::string& entry, int company,
                             const CompanyRecord& record) {
-    std::string folder = dataDir + "/Queue";
-    for (const std::string& part : {std::string(), "/" + entry, "/" + std::to_string(company)})
-        mkdir((folder += part).c_str(), 0700);
+    std::string folder = dataDir + "/Queue/" + entry + "/" + std::to_string(company);
+    std::filesystem::create_directories(folder);
     WriteFile(folder + "/Company.dat", RecordBytes(record));
     return folder;
 }
@@ -255,157 +192,105 @@ std::string SourceDir() {
 
 int SpawnProcess(pid_t& pid, const posix_spawn_file_actions_t& actions, std::vector<std::string> args,
                  const std::vector<std::string>& env) {
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings;
+    std::vector<std::string> environment;
     for (char** e = environ; *e; ++e)
-        envStrings.push_back(*e);
-    envStrings.insert(envStrings.end(), env.begin(), env.end());
-    std::vector<char*> envp;
-    for (std::string& e : envStrings)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+        environment.push_back(*e);
+    environment.insert(environment.end(), env.begin(), env.end());
+    std::vector<char*> argv, envp;
+    for (auto [from, to] : {std::pair{&args, &argv}, {&environment, &envp}}) {
+        for (std::string& s : *from)
+            to->push_back(s.data());
+        to->push_back(nullptr);
+    }
     return posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
 }
-
-namespace {
-
-// Starts the brimlow executable with args, this process's environment plus env.
-int SpawnBrimlow(pid_t& pid, const posix_spawn_file_actions_t& actions, const std::vector<std::string>& args,
-                 const std::vector<std::string>& env) {
-    std::vector<std::string> argv{BrimlowBinary()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return SpawnProcess(pid, actions, argv, env);
-}
-
-} // namespace
 
 RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std::string>& env,
                      const std::string& stdinText) {
     BrimlowProcess process;
-    RunResult result;
-    if (!process.Start(args, env, stdinText))
-        return result;
-    result.status = process.Wait(120000);
-    result.out = process.Output();
-    result.err = process.Errors();
-    return result;
+    int status = process.Start(args, env, stdinText) ? process.Wait(120000) : -1;
+    return {status, process.Output(), process.Errors()};
 }
 
 BrimlowProcess::~BrimlowProcess() {
-    if (m_pid > 0 && !m_ended) {
-        kill(m_pid, SIGKILL);
+    Signal(SIGKILL);
+    if (m_pid > 0)
         waitpid(m_pid, nullptr, 0);
-    }
     for (int fd : {m_out, m_err})
         if (fd >= 0)
             close(fd);
 }
 
-bool BrimlowProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    return Launch(args, env, nullptr);
-}
-
-bool BrimlowProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                           const std::string& input) {
-    return Launch(args, env, &input);
-}
-
 bool BrimlowProcess::Launch(const std::vector<std::string>& args, const std::vector<std::string>& env,
                             const std::string* input) {
     int out[2], err[2] = {-1, -1}, in[2] = {-1, -1};
-    if (pipe(out) != 0 || (input && (pipe(err) != 0 || pipe(in) != 0)))
+    if (pipe2(out, O_CLOEXEC) != 0 || (input && (pipe2(err, O_CLOEXEC) != 0 || pipe2(in, O_CLOEXEC) != 0)))
         return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     if (input)
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    else
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, input ? err[1] : out[1], 2);
-    for (int fd : {out[0], out[1], err[0], err[1], in[0], in[1]})
-        if (fd >= 0)
-            posix_spawn_file_actions_addclose(&actions, fd);
-    int rc = SpawnBrimlow(m_pid, actions, args, env);
+    std::vector<std::string> argv{BrimlowBinary()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    bool started = SpawnProcess(m_pid, actions, argv, env) == 0;
     posix_spawn_file_actions_destroy(&actions);
     for (int fd : {out[1], err[1], in[0]})
         if (fd >= 0)
             close(fd);
     m_out = out[0];
     m_err = err[0];
-    if (rc != 0)
-        m_pid = -1;
+    m_pid = started ? m_pid : -1;
     if (input) {
-        if (rc == 0 && !input->empty() && write(in[1], input->data(), input->size()) < 0) {
-        }
+        // A child that ends without reading gets what fits in the pipe; the rest is not its concern.
+        [[maybe_unused]] ssize_t written = started ? write(in[1], input->data(), input->size()) : 0;
         close(in[1]);
     }
-    return rc == 0;
+    return started;
 }
 
 void BrimlowProcess::Pump(int timeoutMs) {
     pollfd fds[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}}; // poll passes over the one that is -1
     if ((m_out < 0 && m_err < 0) || poll(fds, 2, timeoutMs) <= 0)
         return;
-    for (int i = 0; i < 2; ++i) {
-        int& fd = i == 0 ? m_out : m_err;
-        if (fd < 0 || fds[i].revents == 0)
+    for (auto [fd, text, ready] :
+         {std::tuple{&m_out, &m_output, fds[0].revents}, {&m_err, &m_errors, fds[1].revents}}) {
+        if (*fd < 0 || !ready)
             continue;
         char buffer[4096];
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            (i == 0 ? m_output : m_errors).append(buffer, static_cast<size_t>(n));
-        } else {
-            close(fd);
-            fd = -1;
-        }
+        ssize_t n = read(*fd, buffer, sizeof buffer);
+        if (n > 0)
+            text->append(buffer, static_cast<size_t>(n));
+        else
+            close(std::exchange(*fd, -1));
     }
 }
 
 bool BrimlowProcess::WaitForOutput(const std::string& text, int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (m_output.find(text) == std::string::npos) {
-        if (m_out < 0 || std::chrono::steady_clock::now() >= deadline)
-            return false;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (m_output.find(text) == m_output.npos && m_out >= 0 && Clock::now() < deadline)
         Pump(50);
-    }
-    return true;
-}
-
-void BrimlowProcess::Signal(int sig) {
-    if (m_pid > 0 && !m_ended)
-        kill(m_pid, sig);
+    return m_output.find(text) != m_output.npos;
 }
 
 int BrimlowProcess::Wait(int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!m_ended) {
+    for (auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs); m_pid > 0; Pump(20)) {
         int status = 0;
-        pid_t done = waitpid(m_pid, &status, WNOHANG);
-        if (done == m_pid) {
-            m_ended = true;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
             m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            break;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            kill(m_pid, SIGKILL);
+            m_pid = -1;
+        } else if (Clock::now() >= deadline) {
+            Signal(SIGKILL);
             waitpid(m_pid, nullptr, 0);
-            m_ended = true;
+            m_pid = -1;
             return -1;
         }
-        Pump(20);
     }
     while (m_out >= 0 || m_err >= 0)
         Pump(100);
     return m_status;
-}
-
-std::string BrimlowProcess::Output() {
-    Pump(0);
-    return m_output;
 }
 
 } // namespace brimlow::test

@@ -1,11 +1,10 @@
 #pragma once
 // What the engine tests share: a console on a fresh temporary data directory, an operator that records what it
-// was shown, an in-memory settings store, and a drain that collects status lines as the window would.
+// was shown, files, records and the brimlow executable run as a child.
 #include "console/console.h"
-#include "console/settings.h"
 
 #include <atomic>
-#include <map>
+#include <csignal>
 #include <mutex>
 #include <spawn.h>
 #include <string>
@@ -25,37 +24,20 @@ private:
     std::string m_path;
 };
 
+// Answers every question Yes.
 class RecordingOperator final : public OperatorInterface {
 public:
-    struct Message {
-        MessageIcon icon;
-        std::string caption;
-        std::string text;
-    };
-    void ShowMessage(MessageIcon icon, const std::string& caption, const std::string& text) override;
-    bool AskYesNo(MessageIcon icon, const std::string& caption, const std::string& text) override;
-    void AddResultLine(const std::string& text) override;
-
-    std::vector<Message> Messages() const;
-    std::vector<std::string> MessageTexts() const;
-    std::vector<std::string> ResultLines() const;
+    void ShowMessage(MessageIcon, const std::string&, const std::string& text) override { Add(m_texts, text); }
+    bool AskYesNo(MessageIcon, const std::string&, const std::string&) override { return true; }
+    void AddResultLine(const std::string& text) override { Add(m_resultLines, text); }
+    std::vector<std::string> MessageTexts() const { return Copy(m_texts); }
+    std::vector<std::string> ResultLines() const { return Copy(m_resultLines); }
 
 private:
+    void Add(std::vector<std::string>& to, const std::string& text);
+    std::vector<std::string> Copy(const std::vector<std::string>& from) const;
     mutable std::mutex m_mutex;
-    std::vector<Message> m_messages;
-    std::vector<std::string> m_resultLines;
-};
-
-class MemorySettingsStore final : public SettingsStore {
-public:
-    int GetInt(const std::string& name, int defaultValue) override;
-    std::string GetString(const std::string& name, const std::string& defaultValue) override;
-    void SetInt(const std::string& name, int value) override;
-    void SetString(const std::string& name, const std::string& value) override;
-
-    std::map<std::string, std::string> values;
-    std::vector<std::string> readOrder;
-    std::vector<std::string> writeOrder;
+    std::vector<std::string> m_texts, m_resultLines;
 };
 
 // A console on its own temporary data directory. With drainStatus, a thread empties the status mailbox into
@@ -77,7 +59,6 @@ public:
     std::string DataFile(const std::string& name) const { return dir.File(name); }
 
 private:
-    void Drain();
     std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
     std::vector<std::string> m_lines;
@@ -87,7 +68,7 @@ private:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
-std::vector<std::string> ListDir(const std::string& path);
+std::vector<std::string> ListDir(const std::string& path); // sorted, without . and ..
 
 SubscriberRecord MakeSubscriber(const std::string& name, int company, const std::string& pin = "1234", int tab = 0);
 CompanyRecord MakeCompany(const std::string& name, const std::string& address = "", int socket = 444);
@@ -125,12 +106,12 @@ private:
 std::string WriteQueueEntry(const std::string& dataDir, const std::string& entry, int company,
                             const CompanyRecord& record);
 
-// Runs the brimlow executable with args; returns the exit status and collects standard output and error.
 struct RunResult {
     int status = -1;
     std::string out;
     std::string err;
 };
+// Runs the brimlow executable with args to its end.
 RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                      const std::string& stdinText = "");
 std::string BrimlowBinary();
@@ -139,37 +120,38 @@ std::string SourceDir();
 int SpawnProcess(pid_t& pid, const posix_spawn_file_actions_t& actions, std::vector<std::string> argv,
                  const std::vector<std::string>& env = {});
 
-} // namespace brimlow::test
-
-namespace brimlow::test {
-
 // A brimlow process running in the background, for consoles that a test starts, signals and waits for.
 class BrimlowProcess {
 public:
-    BrimlowProcess() = default;
     ~BrimlowProcess();
     // Standard input is empty and standard error goes with standard output.
-    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+        return Launch(args, env, nullptr);
+    }
     // Standard input carries input and standard error is kept apart (Errors()).
-    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& input);
+    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& input) {
+        return Launch(args, env, &input);
+    }
     // Waits until standard output holds text; false after timeoutMs or when the process ended without it.
     bool WaitForOutput(const std::string& text, int timeoutMs = 20000);
-    void Signal(int sig);
+    void Signal(int sig) {
+        if (m_pid > 0)
+            kill(m_pid, sig);
+    }
     // Waits for the end; the exit status, or -1 after timeoutMs (the process is then killed).
     int Wait(int timeoutMs = 30000);
-    std::string Output();
+    std::string Output() {
+        Pump(0);
+        return m_output;
+    }
     std::string Errors() const { return m_errors; }
 
 private:
     bool Launch(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string* input);
     void Pump(int timeoutMs);
     pid_t m_pid = -1;
-    int m_out = -1;
-    int m_err = -1;
-    std::string m_output;
-    std::string m_errors;
-    bool m_ended = false;
-    int m_status = -1;
+    int m_out = -1, m_err = -1, m_status = -1;
+    std::string m_output, m_errors;
 };
 
 } // namespace brimlow::test
