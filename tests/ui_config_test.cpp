@@ -1,9 +1,15 @@
-// The configuration dialogs on a real data directory: what each stores, what Cancel and Escape keep, and that
-// every one of them is usable by keyboard and screen reader.
+// The configuration dialogs on a real data directory and against a real LAN server on loopback: what each
+// stores, what Cancel and Escape keep, the accounts that log in at once, the monitor of live sessions, and that
+// every dialog is usable by keyboard and screen reader.
 #include "directory/csv.h"
 #include "directory/data_files.h"
+#include "network/net_client.h"
+#include "network/protocol.h"
 #include "network/server.h"
-#include "tests/ui_dialog_driver.h"
+#include "queue/logs.h"
+#include "tests/lan_raw_client.h"
+#include "tests/support/fake_clock.h"
+#include "tests/ui_window_fixture.h"
 #include "ui/clients_dlg.h"
 #include "ui/configure_dlg.h"
 #include "ui/database_dlg.h"
@@ -20,11 +26,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QTabBar>
-#include <QTest>
-#include <memory>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTreeWidget>
+#include <climits>
 
 namespace brimlow {
 
@@ -36,12 +41,14 @@ using DialogFactory = std::function<QDialog*(Console&, lan::NetServer&)>;
 class UiConfigTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::WindowHarness> m_env;
+    std::unique_ptr<test::WindowHarness> h;
+    test::FakeClock clock{1700000000}; // outlives the server's threads
+    std::unique_ptr<lan::NetServer> server;
 
-    Console& console() { return m_env->tc.console; }
+    Console& console() { return h->tc.console; }
     Directory& local() { return *console().local; }
-    std::vector<QtOperator::ShownMessage> Shown() const { return m_env->op.Shown(); }
-
+    OperatorTable& operators() { return server->Operators(); }
+    std::string DataFile(const std::string& name) { return h->tc.DataFile(name); }
     // Providers P0..P4; subscribers A..E each with the provider of their position, and a group entry G.
     void FiveProviders() {
         for (int k = 0; k < 5; ++k) {
@@ -50,68 +57,45 @@ class UiConfigTest : public QObject {
         }
         test::AddGroup(local(), "G", {"A", "B"});
     }
-    QStringList CompanyNames() {
-        QStringList names;
-        for (const CompanyRecord& c : local().companies)
-            if (!IsEmptyText(c.Name))
-                names << c.Name;
-        return names;
-    }
-    std::string DataFile(const std::string& name) { return m_env->tc.DataFile(name); }
 
 private slots:
-    void init() { m_env = std::make_unique<test::WindowHarness>(); }
-    void cleanup() { m_env.reset(); }
-
-    void launcherOpensEachDialog_data() {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("providers") << "Providers"
-                                   << "Providers";
-        QTest::newRow("modem") << "Modem"
-                               << "Modem Settings";
-        QTest::newRow("e-mail") << "E-mail"
-                                << "Email Settings";
-        QTest::newRow("tabs") << "Tabs"
-                              << "Tabs";
-        QTest::newRow("utility") << "Utility"
-                                 << "Database Utilities";
-        QTest::newRow("network") << "Network"
-                                 << "Network";
+    void init() {
+        h = std::make_unique<test::WindowHarness>();
+        lan::ServerTimings timings;
+        timings.receiveTimeoutMs = 50;
+        timings.idleLimitMs = INT_MAX; // sessions outlive the monitor's 26 hours of virtual time
+        server = std::make_unique<lan::NetServer>(console(), timings);
     }
-    void launcherOpensEachDialog() {
-        QFETCH(QString, button);
-        QFETCH(QString, title);
-        CConfigureDlg launcher(console(), {});
-        QString seen;
-        WhenModal<QDialog>([&](QDialog& dialog) {
-            seen = dialog.windowTitle();
-            dialog.reject();
-            WhenModal<CConfigureDlg>([](CConfigureDlg& back) { Button(back, "OK")->click(); });
-        });
-        QTimer::singleShot(0, [&] { Button(launcher, button)->click(); });
-        QCOMPARE(launcher.exec(), int(QDialog::Accepted));
-        QCOMPARE(seen, title);
+    void cleanup() {
+        server->Stop();
+        server.reset();
+        h.reset();
     }
 
-    // The main window's Configure: a renamed Tab 2 shows when the launcher closes, with the same tab selected.
-    void renamedTabShowsOnTheMainWindow() {
-        test::WindowHarness& h = *m_env;
-        CMainDlg& window = h.Open();
-        h.SelectTab(1);
-        WhenModal<CConfigureDlg>([](CConfigureDlg& launcher) {
-            WhenModal<CTabsDlg>([&launcher](CTabsDlg& tabs) {
-                Field<QLineEdit>(tabs, "Tab 2")->setText("Night Shift");
-                tabs.accept();
-                WhenModal<CConfigureDlg>([](CConfigureDlg& back) { back.accept(); });
-            });
-            Button(launcher, "Tabs")->click();
+    // The main window's Configure opens the launcher, whose buttons open their dialogs; a Tab 2 renamed there
+    // shows when the launcher closes, with the same tab selected.
+    void configureFromTheMainWindow() {
+        CMainDlg& window = h->Open();
+        h->SelectTab(1);
+        QStringList titles;
+        WhenModal<CConfigureDlg>([&](CConfigureDlg& launcher) {
+            for (const char* button : {"Providers", "Modem", "E-mail", "Utility", "Network", "Tabs"}) {
+                WhenModal<QDialog>([&](QDialog& dialog) {
+                    titles << dialog.windowTitle();
+                    if (auto* tabs = qobject_cast<CTabsDlg*>(&dialog))
+                        Field<QLineEdit>(*tabs, "Tab 2")->setText("Night Shift");
+                    dialog.accept();
+                });
+                Button(launcher, button)->click();
+            }
+            launcher.accept();
         });
-        h.Click("Configure");
+        h->Click("Configure");
+        QCOMPARE(titles, QStringList({"Providers", "Modem Settings", "Email Settings", "Database Utilities", "Network",
+                                      "Tabs"}));
         auto* tabs = window.findChild<QTabBar*>();
-        QCOMPARE(tabs->tabText(1), "Night Shift");
-        QCOMPARE(tabs->currentIndex(), 1);
-        QCOMPARE(h.tc.console.currentTab.load(), 1);
+        QCOMPARE(tabs->tabText(1) + " " + QString::number(tabs->currentIndex()), "Night Shift 1");
+        QCOMPARE(console().currentTab.load(), 1);
     }
 
     void everyControlIsNamedAndF1OpensTheManual_data() {
@@ -132,9 +116,8 @@ private slots:
     void everyControlIsNamedAndF1OpensTheManual() {
         QFETCH(DialogFactory, make);
         local().companies[0] = test::MakeCompany("P0");
-        lan::NetServer server(console());
-        server.Operators().Set(0, "ann", "pw", kReadOnly);
-        std::unique_ptr<QDialog> dialog(make(console(), server));
+        operators().Set(0, "ann", "pw", kReadOnly);
+        std::unique_ptr<QDialog> dialog(make(console(), *server));
         dialog->show();
         QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
         for (QWidget* control : dialog->findChildren<QWidget*>()) {
@@ -146,8 +129,8 @@ private slots:
         }
         test::UrlCatcher urls;
         QTest::keyClick(dialog.get(), Qt::Key_F1);
-        QCOMPARE(urls.opened.size(), size_t(1));
-        QCOMPARE(urls.opened[0].toLocalFile(), QString::fromStdString(DataFile("Brimlow.PDF")));
+        QCOMPARE(urls.opened,
+                 QStringList{QUrl::fromLocalFile(QString::fromStdString(DataFile("Brimlow.PDF"))).toString()});
     }
 
     // Each settings dialog stores its fields on OK (cut to what they store) and nothing on Cancel or Escape.
@@ -159,30 +142,27 @@ private slots:
         DialogFactory modem = [](Console& c, lan::NetServer&) { return new CModemSettingsDlg(c); };
         DialogFactory email = [](Console& c, lan::NetServer&) { return new CEmailSettingsDlg(c); };
         DialogFactory tabs = [](Console& c, lan::NetServer&) { return new CTabsDlg(c); };
-        const QString unchanged = "0|ATE0M0|ATDT||||Tab1|Tab2|Tab3";
-        auto x = [](int n) { return QString(n, 'x'); };
-        QTest::newRow("Modem OK") << modem << 0 << "OK"
-                                  << "2|" + x(79) + "|" + x(29) + "||||Tab1|Tab2|Tab3";
-        QTest::newRow("Modem Cancel") << modem << 0 << "Cancel" << unchanged;
-        QTest::newRow("Modem port 7") << modem << 7 << "OK"
-                                      << "-1|" + x(79) + "|" + x(29) + "||||Tab1|Tab2|Tab3";
-        QTest::newRow("Email OK") << email << 0 << "OK"
-                                  << "0|ATE0M0|ATDT|" + x(80) + "|" + x(80) + "|" + x(80) + "|Tab1|Tab2|Tab3";
-        QTest::newRow("Email Escape") << email << 0 << "Escape" << unchanged;
-        QTest::newRow("Tabs OK") << tabs << 0 << "OK"
-                                 << "0|ATE0M0|ATDT||||" + x(100) + "|" + x(100) + "|" + x(100);
-        QTest::newRow("Tabs Escape") << tabs << 0 << "Escape" << unchanged;
+        const QString unchanged = "0|ATE0M0|ATDT||||Tab1|Tab2|Tab3", x79 = QString(79, 'x');
+        const QString x29 = QString(29, 'x'), x80 = QString(80, 'x'), x100 = QString(100, 'x');
+        auto row = [](const char* name, DialogFactory make, int port, const char* close, const QString& stored) {
+            QTest::newRow(name) << make << port << QString(close) << stored;
+        };
+        row("Modem OK", modem, 0, "OK", "2|" + x79 + "|" + x29 + "||||Tab1|Tab2|Tab3");
+        row("Modem Cancel", modem, 0, "Cancel", unchanged);
+        row("Modem port 7", modem, 7, "OK", "-1|" + x79 + "|" + x29 + "||||Tab1|Tab2|Tab3");
+        row("Email OK", email, 0, "OK", "0|ATE0M0|ATDT|" + x80 + "|" + x80 + "|" + x80 + "|Tab1|Tab2|Tab3");
+        row("Email Escape", email, 0, "Escape", unchanged);
+        row("Tabs OK", tabs, 0, "OK", "0|ATE0M0|ATDT||||" + x100 + "|" + x100 + "|" + x100);
+        row("Tabs Escape", tabs, 0, "Escape", unchanged);
     }
     void settingsDialogs() {
         QFETCH(DialogFactory, make);
         QFETCH(int, storedPort);
         QFETCH(QString, close);
-        QFETCH(QString, stored);
         SetText(console().modem.InitString, kDefaultInitString);
         SetText(console().modem.DialPrefix, kDefaultDialPrefix);
         console().settings.Update([&](Settings& s) { s.ModemPort = storedPort; });
-        lan::NetServer server(console());
-        std::unique_ptr<QDialog> dialog(make(console(), server));
+        std::unique_ptr<QDialog> dialog(make(console(), *server));
         dialog->show();
         if (auto* port = dialog->findChild<QComboBox*>()) {
             QCOMPARE(port->currentIndex(), storedPort < 4 ? storedPort : -1);
@@ -204,82 +184,50 @@ private slots:
         for (const std::string* text :
              {&s.OutboundMailServer, &s.UserName, &s.ReturnAddress, &s.Tab1, &s.Tab2, &s.Tab3})
             now << QString::fromStdString(*text);
-        QCOMPARE(now.join('|'), stored);
+        QTEST(now.join('|'), "stored");
     }
 
-    void providersDelete_data() {
-        QTest::addColumn<QList<int>>("rows");
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<QString>("asked");
-        QTest::addColumn<QStringList>("companies");
-        QTest::addColumn<QList<int>>("subscribers"); // Company of A..E, then of the group entry
-        QTest::newRow("Yes renumbers") << QList<int>{2} << true << "Delete this provider?\nP2"
-                                       << QStringList{"P0", "P1", "P3", "P4"} << QList<int>{0, 1, 0, 2, 3, -1};
-        QTest::newRow("No keeps") << QList<int>{2} << false << "Delete this provider?\nP2"
-                                  << QStringList{"P0", "P1", "P2", "P3", "P4"} << QList<int>{0, 1, 2, 3, 4, -1};
-        QTest::newRow("two selected") << QList<int>{1, 3} << true << "Only one provider can be deleted at a time!"
-                                      << QStringList{"P0", "P1", "P2", "P3", "P4"} << QList<int>{0, 1, 2, 3, 4, -1};
-    }
-    void providersDelete() {
-        QFETCH(QList<int>, rows);
-        QFETCH(bool, yes);
-        QFETCH(QString, asked);
-        QFETCH(QStringList, companies);
-        QFETCH(QList<int>, subscribers);
+    // Delete takes one provider at a time after a question and renumbers every subscriber's Company (a group
+    // entry's stays). New takes the first free slot with socket 444, COM1, 9600 and one-way. A double-click edits:
+    // a stored baud 0 shows and stores 9600, Socket takes digits only up to 65535, the fields the editor does not
+    // show come back untouched, and Cancel stores nothing.
+    void providers() {
         FiveProviders();
         CProvidersDlg dialog(console());
         auto* list = dialog.findChild<QListWidget*>();
-        list->clearSelection();
-        for (int row : rows)
-            list->item(row)->setSelected(true);
-        m_env->op.QueueAnswer(yes);
-        Button(dialog, "Delete")->click();
-        QCOMPARE(Shown().size(), size_t(1));
-        QCOMPARE(Shown()[0].caption, "Morrow SNPP");
-        QCOMPARE(Shown()[0].text, asked);
-        QCOMPARE(CompanyNames(), companies);
-        QCOMPARE(list->count(), companies.size());
-        QList<int> numbers;
-        for (const char* name : {"A", "B", "C", "D", "E", "G"})
-            for (const SubscriberRecord& s : local().subscribers)
-                if (GetText(s.Name) == name)
-                    numbers << s.Company;
-        QCOMPARE(numbers, subscribers);
-    }
+        auto state = [&] {
+            QStringList now = test::Rows(*list) << "|";
+            for (const char* name : {"A", "B", "C", "D", "E", "G"})
+                for (const SubscriberRecord& s : local().subscribers)
+                    if (GetText(s.Name) == name)
+                        now << QString::number(s.Company);
+            return now.join(' ');
+        };
+        for (auto [rows, yes] : {std::pair{QList<int>{1, 3}, true}, {{2}, false}, {{2}, true}}) {
+            list->clearSelection();
+            for (int row : rows)
+                list->item(row)->setSelected(true);
+            if (rows.size() == 1)
+                h->op.QueueAnswer(yes);
+            Button(dialog, "Delete")->click();
+        }
+        QCOMPARE(h->TakeShown(),
+                 QStringList({"Morrow SNPP: Only one provider can be deleted at a time!",
+                              "Morrow SNPP: Delete this provider?\nP2", "Morrow SNPP: Delete this provider?\nP2"}));
+        QCOMPARE(state(), "P0 P1 P3 P4 | 0 1 0 2 3 -1");
 
-    void newProviderTakesTheFirstFreeSlot() {
-        local().companies[0] = test::MakeCompany("P0");
-        local().companies[2] = test::MakeCompany("P2");
-        CProvidersDlg dialog(console());
         QStringList shown;
         WhenModal<CEditCompanyDlg>([&](CEditCompanyDlg& editor) {
-            for (const char* name : {"Name", "Socket"})
-                shown << Field<QLineEdit>(editor, name)->text();
-            for (const char* name : {"Port", "Baud"})
-                shown << Field<QComboBox>(editor, name)->currentText();
-            shown << (Field<QCheckBox>(editor, "Two Way")->isChecked() ? "two-way" : "one-way");
-            QTest::keyClicks(Field<QLineEdit>(editor, "Name"), "Harbor Wireless");
+            shown << Field<QLineEdit>(editor, "Name")->text() << Field<QLineEdit>(editor, "Socket")->text()
+                  << Field<QComboBox>(editor, "Port")->currentText() << Field<QComboBox>(editor, "Baud")->currentText()
+                  << (Field<QCheckBox>(editor, "Two Way")->isChecked() ? "two-way" : "one-way");
+            QTest::keyClicks(Field<QLineEdit>(editor, "Name"), "Harbor");
             editor.accept();
         });
         Button(dialog, "New")->click();
         QCOMPARE(shown, QStringList({"", "444", "COM1", "9600", "one-way"}));
-        const CompanyRecord& added = local().companies[1];
-        QCOMPARE(GetText(added.Name), "Harbor Wireless");
-        QCOMPARE(added.Socket, 444);
-        QCOMPARE(added.Baud, 9600);
-        QCOMPARE(added.Port, 0);
-        QCOMPARE(dialog.findChild<QListWidget*>()->count(), 3);
-    }
+        QCOMPARE(state(), "P0 P1 P3 P4 Harbor | 0 1 0 2 3 -1");
 
-    // A double-click edits the provider. OK: a stored baud 0 shows and stores 9600, Socket takes digits only up
-    // to 65535, and the fields the editor does not show come back untouched. Cancel stores nothing.
-    void editCompany_data() {
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("OK") << true;
-        QTest::newRow("Cancel") << false;
-    }
-    void editCompany() {
-        QFETCH(bool, ok);
         CompanyRecord given = test::MakeCompany("Metro Paging", "snpp.example", 444);
         given.Baud = 0;
         given.MaxChars = 123;
@@ -287,107 +235,69 @@ private slots:
         given.TwoWay = 1;
         given.Port = 3;
         local().companies[0] = given;
-        CProvidersDlg dialog(console());
-        auto* list = dialog.findChild<QListWidget*>();
-        WhenModal<CEditCompanyDlg>([ok](CEditCompanyDlg& editor) {
-            auto* socket = Field<QLineEdit>(editor, "Socket");
-            QCOMPARE(Field<QComboBox>(editor, "Baud")->currentText(), "9600");
-            QCOMPARE(Field<QComboBox>(editor, "Port")->currentText(), "COM4");
-            socket->clear();
-            QTest::keyClicks(socket, "4x00009");
-            QCOMPARE(socket->text(), "40000");
-            ok ? editor.accept() : editor.reject();
-        });
-        QPoint row = list->visualItemRect(list->item(0)).center();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row);
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row);
-        CompanyRecord expected = given;
-        if (ok) {
-            expected.Baud = 9600;
-            expected.Socket = static_cast<int16_t>(40000);
+        for (bool ok : {false, true}) {
+            shown.clear();
+            WhenModal<CEditCompanyDlg>([&](CEditCompanyDlg& editor) {
+                auto* socket = Field<QLineEdit>(editor, "Socket");
+                socket->clear();
+                QTest::keyClicks(socket, "4x00009");
+                shown << Field<QComboBox>(editor, "Baud")->currentText()
+                      << Field<QComboBox>(editor, "Port")->currentText() << socket->text();
+                ok ? editor.accept() : editor.reject();
+            });
+            QPoint row = list->visualItemRect(list->item(0)).center();
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row);
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row);
+            QCOMPARE(shown, QStringList({"9600", "COM4", "40000"}));
+            if (ok) {
+                given.Baud = 9600;
+                given.Socket = static_cast<int16_t>(40000);
+            }
+            QCOMPARE(test::RecordBytes(local().companies[0]), test::RecordBytes(given));
         }
-        QCOMPARE(test::RecordBytes(local().companies[0]), test::RecordBytes(expected));
     }
 
-    void purgeQueueEmptiesThatProvidersFolder() {
-        for (int k = 0; k < 2; ++k) {
-            local().companies[k] = test::MakeCompany("P" + std::to_string(k));
-            local().companies[k].QueueFolderFlag = 1;
-            test::WritePage(console(), DataFile(std::to_string(k)), "MSG", test::MakeSubscriber("A", k), "text");
-        }
-        CEditCompanyDlg editor(console(), local().companies[1], 1);
-        Button(editor, "Purge Queue")->click();
-        QCOMPARE(test::ListDir(DataFile("1")).size(), size_t(0));
-        QCOMPARE(test::ListDir(DataFile("0")).size(), size_t(1));
-    }
-
-    // Export and import through the dialog leave the bytes that "brimlow export" writes.
-    void databaseExportAndImportMatchTheCommandLine() {
+    // Export and import through the dialog leave the bytes that "brimlow export" writes. An existing file is
+    // overwritten only after Yes, a file that cannot be opened is said with the caption "Database Export", and
+    // Browse puts the desktop file dialog's choice, with the default extension, into its field.
+    void databaseUtilities() {
         FiveProviders();
         QVERIFY(SaveDirectoryFiles(console().dataDir, local(), console().modem));
         QVERIFY(SaveCompanyFile(console().dataDir, local()));
         test::RunResult cli = test::RunBrimlow({"--data", console().dataDir, "export", "--companies", DataFile("c"),
                                                 "--subscribers", DataFile("s"), "--groups", DataFile("g")});
         QCOMPARE(cli.status, 0);
-
         CDatabaseDlg dialog(console(), nullptr);
-        const std::pair<const char*, std::string> files[] = {
-            {"Company file", "c"}, {"Subscriber file", "s"}, {"Group file", "g"}};
-        auto run = [&](const QString& button, const std::string& suffix) {
+        auto run = [&](const QString& button, const std::string& c, const std::string& s, const std::string& g) {
+            const std::pair<const char*, std::string> files[] = {
+                {"Company file", c}, {"Subscriber file", s}, {"Group file", g}};
             for (const auto& [field, name] : files)
-                Field<QLineEdit>(dialog, field)->setText(QString::fromStdString(DataFile(name + suffix)));
+                Field<QLineEdit>(dialog, field)->setText(QString::fromStdString(DataFile(name)));
             Button(dialog, button)->click();
-            for (const auto& [field, name] : files)
-                QCOMPARE(test::ReadFile(DataFile(name + suffix)), test::ReadFile(DataFile(name)));
         };
-        run("Export", "1");
+        run("Export", "c1", "s1", "g1");
         QCOMPARE(Field<QLineEdit>(dialog, "Exported subscribers")->text(), "6");
         local().Clear();
-        run("Import", "");
+        run("Import", "c", "s", "g");
         QCOMPARE(Field<QLineEdit>(dialog, "Imported companies")->text(), "5");
-        run("Export", "2");
-        QVERIFY(Shown().empty());
-    }
+        run("Export", "c2", "s2", "g2");
+        for (const char* file : {"c", "s", "g"})
+            for (const char* copy : {"1", "2"})
+                QCOMPARE(test::ReadFile(DataFile(file + std::string(copy))), test::ReadFile(DataFile(file)));
+        QVERIFY(h->TakeShown().isEmpty());
 
-    void databaseMessages_data() {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<QStringList>("texts");
-        QTest::addColumn<bool>("written");
-        const QString question = kExportOverwriteQuestion;
-        QTest::newRow("overwrite No") << "Export"
-                                      << "existing" << false << QStringList{question} << false;
-        QTest::newRow("overwrite Yes") << "Export"
-                                       << "existing" << true << QStringList{question} << true;
-        QTest::newRow("export fails") << "Export"
-                                      << "missing/x" << true << QStringList{kExportOpenError} << false;
-        QTest::newRow("import fails") << "Import"
-                                      << "missing/x" << true << QStringList{kImportOpenError} << false;
-    }
-    void databaseMessages() {
-        QFETCH(QString, button);
-        QFETCH(QString, path);
-        QFETCH(bool, yes);
-        QFETCH(QStringList, texts);
-        QFETCH(bool, written);
-        test::WriteFile(DataFile("existing"), "old");
-        CDatabaseDlg dialog(console(), nullptr);
-        for (const char* file : {"Company file", "Subscriber file", "Group file"})
-            Field<QLineEdit>(dialog, file)->setText(QString::fromStdString(DataFile(path.toStdString())));
-        m_env->op.QueueAnswer(yes);
-        Button(dialog, button)->click();
-        QStringList shown;
-        for (const QtOperator::ShownMessage& m : Shown()) {
-            QCOMPARE(m.caption, "Database Export");
-            shown << m.text;
+        test::WriteFile(DataFile("old"), "old");
+        for (bool yes : {false, true}) {
+            h->op.QueueAnswer(yes);
+            run("Export", "old", "old", "old");
+            QCOMPARE(test::ReadFile(DataFile("old")) != "old", yes);
         }
-        QCOMPARE(shown, texts);
-        QCOMPARE(test::ReadFile(DataFile("existing")) != "old", written);
-    }
+        run("Export", "none/c", "none/s", "none/g");
+        run("Import", "none/c", "none/s", "none/g");
+        const QString caption = "Database Export: ";
+        QCOMPARE(h->TakeShown(), QStringList({caption + kExportOverwriteQuestion, caption + kExportOverwriteQuestion,
+                                              caption + kExportOpenError, caption + kImportOpenError}));
 
-    void browsePutsTheChosenPathIntoTheField() {
-        CDatabaseDlg dialog(console(), nullptr);
         const QString chosen = QString::fromStdString(DataFile("backup"));
         WhenModal<QFileDialog>([&](QFileDialog& chooser) {
             chooser.selectFile(chosen);
@@ -395,6 +305,190 @@ private slots:
         });
         Field<QPushButton>(dialog, "Browse for the subscriber file")->click();
         QCOMPARE(Field<QLineEdit>(dialog, "Subscriber file")->text(), chosen + ".brw");
+    }
+
+    // The address shows as four numbers (0.0.0.0 for a text that is not four numbers) and is stored from them. Only
+    // the connection settings need a restart; the send-via checks apply at once.
+    void networkSettings_data() {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("stored"); // Enabled, Server, Password, Send Via Server, Send All Via Server
+        QTest::addColumn<bool>("restart");
+        auto row = [](const char* change, const char* server, const char* stored, bool restart) {
+            QTest::newRow(change) << QString(server) << QString(change) << QString(stored) << restart;
+        };
+        row("Send Via Server", "10.0.0.5", "1 10.0.0.5 pw 1 0", false);
+        row("Send All Via Server", "10.0.0.5", "1 10.0.0.5 pw 0 1", false);
+        row("Enabled", "10.0.0.5", "0 10.0.0.5 pw 0 0", true);
+        row("Server", "10.0.0.5", "1 10.0.0.6 pw 0 0", true);
+        row("Username", "10.0.0.5", "1 10.0.0.5 pw 0 0", true);
+        row("Password", "10.0.0.5", "1 10.0.0.5 pwx 0 0", true);
+        row("stored modulo 256", "300.1.2.-1", "1 44.1.2.255 pw 0 0", true);
+        row("stored host name", "server.local", "1 0.0.0.0 pw 0 0", true);
+    }
+    void networkSettings() {
+        QFETCH(QString, server);
+        QFETCH(QString, change);
+        QFETCH(bool, restart);
+        console().settings.Update([&](Settings& s) {
+            s.NetworkEnabled = 1;
+            s.Server = server.toStdString();
+            s.Username = "ann";
+            s.Password = "pw";
+        });
+        CNetworkDlg dialog(console(), {});
+        if (auto* check = Field<QCheckBox>(dialog, change))
+            check->toggle();
+        else if (auto* edit = Field<QLineEdit>(dialog, change))
+            QTest::keyClicks(edit, "x");
+        else if (change == "Server")
+            Field<QSpinBox>(dialog, "Server address, number 4 of 4")->setValue(6);
+        dialog.accept();
+        Settings s = console().settings.Get();
+        QTEST(QString("%1 %2 %3 %4 %5")
+                  .arg(s.NetworkEnabled)
+                  .arg(s.Server.c_str(), s.Password.c_str())
+                  .arg(s.SendViaServer)
+                  .arg(s.SendAllViaServer),
+              "stored");
+        QCOMPARE(h->TakeShown(),
+                 restart ? QStringList{"Brimlow: These settings will take effect after you exit and restart Brimlow."}
+                         : QStringList{});
+    }
+
+    // The client's fields serve a client console only, Clients and View the server only; View shows the monitor
+    // that Close hid and starts its refresh again.
+    void networkRolesEnableTheirControls_data() {
+        QTest::addColumn<bool>("onServer");
+        QTest::newRow("client") << false;
+        QTest::newRow("server") << true;
+    }
+    void networkRolesEnableTheirControls() {
+        QFETCH(bool, onServer);
+        CNetworkMonitorDlg monitor(console(), *server);
+        monitor.show();
+        Button(monitor, "Close")->click();
+        QVERIFY(!monitor.isVisible() && !monitor.Refreshing());
+        CNetworkDlg dialog(console(), onServer ? ServerAdmin{server.get(), &monitor} : ServerAdmin{});
+        for (const char* serverButton : {"Clients", "View"})
+            QCOMPARE(Button(dialog, serverButton)->isEnabled(), onServer);
+        for (const char* clientField : {"Enabled", "Server address, number 1 of 4", "Username", "Password",
+                                        "Send Via Server", "Send All Via Server"})
+            QCOMPARE(Field(dialog, clientField)->isEnabled(), !onServer);
+        Button(dialog, "View")->click();
+        QCOMPARE(monitor.isVisible() && monitor.Refreshing(), onServer);
+    }
+
+    // The server role's window shows the monitor from its start-up to its exit.
+    void serverWindowShowsTheMonitorUntilItsExit() {
+        QVERIFY(server->Start(0)); // takes the port, so the window's own server only notes it cannot listen
+        qputenv(lan::kLanPortEnv, QByteArray::number(server->Port()));
+        console().serverRole = true;
+        QCOMPARE(h->Open().windowTitle(), "Brimlow Server - Quillfen Labs");
+        qunsetenv(lan::kLanPortEnv);
+        auto monitors = [] {
+            int shown = 0;
+            for (QWidget* window : QApplication::topLevelWidgets())
+                shown += window->windowTitle() == "Network Monitor" && window->isVisible() ? 1 : 0;
+            return shown;
+        };
+        QCOMPARE(monitors(), 1);
+        h->window.reset();
+        QCOMPARE(monitors(), 0);
+    }
+
+    // Delete takes row 3 of 10 without a question; Add fills the first free record, and the account logs in
+    // through a real session at once with all 30 characters of its password; OK then writes Operators.dat.
+    void clientsDeleteAndAdd() {
+        for (int k = 0; k < 10; ++k)
+            operators().Set(k, "op" + std::to_string(k), "pw", kReadOnly);
+        QVERIFY(server->Start(0));
+        const std::string password = "abcdefghij0123456789ABCDEFGHIJ";
+        CClientsDlg dialog(console(), operators());
+        dialog.findChild<QListWidget*>()->setCurrentRow(3);
+        Button(dialog, "Delete")->click();
+        QVERIFY(h->TakeShown().isEmpty());
+        WhenModal<CEditClientDlg>([&](CEditClientDlg& editor) {
+            QCOMPARE(Field<QLineEdit>(editor, "Password")->echoMode(), QLineEdit::Password);
+            QTest::keyClicks(Field<QLineEdit>(editor, "Name"), "night desk"); // no blank: it ends a name on the wire
+            QTest::keyClicks(Field<QLineEdit>(editor, "Password"), QString::fromStdString(password) + "KLMNO");
+            Field<QRadioButton>(editor, "Read / Write")->setChecked(true);
+            Button(editor, "Save")->click();
+        });
+        Button(dialog, "Add")->click();
+        QCOMPARE(test::Rows(*dialog.findChild<QListWidget*>()).join(" "),
+                 "nightdesk op0 op1 op2 op4 op5 op6 op7 op8 op9");
+        test::TestConsole client(false);
+        client.console.settings.Update([&](Settings& s) {
+            s.Server = "127.0.0.1";
+            s.Username = "NIGHTDESK";
+            s.Password = password;
+        });
+        NetClient link(client.console);
+        link.SetPort(server->Port());
+        QCOMPARE(link.SyncWithServer(), 1);
+        QCOMPARE(link.GetSecurityLevel(), int(kReadWrite));
+        QVERIFY(test::ReadFile(DataFile(kOperatorsFile)).empty()); // written at OK only
+        Button(dialog, "OK")->click();
+        OperatorTable reloaded;
+        QCOMPARE(reloaded.LoadOperators(console().dataDir), 1);
+        QCOMPARE(GetText(reloaded.Get(0).Password), password);
+    }
+
+    // A level that a damaged file holds checks no button and stays as it was.
+    void editClientKeepsAnUnknownLevel() {
+        OperatorRecord record{};
+        SetText(record.Name, "ann");
+        record.Level = 5;
+        test::WriteFile(DataFile(kOperatorsFile), test::RecordBytes(record));
+        QCOMPARE(operators().LoadOperators(console().dataDir), 1);
+        CEditClientDlg editor(console(), operators(), 0);
+        for (QRadioButton* level : editor.findChildren<QRadioButton*>())
+            QVERIFY(!level->isChecked());
+        QTest::keyClicks(Field<QLineEdit>(editor, "Name"), "2");
+        editor.accept();
+        QCOMPARE(QString(operators().Get(0).Name) + " " + QString::number(operators().Get(0).Level), "ann2 5");
+    }
+
+    // Two real sessions: their times past 24 hours, their byte counts, the Total row that stays last however the
+    // list is sorted, the last request and the counters.
+    void monitorShowsTheSessions() {
+        console().clock = &clock;
+        QVERIFY(server->Start(0));
+        operators().Set(0, "ann", "pw", kReadWrite);
+        operators().Set(1, "bob", "pw", kReadOnly);
+        test::RawClient ann(server->Port());
+        test::RawClient bob(server->Port());
+        QCOMPARE(ann.Request(lan::EncodeLogin("ann", "pw"), 3), "1\r\n");
+        QCOMPARE(bob.Request(lan::EncodeLogin("bob", "pw"), 3), "1\r\n");
+        for (int company = 0; company < 2; ++company)
+            QCOMPARE(ann.Request(lan::EncodeIndex(lan::Request::ReadCompany, company), 758).size(), size_t(758));
+        QCOMPARE(bob.Request(lan::EncodeIndex(lan::Request::ReadGroup, 4), 3), "000");
+        clock.Set(1700000000 + 26 * 3600);
+        CNetworkMonitorDlg monitor(console(), *server);
+        monitor.show();
+        auto* list = monitor.findChild<QTreeWidget*>();
+        auto rows = [&] {
+            QStringList texts;
+            for (int k = 0; k < list->topLevelItemCount(); ++k) {
+                QTreeWidgetItem* row = list->topLevelItem(k);
+                // The IP column holds the host's name when the resolver knows one.
+                texts << QStringList{row->text(0), row->text(1).isEmpty() ? "" : "host", row->text(2), row->text(3),
+                                     row->text(4)}
+                             .join('|');
+            }
+            return texts;
+        };
+        const QString annRow = "ann|host|26:00:00|1,519|71", bobRow = "bob|host|26:00:00|6|67",
+                      totalRow = "Total|||1,525|138";
+        QCOMPARE(rows(), QStringList({annRow, bobRow, totalRow}));
+        list->sortByColumn(3, Qt::AscendingOrder);
+        QCOMPARE(rows(), QStringList({bobRow, annRow, totalRow}));
+        list->sortByColumn(3, Qt::DescendingOrder);
+        QCOMPARE(rows(), QStringList({annRow, bobRow, totalRow}));
+        QCOMPARE(Field<QLineEdit>(monitor, "Command")->text(), "Read Group");
+        QCOMPARE(Field<QLineEdit>(monitor, "Group reads")->text(), "1");
+        QCOMPARE(Field<QLineEdit>(monitor, "Subscriber reads")->text(), "0");
     }
 };
 

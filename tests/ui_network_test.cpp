@@ -9,8 +9,6 @@
 #include "ui/edit_subscriber_dlg.h"
 #include "ui/group_dlg.h"
 
-#include <QPushButton>
-
 namespace brimlow {
 
 using test::WhenModal;
@@ -18,7 +16,6 @@ using test::WhenModal;
 class NetworkWindowTest : public QObject {
     Q_OBJECT
 
-private:
     test::TestConsole serverSide; // drains the server's status lines as its window would
     test::SnppSimulator snpp{test::SnppScript{}};
     std::unique_ptr<lan::NetServer> server;
@@ -78,129 +75,107 @@ private slots:
         qunsetenv(lan::kLanPortEnv);
     }
 
-    void networkTabShowsTheServersDirectory() {
-        QVERIFY(OpenClient("bob", [](Settings& s) { s.SendAllViaServer = 1; }));
+    // The Network tab lists the server's directory; with SendAllViaServer no page is queued locally, on either tab,
+    // and a Net Page to a Network-tab entry is delivered by the server.
+    void networkTabAndPagesViaTheServer() {
+        QVERIFY(OpenClient("bob", [](Settings& s) { s.SendViaServer = s.SendAllViaServer = 1; }));
         QTabBar* tabs = h->window->findChild<QTabBar*>();
-        QCOMPARE(tabs->count(), 4);
-        QCOMPARE(tabs->tabText(kNetworkTab), QString("Network"));
+        QCOMPARE(tabs->tabText(tabs->count() - 1) + " " + QString::number(tabs->count()), "Network 4");
         QCOMPARE(h->Rows(), QStringList({"Alpha", "Beta", "Team"}));
         QVERIFY(!h->Find("Queue")->isEnabled());
-        h->SelectTab(0);
-        QCOMPARE(h->Rows(), QStringList({"Local"}));
-        QVERIFY(!h->Find("Queue")->isEnabled()); // local pages go to the server too
-    }
-
-    void netPageOfANetworkEntryIsSentByTheServer() {
-        QVERIFY(OpenClient("bob", [](Settings& s) { s.SendViaServer = 1; }));
         h->Select({"Beta"});
         h->Type("Roll call");
         h->Click("Send");
         QTRY_COMPARE(snpp.Commands(), std::vector<std::string>({"PAGE 72", "DATA", "SEND", "QUIT"}));
-        QVERIFY(!h->Find<QListWidget>("Result")->findItems("Message sent to server...", Qt::MatchExactly).isEmpty());
-        QTRY_COMPARE(h->Counter("Sent"), QString("1"));
-    }
-
-    void pageOfALocalEntryIsQueuedOnTheServerUnderTheUser() {
-        QVERIFY(OpenClient("bob", [](Settings& s) { s.SendAllViaServer = 1; }));
+        QTRY_VERIFY(
+            !h->Find<QListWidget>("Result")->findItems("Message sent to server...", Qt::MatchExactly).isEmpty());
+        QTRY_COMPARE(h->Counter("Sent"), "1");
         h->SelectTab(0);
-        h->Find<QAbstractButton>("Net Page")->click();
-        h->Select({"Local"});
-        h->Type("Shift change");
-        h->Click("Send");
-        QTRY_COMPARE(test::ListDir(serverSide.DataFile("Queue/bob/0")).size(), 2u); // Company.dat and the page
+        QCOMPARE(h->Rows(), QStringList({"Local"}));
+        QVERIFY(!h->Find("Queue")->isEnabled());
     }
 
     void aLockedRecordNamesItsHolder() {
         QVERIFY(OpenClient("bob"));
         test::RawClient ann(server->Port());
-        QCOMPARE(ann.Request(lan::EncodeLogin("ann", "pw"), 3), std::string("1\r\n"));
-        QCOMPARE(ann.Request(lan::EncodeIndex(lan::Request::LockRecord, ServerSlot("Beta")), 3), std::string("1\r\n"));
+        QCOMPARE(ann.Request(lan::EncodeLogin("ann", "pw"), 3), "1\r\n");
+        QCOMPARE(ann.Request(lan::EncodeIndex(lan::Request::LockRecord, ServerSlot("Beta")), 3), "1\r\n");
         h->Select({"Beta"});
-        emit h->List()->itemDoubleClicked(h->List()->selectedItems().first());
+        h->DoubleClickSelected();
         std::string host;
         for (const lan::SessionView& session : server->Sessions())
             if (session.userName == "ann")
                 host = session.host;
-        QCOMPARE(h->ShownTexts(),
-                 QStringList{QString("This record is locked by ann / %1 and cannot be edited!").arg(host.c_str())});
+        QCOMPARE(
+            h->TakeShown(),
+            QStringList{QString("Brimlow: This record is locked by ann / %1 and cannot be edited!").arg(host.c_str())});
     }
 
     void refusalsOfTheNetworkTab_data() {
         QTest::addColumn<QString>("user");
         QTest::addColumn<bool>("busy");
-        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("add, read only") << "carl" << false << "Add"
-                                        << "Your network security level is too low to add a record.";
-        QTest::newRow("delete, read and write") << "bob" << false << "Delete"
-                                                << "Your network security level is too low to delete a record.";
-        QTest::newRow("edit, read only") << "carl" << false << "Edit"
-                                         << "Your network security level is too low to edit a record.";
-        QTest::newRow("while connecting") << "ann" << true << "Add"
-                                          << "Network busy, please wait...";
+        auto row = [](const char* name, const char* user, bool busy, const char* action, QString shown) {
+            QTest::newRow(name) << QString(user) << busy << QString(action) << shown;
+        };
+        const QString low = "Brimlow: Your network security level is too low to %1 a record.";
+        row("add, read only", "carl", false, "Add", low.arg("add"));
+        row("delete, read and write", "bob", false, "Delete", low.arg("delete"));
+        row("edit, read only", "carl", false, "Edit", low.arg("edit"));
+        row("while connecting", "ann", true, "Add", "Brimlow: Network busy, please wait...");
     }
     void refusalsOfTheNetworkTab() {
         QFETCH(QString, user);
         QFETCH(bool, busy);
-        QFETCH(QString, button);
-        QFETCH(QString, shown);
+        QFETCH(QString, action);
         QVERIFY(OpenClient(user.toStdString()));
         h->tc.console.networkBusy = busy ? 1 : 0;
         h->Select({"Beta"});
-        if (button == "Edit")
-            emit h->List()->itemDoubleClicked(h->List()->selectedItems().first());
+        if (action == "Edit")
+            h->DoubleClickSelected();
         else
-            QTest::keyClick(h->List(), button == "Add" ? Qt::Key_Insert : Qt::Key_Delete);
+            QTest::keyClick(h->List(), action == "Add" ? Qt::Key_Insert : Qt::Key_Delete);
         h->tc.console.networkBusy = 0;
-        QCOMPARE(h->ShownTexts(), QStringList{shown});
+        QTEST(h->TakeShown().join(""), "shown");
         QCOMPARE(ServerSlot("Beta"), 1);
     }
 
-    // An edit locks the server's record, writes it back and unlocks it; a delete asks and reaches the server.
-    void editAndDeleteReachTheServer() {
+    // An edit locks the server's record, writes it back and unlocks it; a new group goes through the scratch
+    // slot into a free group of the server's; a delete asks and reaches the server.
+    void editsReachTheServer() {
         QVERIFY(OpenClient("ann"));
-        uint8_t lockWhileOpen = 0;
         const int beta = ServerSlot("Beta");
+        int lockWhileOpen = 0;
         WhenModal<CEditSubscriberDlg>([&](CEditSubscriberDlg& dialog) {
             lockWhileOpen = OnServer([&](Directory& dir) { return dir.subscribers[beta].LockByte; });
-            QLineEdit* pin = nullptr;
-            for (QLineEdit* field : dialog.findChildren<QLineEdit*>())
-                if (field->accessibleName() == "PIN")
-                    pin = field;
-            pin->setText("7272");
+            test::Field<QLineEdit>(dialog, "PIN")->setText("7272");
             dialog.accept();
         });
         h->Select({"Beta"});
-        emit h->List()->itemDoubleClicked(h->List()->selectedItems().first());
+        h->DoubleClickSelected();
         QVERIFY(lockWhileOpen != 0);
         SubscriberRecord written = OnServer([&](Directory& dir) { return dir.subscribers[beta]; });
-        QCOMPARE(GetText(written.PIN), std::string("7272"));
-        QCOMPARE(written.LockByte, 0);
-
-        h->Select({"Alpha"});
-        h->op.QueueAnswer(true);
-        QTest::keyClick(h->List(), Qt::Key_Delete);
-        QCOMPARE(h->ShownTexts(), QStringList{"Delete this network subscriber?\nAlpha"});
-        QCOMPARE(ServerSlot("Alpha"), -1);
-        QTRY_COMPARE(h->Rows(), QStringList({"Beta", "Team"}));
-    }
-
-    void aNetworkGroupIsAddedThroughTheScratchSlot() {
-        QVERIFY(OpenClient("bob"));
+        QCOMPARE(GetText(written.PIN) + " unlocked " + std::to_string(written.LockByte == 0), "7272 unlocked 1");
         h->op.QueueAnswer(true);
         WhenModal<CGroupDlg>([](CGroupDlg& dialog) {
-            dialog.findChild<QLineEdit*>()->setText("Crew");
-            dialog.findChildren<QListWidget*>()[0]->item(1)->setSelected(true);
+            test::Field<QLineEdit>(dialog, "Group Name")->setText("Crew");
+            test::Field<QListWidget>(dialog, "Subscribers")->item(1)->setSelected(true);
             dialog.AddMember();
             dialog.accept();
         });
         h->Click("Add");
-        int slot = ServerSlot("Crew");
-        QVERIFY(slot >= 0);
-        std::string member = OnServer(
-            [&](Directory& dir) { return GetText(dir.groups[GroupNumberOf(dir.subscribers[slot])].Members[0]); });
-        QCOMPARE(member, std::string("Beta"));
-        QTRY_COMPARE(h->Rows(), QStringList({"Alpha", "Beta", "Crew", "Team"}));
+        const int crew = ServerSlot("Crew");
+        QVERIFY(crew >= 0);
+        GroupRecord group = OnServer([&](Directory& dir) { return dir.groups[GroupNumberOf(dir.subscribers[crew])]; });
+        QCOMPARE(GetText(group.Members[0]), "Beta");
+        h->TakeShown(); // the group question
+        h->Select({"Alpha"});
+        h->op.QueueAnswer(true);
+        QTest::keyClick(h->List(), Qt::Key_Delete);
+        QCOMPARE(h->TakeShown(), QStringList{"Brimlow: Delete this network subscriber?\nAlpha"});
+        QCOMPARE(ServerSlot("Alpha"), -1);
+        QTRY_COMPARE(h->Rows(), QStringList({"Beta", "Crew", "Team"}));
     }
 };
 

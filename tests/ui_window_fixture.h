@@ -1,71 +1,51 @@
 #pragma once
-// The real main window over a test console on its own data directory, with its message boxes scripted, and
-// the helpers that the window tests share: controls by their accessible names, the list's rows, and answering
-// the modal editors the window opens.
+// What every window test shares: the real main window over a test console on its own data directory with its
+// message boxes scripted, controls found by the name a screen reader announces or by their caption, answers to
+// the modal dialogs the code under test opens, and the addresses the desktop is asked to open.
 #include "tests/support/test_console.h"
 #include "ui/main_dlg.h"
 #include "ui/qt_operator.h"
 
-#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <functional>
 #include <memory>
 
 namespace brimlow::test {
 
-struct WindowHarness {
-    WindowHarness() : tc(false) {
-        op.SetScripted(true);
-        tc.console.op = &op;
-    }
-    ~WindowHarness() { window.reset(); }
+// The control of parent that a screen reader announces as name.
+template <typename T = QWidget> T* Field(const QWidget& parent, const QString& name) {
+    for (T* control : parent.findChildren<T*>())
+        if (control->accessibleName() == name)
+            return control;
+    return nullptr;
+}
 
-    CMainDlg& Open() {
-        window = std::make_unique<CMainDlg>(tc.console, op);
-        window->show();
-        return *window;
-    }
+// The push button whose caption reads caption, mnemonic marker ignored.
+inline QPushButton* Button(const QWidget& parent, const QString& caption) {
+    for (QPushButton* button : parent.findChildren<QPushButton*>())
+        if (button->text().remove('&') == caption)
+            return button;
+    return nullptr;
+}
 
-    template <typename T = QWidget> T* Find(const QString& accessibleName) const {
-        for (T* widget : window->findChildren<T*>())
-            if (widget->accessibleName() == accessibleName)
-                return widget;
-        return nullptr;
-    }
-    void Click(const QString& name) const { Find<QAbstractButton>(name)->click(); }
-    QListWidget* List() const { return Find<QListWidget>("Subscribers"); }
-    QStringList Rows() const {
-        QStringList rows;
-        for (int row = 0; row < List()->count(); ++row)
-            rows << List()->item(row)->text();
-        return rows;
-    }
-    void Select(const QStringList& names) const {
-        List()->clearSelection();
-        for (int row = 0; row < List()->count(); ++row)
-            if (names.contains(List()->item(row)->text()))
-                List()->item(row)->setSelected(true);
-    }
-    void Type(const QString& message) const { Find<QPlainTextEdit>("Message")->setPlainText(message); }
-    QString Counter(const QString& name) const { return Find<QLineEdit>(name)->text(); }
-    void SelectTab(int tab) const { window->findChild<QTabBar*>()->setCurrentIndex(tab); }
-    QStringList ShownTexts() const {
-        QStringList texts;
-        for (const QtOperator::ShownMessage& shown : op.Shown())
-            texts << shown.text;
-        return texts;
-    }
-
-    TestConsole tc;
-    QtOperator op;
-    std::unique_ptr<CMainDlg> window;
-};
+inline QStringList Rows(const QListWidget& list) {
+    QStringList rows;
+    for (int row = 0; row < list.count(); ++row)
+        rows << list.item(row)->text();
+    return rows;
+}
 
 // Runs answer on the next modal dialog of type T that the code under test opens with exec() within ten seconds.
 template <typename T> void WhenModal(std::function<void(T&)> answer) {
@@ -82,5 +62,63 @@ template <typename T> void WhenModal(std::function<void(T&)> answer) {
     });
     poll->start(10);
 }
+
+// Records the addresses of the given schemes that the desktop is asked to open, instead of opening them.
+class UrlCatcher final : public QObject {
+    Q_OBJECT
+public:
+    explicit UrlCatcher(const QStringList& schemes = {"file"}) : m_schemes(schemes) {
+        for (const QString& scheme : m_schemes)
+            QDesktopServices::setUrlHandler(scheme, this, "Open");
+    }
+    ~UrlCatcher() override {
+        for (const QString& scheme : m_schemes)
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+    QStringList opened;
+
+public slots:
+    void Open(const QUrl& url) { opened << url.toString(); }
+
+private:
+    QStringList m_schemes;
+};
+
+struct WindowHarness {
+    // With drainStatus, a thread empties the status mailbox in the window's place.
+    explicit WindowHarness(bool drainStatus = false) : tc(drainStatus) {
+        op.SetScripted(true);
+        tc.console.op = &op;
+    }
+    CMainDlg& Open() {
+        window = std::make_unique<CMainDlg>(tc.console, op);
+        window->show();
+        return *window;
+    }
+    template <typename T = QWidget> T* Find(const QString& name) const { return Field<T>(*window, name); }
+    void Click(const QString& name) const { Find<QAbstractButton>(name)->click(); }
+    QListWidget* List() const { return Find<QListWidget>("Subscribers"); }
+    QStringList Rows() const { return test::Rows(*List()); }
+    void Select(const QStringList& names) const {
+        for (int row = 0; row < List()->count(); ++row)
+            List()->item(row)->setSelected(names.contains(List()->item(row)->text()));
+    }
+    void DoubleClickSelected() const { emit List()->itemDoubleClicked(List()->selectedItems().first()); }
+    void Type(const QString& message) const { Find<QPlainTextEdit>("Message")->setPlainText(message); }
+    QString Counter(const QString& name) const { return Find<QLineEdit>(name)->text(); }
+    void SelectTab(int tab) const { window->findChild<QTabBar*>()->setCurrentIndex(tab); }
+    // The message boxes shown since the last call, as "caption: text".
+    QStringList TakeShown() {
+        QStringList shown;
+        for (const QtOperator::ShownMessage& box : op.Shown())
+            shown << box.caption + ": " + box.text;
+        op.ClearShown();
+        return shown;
+    }
+
+    TestConsole tc;
+    QtOperator op;
+    std::unique_ptr<CMainDlg> window; // goes first: its workers use the console and the operator
+};
 
 } // namespace brimlow::test
