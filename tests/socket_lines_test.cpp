@@ -116,29 +116,19 @@ TEST_F(SocketPair, AReplySplitOverPacketsIsReadWholeAcrossTimedOutReceives) {
     EXPECT_EQ(lines, (std::vector<std::string>{"220-mail", "220 ready"}));
 }
 
-// Silence ends a read only at its limit (an unlimited one goes on while the connection stays open); a close ends
-// it with what came.
-TEST_F(SocketPair, SilenceAndACloseEndReadsWithinTheirLimits) {
+// Three silent seconds end a status line; a close ends a read with what came. (The limits of the other reads are
+// the SNPP, SMTP and LAN tests' silent peers.)
+TEST_F(SocketPair, SilenceEndsAStatusLineAndACloseEndsAnyRead) {
     std::string line;
-    std::vector<std::string> lines;
-    char buffer[16] = {};
-    auto start = steady_clock::now();
-    EXPECT_EQ(reader.RecvLine(line, 200, 300), -1);
-    EXPECT_FALSE(reader.RecvReply(lines, 200, 300));
-    EXPECT_EQ(reader.RecvSome(buffer, 4, true, 300), 0u);
-    EXPECT_EQ(reader.RecvExact(buffer, 4, true, 300), 0u);
-    EXPECT_GE(MsSince(start), 1200);
-    EXPECT_LT(MsSince(start), 5000);
-    EXPECT_EQ(reader.RecvExact(buffer, 4, false), 0u); // without repeats one time-out ends the wait
-
     FarSends("860 partial");
-    start = steady_clock::now();
-    EXPECT_EQ(reader.RecvLineTimed(line, 2000), 11); // three silent seconds end a status line
+    auto start = steady_clock::now();
+    EXPECT_EQ(reader.RecvLineTimed(line, 2000), 11);
     EXPECT_EQ(line, "860 partial");
     EXPECT_GE(MsSince(start), 2900);
 
     FarSends("220-mail\r\n250 par");
     CloseFar();
+    std::vector<std::string> lines;
     EXPECT_FALSE(reader.RecvReply(lines, 200, 0));
     EXPECT_TRUE(lines.empty());
     EXPECT_EQ(reader.RecvLine(line, 200), -1);
@@ -161,9 +151,9 @@ TEST_F(SocketPair, SendTextInsertsCrBeforeEveryBareLfAndStopsAt2000Bytes) {
     EXPECT_EQ(SendText(reader.Socket(), "QUIT\r\n"), -1);
 }
 
-// A resolver takes "1234" for 0.0.4.210; the console takes it for no address at all.
+// A resolver takes "1234" (the SNPP tests') for 0.0.4.210; the console takes it for no address at all.
 TEST(ConnectTcp, ConnectsByAddressOrNameButNeverLooksUpDigits) {
-    for (const char* address : {"1234", "255.255.255.255", "10.0.0.300"})
+    for (const char* address : {"255.255.255.255", "10.0.0.300"})
         EXPECT_EQ(ConnectTcp(address, 444).error, ConnectError::Resolve) << address;
     test::LinePeer peer([](test::PeerSession& session) { session.SendLine("220 ready"); });
     for (const char* address : {"127.0.0.1", "localhost"}) {
@@ -174,7 +164,6 @@ TEST(ConnectTcp, ConnectsByAddressOrNameButNeverLooksUpDigits) {
         EXPECT_EQ(line, "220 ready");
         CloseSocket(result.sock);
     }
-    EXPECT_EQ(ConnectTcp("127.0.0.1", test::UnusedPort()).error, ConnectError::Connect);
 }
 
 } // namespace
