@@ -3,7 +3,6 @@
 #include "queue/file_listing.h"
 #include "tests/snpp_simulator.h"
 #include "tests/support/fake_clock.h"
-#include "tests/support/line_peer.h"
 #include "tests/support/test_console.h"
 #include "tracking/ticket.h"
 #include "tracking/ticket_check.h"
@@ -143,12 +142,7 @@ TEST_F(TicketCheckTest, EachNameFormAsksItsOwnServer) {
     WriteTicket("Desk.1.2.4N", "0000\r\n" + kHead);
     EXPECT_TRUE(CheckTicket(tc.console, "Gone.1.2.0"));
     EXPECT_TRUE(CheckTicket(tc.console, hostForm));
-    // The check button's job takes the name out of its buffer, emptying it, then checks.
-    HandoffBuffer buffer;
-    buffer.Put("Desk.1.2.4N");
-    StartCheckTicketJob(tc.console, buffer);
-    buffer.WaitTaken(100);
-    EXPECT_TRUE(tc.console.workers.WaitIdle(10000));
+    EXPECT_TRUE(CheckTicket(tc.console, "Desk.1.2.4N"));
     EXPECT_EQ(ReadFile(Path("Gone.1.2.0")), "0002\r\n889 a\r\n889 b\r\n");
     EXPECT_THAT(network.Commands(), ElementsAre("MSTA 1.2", "QUIT"));
     EXPECT_THAT(host.Commands(), ElementsAre("MSTA 7.8", "QUIT"));
@@ -156,53 +150,47 @@ TEST_F(TicketCheckTest, EachNameFormAsksItsOwnServer) {
     EXPECT_TRUE(tc.WaitForStatus("Checking status of PIN: 7  Tracking: 8  Company: 127.0.0.1"));
 }
 
-// A pass checks the tickets written within the hour except the console's own (the lower-cased user name ends
-// them); a ticket whose server cannot be reached or refuses its greeting (QUIT then) stays as it is and is reported.
-TEST_F(TicketCheckTest, APassChecksRecentTicketsSkipsOwnAndReportsFailures) {
+// Every period the thread checks the tickets written within the hour, except the console's own (the lower-cased
+// user name ends them), once the check button's jobs are done; a ticket whose server cannot be reached or refuses
+// its greeting (QUIT then) stays as it is and is reported.
+TEST_F(TicketCheckTest, TheThreadChecksRecentTicketsSkipsOwnAndReportsFailures) {
     test::SnppSimulator server(test::With(&test::SnppScript::statusLists, Lists{{"889 fresh"}}));
     test::SnppSimulator refusing(test::With(&test::SnppScript::greeting, "421 Not now"));
     SetCompany(0, server.Port());
     SetCompany(1, test::UnusedPort());
     SetCompany(2, refusing.Port());
-    const time_t now = clock.Now();
+    const time_t start = clock.Now();
     const std::string content = "0000\r\n" + kHead;
-    WriteTicket("Fresh.1.1.0", content, now - 3600);
-    WriteTicket("Stale.2.2.0", content, now - 3601);
-    WriteTicket("Own.3.3.0-ann", content, now);
-    WriteTicket("Lost.4.4.1", content, now);
-    WriteTicket("Refused.5.5.2", content, now);
-    WriteTicket("Odd.6.6-127.0.0.1-1", content, now); // the host form: nobody listens on port 1
+    WriteTicket("Fresh.1.1.0", content, start);
+    WriteTicket("Stale.2.2.0", content, start - 3500); // over an hour old once the period has passed
+    WriteTicket("Own.3.3.0-ann", content, start);
+    WriteTicket("Lost.4.4.1", content, start);
+    WriteTicket("Refused.5.5.2", content, start);
+    WriteTicket("Odd.6.6-127.0.0.1-1", content, start); // the host form: nobody listens on port 1
     tc.console.settings.Update([](Settings& s) { s.Username = "Ann"; });
-    RunTrackingCheckPass(tc.console, OwnSuffix(tc.console.settings.Get()), TrackingCheckTiming{});
-    EXPECT_THAT(server.Commands(), ElementsAre("MSTA 1.1", "QUIT"));
-    EXPECT_THAT(refusing.Commands(), ElementsAre("QUIT"));
-    for (const char* name : {"Lost.4.4.1", "Refused.5.5.2", "Odd.6.6-127.0.0.1-1"})
-        EXPECT_EQ(ReadFile(Path(name)), content) << name;
-    std::vector<std::string> lines = tc.WaitForLines(10);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Error checking tracking number!"), 3);
-    EXPECT_THAT(lines, ::testing::Contains("Unable to connect to 127.0.0.1"));
-    EXPECT_EQ(OwnSuffix(Settings{}), ""); // without a user name no ticket is the console's own
-    ListedFile dots;
-    dots.name = "..";
-    EXPECT_FALSE(TicketDue(dots, 0, "", 3600));
-}
-
-TEST_F(TicketCheckTest, TheThreadWaitsItsPeriodAndWhileChecksArePaused) {
-    test::SnppSimulator server(test::With(&test::SnppScript::statusLists, Lists{{"889 fresh"}}));
-    SetCompany(0, server.Port());
-    WriteTicket("Fresh.1.1.0", "0000\r\n" + kHead, clock.Now());
     tc.console.trackingPause = 1;
     StartTrackingCheckThread(tc.console, TrackingCheckTiming{});
-    // A whole period passes in virtual time; the thread then waits for the pause to end.
-    while (clock.NowMs() < 1765000000ll * 1000 + 190000)
+    while (clock.Now() < start + 190)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_TRUE(server.Commands().empty());
     tc.console.trackingPause = 0;
-    for (int i = 0; i < 2000 && server.Commands().size() < 2; ++i)
+    // The second pass has begun once the fresh ticket is checked again: the first one is done.
+    for (int i = 0; i < 4000 && server.Commands().size() < 4; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_THAT(server.Commands(), ElementsAre("MSTA 1.1", "QUIT"));
     tc.console.exiting = 1;
     EXPECT_TRUE(tc.console.workers.WaitIdle(5000));
+    std::vector<std::string> asked = server.Commands();
+    asked.resize(4);
+    EXPECT_THAT(asked, ElementsAre("MSTA 1.1", "QUIT", "MSTA 1.1", "QUIT"));
+    EXPECT_THAT(refusing.Commands(), ::testing::AllOf(::testing::Contains("QUIT"), ::testing::Each("QUIT")));
+    std::vector<std::string> lines = tc.StatusLines();
+    EXPECT_GE(std::count(lines.begin(), lines.end(), kCheckError), 3);
+    EXPECT_THAT(lines, ::testing::Contains("Unable to connect to 127.0.0.1"));
+    for (const char* name : {"Lost.4.4.1", "Refused.5.5.2", "Odd.6.6-127.0.0.1-1"})
+        EXPECT_EQ(ReadFile(Path(name)), content) << name;
+    for (auto [name, age, due] :
+         {std::tuple{"Fresh.1.1.0", 3600, true}, {"Stale.2.2.0", 3601, false}, {"..", 0, false}})
+        EXPECT_EQ(TicketDue({name, start - age}, start, "", 3600), due) << name;
 }
 
 } // namespace
