@@ -19,14 +19,6 @@ bool EvenParity(unsigned char byte) {
     return std::popcount(unsigned{byte}) % 2 == 0;
 }
 
-// The sum of the characters from STX through ETX, ETB or US: its low 12 bits as three characters '0' + nibble.
-std::string Checksum(const std::string& block) {
-    unsigned sum = 0;
-    for (unsigned char c : block)
-        sum += c;
-    return {char('0' + (sum >> 8 & 0xF)), char('0' + (sum >> 4 & 0xF)), char('0' + (sum & 0xF))};
-}
-
 } // namespace
 
 struct TapTerminalSim::Terminal {
@@ -132,11 +124,16 @@ struct TapTerminalSim::Terminal {
         Answer(std::string("110 1.8\r") + ACK + CR + (script.goAhead ? "\x1b[p\r" : ""));
     }
 
-    // STX body terminator c c c CR, the terminator at end.
+    // STX body terminator c c c CR, the terminator at end; the checksum is the low 12 bits of the sum of the
+    // characters from STX through the terminator, as three characters '0' + nibble.
     void OnBlock(const std::string& received, size_t end) {
         phase = Phase::Ready;
         ++log.blocks;
-        if (received.back() != CR || Checksum(received.substr(0, end + 1)) != received.substr(end + 1, 3)) {
+        unsigned sum = 0;
+        for (size_t i = 0; i <= end; ++i)
+            sum += static_cast<unsigned char>(received[i]);
+        const std::string checksum{char('0' + (sum >> 8 & 0xF)), char('0' + (sum >> 4 & 0xF)), char('0' + (sum & 0xF))};
+        if (received.back() != CR || received.substr(end + 1, 3) != checksum) {
             ++log.checksumErrors;
             return Answer({NAK, CR});
         }

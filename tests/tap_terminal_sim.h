@@ -20,8 +20,7 @@ struct TapTerminalScript {
     bool promptId = true;    // answer CR with "ID="
     bool acceptLogin = true; // false: ESC EOT
     bool goAhead = true;     // false: say nothing after the login
-    // The answers to the blocks whose checksum is right, in order, then ACK; a wrong checksum is answered NAK.
-    std::vector<BlockAnswer> blockAnswers;
+    std::vector<BlockAnswer> blockAnswers;  // for the blocks with a right checksum, in order, then ACK (else NAK)
     std::function<void(int block)> onBlock; // called with the number of each right block before its answer
 };
 
@@ -44,7 +43,6 @@ public:
     ~TapTerminalSim();
     const std::string& Device() const; // the device the dialer opens
     TapTerminalLog Log() const;
-    std::vector<TapPage> Pages() const { return Log().pages; }
 
 private:
     struct Terminal;
