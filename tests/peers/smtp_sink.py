@@ -28,20 +28,16 @@ def seen(command, *args):
     return OPTIONS[command]
 
 
+def hook(command):
+    async def handle(self, server, session, envelope, *args):
+        return seen(command, *args)
+
+    return handle
+
+
 class Sink:
     count = 0
-
-    async def handle_HELO(self, server, session, envelope, *args):
-        return seen("HELO", *args)
-
-    async def handle_MAIL(self, server, session, envelope, *args):
-        return seen("MAIL", *args)
-
-    async def handle_RCPT(self, server, session, envelope, *args):
-        return seen("RCPT", *args)
-
-    async def handle_QUIT(self, server, session, envelope):
-        return seen("QUIT")
+    handle_HELO, handle_MAIL, handle_RCPT, handle_QUIT = map(hook, ("HELO", "MAIL", "RCPT", "QUIT"))
 
     async def handle_DATA(self, server, session, envelope):
         if (reply := seen("DATA")) is not MISSING:
