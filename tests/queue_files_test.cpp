@@ -43,12 +43,9 @@ TEST(UniqueName, HandsOutTheCounterMovingOnOnlyPastNamesThatExist) {
         EXPECT_FALSE(WriteUniqueFile(t.console, path, "x"));
         EXPECT_EQ(path, before);
     }
-    for (auto [from, to] : {std::pair{"AAAAAAAZ", "AAAAAABA"}, {"AAAAZZZZ", "AAABAAAA"}}) {
-        std::array<char, 8> counter;
-        std::copy_n(from, 8, counter.begin());
-        AdvanceNameCounter(counter);
-        EXPECT_EQ(std::string(counter.data(), 8), to);
-    }
+    std::array<char, 8> counter = {'A', 'A', 'A', 'A', 'Z', 'Z', 'Z', 'Z'};
+    AdvanceNameCounter(counter);
+    EXPECT_EQ(std::string(counter.data(), 8), "AAABAAAA");
 }
 
 // Two threads of this process and another process write at once; each file keeps what its writer wrote.
@@ -193,7 +190,6 @@ TEST(ReadyPageTest, ThePagesTheServerWritesAppearUnderTheirNamesOnlyWhole) {
     EXPECT_THAT(ListDir(client), ElementsAre("Company.dat", "MSGAAAAA.AAA"));
     struct stat st {};
     ASSERT_EQ(stat(JoinPath(own, "MSGAAAAA.AAA").c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 1546);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(ReadMessageFile(JoinPath(own, "MSGAAAAA.AAA"))->text, "own page");
 }

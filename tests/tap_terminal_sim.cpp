@@ -156,12 +156,15 @@ struct TapTerminalSim::Terminal {
             return;
         }
         transaction += received.substr(1, end - 1);
-        if (received[end] == ETX) { // fields end in CR, the last one followed by ETX
+        // Fields (the PIN, then the text) end in CR. US splits a field across blocks; ETB and ETX end a block on a
+        // field's CR, ETX after the transaction's last field. A transaction that breaks this is refused.
+        if (received[end] != US && !transaction.ends_with(CR)) {
+            transaction.clear();
+            return Answer({RS, CR});
+        }
+        if (received[end] == ETX) {
             size_t cr = transaction.find(CR);
-            TapPage page{transaction.substr(0, cr), cr == std::string::npos ? "" : transaction.substr(cr + 1)};
-            if (page.text.ends_with(CR))
-                page.text.pop_back();
-            log.pages.push_back(page);
+            log.pages.push_back({transaction.substr(0, cr), transaction.substr(cr + 1, transaction.size() - cr - 2)});
             transaction.clear();
         }
         Answer({ACK, CR});

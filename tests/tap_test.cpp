@@ -8,7 +8,6 @@
 #include "tests/support/test_console.h"
 #include "tests/tap_terminal_sim.h"
 #include "transports/modem.h"
-#include "transports/tap_protocol.h"
 
 #include <chrono>
 #include <gmock/gmock.h>
@@ -254,34 +253,6 @@ TEST(ModemStringTest, PausesHangUpsAndCarriageReturnsAreCharactersOfTheirOwn) {
     EXPECT_EQ(pty.Read(7), "ATZ\r+++");
     EXPECT_GE(clock.NowMs() - start, 2000); // "^" and "|" each take a second
     ClosePort(*port);
-}
-
-// Each block is STX, the PIN and CR in the first block only, up to 230 characters of text, then CR ETX in the last
-// block or US in the others, the checksum and CR.
-TEST(TapBlockTest, LongTextsSplitIntoFirstMiddleAndLastBlocks) {
-    auto framed = [](const std::string& body) { return body + TapChecksum(body) + "\r"; };
-    const std::string a(230, 'a'), b(230, 'b'), stx(1, kStx);
-    struct Case {
-        std::string text;
-        size_t offset;
-        TapBlockKind kind;
-        std::string bytes;
-    } const cases[] = {
-        {a, 0, TapBlockKind::Single, framed(stx + "55\r" + a + "\r" + kEtx)},
-        {a + b + "c", 0, TapBlockKind::First, framed(stx + "55\r" + a + kUs)},
-        {a + b + "c", 230, TapBlockKind::Middle, framed(stx + b + kUs)},
-        // 0x02+0x63+0x0D+0x03 = 0x75
-        {a + b + "c", 460, TapBlockKind::Last,
-         std::string("\x02"
-                     "c\r\x03"
-                     "075\r")},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.text.size()) + " characters from " + std::to_string(c.offset));
-        TapBlock block = BuildTapBlock("55", c.text, c.offset);
-        EXPECT_EQ(block.kind, c.kind);
-        EXPECT_EQ(block.bytes, c.bytes);
-    }
 }
 
 } // namespace
