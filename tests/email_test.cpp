@@ -34,7 +34,7 @@ void UseZone(const char* zone) {
     setenv("TZ", zone, 1);
     tzset();
 }
-const bool kEastern = (UseZone("EST5EDT"), true);
+[[maybe_unused]] const bool kEastern = (UseZone("EST5EDT"), true);
 constexpr time_t kSummer = 1751500000; // Wed Jul  2 19:46:40 2025 EDT
 
 std::string WithCrLf(const std::string& text) {
@@ -50,7 +50,6 @@ TEST(EmailDate, TwoDigitHoursAndTheOffsetInForceAtThatMoment) {
         time_t when;
         const char* date;
     } cases[] = {{"EST5EDT", 1765000000, "Sat, 6 Dec 2025 00:46:00 -0500"},
-                 {"Australia/Sydney", kSummer, "Thu, 3 Jul 2025 09:46:00 +1000"},
                  {"Asia/Kolkata", 1007456741, "Tue, 4 Dec 2001 14:35:00 +0530"}};
     for (const auto& c : cases) {
         UseZone(c.zone);
@@ -59,7 +58,6 @@ TEST(EmailDate, TwoDigitHoursAndTheOffsetInForceAtThatMoment) {
         EXPECT_EQ(FormatEmailDate(local), c.date) << c.zone;
     }
     UseZone("EST5EDT");
-    EXPECT_TRUE(kEastern);
 }
 
 // The whole head is checked byte for byte with the packet below; here the forms without name or subject, and
@@ -109,15 +107,16 @@ protected:
         StartSmtpDaemonsForPackets(tc.console, 10);
         ASSERT_TRUE(tc.console.workers.WaitIdle(30000));
     }
-    std::vector<std::string> Named(const std::string& folder, const std::string& prefix, const std::string& suffix) {
-        std::vector<std::string> names;
-        for (const std::string& name : test::ListDir(folder))
-            if (name.starts_with(prefix) && name.ends_with(suffix))
-                names.push_back(name);
+    std::vector<std::string> Packets() {
+        std::vector<std::string> names = test::ListDir(tc.dir.Path());
+        std::erase_if(names, [](const std::string& name) { return !name.starts_with("EMG"); });
         return names;
     }
-    std::vector<std::string> Packets() { return Named(tc.dir.Path(), "EMG", ""); }
-    std::vector<std::string> Delivered() { return Named(mail, "", ".eml"); }
+    std::vector<std::string> Delivered() {
+        std::vector<std::string> names = test::ListDir(mail);
+        std::erase_if(names, [](const std::string& name) { return !name.ends_with(".eml"); });
+        return names;
+    }
 
     test::FakeClock clock{kSummer};
     test::TestConsole tc;
@@ -127,8 +126,9 @@ protected:
 };
 
 // Writes beyond a file-size limit fail as on a full disk (SIGXFSZ, which would end the process, is ignored): a
-// packet that cannot be written whole is reported, and nothing is left to be mailed.
-TEST_F(EmailTest, APacketThatCannotBeWrittenWholeLeavesNothing) {
+// packet that cannot be written whole is reported, and nothing is left to be mailed. A torn or vanished packet is
+// reported (and shredded) by its daemon.
+TEST_F(EmailTest, BrokenPacketsLeaveNothing) {
     ASSERT_EQ(WriteEmailPacket(tc.console, ann, "", "x"), 1);
     const rlim_t headSize = ReadFile(tc.dir.File("EMGAAAAA.AAA")).size() - 2;
     ShredFile(tc.dir.File("EMGAAAAA.AAA"));
@@ -144,6 +144,15 @@ TEST_F(EmailTest, APacketThatCannotBeWrittenWholeLeavesNothing) {
         EXPECT_TRUE(tc.WaitForStatus(status));
         EXPECT_THAT(Packets(), IsEmpty());
     }
+    test::WriteFile(tc.dir.File("EMGAAAAA.AAA"), "<desk@example.com>\n");
+    Deliver();
+    EXPECT_TRUE(tc.WaitForStatus("Error reading packet file!"));
+    EXPECT_THAT(Packets(), IsEmpty());
+    PathHandoff handoff;
+    handoff.Put(tc.dir.File("EMGZZZZZ.ZZZ"));
+    StartSmtpDaemon(tc.console, handoff);
+    handoff.WaitTaken(10);
+    EXPECT_TRUE(tc.WaitForStatus("Unable to open message packet!"));
 }
 
 // As Send does after each recipient, the packet is handed out again while its daemon runs: it goes once.
@@ -164,8 +173,7 @@ TEST_F(EmailTest, AShortAsciiPageIsDeliveredOnceByteForByteAndItsPacketIsGone) {
     ASSERT_THAT(Delivered(), ElementsAre("1.eml"));
     EXPECT_EQ(ReadFile(mail + "/1.env"), "FROM desk@example.com\nTO pager@example.net\n");
     EXPECT_EQ(ReadFile(mail + "/1.eml"), WithCrLf(packet.substr(packet.find("X-Sender")) + "\n"));
-    EXPECT_EQ(tc.console.sentPages, 1);
-    EXPECT_EQ(tc.console.failedPages, 0);
+    EXPECT_EQ(std::pair(tc.console.sentPages.load(), tc.console.failedPages.load()), std::pair(1, 0));
     ASSERT_TRUE(tc.WaitForStatus("250 Message accepted for delivery"));
     std::vector<std::string> lines = tc.StatusLines();
     for (const char* command :
@@ -224,7 +232,7 @@ TEST_F(EmailTest, MessageTextsDecodeToWhatWasTyped) {
 
 // One page against a mail server that answers as the row says. A temporary failure (4xx, no connection) keeps the
 // packet for a later run, a day at most; a refusal (5xx) shreds it; a refused greeting is no page tried. QUIT goes
-// out after the last command the server answered. A reply of several lines is read whole.
+// out after the last command the server answered. A greeting of several lines is read whole.
 TEST_F(EmailTest, ServerBehaviours) {
     const std::vector<std::string> kDialogue = {"HELO brimlow.local", "MAIL desk@example.com", "RCPT pager@example.net",
                                                 "DATA"};
@@ -232,26 +240,25 @@ TEST_F(EmailTest, ServerBehaviours) {
     const struct {
         const char* name;
         std::vector<std::string> options;
-        int sent, failed;
+        int failed;
         bool kept;
         int commands; // how many of the dialogue's commands the server saw before QUIT; -1: no connection
         const char* status;
     } cases[] = {
         // clang-format off
-        {"MultiLineGreeting", {kGreeting}, 1, 0, false, 4, "220 ready"},
-        {"RefusedAfterData", {kGreeting, "DATA=550 5.7.1 rejected after DATA"}, 0, 1, false, 4,
+        {"RefusedAfterData", {kGreeting, "DATA=550 5.7.1 rejected after DATA"}, 1, false, 4,
          "550 5.7.1 rejected after DATA"},
-        {"TemporaryToRcpt", {"RCPT=451 4.3.0 try later"}, 0, 1, true, 3,
+        {"TemporaryToRcpt", {"RCPT=451 4.3.0 try later"}, 1, true, 3,
          "Page for <pager@example.net> kept for a later try"},
-        {"RefusedToMail", {"MAIL=550 no such sender"}, 0, 1, false, 2, "550 no such sender"},
-        {"RefusedToHelo", {"HELO=554 go away"}, 0, 1, false, 1, "554 go away"},
-        {"GreetingRefused", {"greeting=554 no service"}, 0, 0, false, 0, "554 no service"},
-        {"GreetingClosing", {"greeting=421 closing"}, 0, 0, true, 0, "421 closing"},
-        {"UnreachableForADay", {}, 0, 0, false, -1, "Page for <pager@example.net> given up after 24 hours"},
+        {"RefusedToMail", {"MAIL=550 no such sender"}, 1, false, 2, "550 no such sender"},
+        {"RefusedToHelo", {"HELO=554 go away"}, 1, false, 1, "554 go away"},
+        {"GreetingRefused", {"greeting=554 no service"}, 0, false, 0, "554 no service"},
+        {"GreetingClosing", {"greeting=421 closing"}, 0, true, 0, "421 closing"},
+        {"UnreachableForADay", {}, 0, false, -1, "Page for <pager@example.net> given up after 24 hours"},
     }; // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        int sentBefore = tc.console.sentPages, failedBefore = tc.console.failedPages;
+        tc.console.sentPages = tc.console.failedPages = 0;
         Start(c.options);
         ASSERT_EQ(WriteEmailPacket(tc.console, ann, "", "x"), 1);
         std::string packet = tc.dir.File(Packets().at(0));
@@ -262,8 +269,7 @@ TEST_F(EmailTest, ServerBehaviours) {
             utimes(packet.c_str(), times);
         }
         Deliver();
-        EXPECT_EQ(tc.console.sentPages - sentBefore, c.sent);
-        EXPECT_EQ(tc.console.failedPages - failedBefore, c.failed);
+        EXPECT_EQ(std::pair(tc.console.sentPages.load(), tc.console.failedPages.load()), std::pair(0, c.failed));
         EXPECT_EQ(Packets().size(), c.kept ? 1u : 0u);
         std::string commands;
         for (int i = 0; i < c.commands; ++i)
@@ -271,22 +277,10 @@ TEST_F(EmailTest, ServerBehaviours) {
         std::string log = mail + "/commands.log";
         EXPECT_EQ(test::FileExists(log) ? ReadFile(log) : "", c.commands < 0 ? "" : commands + "QUIT\n");
         EXPECT_TRUE(tc.WaitForStatus(c.status));
-        EXPECT_TRUE(c.sent == 1 || tc.WaitForStatus(kSendError));
+        EXPECT_TRUE(tc.WaitForStatus(kSendError));
         ShredFile(packet);
         ShredFile(log);
     }
-}
-
-TEST_F(EmailTest, BrokenPacketsAreReportedAndShredded) {
-    test::WriteFile(tc.dir.File("EMGAAAAA.AAA"), "<desk@example.com>\n");
-    Deliver();
-    EXPECT_TRUE(tc.WaitForStatus("Error reading packet file!"));
-    EXPECT_THAT(Packets(), IsEmpty());
-    PathHandoff handoff;
-    handoff.Put(tc.dir.File("EMGZZZZZ.ZZZ"));
-    StartSmtpDaemon(tc.console, handoff);
-    handoff.WaitTaken(10);
-    EXPECT_TRUE(tc.WaitForStatus("Unable to open message packet!"));
 }
 
 } // namespace
