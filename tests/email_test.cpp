@@ -1,5 +1,4 @@
-// E-mail packets and their delivery by SMTP to aiosmtpd: the packet byte for byte, texts as a mail reader decodes
-// them, and what each answer of the mail server does with the packet.
+// E-mail packets and their delivery by SMTP to aiosmtpd.
 #include "directory/data_files.h"
 #include "queue/email_packet.h"
 #include "queue/file_listing.h"
@@ -44,8 +43,7 @@ std::string WithCrLf(const std::string& text) {
     return out;
 }
 
-// The page below shows two-digit hours and the summer offset in force at that moment; here an offset of hours
-// and minutes.
+// The page below shows two-digit hours and the summer offset; here an offset of hours and minutes.
 TEST(EmailDate, OffsetsOfHoursAndMinutes) {
     UseZone("Asia/Kolkata");
     const time_t when = 1007456741;
@@ -55,8 +53,7 @@ TEST(EmailDate, OffsetsOfHoursAndMinutes) {
     UseZone("EST5EDT");
 }
 
-// The whole head is checked byte for byte with the packet below; here the forms without name or subject, and
-// line breaks in the values, which would start header lines or SMTP commands of their own.
+// Heads without name or subject; line breaks in the values would start header lines or SMTP commands.
 TEST(EmailPacket, HeadLinesWithoutNameOrSubjectAndWithLineBreaks) {
     Settings settings;
     settings.ReturnAddress = "desk@example.com";
@@ -120,9 +117,7 @@ protected:
     std::unique_ptr<test::PeerProcess> server;
 };
 
-// Writes beyond a file-size limit fail as on a full disk (SIGXFSZ, which would end the process, is ignored): a
-// packet that cannot be written whole is reported, and nothing is left to be mailed. A torn or vanished packet is
-// reported (and shredded) by its daemon.
+// A packet that cannot be written whole (SIGXFSZ ignored) leaves nothing; a torn or vanished one is reported.
 TEST_F(EmailTest, BrokenPacketsLeaveNothing) {
     ASSERT_EQ(WriteEmailPacket(tc.console, ann, "", "x"), 1);
     const rlim_t headSize = ReadFile(tc.dir.File("EMGAAAAA.AAA")).size() - 2;
@@ -225,9 +220,7 @@ TEST_F(EmailTest, MessageTextsDecodeToWhatWasTyped) {
     }
 }
 
-// One page against a mail server that answers as the row says. A temporary failure (4xx, no connection) keeps the
-// packet for a later run, a day at most; a refusal (5xx) shreds it; a refused greeting is no page tried. QUIT goes
-// out after the last command the server answered. A greeting of several lines is read whole.
+// 4xx or no connection keeps the packet for a day, 5xx shreds it; QUIT follows the last command answered.
 TEST_F(EmailTest, ServerBehaviours) {
     const std::vector<std::string> kDialogue = {"HELO brimlow.local", "MAIL desk@example.com", "RCPT pager@example.net",
                                                 "DATA"};

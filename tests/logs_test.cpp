@@ -32,8 +32,7 @@ TEST(LogEntry, EachLogAppendsStampedEntriesToItsOwnFile) {
     EXPECT_EQ(WriteStatusLog(t.console, "lost"), 0);
 }
 
-// The mailbox holds one line: every poster waits until it is taken, and no line is lost or torn. The screen gets
-// line breaks as blanks and at most 1,999 bytes; the log keeps the whole line, in the order the screen got them.
+// The one-line mailbox makes posters wait; nothing lost or torn; the screen gets 1,999 bytes, the log all.
 TEST(PostStatus, PostersWaitForTheMailboxAndNeverLoseOrTearALine) {
     test::TestConsole t(false);
     PostStatus(t.console, "first\r\nsecond");

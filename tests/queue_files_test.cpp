@@ -21,8 +21,7 @@ using test::ListDir;
 using test::ReadFile;
 using ::testing::ElementsAre;
 
-// Names move on only past files that exist (the command-line tests see .AAA, then .AAB); after the last name the
-// counter starts again, carrying through every place; a template without its twelve places is refused.
+// Names move on only past files that exist (the command-line tests see .AAA, then .AAB).
 TEST(UniqueName, WrapsAroundCarriesAndRefusesBrokenTemplates) {
     test::TestConsole t(false);
     t.console.uniqueNameCounter = {'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z', 'Z'};
@@ -111,8 +110,7 @@ TEST_F(QueueWriterTest, NetPageWritesRootMessageFilesOfTheFixedSize) {
     EXPECT_NE(ReadFile(t.DataFile("Messages.LOG")).find(" Ann Msg: Call the desk\r\n\r\n"), std::string::npos);
 }
 
-// Queue refuses an empty message or selection; a list item is resolved on its tab, a group on the Network tab
-// with the network directory.
+// Queue refuses an empty message or selection; items resolve on their tab, Network-tab groups on its directory.
 TEST_F(QueueWriterTest, QueueChecksMessageAndSelectionAndResolvesItemsPerTab) {
     EXPECT_EQ(Queue(t.console, Page(SendMode::NetPage, ""), {0}), 0);
     EXPECT_EQ(Queue(t.console, Page(SendMode::NetPage), {}), 0);
@@ -141,8 +139,7 @@ TEST_F(QueueWriterTest, QueueChecksMessageAndSelectionAndResolvesItemsPerTab) {
     EXPECT_FALSE(FileExists(t.DataFile("9")));
 }
 
-// A queue file that cannot be created ends the whole operation; a packet that cannot be written is reported per
-// member and the others still go. A company number out of range is never used as a folder.
+// A queue file that cannot be created ends the operation; a packet failure is per member.
 TEST_F(QueueWriterTest, WhatCannotBeWrittenIsReported) {
     AddSubscriber(local(), test::MakeSubscriber("Desk A", 5));
     AddSubscriber(local(), test::MakeSubscriber("Desk A", 6));
@@ -162,8 +159,7 @@ TEST_F(QueueWriterTest, WhatCannotBeWrittenIsReported) {
     EXPECT_TRUE(t.WaitForStatus("Please make sure that the queue directory exists!"));
 }
 
-// A running call lists its folder at any moment and gives up a page too short to read: a ready page the server
-// writes (its own subscriber's, or a client's) must never be written under its ready name, only appear there whole.
+// A running call may list the folder at any moment: a page appears under its ready name only whole.
 TEST(ReadyPageTest, ThePagesTheServerWritesAppearUnderTheirNamesOnlyWhole) {
     test::TestConsole tc;
     int slot = AddSubscriber(*tc.console.local, test::MakeSubscriber("Desk S", 4, "31"));

@@ -1,5 +1,4 @@
-// The serial port layer on real pseudo-terminals: open statuses, block reads and writes, clearing, and the 7E1
-// framing carried in the byte. Carrier until hang-up is the dial tests' HangUp call.
+// The serial port layer on pseudo-terminals; sent parity, speed and stop bits are the simulated terminal's checks.
 #include "serial/serial_facade.h"
 #include "serial/serial_port.h"
 #include "tests/support/pty_pair.h"
@@ -45,8 +44,7 @@ TEST(SerialPortTest, OpenStatusOfEachParameterSet) {
     }
 }
 
-// A port that is missing or no terminal is not opened; one whose parameters were refused is open, but the caller
-// sees the failure; a port is opened by one user at a time.
+// A port missing or no terminal is not opened; one with refused parameters is; one user at a time.
 TEST(SerialPortTest, FailedOpensSayWhy) {
     for (const auto& [device, number, status] : {std::tuple{"/dev/brimlow-no-such-tty", 2, kSerialNoSuchPort},
                                                  {"", -1, kSerialInvalidPort},
@@ -67,8 +65,7 @@ TEST(SerialPortTest, FailedOpensSayWhy) {
     EXPECT_EQ(SerialOpenPortCount(), 0);
 }
 
-// Block reads strip the parity bit too, and "input empty" is not stored; a write that does not fit is reported;
-// clearing drains the input before it discards the output.
+// Block reads strip parity, a write that does not fit is reported, clearing drains the input first.
 TEST(SerialPortTest, BlocksAndClears) {
     Pty pty;
     SerialPort* port = Open(pty);
@@ -91,10 +88,7 @@ TEST(SerialPortTest, BlocksAndClears) {
     port->ops.Close(*port);
 }
 
-// Every byte the dialer sends has even parity and received ones lose the parity bit (the simulated terminal checks
-// both); a byte with the wrong parity is flagged. A process that ends without closing the port (killed, or cut off
-// in the middle of a call) still drops DTR with the device's last close (HUPCL), which hangs the modem up; flow
-// control that the device's previous user left on is off once the port is open.
+// HUPCL hangs the modem up even when the process dies; a previous user's flow control is turned off.
 TEST(SerialPortTest, ParityErrorsHangUpOnCloseAndFlowControl) {
     Pty pty;
     termios previous = LineOf(pty);

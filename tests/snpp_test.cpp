@@ -1,5 +1,4 @@
-// SNPP pages against Perl's Net::SNPP::Server and, for what it does not do, a simulated RFC 1861 server: the
-// dialogue, tickets of two-way pages and their status replies, and how each refusal ends a page.
+// SNPP pages against Perl's Net::SNPP::Server and, for what it does not do, a simulated RFC 1861 server.
 #include "directory/data_files.h"
 #include "queue/file_listing.h"
 #include "queue/logs.h"
@@ -52,8 +51,7 @@ protected:
     test::PeerProcess server{{"/usr/bin/perl", test::PeerScript("snpp_server.pl"), log}};
 };
 
-// A two-way page: the ticket byte for byte. Lines of a single period arrive whole, whatever ends the lines around
-// them.
+// The ticket byte for byte; lines of a single period arrive whole, whatever ends the lines around them.
 TEST_F(PerlSnppTest, TwoWayPageWritesTheTicket) {
     EXPECT_TRUE(SendSnppByIndex(tc.console, "Duty.Desk", kPin, 0, "Fire\r\n.\r\ndrill\n.", "Ann"));
     EXPECT_EQ(ReadFile(log), std::string(kPin) + "\tFire\\n.\\ndrill\\n.\\n\n");
@@ -70,8 +68,7 @@ TEST_F(PerlSnppTest, TwoWayPageWritesTheTicket) {
     EXPECT_THAT(tc.WaitForLines(6), ::testing::Not(::testing::Contains("250 OK, Beginning 2-Way Transaction")));
 }
 
-// Send at once reports to the Result list. The ticket is named by the company's index, with N on the Network
-// tab, whose company comes from the network directory.
+// Send at once reports to the Result list; on the Network tab the ticket name ends in N.
 TEST_F(PerlSnppTest, SendSnppNowReportsToTheResultListAndTicketsNameTheirCompany) {
     SetText(tc.console.signature.Text, " -- Desk");
     ComposedPage page;
@@ -102,9 +99,7 @@ Script Reply(const std::string& word, const std::string& reply) {
     return With(&Script::replies, Replies{{word, reply}});
 }
 
-// One page to PIN 12 against a server that answers as its script says. A 4xx or 5xx reply, or none, ends the page
-// (a 4xx or none for the moment); QUIT goes out whenever the server still listens; a refused greeting is no page
-// tried.
+// A 4xx or 5xx reply, or none, ends the page (a 4xx or none for the moment); QUIT while the server listens.
 struct Dialogue {
     const char* name;
     Script script;

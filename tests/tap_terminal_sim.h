@@ -17,9 +17,9 @@ enum class BlockAnswer { Ack, Nak, Rs, Silent, HangUp };
 
 struct TapTerminalScript {
     DialAnswer dial = DialAnswer::Connect;
-    bool promptId = true;    // answer CR with "ID="
-    bool acceptLogin = true; // false: ESC EOT
-    bool goAhead = true;     // false: say nothing after the login
+    bool promptId = true;                   // answer CR with "ID="
+    bool acceptLogin = true;                // false: ESC EOT
+    bool goAhead = true;                    // false: say nothing after the login
     std::vector<BlockAnswer> blockAnswers;  // for the blocks with a right checksum, in order, then ACK (else NAK)
     std::function<void(int block)> onBlock; // called with the number of each right block before its answer
 };

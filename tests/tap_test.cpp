@@ -1,5 +1,4 @@
-// TAP blocks byte for byte; the dial thread and the TAP session against a simulated Hayes modem and TAP terminal on a
-// pseudo-terminal, in virtual time: what the terminal received, what the status lines said, what stays on disk.
+// The dialer against a simulated Hayes modem and TAP terminal on a pseudo-terminal, in virtual time.
 #include "directory/data_files.h"
 #include "queue/status.h"
 #include "serial/serial_facade.h"
@@ -73,10 +72,7 @@ protected:
     std::unique_ptr<test::TapTerminalSim> sim;
 };
 
-// One call delivers every ready page over seven data bits with even parity and one stop bit: long texts in blocks
-// of 230; line breaks and control characters, which would end or break a block, in the text or in the PIN as
-// blanks; bytes above 0x7F as their seven data bits. A page queued during the call goes in the same call; a file too
-// short for its record is reported and removed.
+// Blocks of 230, control characters as blanks, 7 data bits; a page queued meanwhile goes too, a torn file does not.
 TEST_F(TapDialTest, OneCallDeliversEveryReadyPage) {
     Connect(With(&Script::onBlock, [this](int block) {
         if (block == 0)
@@ -117,9 +113,7 @@ TEST_F(TapDialTest, OneCallDeliversEveryReadyPage) {
     EXPECT_THAT(counts, ElementsAre(4, 1, 1, 1, 2, 5, 1));
 }
 
-// Calls that go wrong (and a NAK that does not), each with two pages for PIN 1 queued (of one text: which goes first is
-// the folder's order): what the status lines end with, what is counted, what stays for the next call, and how long the
-// call waited in virtual time.
+// Calls that go wrong (and a NAK that does not) with two pages queued: the last lines, the counts, what stays.
 struct Call {
     const char* name;
     Script script;
@@ -199,8 +193,7 @@ TEST_P(TapCallTest, CountsAndKeepsWhatItShould) {
 INSTANTIATE_TEST_SUITE_P(Calls, TapCallTest, ::testing::ValuesIn(kCalls),
                          [](const ::testing::TestParamInfo<Call>& info) { return std::string(info.param.name); });
 
-// On the Network tab the network directory's company is dialled; a LAN client's queue entry is dialled with its
-// own company, on the ModemPort (its Port means nothing here). A network page carries its text unterminated.
+// The Network tab dials the network directory's company; a LAN client's queue entry its own, on the ModemPort.
 TEST_F(TapDialTest, TheCompanyComesFromTheNetworkDirectoryOrTheQueueEntry) {
     Connect();
     tc.console.network->companies[kCompany] = test::MakeCompany("Network Paging");
@@ -224,8 +217,7 @@ TEST_F(TapDialTest, TheCompanyComesFromTheNetworkDirectoryOrTheQueueEntry) {
     EXPECT_THAT(test::ListDir(entry), ElementsAre("Company.dat"));
 }
 
-// One dial runs at a time; a company out of range, a queue entry without its company or with an unsafe name
-// is not dialled, and none of them claims the dialer.
+// One dial at a time; a company out of range or a queue entry torn or unsafe starts nothing.
 TEST_F(TapDialTest, DialsThatCannotRunStartNothing) {
     Connect();
     tc.console.dialBusy = kCompany + 1;

@@ -102,8 +102,7 @@ protected:
 
 const std::string kHead = "960 31337 5 OK\r\nThu Dec  4 09:05:00 2025\r\nDesk\r\n12\r\nHi\r\n";
 
-// The stored count says how many replies the ticket holds: only those beyond it are appended, posted and marked
-// unread; the 259 line is never stored; with nothing new the ticket, its mark and the flags stay as they are.
+// Only replies beyond the stored count are appended, posted and marked unread; the 259 line never.
 TEST_F(TicketCheckTest, OnlyRepliesBeyondTheStoredCountAreAppendedAndPosted) {
     const std::vector<std::string> three = {"889 one", "889 two", "889 three"};
     test::SnppSimulator server(test::With(&test::SnppScript::statusLists, Lists{three, three}));
@@ -128,8 +127,7 @@ TEST_F(TicketCheckTest, OnlyRepliesBeyondTheStoredCountAreAppendedAndPosted) {
     EXPECT_THAT(server.Commands(), ElementsAre("MSTA 31337.5", "QUIT", "MSTA 31337.5", "QUIT"));
 }
 
-// The index form asks the local company of its index, the N form the network directory's, the host form the host in
-// its name; a ticket that vanished starts again with its count line.
+// Each name form asks its own server; a ticket that vanished starts again with its count line.
 TEST_F(TicketCheckTest, EachNameFormAsksItsOwnServer) {
     test::SnppSimulator local(test::With(&test::SnppScript::statusLists, Lists{{"889 a", "889 b"}}));
     test::SnppSimulator network(test::With(&test::SnppScript::statusLists, Lists{{"889 ok"}}));
@@ -150,9 +148,7 @@ TEST_F(TicketCheckTest, EachNameFormAsksItsOwnServer) {
     EXPECT_TRUE(tc.WaitForStatus("Checking status of PIN: 7  Tracking: 8  Company: 127.0.0.1"));
 }
 
-// Every period the thread checks the tickets written within the hour, except the console's own (the lower-cased
-// user name ends them), once the check button's jobs are done; a ticket whose server cannot be reached or refuses
-// its greeting (QUIT then) stays as it is and is reported.
+// Hourly tickets but not the console's own, after the check jobs; unreachable or refusing servers are reported.
 TEST_F(TicketCheckTest, TheThreadChecksRecentTicketsSkipsOwnAndReportsFailures) {
     test::SnppSimulator server(test::With(&test::SnppScript::statusLists, Lists{{"889 fresh"}}));
     test::SnppSimulator refusing(test::With(&test::SnppScript::greeting, "421 Not now"));
