@@ -1,9 +1,9 @@
 """aiosmtpd on a free loopback port for the e-mail tests: prints the port, then stores every message it accepts in
-the folder given as the first argument: N.eml as received, N.env ("FROM sender", "TO recipient" lines) and N.parsed
-as Python's e-mail parser reads it ("subject" and "text" as Latin-1 in hex, "date" in seconds since the epoch,
-"longest" line in octets). commands.log gets every HELO, MAIL, RCPT, DATA and QUIT. Further arguments:
-"greeting=LINE|LINE" replaces the greeting, "HELO=REPLY", "MAIL=REPLY", "RCPT=REPLY", "DATA=REPLY" (after the
-data) refuse, the first "refusals=N" times (every time without it)."""
+the folder given as the first argument: N.eml as received, N.env ("FROM sender", "TO recipient" lines), and as
+Python's e-mail parser reads it N.subject and N.text (Latin-1) and N.parsed ("DATE LONGEST": the date in seconds
+since the epoch, the longest line in octets). commands.log gets every HELO, MAIL, RCPT, DATA and QUIT. Further
+arguments: "greeting=LINE|LINE" replaces the greeting, "HELO=REPLY", "MAIL=REPLY", "RCPT=REPLY", "DATA=REPLY"
+(after the data) refuse, the first "refusals=N" times (every time without it)."""
 import email
 import email.policy
 import os
@@ -49,11 +49,12 @@ class Sink:
         with open(base + ".env", "w", encoding="latin-1") as out:
             out.write("".join(["FROM " + envelope.mail_from + "\n"] + ["TO " + r + "\n" for r in envelope.rcpt_tos]))
         message = email.message_from_bytes(content, policy=email.policy.default)
+        for suffix, text in ((".subject", str(message["subject"] or "")), (".text", message.get_content())):
+            with open(base + suffix, "wb") as out:
+                out.write(text.encode("latin-1"))
         with open(base + ".parsed", "w", encoding="ascii") as out:
-            out.write("subject " + str(message["subject"] or "").encode("latin-1").hex() + "\n")
-            out.write("text " + message.get_content().encode("latin-1").hex() + "\n")
-            out.write("date %d\n" % message["date"].datetime.timestamp())
-            out.write("longest %d\n" % max(len(line) for line in content.split(b"\r\n")))
+            longest = max(len(line) for line in content.split(b"\r\n"))
+            out.write("%d %d\n" % (message["date"].datetime.timestamp(), longest))
         return "250 Message accepted for delivery"
 
 
