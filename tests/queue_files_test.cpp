@@ -58,11 +58,8 @@ TEST(UniqueName, NoTwoWritersEverTakeTheSameName) {
 class QueueWriterTest : public ::testing::Test {
 protected:
     Directory& local() { return *t.console.local; }
-    ComposedPage Page(SendMode mode, const std::string& message = "Call the desk") {
-        ComposedPage page;
-        page.message = message;
-        page.mode = mode;
-        return page;
+    static ComposedPage Page(SendMode mode, const std::string& message = "Call the desk") {
+        return {message, "", false, mode, 0};
     }
     int SlotOf(Directory& dir, const std::string& name) {
         for (int i = 0; i < kSubscriberSlots; ++i)

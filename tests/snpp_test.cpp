@@ -71,9 +71,7 @@ TEST_F(PerlSnppTest, TwoWayPageWritesTheTicket) {
 // Send at once reports to the Result list; on the Network tab the ticket name ends in N.
 TEST_F(PerlSnppTest, SendSnppNowReportsToTheResultListAndTicketsNameTheirCompany) {
     SetText(tc.console.signature.Text, " -- Desk");
-    ComposedPage page;
-    page.message = "Call in";
-    page.attachSignature = true;
+    ComposedPage page{"Call in", "", true, SendMode::NetPage, 0};
     EXPECT_TRUE(SendSnppNow(tc.console, page, "J.R./Smith", kPin, 0));
     EXPECT_THAT(tc.op.ResultLines(), ElementsAre("Connecting to 127.0.0.1...", "220 SNPP Gateway Ready",
                                                  "250 OK, Beginning 2-Way Transaction", "250 Pager ID Accepted",
