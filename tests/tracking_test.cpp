@@ -102,46 +102,42 @@ protected:
 
 const std::string kHead = "960 31337 5 OK\r\nThu Dec  4 09:05:00 2025\r\nDesk\r\n12\r\nHi\r\n";
 
-// Only replies beyond the stored count are appended, posted and marked unread; the 259 line never.
-TEST_F(TicketCheckTest, OnlyRepliesBeyondTheStoredCountAreAppendedAndPosted) {
+// Only replies beyond the stored count are appended, posted and marked unread, never the 259 line; each name form
+// asks its own server; a ticket that vanished starts again with its count line.
+TEST_F(TicketCheckTest, NewRepliesAreAppendedFromTheServerOfEachNameForm) {
     const std::vector<std::string> three = {"889 one", "889 two", "889 three"};
-    test::SnppSimulator server(test::With(&test::SnppScript::statusLists, Lists{three, three}));
-    SetCompany(2, server.Port());
-    WriteTicket("Desk.31337.5.2", "0002\r\n" + kHead + "889 one\r\n889 two\r\n");
-    EXPECT_TRUE(CheckTicket(tc.console, "Desk.31337.5.2"));
-    const std::string checked = "0003\r\n" + kHead + "889 one\r\n889 two\r\n889 three\r\n";
-    EXPECT_EQ(ReadFile(Path("Desk.31337.5.2")), checked);
-    EXPECT_THAT(tc.WaitForLines(2),
-                ElementsAre("Checking status of PIN: 31337  Tracking: 5  Company: Metro", "889 three"));
-    EXPECT_TRUE(HasUnreadMark(Path("Desk.31337.5.2")));
-    EXPECT_EQ(
-        std::tuple(tc.console.trackingRefresh.load(), tc.console.secondRefresh.load(), tc.console.received.load()),
-        std::tuple(1, 1, 1));
-
-    ClearUnreadMark(Path("Desk.31337.5.2"));
-    tc.console.received = 0;
-    EXPECT_TRUE(CheckTicket(tc.console, "Desk.31337.5.2"));
-    EXPECT_EQ(ReadFile(Path("Desk.31337.5.2")), checked);
-    EXPECT_FALSE(HasUnreadMark(Path("Desk.31337.5.2")));
-    EXPECT_EQ(tc.console.received, 0);
-    EXPECT_THAT(server.Commands(), ElementsAre("MSTA 31337.5", "QUIT", "MSTA 31337.5", "QUIT"));
-}
-
-// Each name form asks its own server; a ticket that vanished starts again with its count line.
-TEST_F(TicketCheckTest, EachNameFormAsksItsOwnServer) {
-    test::SnppSimulator local(test::With(&test::SnppScript::statusLists, Lists{{"889 a", "889 b"}}));
+    test::SnppSimulator local(test::With(&test::SnppScript::statusLists, Lists{three, {"889 a", "889 b"}, three}));
     test::SnppSimulator network(test::With(&test::SnppScript::statusLists, Lists{{"889 ok"}}));
     test::SnppSimulator host(test::With(&test::SnppScript::statusLists, Lists{{"889 7 delivered"}}));
     SetCompany(0, local.Port());
     SetCompany(4, test::UnusedPort());
     tc.console.network->companies[4] = test::MakeCompany("Server's", "127.0.0.1", network.Port());
+    WriteTicket("Desk.31337.5.0", "0002\r\n" + kHead + "889 one\r\n889 two\r\n");
+    EXPECT_TRUE(CheckTicket(tc.console, "Desk.31337.5.0"));
+    const std::string checked = "0003\r\n" + kHead + "889 one\r\n889 two\r\n889 three\r\n";
+    EXPECT_EQ(ReadFile(Path("Desk.31337.5.0")), checked);
+    EXPECT_THAT(tc.WaitForLines(2),
+                ElementsAre("Checking status of PIN: 31337  Tracking: 5  Company: Metro", "889 three"));
+    EXPECT_TRUE(HasUnreadMark(Path("Desk.31337.5.0")));
+    EXPECT_EQ(
+        std::tuple(tc.console.trackingRefresh.load(), tc.console.secondRefresh.load(), tc.console.received.load()),
+        std::tuple(1, 1, 1));
+    EXPECT_TRUE(CheckTicket(tc.console, "Gone.1.2.0"));
+    EXPECT_EQ(ReadFile(Path("Gone.1.2.0")), "0002\r\n889 a\r\n889 b\r\n");
+
+    ClearUnreadMark(Path("Desk.31337.5.0"));
+    tc.console.received = 0;
+    EXPECT_TRUE(CheckTicket(tc.console, "Desk.31337.5.0"));
+    EXPECT_EQ(ReadFile(Path("Desk.31337.5.0")), checked);
+    EXPECT_FALSE(HasUnreadMark(Path("Desk.31337.5.0")));
+    EXPECT_EQ(tc.console.received, 0);
+    EXPECT_THAT(local.Commands(), ElementsAre("MSTA 31337.5", "QUIT", "MSTA 1.2", "QUIT", "MSTA 31337.5", "QUIT"));
+
     std::string hostForm = "Desk.7.8-127.0.0.1-" + std::to_string(host.Port()) + "-ann";
     WriteTicket(hostForm, "0000\r\n" + kHead);
     WriteTicket("Desk.1.2.4N", "0000\r\n" + kHead);
-    EXPECT_TRUE(CheckTicket(tc.console, "Gone.1.2.0"));
     EXPECT_TRUE(CheckTicket(tc.console, hostForm));
     EXPECT_TRUE(CheckTicket(tc.console, "Desk.1.2.4N"));
-    EXPECT_EQ(ReadFile(Path("Gone.1.2.0")), "0002\r\n889 a\r\n889 b\r\n");
     EXPECT_THAT(network.Commands(), ElementsAre("MSTA 1.2", "QUIT"));
     EXPECT_THAT(host.Commands(), ElementsAre("MSTA 7.8", "QUIT"));
     EXPECT_EQ(ReadFile(Path(hostForm)), "0001\r\n" + kHead + "889 7 delivered\r\n");
