@@ -30,7 +30,7 @@ protected:
         MakeFolder(JoinPath(tc.dir.Path(), kTrackingFolder));
     }
     void SetCompany(int port, bool twoWay, Directory* dir = nullptr) {
-        CompanyRecord company = test::MakeCompany("Metro Paging", "127.0.0.1", port);
+        CompanyRecord company = test::MakeCompany("Metro Paging", "localhost", port); // connected by name
         company.TwoWay = twoWay ? 1 : 0;
         (dir ? *dir : *tc.console.local).companies[0] = company;
     }
@@ -50,7 +50,7 @@ TEST_F(SnppTest, TwoWayPagesToNetSnppServer) {
     SetText(tc.console.signature.Text, " -- Desk");
     ComposedPage page{"Call in", "", true, SendMode::NetPage, 0};
     EXPECT_TRUE(SendSnppNow(tc.console, page, "J.R./Smith", kPin, 0));
-    EXPECT_THAT(tc.op.ResultLines(), ElementsAre("Connecting to 127.0.0.1...", "220 SNPP Gateway Ready",
+    EXPECT_THAT(tc.op.ResultLines(), ElementsAre("Connecting to localhost...", "220 SNPP Gateway Ready",
                                                  "250 OK, Beginning 2-Way Transaction", "250 Pager ID Accepted",
                                                  "354 Begin Input; End with <CRLF>'.'<CRLF>", "250 Message OK",
                                                  "960 4242 77 OK, Message QUEUED for Delivery"));
@@ -98,7 +98,7 @@ struct Dialogue {
 };
 
 const std::vector<std::string> kWhole = {"PAGE 12", "DATA", "SEND", "QUIT"};
-const std::string kConnecting = "Connecting to 127.0.0.1...";
+const std::string kConnecting = "Connecting to localhost...";
 const std::string kGreeting = "220 SNPP simulator ready";
 
 // clang-format off
@@ -113,7 +113,7 @@ const Dialogue kDialogues[] = {
     {"GreetingClosing", With(&Script::greeting, "421 Shutting down"), false, Delivery::RetryLater, {"QUIT"}, 0, {},
      {kConnecting, "421 Shutting down"}},
     {"Silent", With(&Script::silent, true), false, Delivery::RetryLater, {}, 0, {},
-     {kConnecting, "No reply from 127.0.0.1"}},
+     {kConnecting, "No reply from localhost"}},
     {"MultiLineGreeting", With(&Script::greeting, "220-SNPP simulator\r\n220 ready"), false, Delivery::Sent, kWhole,
      0, {}, {kConnecting, "220-SNPP simulator", "220 ready", "250 Pager ID accepted"}},
     {"TwoWayRefused", Reply("2WAY", "500 Command not implemented"), true, Delivery::Refused, {"2WAY", "QUIT"}, 1, {},
@@ -166,16 +166,14 @@ TEST_F(SnppTest, UnreachableServersAreTriedAgainLater) {
     SetCompany(test::UnusedPort(), false);
     EXPECT_EQ(DeliverSnppByIndex(tc.console, "Desk", "12", 0, "Hi", ""), Delivery::RetryLater);
     EXPECT_THAT(tc.WaitForLines(4), ElementsAre("Connecting to 1234...", "Unable to resolve 1234",
-                                                "Connecting to 127.0.0.1...", "Unable to connect to 127.0.0.1"));
+                                                "Connecting to localhost...", "Unable to connect to localhost"));
     EXPECT_EQ(tc.console.failedPages, 0);
 }
 
 // Message lines end in CR LF, and only a line of a single period is doubled (the servers take it for the end).
 TEST(SnppDataText, LinesEndInCrLfAndOnlyLinesOfASinglePeriodAreDoubled) {
-    const std::pair<const char*, const char*> cases[] = {{"a\n.\nb", "a\r\n..\r\nb\r\n"},
-                                                         {"a\r\n.\r\nb", "a\r\n..\r\nb\r\n"},
-                                                         {".a\n..\n", ".a\r\n..\r\n\r\n"},
-                                                         {"", "\r\n"}};
+    const std::pair<const char*, const char*> cases[] = {
+        {"a\n.\nb", "a\r\n..\r\nb\r\n"}, {".a\n..\n", ".a\r\n..\r\n\r\n"}, {"", "\r\n"}};
     for (const auto& [text, sent] : cases)
         EXPECT_EQ(SnppDataText(text), sent) << text;
 }

@@ -1,5 +1,4 @@
 // The socket line routines over a socket pair whose near end times out every 50 ms, so that repeats are quick.
-#include "tests/support/line_peer.h"
 #include "transports/socket_lines.h"
 
 #include <chrono>
@@ -134,21 +133,6 @@ TEST_F(SocketPair, SendTextStopsAt2000Bytes) {
     }
     CloseFar();
     EXPECT_EQ(SendText(reader.Socket(), "QUIT\r\n"), -1);
-}
-
-// A resolver takes "1234" (the SNPP tests') for 0.0.4.210; the console takes it for no address at all.
-TEST(ConnectTcp, ConnectsByAddressOrNameButNeverLooksUpDigits) {
-    for (const char* address : {"255.255.255.255", "10.0.0.300"})
-        EXPECT_EQ(ConnectTcp(address, 444).error, ConnectError::Resolve) << address;
-    test::LinePeer peer([](test::PeerSession& session) { session.SendLine("220 ready"); });
-    for (const char* address : {"127.0.0.1", "localhost"}) {
-        ConnectResult result = ConnectTcp(address, peer.Port());
-        ASSERT_EQ(result.error, ConnectError::None) << address;
-        std::string line;
-        EXPECT_EQ(SocketReader(result.sock).RecvLine(line, 200), 11);
-        EXPECT_EQ(line, "220 ready");
-        CloseSocket(result.sock);
-    }
 }
 
 } // namespace
