@@ -198,7 +198,6 @@ TEST_F(EmailTest, ServerBehaviours) {
                                                 "DATA"};
     const std::string kGreeting = "greeting=220-mail.example ESMTP|220-no UCE|220 ready";
     const struct {
-        const char* name;
         std::vector<std::string> options;
         int failed;
         bool kept;
@@ -206,18 +205,18 @@ TEST_F(EmailTest, ServerBehaviours) {
         const char* status;
     } cases[] = {
         // clang-format off
-        {"RefusedAfterData", {kGreeting, "DATA=550 5.7.1 rejected after DATA"}, 1, false, 4,
+        {{kGreeting, "DATA=550 5.7.1 rejected after DATA"}, 1, false, 4,
          "550 5.7.1 rejected after DATA"},
-        {"TemporaryToRcpt", {"RCPT=451 4.3.0 try later"}, 1, true, 3,
+        {{"RCPT=451 4.3.0 try later"}, 1, true, 3,
          "Page for <pager@example.net> kept for a later try"},
-        {"RefusedToMail", {"MAIL=550 no such sender"}, 1, false, 2, "550 no such sender"},
-        {"RefusedToHelo", {"HELO=554 go away"}, 1, false, 1, "554 go away"},
-        {"GreetingRefused", {"greeting=554 no service"}, 0, false, 0, "554 no service"},
-        {"GreetingClosing", {"greeting=421 closing"}, 0, true, 0, "421 closing"},
-        {"UnreachableForADay", {}, 0, false, -1, "Page for <pager@example.net> given up after 24 hours"},
+        {{"MAIL=550 no such sender"}, 1, false, 2, "550 no such sender"},
+        {{"HELO=554 go away"}, 1, false, 1, "554 go away"},
+        {{"greeting=554 no service"}, 0, false, 0, "554 no service"},
+        {{"greeting=421 closing"}, 0, true, 0, "421 closing"},
+        {{}, 0, false, -1, "Page for <pager@example.net> given up after 24 hours"},
     }; // clang-format on
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.status);
         tc.console.sentPages = tc.console.failedPages = 0;
         Start(c.options);
         ASSERT_EQ(WriteEmailPacket(tc.console, ann, "", "x"), 1);
