@@ -83,11 +83,6 @@ protected:
         std::erase_if(names, [](const std::string& name) { return !name.starts_with("EMG"); });
         return names;
     }
-    std::vector<std::string> Delivered() {
-        std::vector<std::string> names = test::ListDir(mail);
-        std::erase_if(names, [](const std::string& name) { return !name.ends_with(".eml"); });
-        return names;
-    }
 
     test::FakeClock clock{kJuly};
     test::TestConsole tc;
@@ -139,7 +134,7 @@ TEST_F(EmailTest, AShortAsciiPageIsDeliveredOnceByteForByteAndItsPacketIsGone) {
     StartSmtpDaemonsForPackets(tc.console, 10);
     Deliver();
     EXPECT_THAT(Packets(), IsEmpty());
-    ASSERT_THAT(Delivered(), ElementsAre("1.eml"));
+    EXPECT_FALSE(test::FileExists(mail + "/2.eml"));
     EXPECT_EQ(ReadFile(mail + "/1.eml"), WithCrLf(packet.substr(packet.find("X-Sender")) + "\n"));
     EXPECT_EQ(std::pair(tc.console.sentPages.load(), tc.console.failedPages.load()), std::pair(1, 0));
     ASSERT_TRUE(tc.WaitForStatus("250 Message accepted for delivery"));
@@ -178,8 +173,8 @@ TEST_F(EmailTest, MessageTextsDecodeToWhatWasTyped) {
         SCOPED_TRACE(c.name);
         ASSERT_EQ(WriteEmailPacket(tc.console, ann, c.subject, c.text), 1);
         Deliver();
-        ASSERT_EQ(Delivered().size(), static_cast<size_t>(++n));
-        const std::string base = mail + "/" + std::to_string(n);
+        const std::string base = mail + "/" + std::to_string(++n);
+        ASSERT_TRUE(test::FileExists(base + ".eml"));
         EXPECT_EQ(ReadFile(base + ".subject"), c.subject);
         EXPECT_EQ(ReadFile(base + ".text"), WithCrLf(c.text + "\n\n")); // the end of data adds a line end
         long date = 0, longest = 999;

@@ -94,7 +94,6 @@ struct Dialogue {
     int failedPages;
     std::vector<std::string> tickets;
     std::vector<std::string> firstLines; // the status lines the dialogue starts with
-    friend void PrintTo(const Dialogue& d, std::ostream* os) { *os << d.name; }
 };
 
 const std::vector<std::string> kWhole = {"PAGE 12", "DATA", "SEND", "QUIT"};

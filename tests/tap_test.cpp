@@ -119,7 +119,6 @@ struct Call {
     std::vector<std::string> lastLines;
     std::vector<std::pair<std::string, long>> lineCounts;
     int seconds = 0;
-    friend void PrintTo(const Call& c, std::ostream* os) { *os << c.name; }
 };
 
 const std::string kTimeOut = "Time out waiting for terminal " + kName;

@@ -9,7 +9,8 @@ import email.policy
 import os
 import socket
 import sys
-import time
+import threading
+from pathlib import Path
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import MISSING, SMTP
@@ -44,17 +45,14 @@ class Sink:
             return reply
         Sink.count += 1
         base, content = os.path.join(FOLDER, str(Sink.count)), envelope.original_content
-        with open(base + ".eml", "wb") as out:
-            out.write(content)
-        with open(base + ".env", "w", encoding="latin-1") as out:
-            out.write("".join(["FROM " + envelope.mail_from + "\n"] + ["TO " + r + "\n" for r in envelope.rcpt_tos]))
+        Path(base + ".eml").write_bytes(content)
+        envelope_lines = ["FROM " + envelope.mail_from + "\n"] + ["TO " + r + "\n" for r in envelope.rcpt_tos]
+        Path(base + ".env").write_text("".join(envelope_lines), encoding="latin-1")
         message = email.message_from_bytes(content, policy=email.policy.default)
-        for suffix, text in ((".subject", str(message["subject"] or "")), (".text", message.get_content())):
-            with open(base + suffix, "wb") as out:
-                out.write(text.encode("latin-1"))
-        with open(base + ".parsed", "w", encoding="ascii") as out:
-            longest = max(len(line) for line in content.split(b"\r\n"))
-            out.write("%d %d\n" % (message["date"].datetime.timestamp(), longest))
+        Path(base + ".subject").write_bytes(str(message["subject"] or "").encode("latin-1"))
+        Path(base + ".text").write_bytes(message.get_content().encode("latin-1"))
+        longest = max(len(line) for line in content.split(b"\r\n"))
+        Path(base + ".parsed").write_text("%d %d\n" % (message["date"].datetime.timestamp(), longest))
         return "250 Message accepted for delivery"
 
 
@@ -78,5 +76,4 @@ with socket.socket() as s:
     port = s.getsockname()[1]
 SinkController(Sink(), hostname="127.0.0.1", port=port).start()
 print(port, flush=True)
-while True:
-    time.sleep(1)
+threading.Event().wait()
