@@ -15,6 +15,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -33,10 +34,7 @@ using ::testing::IsEmpty;
 constexpr time_t kJuly = 1751401000; // Wed Jul  2 05:46:40 2025 +0930
 
 std::string WithCrLf(const std::string& text) {
-    std::string out;
-    for (char c : text)
-        out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    return out;
+    return std::regex_replace(text, std::regex("\n"), "\r\n");
 }
 
 // Line breaks in the values would start header lines or SMTP commands of their own.

@@ -98,7 +98,6 @@ struct Dialogue {
 
 const std::vector<std::string> kWhole = {"PAGE 12", "DATA", "SEND", "QUIT"};
 const std::string kConnecting = "Connecting to localhost...";
-const std::string kGreeting = "220 SNPP simulator ready";
 
 // clang-format off
 const Dialogue kDialogues[] = {
@@ -116,7 +115,7 @@ const Dialogue kDialogues[] = {
     {"MultiLineGreeting", With(&Script::greeting, "220-SNPP simulator\r\n220 ready"), false, Delivery::Sent, kWhole,
      0, {}, {kConnecting, "220-SNPP simulator", "220 ready", "250 Pager ID accepted"}},
     {"TwoWayRefused", Reply("2WAY", "500 Command not implemented"), true, Delivery::Refused, {"2WAY", "QUIT"}, 1, {},
-     {kConnecting, kGreeting, "ERROR: Two Way mode not supported!"}},
+     {kConnecting, "220 SNPP simulator ready", "ERROR: Two Way mode not supported!"}},
     // A one-way company never asks for 2WAY nor writes a ticket, whatever the SEND reply says.
     {"OneWayWithTicketReply", Reply("SEND", "960 99 7 OK, queued"), false, Delivery::Sent, kWhole, 0, {}, {}},
     {"TwoWayReplyWithoutNumbers", With(&Script::twoWaySendReply, "250 Message queued"), true, Delivery::Sent,

@@ -134,7 +134,6 @@ TEST_F(TicketCheckTest, NewRepliesAreAppendedFromTheServerOfEachNameForm) {
     EXPECT_TRUE(CheckTicket(tc.console, hostForm));
     EXPECT_TRUE(CheckTicket(tc.console, "Desk.1.2.4N"));
     EXPECT_THAT(network.Commands(), ElementsAre("MSTA 1.2", "QUIT"));
-    EXPECT_THAT(host.Commands(), ElementsAre("MSTA 7.8", "QUIT"));
     EXPECT_EQ(ReadFile(Path(hostForm)), "0001\r\n" + kHead + "889 7 delivered\r\n");
     EXPECT_TRUE(tc.WaitForStatus("Checking status of PIN: 7  Tracking: 8  Company: 127.0.0.1"));
 }
