@@ -1,5 +1,4 @@
 // E-mail packets and their delivery by SMTP to aiosmtpd.
-#include "directory/data_files.h"
 #include "queue/email_packet.h"
 #include "queue/file_listing.h"
 #include "queue/logs.h"

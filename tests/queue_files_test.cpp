@@ -20,13 +20,6 @@ using test::ListDir;
 using test::ReadFile;
 using ::testing::ElementsAre;
 
-// Names move on only past files that exist (the command-line tests see .AAA, then .AAB), carrying through every place.
-TEST(UniqueName, TheCounterCarriesThroughEveryPlace) {
-    std::array<char, 8> counter = {'A', 'A', 'A', 'A', 'Z', 'Z', 'Z', 'Z'};
-    AdvanceNameCounter(counter);
-    EXPECT_EQ(std::string(counter.data(), 8), "AAABAAAA");
-}
-
 // This process and another write at once; each file keeps what its writer wrote.
 TEST(UniqueName, NoTwoWritersEverTakeTheSameName) {
     test::TempDir dir;
@@ -160,8 +153,12 @@ TEST(ReadyPageTest, ThePagesTheServerWritesAppearUnderTheirNamesOnlyWhole) {
     EXPECT_EQ(ReadMessageFile(JoinPath(own, "MSGAAAAA.AAA"))->text, "own page");
 }
 
-// Queue files written by the installed base on another system may have names in lower case.
-TEST(QueueCount, CountsQueueFilesWhateverTheCaseOfTheirNames) {
+// Name counters carry through every place (names move on only past files that exist: the command-line tests see .AAA,
+// then .AAB); queue files the installed base wrote on another system may have names in lower case.
+TEST(QueueNames, TheCounterCarriesAndLowerCaseNamesCount) {
+    std::array<char, 8> counter = {'A', 'A', 'A', 'A', 'Z', 'Z', 'Z', 'Z'};
+    AdvanceNameCounter(counter);
+    EXPECT_EQ(std::string(counter.data(), 8), "AAABAAAA");
     test::TempDir d;
     test::WriteFile(d.File("msgAAAAA.AAA"), "x");
     test::WriteFile(d.File("emgAAAAA.AAA"), "x");

@@ -1,8 +1,6 @@
 #pragma once
-// The far end of a serial line for the dialer's tests, on the master side of a pseudo-terminal: a Hayes modem
-// that takes AT commands and dials, and behind it a TAP paging terminal that prompts "ID=", takes the automatic
-// login, checks every block's checksum and puts the blocks of each transaction back together. Every byte is
-// checked for 7 data bits with even parity and sent the same way. Written from the protocol descriptions alone.
+// The far end of a serial line, on a pseudo-terminal's master side: a Hayes modem and behind it a TAP paging
+// terminal, written from the protocol descriptions alone. Every byte is 7 data bits with even parity.
 #include <functional>
 #include <memory>
 #include <ostream>
