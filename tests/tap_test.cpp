@@ -130,9 +130,6 @@ constexpr BlockAnswer Nak = BlockAnswer::Nak, Silent = BlockAnswer::Silent;
 Script Blocks(std::vector<BlockAnswer> answers) {
     return With(&Script::blockAnswers, std::move(answers));
 }
-Script Modem(DialAnswer answer) {
-    return With(&Script::dial, answer);
-}
 
 // clang-format off
 const Call kCalls[] = {
@@ -152,11 +149,11 @@ const Call kCalls[] = {
     {"LoginRefused", With(&Script::acceptLogin, false), 0, 0, 2, {"Login Rejected!", "Logging out!"}, {}},
     {"NoGoAhead", With(&Script::goAhead, false), 0, 0, 2, {kTimeOut, kNoGoAhead, kLost}, {}},
     {"HangUp", Blocks({BlockAnswer::HangUp}), 0, 0, 2, {kLost}, {}},
-    {"Busy", Modem(DialAnswer::Busy), 0, 0, 2, {kCalling, "BUSY", "BUSY"}, {}},
-    {"NoCarrier", Modem(DialAnswer::NoCarrier), 0, 0, 2, {kCalling, "NO CARRIER", "NO CARRIER"}, {}},
-    {"NoDialtone", Modem(DialAnswer::NoDialtone), 0, 0, 2, {kCalling, "NO DIALTONE", "NO DIALTONE"}, {}},
+    {"Busy", With(&Script::dial, DialAnswer::Busy), 0, 0, 2, {kCalling, "BUSY", "BUSY"}, {}},
+    {"NoCarrier", With(&Script::dial, DialAnswer::NoCarrier), 0, 0, 2, {kCalling, "NO CARRIER", "NO CARRIER"}, {}},
+    {"NoDialtone", With(&Script::dial, DialAnswer::NoDialtone), 0, 0, 2, {kCalling, "NO DIALTONE", "NO DIALTONE"}, {}},
     // A silent modem is given sixty seconds after its init string.
-    {"SilentModem", Modem(DialAnswer::Silent), 0, 0, 2, {kCalling}, {{kCalling, 1}}, 64},
+    {"SilentModem", With(&Script::dial, DialAnswer::Silent), 0, 0, 2, {kCalling}, {{kCalling, 1}}, 64},
 };
 // clang-format on
 
