@@ -23,7 +23,6 @@ namespace brimlow {
 namespace {
 
 using test::ReadFile;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 

@@ -18,7 +18,6 @@ namespace {
 using test::FileExists;
 using test::ListDir;
 using test::ReadFile;
-using ::testing::ElementsAre;
 
 // This process and another write at once; each file keeps what its writer wrote.
 TEST(UniqueName, NoTwoWritersEverTakeTheSameName) {
@@ -142,15 +141,14 @@ TEST(ReadyPageTest, ThePagesTheServerWritesAppearUnderTheirNamesOnlyWhole) {
     test::FolderWatch::Seen seen = watch.Take();
     for (const std::string& name : seen.writtenAs)
         EXPECT_FALSE(name.starts_with("MSG")) << name << " was written under its ready name";
-    EXPECT_THAT(seen.renamedTo, ElementsAre("MSGAAAAA.AAA", "MSGAAAAA.AAA"));
+    EXPECT_THAT(seen.renamedTo, ::testing::ElementsAre("MSGAAAAA.AAA", "MSGAAAAA.AAA"));
     struct stat st {};
     ASSERT_EQ(stat(JoinPath(own, "MSGAAAAA.AAA").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(ReadMessageFile(JoinPath(own, "MSGAAAAA.AAA"))->text, "own page");
 }
 
-// Name counters carry through every place (names move on only past files that exist: the command-line tests see .AAA,
-// then .AAB); queue files the installed base wrote on another system may have names in lower case.
+// Counters carry through every place (the command-line tests see .AAA, then .AAB); lower-case names count too.
 TEST(QueueNames, TheCounterCarriesAndLowerCaseNamesCount) {
     std::array<char, 8> counter = {'A', 'A', 'A', 'A', 'Z', 'Z', 'Z', 'Z'};
     AdvanceNameCounter(counter);

@@ -60,8 +60,7 @@ TEST(SerialPortTest, OpenStatuses) {
     EXPECT_EQ(SerialOpenPortCount(), 0);
 }
 
-// Block reads strip parity and clearing drains the input (the dialer clears before each session); HUPCL hangs the
-// modem up even when the process dies, and flow control a previous user left on is off once the port is open.
+// Block reads strip parity, clearing drains the input; HUPCL set, and no flow control left by a previous user.
 TEST(SerialPortTest, BlocksClearsAndLineSettings) {
     Pty pty;
     termios previous = LineOf(pty);

@@ -19,7 +19,6 @@ namespace {
 
 using test::ReadFile;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 constexpr const char* kPin = "5551234"; // Net::SNPP::Server takes pager ids of seven digits or more
 
@@ -54,7 +53,7 @@ TEST_F(SnppTest, TwoWayPagesToNetSnppServer) {
                                                  "250 OK, Beginning 2-Way Transaction", "250 Pager ID Accepted",
                                                  "354 Begin Input; End with <CRLF>'.'<CRLF>", "250 Message OK",
                                                  "960 4242 77 OK, Message QUEUED for Delivery"));
-    EXPECT_THAT(tc.StatusLines(), IsEmpty());
+    EXPECT_THAT(tc.StatusLines(), ::testing::IsEmpty());
     EXPECT_FALSE(test::FileExists(tc.dir.File(kStatusLog)));
     EXPECT_EQ(std::pair(tc.console.trackingRefresh.load(), tc.console.secondRefresh.load()), std::pair(1, 0));
 

@@ -80,8 +80,7 @@ TEST_F(SocketPair, ReadsTakeTheirPartAndLeaveTheRestForTheNextRead) {
     }
 }
 
-// A reply split over packets is read whole across timed-out receives, and a status line ends after three silent
-// seconds (the other reads' limits are the silent SNPP, SMTP and LAN peers'); a close ends any read with what came.
+// A reply split over packets is read whole; three silent seconds end a status line; a close ends any read.
 TEST_F(SocketPair, SilenceAndACloseEndReadsOnlyWhereTheyShould) {
     std::thread late([this] {
         FarSends("220-mail\r\n22");

@@ -52,8 +52,7 @@ protected:
     }
     std::vector<std::string> Left() const { return test::ListDir(Folder()); }
 
-    // Dials company kCompany, from the queue entry when one is named, and waits for the dial thread to end and
-    // its last status line to arrive.
+    // Dials kCompany (from the queue entry when one is named); waits for the call and its last status line.
     void Dial(const std::string& entry = "") {
         ASSERT_TRUE(entry.empty() ? StartDirectDial(tc.console, kCompany)
                                   : StartQueuedDial(tc.console, entry, kCompany));

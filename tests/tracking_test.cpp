@@ -97,8 +97,7 @@ protected:
 
 const std::string kHead = "960 31337 5 OK\r\nThu Dec  4 09:05:00 2025\r\nDesk\r\n12\r\nHi\r\n";
 
-// Only replies beyond the stored count are appended, posted and marked unread, never the 259 line; each name form
-// asks its own server; a ticket that vanished starts again with its count line.
+// Only new replies are appended, posted and marked unread; each name form asks its own server; gone tickets restart.
 TEST_F(TicketCheckTest, NewRepliesAreAppendedFromTheServerOfEachNameForm) {
     const std::vector<std::string> three = {"889 one", "889 two", "889 three"};
     test::SnppSimulator local(test::With(&test::SnppScript::statusLists, Lists{three, {"889 a", "889 b"}, three}));

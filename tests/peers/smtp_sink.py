@@ -1,9 +1,8 @@
 """aiosmtpd on a free loopback port for the e-mail tests: prints the port, then stores every message it accepts in
-the folder given as the first argument: N.eml as received, N.env ("FROM sender", "TO recipient" lines), and as
-Python's e-mail parser reads it N.subject and N.text (Latin-1) and N.parsed ("DATE LONGEST": the date in seconds
-since the epoch, the longest line in octets). commands.log gets every HELO, MAIL, RCPT, DATA and QUIT. Further
-arguments: "greeting=LINE|LINE" replaces the greeting, "HELO=REPLY", "MAIL=REPLY", "RCPT=REPLY", "DATA=REPLY"
-(after the data) refuse, the first "refusals=N" times (every time without it)."""
+the folder given as the first argument: N.eml as received, N.env ("FROM sender", "TO recipient"), N.subject and
+N.text as Python's e-mail parser decodes them (Latin-1), N.parsed ("DATE LONGEST": epoch seconds, longest line).
+commands.log gets every HELO, MAIL, RCPT, DATA and QUIT. "greeting=LINE|LINE" replaces the greeting; "HELO=REPLY",
+"MAIL=...", "RCPT=...", "DATA=..." (after the data) refuse, the first "refusals=N" times (every time without it)."""
 import email
 import email.policy
 import os

@@ -1,7 +1,6 @@
 #!/usr/bin/perl
-# Net::SNPP::Server on a free loopback port for the SNPP tests. Prints the port, then serves one client at a
-# time. Every page is appended to LOG as "pager-id TAB message" (line ends of the message as \n). Two-way SEND
-# replies carry tag 4242 and pass code 77.
+# Net::SNPP::Server on a free port for the SNPP tests: prints the port, serves one client at a time, appends every
+# page to LOG as "pager-id TAB message" (line ends as \n). Two-way SEND replies carry tag 4242 and pass code 77.
 use strict;
 use warnings;
 use Net::SNPP::Server;
