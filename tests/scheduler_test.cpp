@@ -32,8 +32,12 @@ namespace {
 
 using test::FileExists;
 using test::ListDir;
+using ::testing::AllOf;
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::SizeIs;
+using ::testing::StartsWith;
 
 void Touch(const std::string& path) {
     test::WriteFile(path, std::string(kMessageFileSize, '\0'));
@@ -58,11 +62,10 @@ protected:
     test::TestConsole tc{false};
 };
 
-// What one scan counts and which folder it dials (each dial run names its port): the highest company folder
-// with ready pages, company folders before network queue entries (whose port is the ModemPort setting). Held
-// pages count but start no dial, nor steer one, or a folder of held pages would be dialled for nothing on every
-// scan while a lower one waited. An entry without its company file waits; one whose name the server could not
-// have made is not looked at.
+// What one scan counts and which folder it dials: the highest company folder with ready pages, company folders
+// before network queue entries. Held pages count but neither start nor steer a dial, or a folder of held pages
+// would be dialled on every scan while a lower one waited. An entry without its company file waits; one whose
+// name the server could not have made is not looked at.
 TEST_F(QueueScanTest, EachScanCountsTheQueueAndDialsTheHighestReadyFolder) {
     struct Case {
         std::vector<std::string> files;
@@ -157,9 +160,18 @@ protected:
     test::TestConsole tc;
 };
 
-TEST_F(SendQueueWorkerTest, TwoWorkersNeverSendTheSameFile) {
+// Two workers at once send each ready page once and release every held page. A file too short for its record
+// stays, a company number out of range indexes no table, and a released page never replaces a ready page that
+// took the same letters.
+TEST_F(SendQueueWorkerTest, TwoWorkersSendEachPageOnceAndReplaceNothing) {
+    test::WriteFile(tc.dir.File("MSGAAAAA.AAA"), "short");
+    mkdir(tc.dir.File("4").c_str(), 0700);
+    test::WriteFile(tc.dir.File("4/MSGAAAAA.AAA"), "direct");
+    test::WriteFile(tc.dir.File("4/MSQAAAAA.AAA"), "held");
     for (int i = 0; i < 24; ++i)
         Page(tc.dir.Path(), kReadyPrefix, std::to_string(1000 + i));
+    for (int company : {250, -7})
+        Page(tc.dir.Path(), kReadyPrefix, "9", company);
     for (int i = 0; i < 12; ++i)
         Page(tc.dir.File("4"), kHeldPrefix, "9", 4);
     StartSendQueueWorker(tc.console);
@@ -169,68 +181,30 @@ TEST_F(SendQueueWorkerTest, TwoWorkersNeverSendTheSameFile) {
     EXPECT_EQ(messages.size(), 24u);
     EXPECT_EQ(std::set<std::string>(messages.begin(), messages.end()).size(), 24u);
     EXPECT_EQ(tc.console.sentPages.load(), 24);
-    std::vector<std::string> released = ListDir(tc.dir.File("4"));
-    EXPECT_EQ(released.size(), 12u);
-    for (const std::string& name : released)
-        EXPECT_EQ(name.substr(0, 3), kReadyPrefix);
-}
-
-TEST_F(SendQueueWorkerTest, ReleasingAHeldPageNeverReplacesAReadyPageOfTheSameLetters) {
-    mkdir(tc.dir.File("4").c_str(), 0700);
-    test::WriteFile(tc.dir.File("4/MSGAAAAA.AAA"), "direct");
-    test::WriteFile(tc.dir.File("4/MSQAAAAA.AAA"), "held");
-    RunSendQueueWorker(tc.console);
-    std::set<std::string> contents;
-    for (const std::string& name : ListDir(tc.dir.File("4")))
-        contents.insert(name.substr(0, 3) + " " + test::ReadFile(tc.dir.File("4/" + name)));
-    EXPECT_EQ(contents, (std::set<std::string>{"MSG direct", "MSG held"}));
+    EXPECT_TRUE(FileExists(tc.dir.File("MSGAAAAA.AAA")));
+    EXPECT_THAT(ListDir(tc.dir.File("4")), AllOf(SizeIs(14), Each(StartsWith(kReadyPrefix))));
+    EXPECT_EQ(test::ReadFile(tc.dir.File("4/MSGAAAAA.AAA")), "direct");
     EXPECT_FALSE(ReleaseHeldPage(tc.console, tc.dir.File("4"), "MSQAAAAA.AAA")); // gone: taken already
 }
 
-// A root file too short for its record is left; a company number out of range in a page indexes no table.
-TEST_F(SendQueueWorkerTest, PagesThatCannotBeSentAreSkippedAndTheOthersGo) {
-    test::WriteFile(tc.dir.File("MSGAAAAA.AAA"), "short");
-    Page(tc.dir.Path(), kReadyPrefix, "9", 250);
-    Page(tc.dir.Path(), kReadyPrefix, "8", -7);
-    Page(tc.dir.Path(), kReadyPrefix, "77");
-    RunSendQueueWorker(tc.console);
-    EXPECT_THAT(snpp.Messages(), ElementsAre("page 77\n"));
-    EXPECT_EQ(tc.console.sentPages.load(), 1);
-    EXPECT_TRUE(FileExists(tc.dir.File("MSGAAAAA.AAA")));
-}
-
-// Each run hands every e-mail packet to a daemon of its own: one the server could not take for the moment is
-// delivered by the next run.
-TEST_F(SendQueueWorkerTest, AnEmailPacketKeptForLaterIsDeliveredByTheNextRun) {
+// A page failing for the moment is kept for the next run, for a day after its writing. An SNPP page goes back into
+// the queue under a name of its own (no worker listed it before) and keeps its time of writing; each run hands
+// every e-mail packet to a daemon of its own.
+TEST_F(SendQueueWorkerTest, PagesFailingForTheMomentWaitForTheNextRunForADay) {
     std::string mail = tc.dir.File("mail");
     test::PeerProcess smtp(test::SmtpSinkCommand(mail, {"DATA=451 4.3.0 temporary failure", "refusals=1"}));
     ASSERT_GT(smtp.Port(), 0);
     setenv(kSmtpPortVariable, std::to_string(smtp.Port()).c_str(), 1);
     tc.console.settings.Update([](Settings& s) { s.OutboundMailServer = "127.0.0.1"; });
-    ASSERT_EQ(WriteEmailPacket(tc.console, test::MakeSubscriber("Desk E", 0), "", "Drill"), 1);
-    for (int run = 1; run <= 2; ++run) {
-        RunSendQueueWorker(tc.console);
-        ASSERT_TRUE(tc.console.workers.WaitIdle(30000));
-        EXPECT_EQ(FileExists(tc.dir.File("EMGAAAAA.AAA")), run == 1) << run;
-    }
-    unsetenv(kSmtpPortVariable);
-    EXPECT_TRUE(FileExists(mail + "/1.eml"));
-    EXPECT_EQ(std::pair(tc.console.sentPages.load(), tc.console.failedPages.load()), std::pair(1, 1));
-    EXPECT_TRUE(tc.WaitForStatus("SMTP Daemon started..."));
-}
-
-// An SNPP page failing for the moment goes back into the queue under a name of its own (no worker listed it
-// before), keeps its time of writing, and goes with the next run; a day after its writing it is given up.
-TEST_F(SendQueueWorkerTest, AnSnppPageFailingForTheMomentWaitsForTheNextRunForADay) {
+    test::SnppSimulator closing(
+        test::With(&test::SnppScript::replies, std::map<std::string, std::string>{{"PAGE", "421 Too busy, closing"}}));
     auto runWorker = [&](int port) {
         tc.console.local->companies[0].Socket = static_cast<int16_t>(port);
         RunSendQueueWorker(tc.console);
-        ASSERT_TRUE(tc.console.workers.WaitIdle(30000));
-    };
-    auto pages = [&] {
-        std::vector<std::string> names = ListDir(tc.dir.Path());
-        std::erase_if(names, [](const std::string& name) { return name.rfind(kReadyPrefix, 0) != 0; });
-        return names;
+        EXPECT_TRUE(tc.console.workers.WaitIdle(30000));
+        std::vector<std::string> queued = ListDir(tc.dir.Path());
+        std::erase_if(queued, [](const std::string& name) { return !name.starts_with(kReadyPrefix); });
+        return queued;
     };
     auto writePage = [&](time_t when) {
         std::string path = Page(tc.dir.Path(), kReadyPrefix, "21");
@@ -238,27 +212,25 @@ TEST_F(SendQueueWorkerTest, AnSnppPageFailingForTheMomentWaitsForTheNextRunForAD
         utimes(path.c_str(), times);
         return path;
     };
-    test::SnppSimulator closing(
-        test::With(&test::SnppScript::replies, std::map<std::string, std::string>{{"PAGE", "421 Too busy, closing"}}));
     const time_t queuedAt = time(nullptr) - 3600;
     std::string first = writePage(queuedAt);
-    runWorker(closing.Port());
-    std::vector<std::string> queued = pages();
+    ASSERT_EQ(WriteEmailPacket(tc.console, test::MakeSubscriber("Desk E", 0), "", "Drill"), 1);
+    std::vector<std::string> queued = runWorker(closing.Port());
     ASSERT_EQ(queued.size(), 1u);
     EXPECT_NE(tc.dir.File(queued[0]), first);
     struct stat st {};
-    EXPECT_EQ(stat(tc.dir.File(queued[0]).c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtime, queuedAt);
+    EXPECT_TRUE(stat(tc.dir.File(queued[0]).c_str(), &st) == 0 && st.st_mtime == queuedAt);
     EXPECT_TRUE(tc.WaitForStatus("Page for Desk 21 kept for a later try"));
+    EXPECT_TRUE(FileExists(tc.dir.File("EMGAAAAA.AAA")));
 
-    runWorker(snpp.Port());
-    EXPECT_THAT(pages(), IsEmpty());
+    EXPECT_THAT(runWorker(snpp.Port()), IsEmpty());
+    unsetenv(kSmtpPortVariable);
     EXPECT_THAT(snpp.Messages(), ElementsAre("page 21\n"));
-    EXPECT_EQ(std::pair(tc.console.sentPages.load(), tc.console.failedPages.load()), std::pair(1, 1));
+    EXPECT_TRUE(FileExists(mail + "/1.eml") && !FileExists(tc.dir.File("EMGAAAAA.AAA")));
+    EXPECT_EQ(std::pair(tc.console.sentPages.load(), tc.console.failedPages.load()), std::pair(2, 2));
 
     writePage(time(nullptr) - kRetryPeriodSeconds - 1);
-    runWorker(closing.Port());
-    EXPECT_THAT(pages(), IsEmpty());
+    EXPECT_THAT(runWorker(closing.Port()), IsEmpty());
     EXPECT_TRUE(tc.WaitForStatus("Page for Desk 21 given up after 24 hours"));
 }
 
@@ -287,16 +259,15 @@ TEST(PurgeTest, APurgeOfAProviderWithoutItsOwnFolderTakesTheSnppPages) {
     EXPECT_THAT(ListDir(tc.dir.File("3")), ElementsAre("MSQAAAAA.AAA"));
 }
 
-TEST(SoundTest, AMachineWithoutAudioOrAFileMissingPlaysNothingAndDoesNotWait) {
-    auto start = std::chrono::steady_clock::now();
+// The test machines have no audio output: a sound then returns at once instead of holding the call for its length.
+TEST(SoundTest, AMachineWithoutAudioPlaysNothingAndDoesNotWait) {
     PlayWavToEnd("/nonexistent/receive.wav"); // no Qt application yet
     int argc = 1;
     char name[] = "scheduler_test", *argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    for (const std::string& path :
-         {std::string("/nonexistent/receive.wav"), test::SourceDir() + "/app/resources/receive.wav"})
-        PlayWavToEnd(path);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(11));
+    auto start = std::chrono::steady_clock::now();
+    PlayWavToEnd(test::SourceDir() + "/app/resources/receive.wav");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 // The headless console dials a ready page; an exit in the middle of the call ends it at once (far sooner than the
