@@ -140,18 +140,15 @@ public:
     }
     // Waits for the end; the exit status, or -1 after timeoutMs (the process is then killed).
     int Wait(int timeoutMs = 30000);
-    std::string Output() {
-        Pump(0);
-        return m_output;
-    }
-    std::string Errors() const { return m_errors; }
+    std::string Output() { return ReadFile(m_files.File("out")); }
+    std::string Errors() const { return ReadFile(m_files.File("err")); }
 
 private:
     bool Launch(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string* input);
-    void Pump(int timeoutMs);
+    bool Ended();    // keeps the exit status once the process has ended
+    TempDir m_files; // what the process reads and writes, in files that outlive it
     pid_t m_pid = -1;
-    int m_out = -1, m_err = -1, m_status = -1;
-    std::string m_output, m_errors;
+    int m_status = -1;
 };
 
 } // namespace brimlow::test
