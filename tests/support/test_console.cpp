@@ -191,10 +191,9 @@ std::string SourceDir() {
 
 int SpawnProcess(pid_t& pid, const posix_spawn_file_actions_t& actions, std::vector<std::string> args,
                  const std::vector<std::string>& env) {
-    std::vector<std::string> environment;
+    std::vector<std::string> environment = env; // first, since a child's getenv takes the first of a name
     for (char** e = environ; *e; ++e)
         environment.push_back(*e);
-    environment.insert(environment.end(), env.begin(), env.end());
     std::vector<char*> argv, envp;
     for (auto [from, to] : {std::pair{&args, &argv}, {&environment, &envp}}) {
         for (std::string& s : *from)
