@@ -129,10 +129,7 @@ TEST_F(CommandLineTest, HelpAndUsageErrorsInOneTable) {
     };
     const std::string before = Everything();
     for (const auto& c : cases) {
-        std::string call;
-        for (const std::string& arg : c.args)
-            call += " " + arg;
-        SCOPED_TRACE(call);
+        SCOPED_TRACE(::testing::PrintToString(c.args));
         test::RunResult r = Run(c.args);
         EXPECT_EQ(r.status, c.status);
         EXPECT_THAT(c.status == 0 ? r.out : r.err, HasSubstr(c.says)) << r.out << r.err;
@@ -320,9 +317,16 @@ TEST_F(CommandLineTest, HeadlessConsolesCreateTheirDataStartOncePerDesktopAndSay
     // A data file the console cannot save at its end (here on SIGINT) is said, and the status is 1.
     ASSERT_EQ(unlink(data.File(kGroupFile).c_str()), 0);
     ASSERT_EQ(mkdir(data.File(kGroupFile).c_str(), 0700), 0);
+    // A start removes the temporaries of a save that was killed, and no other file.
+    const std::pair<const char*, bool> dotFiles[] = {
+        {".GROUP.DAT.a1B2c3", false}, {".GROUP.DAT.short", true}, {".other.DAT.abcdef", true}};
+    for (auto [name, kept] : dotFiles)
+        test::WriteFile(data.File(name), "x");
     BrimlowProcess failing;
     ASSERT_TRUE(failing.Start({"--data", data.Path(), "--headless"}, Env(), ""));
     ASSERT_TRUE(failing.WaitForOutput("running on")) << failing.Output();
+    for (auto [name, kept] : dotFiles)
+        EXPECT_EQ(FileExists(data.File(name)), kept) << name;
     failing.Signal(SIGINT);
     EXPECT_EQ(failing.Wait(), 1) << failing.Output();
     EXPECT_THAT(failing.Errors(), HasSubstr("Unable to save GROUP.DAT in "));

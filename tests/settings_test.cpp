@@ -82,19 +82,5 @@ TEST(StartUp, AFailedSaveReplacesNoFileAndIsSaidFileByFile) {
         EXPECT_NE(name[0], '.') << name << " left behind";
 }
 
-TEST(DataDirectoryLock, OneHolderAtATimeWhoRemovesStaleTemporaries) {
-    test::TempDir d;
-    for (const char* name :
-         {".GROUP.DAT.a1B2c3", ".COMPANY.DAT.XXXXXX", ".GROUP.DAT.short", ".other.DAT.abcdef", "GROUP.DAT"})
-        test::WriteFile(d.File(name), "x");
-    DataDirectoryLock first, second;
-    EXPECT_TRUE(first.Acquire(d.Path()));
-    EXPECT_EQ(test::ListDir(d.Path()),
-              (std::vector<std::string>{".GROUP.DAT.short", ".brimlow.lock", ".other.DAT.abcdef", "GROUP.DAT"}));
-    EXPECT_FALSE(second.Acquire(d.Path()));
-    first.Release();
-    EXPECT_TRUE(second.Acquire(d.Path()));
-}
-
 } // namespace
 } // namespace brimlow
