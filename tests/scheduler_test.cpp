@@ -1,5 +1,4 @@
-// The queue scan's decisions on prepared folder layouts and the dial runs it starts, the headless loop, the
-// send-queue worker's phases, a provider's purge, and an exit in the middle of a headless call.
+// The queue scan and the headless loop, the send-queue worker, a provider's purge, an exit during a headless call.
 #include "app/headless.h"
 #include "app/qt_sound.h"
 #include "app/queue_scan.h"
@@ -47,8 +46,7 @@ class QueueScanTest : public ::testing::Test {
 protected:
     QueueScanTest() {
         tc.console.clock = &clock;
-        // Every COM port is missing, so a dial run ends at once and says which port it tried: company n
-        // dials from port n (COM n+1), a queue entry from the ModemPort setting.
+        // Every COM port is missing, so a dial run ends at once and names its port: COM n+1 for company n.
         tc.console.settings.Update([](Settings& s) {
             s.ComDevice.fill("/dev/brimlow-missing");
             s.ModemPort = 6;
@@ -62,10 +60,8 @@ protected:
     test::TestConsole tc{false};
 };
 
-// What one scan counts and which folder it dials: the highest company folder with ready pages, company folders
-// before network queue entries. Held pages count but neither start nor steer a dial, or a folder of held pages
-// would be dialled on every scan while a lower one waited. An entry without its company file waits; one whose
-// name the server could not have made is not looked at.
+// A scan dials the highest company folder with ready pages, before network queue entries (on the ModemPort). Held
+// pages neither start nor steer a dial; an entry without its company file waits, one with an unsafe name is ignored.
 TEST_F(QueueScanTest, EachScanCountsTheQueueAndDialsTheHighestReadyFolder) {
     struct Case {
         std::vector<std::string> files;
@@ -152,9 +148,8 @@ protected:
     test::TestConsole tc;
 };
 
-// Two workers at once send each ready page once and release every held page. A file too short for its record
-// stays, a company number out of range indexes no table, and a released page never replaces a ready page that
-// took the same letters.
+// Two workers at once send each page once and release every held page, replacing none; a file too short for its
+// record stays, and a company number out of range indexes no table.
 TEST_F(SendQueueWorkerTest, TwoWorkersSendEachPageOnceAndReplaceNothing) {
     test::WriteFile(tc.dir.File("MSGAAAAA.AAA"), "short");
     mkdir(tc.dir.File("4").c_str(), 0700);
@@ -179,9 +174,8 @@ TEST_F(SendQueueWorkerTest, TwoWorkersSendEachPageOnceAndReplaceNothing) {
     EXPECT_FALSE(ReleaseHeldPage(tc.console, tc.dir.File("4"), "MSQAAAAA.AAA")); // gone: taken already
 }
 
-// A page failing for the moment is kept for the next run, for a day after its writing. An SNPP page goes back into
-// the queue under a name of its own (no worker listed it before) and keeps its time of writing; each run hands
-// every e-mail packet to a daemon of its own, and a packet appears under its name only whole.
+// A page failing for the moment waits for the next run, for a day after its writing: an SNPP page under a fresh
+// name with its time of writing, an e-mail packet (which appears under its name only whole) as it is.
 TEST_F(SendQueueWorkerTest, PagesFailingForTheMomentWaitForTheNextRunForADay) {
     std::string mail = tc.dir.File("mail");
     test::PeerProcess smtp(test::SmtpSinkCommand(mail, {"DATA=451 4.3.0 temporary failure", "refusals=1"}));
@@ -229,8 +223,7 @@ TEST_F(SendQueueWorkerTest, PagesFailingForTheMomentWaitForTheNextRunForADay) {
     EXPECT_TRUE(tc.WaitForStatus("Page for Desk 21 given up after 24 hours"));
 }
 
-// A provider's Purge Queue takes the SNPP pages of the data directory while its queue folder flag is 0 (the
-// window's test sees the flag set); a company out of range purges nothing.
+// A provider whose queue folder flag is 0 purges the data directory's SNPP pages (the window's test sees it set).
 TEST(PurgeTest, APurgeOfAProviderWithoutItsOwnFolderTakesTheSnppPages) {
     test::TestConsole tc;
     mkdir(tc.dir.File("3").c_str(), 0700);
@@ -253,8 +246,8 @@ TEST(SoundTest, AMachineWithoutAudioPlaysNothingAndDoesNotWait) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
-// The headless console dials a ready page; an exit in the middle of the call ends it at once (far sooner than the
-// modem's 60-second result wait or the terminal's time-outs) and the page stays queued for the next start.
+// An exit in the middle of a headless call ends it far sooner than the modem's or the terminal's time-outs, and
+// the page stays queued.
 TEST(SchedulerCommandTest, AnExitInTheMiddleOfAHeadlessCallEndsItAndKeepsThePage) {
     using Script = test::TapTerminalScript;
     const struct {
