@@ -1,6 +1,5 @@
 #pragma once
-// What the engine tests share: a console on a fresh temporary data directory, an operator that records what it
-// was shown, files, records and the brimlow executable run as a child.
+// What the engine tests share: a console on a temporary data directory, files, records, brimlow run as a child.
 #include "console/console.h"
 
 #include <atomic>
@@ -40,8 +39,7 @@ private:
     std::vector<std::string> m_texts, m_resultLines;
 };
 
-// A console on its own temporary data directory. With drainStatus, a thread empties the status mailbox into
-// StatusLines() the way the window's timer would.
+// With drainStatus, a thread empties the status mailbox into StatusLines() as the window's timer would.
 class TestConsole {
 public:
     explicit TestConsole(bool drainStatus = true);
@@ -87,8 +85,7 @@ template <typename Record> std::string RecordBytes(const Record& record) {
 // A page file in folder (made if missing) as the queue writers lay it down, prefix "MSG" or "MSQ"; returns its path.
 std::string WritePage(Console& console, const std::string& folder, const std::string& prefix,
                       const SubscriberRecord& record, const std::string& text);
-// The names under which files were written (created, modified or closed after writing) in the given folders
-// since the watch began, and the names that files were renamed to: what a reader listing them could have met.
+// The names that files in the folders were written under, and renamed to, since the watch began.
 class FolderWatch {
 public:
     explicit FolderWatch(const std::vector<std::string>& folders);
