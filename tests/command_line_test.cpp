@@ -6,8 +6,8 @@
 #include "queue/queue_writer.h"
 #include "tests/snpp_simulator.h"
 #include "tests/support/peer_process.h"
-#include "tests/support/pty_pair.h"
 #include "tests/support/test_console.h"
+#include "tests/tap_terminal_sim.h"
 #include "transports/smtp.h"
 
 #include <QSettings>
@@ -16,7 +16,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 namespace brimlow {
 namespace {
@@ -31,13 +30,14 @@ using ::testing::EndsWith;
 using ::testing::HasSubstr;
 
 // Desk A twice (the second at a company that refuses its PIN), Desk B, the group Desks of them and of a name that
-// is nobody's, a group of 200 long names, and a signature.
+// is nobody's, a group of 200 long names, a signature, and the modem's strings for Metro's number on COM1.
 class CommandLineTest : public ::testing::Test {
 protected:
     CommandLineTest() {
         auto dir = Directory::Create();
         dir->companies[0] = test::MakeCompany("Metro", "127.0.0.1", server.Port());
         dir->companies[1] = test::MakeCompany("Refusing", "127.0.0.1", refusing.Port());
+        SetText(dir->companies[0].Phone, "5550100");
         for (auto [name, company, pin, email] : {std::tuple{"Desk A", 0, "11", "a1@example.net"},
                                                  {"Desk A", 1, "12", "a2@example.net"},
                                                  {"Desk B", 0, "21", "b@example.net"}}) {
@@ -52,6 +52,8 @@ protected:
             longNames.push_back(std::to_string(1000 + m) + std::string(kMemberNameSize - 5, 'n'));
         test::AddGroup(*dir, "Everyone", longNames);
         ModemSettings modem{};
+        SetText(modem.InitString, "ATE0M0");
+        SetText(modem.DialPrefix, "ATDT");
         Signature signature{};
         SetText(signature.Text, " --sig");
         EXPECT_TRUE(SaveDirectoryFiles(data.Path(), *dir, modem) && SaveCompanyFile(data.Path(), *dir) &&
@@ -134,32 +136,6 @@ TEST_F(CommandLineTest, HelpAndUsageErrorsInOneTable) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.status == 0 ? 0 : 1) << r.err;
         EXPECT_TRUE(Everything() == before) << "something was done";
     }
-}
-
-// On a terminal, send says where the message comes from before it waits for it.
-TEST_F(CommandLineTest, SendOnATerminalSaysItReadsTheMessageFromStandardInput) {
-    test::PtyPair pty;
-    int terminal = open(pty.Slave().c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (int fd : {0, 1, 2})
-        posix_spawn_file_actions_adddup2(&actions, terminal, fd);
-    pid_t pid = -1;
-    ASSERT_EQ(test::SpawnProcess(
-                  pid, actions,
-                  {test::BrimlowBinary(), "--data", data.Path(), "send", "--mode", "page", "--to", "Desk A"}, Env()),
-              0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(terminal);
-    std::string shown;
-    for (int i = 0; i < 100 && shown.find("Ctrl-D") == std::string::npos; ++i)
-        shown += pty.Read(1);
-    EXPECT_THAT(shown, HasSubstr("brimlow: send: reading the message from standard input; end it with Ctrl-D"));
-    pty.Write("\x04"); // an empty message
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_EQ(WEXITSTATUS(status), 1);
 }
 
 // Each member of a group is paged in the order of the names; a refusal ends the command with status 1. The
@@ -320,6 +296,30 @@ TEST_F(CommandLineTest, HeadlessConsolesCreateTheirDataStartOncePerDesktopAndSay
     failing.Signal(SIGINT);
     EXPECT_EQ(failing.Wait(), 1) << failing.Output();
     EXPECT_THAT(failing.Errors(), HasSubstr("Unable to save GROUP.DAT in "));
+}
+
+// An exit in the middle of a headless call ends it far sooner than the modem's or the terminal's time-outs, and
+// the page stays queued.
+TEST_F(CommandLineTest, AnExitInTheMiddleOfAHeadlessCallEndsItAndKeepsThePage) {
+    using Script = test::TapTerminalScript;
+    const struct {
+        Script script;
+        const char* waitFor;
+    } cases[] = {{test::With(&Script::dial, test::DialAnswer::Silent), "Calling Metro..."},
+                 {test::With(&Script::blockAnswers, std::vector(3, test::BlockAnswer::Silent)), "Sending message..."}};
+    ASSERT_EQ(Send({"--mode", "page", "--to", "Desk B", "--message", "Road closed"}).status, 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.waitFor);
+        test::TapTerminalSim sim(c.script);
+        QSettings(QString::fromStdString(config.File("Quillfen Labs/Brimlow.conf")), QSettings::IniFormat)
+            .setValue("Options/Com1Device", QString::fromStdString(sim.Device()));
+        BrimlowProcess console;
+        ASSERT_TRUE(console.Start({"--data", data.Path(), "--headless"}, Env()));
+        ASSERT_TRUE(console.WaitForOutput(c.waitFor, 40000)) << console.Output();
+        console.Signal(SIGTERM);
+        EXPECT_EQ(console.Wait(9000), 0) << console.Output();
+        EXPECT_EQ(ListDir(data.File("0")).size(), 1u);
+    }
 }
 
 } // namespace

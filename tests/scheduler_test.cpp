@@ -1,9 +1,8 @@
-// The queue scan and the headless loop, the send-queue worker, a provider's purge, an exit during a headless call.
+// The queue scan and the headless loop, the send-queue worker, a provider's purge.
 #include "app/headless.h"
 #include "app/qt_sound.h"
 #include "app/queue_scan.h"
 #include "app/send_queue_worker.h"
-#include "directory/data_files.h"
 #include "queue/email_packet.h"
 #include "queue/message_file.h"
 #include "queue/purge.h"
@@ -13,12 +12,9 @@
 #include "tests/support/fake_clock.h"
 #include "tests/support/peer_process.h"
 #include "tests/support/test_console.h"
-#include "tests/tap_terminal_sim.h"
 #include "transports/smtp.h"
 
 #include <QCoreApplication>
-#include <QSettings>
-#include <csignal>
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -244,40 +240,6 @@ TEST(SoundTest, AMachineWithoutAudioPlaysNothingAndDoesNotWait) {
     auto start = std::chrono::steady_clock::now();
     PlayWavToEnd(test::SourceDir() + "/app/resources/receive.wav");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-}
-
-// An exit in the middle of a headless call ends it far sooner than the modem's or the terminal's time-outs, and
-// the page stays queued.
-TEST(SchedulerCommandTest, AnExitInTheMiddleOfAHeadlessCallEndsItAndKeepsThePage) {
-    using Script = test::TapTerminalScript;
-    const struct {
-        Script script;
-        const char* waitFor;
-    } cases[] = {{test::With(&Script::dial, test::DialAnswer::Silent), "Calling Valley Paging..."},
-                 {test::With(&Script::blockAnswers, std::vector(3, test::BlockAnswer::Silent)), "Sending message..."}};
-    auto dir = Directory::Create();
-    dir->companies[0] = test::MakeCompany("Valley Paging");
-    SetText(dir->companies[0].Phone, "5550100");
-    AddSubscriber(*dir, test::MakeSubscriber("Valley Desk", 0, "800"));
-    ModemSettings modem{};
-    SetText(modem.InitString, "ATE0M0");
-    SetText(modem.DialPrefix, "ATDT");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.waitFor);
-        test::TempDir data, config;
-        test::TapTerminalSim sim(c.script);
-        QSettings(QString::fromStdString(config.File("Quillfen Labs/Brimlow.conf")), QSettings::IniFormat)
-            .setValue("Options/Com1Device", QString::fromStdString(sim.Device()));
-        ASSERT_TRUE(SaveDirectoryFiles(data.Path(), *dir, modem) && SaveCompanyFile(data.Path(), *dir));
-        Console writer;
-        test::WritePage(writer, data.File("0"), kReadyPrefix, dir->subscribers[0], "Road closed");
-        test::BrimlowProcess console;
-        ASSERT_TRUE(console.Start({"--data", data.Path(), "--headless"}, {"XDG_CONFIG_HOME=" + config.Path()}));
-        ASSERT_TRUE(console.WaitForOutput(c.waitFor, 40000)) << console.Output();
-        console.Signal(SIGTERM);
-        EXPECT_EQ(console.Wait(9000), 0) << console.Output();
-        EXPECT_EQ(ListDir(data.File("0")).size(), 1u);
-    }
 }
 
 } // namespace
