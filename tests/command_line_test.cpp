@@ -278,7 +278,6 @@ TEST_F(CommandLineTest, HeadlessConsolesCreateTheirDataStartOncePerDesktopAndSay
     QSettings saved(QString::fromStdString(config.File("Quillfen Labs/Brimlow.conf")), QSettings::IniFormat);
     EXPECT_EQ(saved.value("Options/NetworkEnabled").toInt(), 0);
     EXPECT_EQ(saved.value("Options/Username").toString(), "");
-    EXPECT_EQ(saved.value("Options/Tab1").toString(), "Tab1");
 
     // A data file the console cannot save at its end (here on SIGINT) is said, and the status is 1.
     ASSERT_EQ(unlink(data.File(kGroupFile).c_str()), 0);

@@ -110,14 +110,13 @@ TEST_F(QueueScanTest, EachScanCountsTheQueueAndDialsTheHighestReadyFolder) {
 TEST_F(QueueScanTest, TheHeadlessLoopSleepsUntilAScanIsDueOrSomethingWakesIt) {
     tc.console.clock = &SystemClock::Instance();
     std::atomic<bool> stop{false}, sleeping{false};
-    std::mutex mutex;
-    std::vector<std::pair<int, bool>> waits; // how long each wait could last, and whether a wake-up ended it
+    std::atomic<int> waits{0}, sleptToTheEnd{0}; // the waits, and the long ones that no wake-up ended
     std::thread loop([&] {
         RunHeadlessLoop(tc.console, stop, [&](int timeoutMs) {
             sleeping = timeoutMs > kStatusScanMs;
             bool woken = tc.console.wake.Wait(timeoutMs);
-            std::lock_guard lock(mutex);
-            waits.emplace_back(timeoutMs, woken);
+            ++waits;
+            sleptToTheEnd += !woken && timeoutMs > kFirstScanMs;
         });
     });
     ASSERT_TRUE(test::WaitFor([&] { return sleeping.load(); }));
@@ -126,10 +125,8 @@ TEST_F(QueueScanTest, TheHeadlessLoopSleepsUntilAScanIsDueOrSomethingWakesIt) {
     stop = true;
     tc.console.wake.Notify();
     loop.join();
-    std::lock_guard lock(mutex);
-    EXPECT_LE(waits.size(), 4u);
-    for (auto [timeoutMs, woken] : waits)
-        EXPECT_TRUE(woken || timeoutMs <= kFirstScanMs) << timeoutMs;
+    EXPECT_LE(waits.load(), 4);
+    EXPECT_EQ(sleptToTheEnd.load(), 0);
 }
 
 class SendQueueWorkerTest : public ::testing::Test {
@@ -161,9 +158,8 @@ TEST_F(SendQueueWorkerTest, TwoWorkersSendEachPageOnceAndReplaceNothing) {
     StartSendQueueWorker(tc.console);
     ASSERT_TRUE(tc.console.workers.WaitIdle(60000));
     std::vector<std::string> messages = snpp.Messages();
-    EXPECT_EQ(messages.size(), 24u);
     EXPECT_EQ(std::set<std::string>(messages.begin(), messages.end()).size(), 24u);
-    EXPECT_EQ(tc.console.sentPages.load(), 24);
+    EXPECT_EQ(tc.console.sentPages.load(), 24); // a page sent twice would count twice
     EXPECT_TRUE(FileExists(tc.dir.File("MSGAAAAA.AAA")));
     EXPECT_THAT(ListDir(tc.dir.File("4")), AllOf(SizeIs(14), Each(StartsWith(kReadyPrefix))));
     EXPECT_EQ(test::ReadFile(tc.dir.File("4/MSGAAAAA.AAA")), "direct");

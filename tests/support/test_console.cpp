@@ -179,11 +179,6 @@ std::string WriteQueueEntry(const std::string& dataDir, const std::string& entry
     return folder;
 }
 
-std::string BrimlowBinary() {
-    const char* binary = getenv("BRIMLOW_BINARY");
-    return binary ? binary : "brimlow";
-}
-
 std::string SourceDir() {
     const char* dir = getenv("BRIMLOW_SOURCE_DIR");
     return dir ? dir : ".";
@@ -228,7 +223,8 @@ bool BrimlowProcess::Launch(const std::vector<std::string>& args, const std::vec
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     else
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<std::string> argv{BrimlowBinary()};
+    const char* binary = getenv("BRIMLOW_BINARY");
+    std::vector<std::string> argv{binary ? binary : "brimlow"};
     argv.insert(argv.end(), args.begin(), args.end());
     if (SpawnProcess(m_pid, actions, argv, env) != 0)
         m_pid = -1;

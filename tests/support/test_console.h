@@ -111,7 +111,6 @@ struct RunResult {
 // Runs the brimlow executable with args to its end.
 RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                      const std::string& stdinText = "");
-std::string BrimlowBinary();
 std::string SourceDir();
 // Starts argv[0] with argv, this process's environment plus env, and actions; 0 or the error number.
 int SpawnProcess(pid_t& pid, const posix_spawn_file_actions_t& actions, std::vector<std::string> argv,
