@@ -106,7 +106,6 @@ TEST_F(CommandLineTest, HelpAndUsageErrorsInOneTable) {
         {{"--help"}, 0, "exit status: 0 done, 1 a page or a file operation failed, 2 a usage error"},
         {{"help", "send"}, 0, "  --message TEXT     the page; without it"},
         {{"import", "-h"}, 0, "  --groups FILE      the group file"},
-        {{"help", "fax"}, 2, "brimlow: no command fax"},
         {{"frobnicate"}, 2, "brimlow: no command frobnicate"},
         {{"--bogus"}, 2, "brimlow: unknown option --bogus"},
         {{"--data"}, 2, "brimlow: --data needs a folder"},
@@ -138,8 +137,7 @@ TEST_F(CommandLineTest, HelpAndUsageErrorsInOneTable) {
     }
 }
 
-// Each member of a group is paged in the order of the names; a refusal ends the command with status 1. The
-// message may come from standard input, and BRIMLOW_TRACE shows the raw exchange.
+// Group members are paged in the order of their names, a refusal gives status 1; BRIMLOW_TRACE shows the exchange.
 TEST_F(CommandLineTest, NetPagePagesEveryMemberAndTracesTheRawExchangeOnRequest) {
     test::RunResult run = Send({"--mode", "netpage", "--to", "Desk B", "--to", "Desks", "--message", "Drill"});
     EXPECT_EQ(run.status, 1) << run.err;
@@ -157,8 +155,7 @@ TEST_F(CommandLineTest, NetPagePagesEveryMemberAndTracesTheRawExchangeOnRequest)
     EXPECT_THAT(run.err, HasSubstr("snpp --> From standard input\\r\\nin two lines\\r\\n.\\r\\n\n"));
 }
 
-// Page mode leaves pages ready for the next scan, a message longer than a page cut and said so; queue counts them
-// and purge deletes all but the e-mail packets.
+// Page mode leaves ready pages (a long message cut and said so); queue counts them, purge leaves the e-mail.
 TEST_F(CommandLineTest, PageModeQueuesReadyPagesThatQueueCountsAndPurgeDeletes) {
     test::RunResult r = Send({"--mode", "page", "--to", "Desks", "--message", "Drill"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -242,8 +239,7 @@ TEST_F(CommandLineTest, ExportThenImportRoundTripsAndOverwritingNeedsYes) {
         EXPECT_TRUE(ReadFile(deep + "/" + file) == ReadFile(data.File(file))) << file;
 }
 
-// A fresh data directory is made and filled; the server role forces its settings; a second console on the same
-// desktop ends untouched, one of another desktop cannot share the data directory, nor import; SIGTERM saves.
+// A fresh data directory is filled; the server role forces its settings; a second console is refused; SIGTERM saves.
 TEST_F(CommandLineTest, HeadlessConsolesCreateTheirDataStartOncePerDesktopAndSayAFailedSave) {
     {
         QSettings seed(QString::fromStdString(config.File("Quillfen Labs/Brimlow.conf")), QSettings::IniFormat);
@@ -297,8 +293,7 @@ TEST_F(CommandLineTest, HeadlessConsolesCreateTheirDataStartOncePerDesktopAndSay
     EXPECT_THAT(failing.Errors(), HasSubstr("Unable to save GROUP.DAT in "));
 }
 
-// An exit in the middle of a headless call ends it far sooner than the modem's or the terminal's time-outs, and
-// the page stays queued.
+// An exit during a headless call ends it long before the modem's or terminal's time-outs; the page stays queued.
 TEST_F(CommandLineTest, AnExitInTheMiddleOfAHeadlessCallEndsItAndKeepsThePage) {
     using Script = test::TapTerminalScript;
     const struct {

@@ -9,7 +9,6 @@
 #include "queue/status.h"
 #include "tests/lan_raw_client.h"
 #include "tests/snpp_simulator.h"
-#include "tests/support/fake_clock.h"
 #include "tests/support/peer_process.h"
 #include "tests/support/test_console.h"
 #include "transports/smtp.h"
@@ -41,7 +40,6 @@ void Touch(const std::string& path) {
 class QueueScanTest : public ::testing::Test {
 protected:
     QueueScanTest() {
-        tc.console.clock = &clock;
         // Every COM port is missing, so a dial run ends at once and names its port: COM n+1 for company n.
         tc.console.settings.Update([](Settings& s) {
             s.ComDevice.fill("/dev/brimlow-missing");
@@ -52,7 +50,6 @@ protected:
     }
     std::string D(const std::string& relative) const { return tc.dir.File(relative); }
 
-    test::FakeClock clock{1765000000, 50};
     test::TestConsole tc{false};
 };
 
@@ -108,7 +105,6 @@ TEST_F(QueueScanTest, EachScanCountsTheQueueAndDialsTheHighestReadyFolder) {
 
 // Between scans the headless loop sleeps for the whole period: a status line, or the stop, wakes it at once.
 TEST_F(QueueScanTest, TheHeadlessLoopSleepsUntilAScanIsDueOrSomethingWakesIt) {
-    tc.console.clock = &SystemClock::Instance();
     std::atomic<bool> stop{false}, sleeping{false};
     std::atomic<int> waits{0}, sleptToTheEnd{0}; // the waits, and the long ones that no wake-up ended
     std::thread loop([&] {
@@ -141,8 +137,7 @@ protected:
     test::TestConsole tc;
 };
 
-// Two workers at once send each page once and release every held page, replacing none; a file too short for its
-// record stays, and a company number out of range indexes no table.
+// Two workers send each page once and release held pages over none; unreadable and out-of-range pages stay unsent.
 TEST_F(SendQueueWorkerTest, TwoWorkersSendEachPageOnceAndReplaceNothing) {
     test::WriteFile(tc.dir.File("MSGAAAAA.AAA"), "short");
     mkdir(tc.dir.File("4").c_str(), 0700);

@@ -41,8 +41,7 @@ TEST(StartUp, LoadsAndSavesAndWaitsOnlyForRunningWorkers) {
     EXPECT_EQ(file.value("Options/User Name").toString(), "Caf\u00e9 Desk");
 }
 
-// A temporary that cannot be written (a file too large for what the process may write) replaces nothing, so the
-// files on disk stay of one generation, and leaves nothing behind.
+// A temporary that cannot be written whole replaces nothing and leaves nothing behind.
 TEST(StartUp, AFailedSaveReplacesNoFileAndIsSaidFileByFile) {
     test::TestConsole t(false);
     ASSERT_TRUE(SaveConsoleFiles(t.console).empty());
