@@ -65,8 +65,7 @@ TEST_F(DataFilesTest, FreshDirectoryStartsWithDefaultsAndRoundTripsWholeTables) 
         EXPECT_NE(name[0], '.') << name;
 }
 
-// What a load mends: short files, lock bytes left set, tabs above 2, the earlier group layout (50 groups of 20),
-// member names that run on after a marker byte. A group file that cannot be opened ends the load.
+// A load mends short files, lock bytes, tabs above 2, the earlier group layout, names run on after a marker byte.
 TEST_F(DataFilesTest, LoadMendsShortLockedAndOlderFiles) {
     WriteFile(File(kCompanyFile), RecordBytes(test::MakeCompany("Metro", "snpp.example", 7777)));
     WriteFile(File(kModemFile), std::string("AT&F\0", 5));
@@ -158,8 +157,8 @@ TEST_F(TableOpsTest, SortsAreStableWithoutRegardToCaseAndSayWhetherAnythingMoved
     }
 }
 
-// An empty slot among the used ones goes after them: sorted first, it would end the table and hide the rest.
-TEST_F(TableOpsTest, EmptySlotsAmongTheUsedOnesSortLast) {
+// An empty slot among the used ones sorts after them: first, it would end the table and hide the rest.
+TEST_F(TableOpsTest, EmptySlotsSortLastAndFreeGroupSlotsAreFound) {
     int k = 0;
     for (const char* name : {"bob", "", "Ann", "", "ann"})
         dir.subscribers[k++] = MakeSubscriber(name, 0, std::string("pin ") + name);
@@ -173,6 +172,12 @@ TEST_F(TableOpsTest, EmptySlotsAmongTheUsedOnesSortLast) {
         SetText(group.Members[k++], name);
     EXPECT_TRUE(SortGroupMembers(group));
     EXPECT_EQ(GetText(group.Members[0]) + GetText(group.Members[1]) + GetText(group.Members[2]), "Amyzed");
+    EXPECT_EQ(AllocateGroupNumber(dir), 1); // the first free group slot from 1 up; with every slot taken, none
+    for (int g = 1; g < kGroupSlots; ++g)
+        SetText(dir.groups[g].Members[0], "x");
+    EXPECT_EQ(AllocateGroupNumber(dir), 0);
+    SetText(dir.groups[150].Members[0], "");
+    EXPECT_EQ(AllocateGroupNumber(dir), 150);
 }
 
 // The name index finds what a scan of every slot finds, in the same order.
@@ -204,16 +209,6 @@ TEST_F(TableOpsTest, GroupExpansionMatchesTheScanOfEverySlot) {
         }
         ASSERT_EQ(found, scanned) << slot;
     }
-}
-
-// A new group takes the first free slot from 1 up; with every slot taken there is none.
-TEST_F(TableOpsTest, GroupNumbersStayInsideTheTable) {
-    EXPECT_EQ(AllocateGroupNumber(dir), 1);
-    for (int g = 1; g < kGroupSlots; ++g)
-        SetText(dir.groups[g].Members[0], "x");
-    EXPECT_EQ(AllocateGroupNumber(dir), 0);
-    SetText(dir.groups[150].Members[0], "");
-    EXPECT_EQ(AllocateGroupNumber(dir), 150);
 }
 
 class CsvTest : public ::testing::Test {

@@ -91,8 +91,7 @@ public:
     explicit FolderWatch(const std::vector<std::string>& folders);
     ~FolderWatch();
     struct Seen {
-        std::vector<std::string> writtenAs;
-        std::vector<std::string> renamedTo;
+        std::vector<std::string> writtenAs, renamedTo;
     };
     Seen Take();
 
@@ -105,8 +104,7 @@ std::string WriteQueueEntry(const std::string& dataDir, const std::string& entry
 
 struct RunResult {
     int status = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 // Runs the brimlow executable with args to its end.
 RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
