@@ -29,8 +29,7 @@ using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 
-// Desk A twice (the second at a company that refuses its PIN), Desk B, the group Desks of them and of a name that
-// is nobody's, a group of 200 long names, a signature, and the modem's strings for Metro's number on COM1.
+// Desk A twice (once at a provider refusing the PIN), Desk B, Desks (with a nobody), 200 long names, a modem on COM1.
 class CommandLineTest : public ::testing::Test {
 protected:
     CommandLineTest() {

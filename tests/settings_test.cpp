@@ -11,8 +11,7 @@
 namespace brimlow {
 namespace {
 
-// Start-up reads the settings file (its text as Latin-1, the login fields cut to what a login holds) and applies
-// the role; shut-down saves settings and data files and waits for running workers only as long as they run.
+// Settings are read as Latin-1 with the login fields cut; shut-down saves and waits only for running workers.
 TEST(StartUp, LoadsAndSavesAndWaitsOnlyForRunningWorkers) {
     test::TestConsole t(false);
     test::TempDir config;
