@@ -1,7 +1,6 @@
 #pragma once
-// What every window test shares: the real main window over a test console on its own data directory with its
-// message boxes scripted, controls found by the name a screen reader announces or by their caption, answers to
-// the modal dialogs the code under test opens, and the addresses the desktop is asked to open.
+// What the window tests share: the real main window on a test console with scripted message boxes, controls found
+// by their accessible name or caption, answers to modal dialogs, and the addresses given to the desktop.
 #include "tests/support/test_console.h"
 #include "ui/main_dlg.h"
 #include "ui/qt_operator.h"
@@ -45,6 +44,12 @@ inline QStringList Rows(const QListWidget& list) {
     for (int row = 0; row < list.count(); ++row)
         rows << list.item(row)->text();
     return rows;
+}
+
+// Selects exactly the rows of list whose text is in names.
+inline void Select(QListWidget& list, const QStringList& names) {
+    for (int row = 0; row < list.count(); ++row)
+        list.item(row)->setSelected(names.contains(list.item(row)->text()));
 }
 
 // Runs answer on the next modal dialog of type T that the code under test opens with exec() within ten seconds.
@@ -99,10 +104,7 @@ struct WindowHarness {
     void Click(const QString& name) const { Find<QAbstractButton>(name)->click(); }
     QListWidget* List() const { return Find<QListWidget>("Subscribers"); }
     QStringList Rows() const { return test::Rows(*List()); }
-    void Select(const QStringList& names) const {
-        for (int row = 0; row < List()->count(); ++row)
-            List()->item(row)->setSelected(names.contains(List()->item(row)->text()));
-    }
+    void Select(const QStringList& names) const { test::Select(*List(), names); }
     void DoubleClickSelected() const { emit List()->itemDoubleClicked(List()->selectedItems().first()); }
     void Type(const QString& message) const { Find<QPlainTextEdit>("Message")->setPlainText(message); }
     QString Counter(const QString& name) const { return Find<QLineEdit>(name)->text(); }
