@@ -11,49 +11,32 @@
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace brimlow {
 namespace {
 
-// An X server on the first free display; DISPLAY names it for this process and its children.
+// An X server on the first free display; DISPLAY names it for this process and its children. The shell prints its
+// process id, then Xvfb the display number; the pipe stays open while Xvfb runs, which dies writing to a closed one.
 class Xvfb {
 public:
-    Xvfb() {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-        if (test::SpawnProcess(m_pid, actions,
-                               {"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-noreset",
-                                "-nolisten", "tcp"}) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        m_numberPipe = fds[0]; // open while the server runs: a server that writes to a closed pipe dies
-        std::string number;
-        for (char c; m_pid > 0 && read(m_numberPipe, &c, 1) == 1 && c != '\n';)
-            number += c;
-        if (!number.empty())
-            setenv("DISPLAY", (":" + number).c_str(), 1);
-        ready = !number.empty();
+    Xvfb()
+        : m_pipe(popen("echo $$; exec /usr/bin/Xvfb -displayfd 1 -screen 0 1280x1024x24 -noreset -nolisten tcp", "r")) {
+        int display = -1;
+        if (m_pipe && fscanf(m_pipe, "%d %d", &m_pid, &display) == 2)
+            setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
+        ready = display >= 0;
     }
     ~Xvfb() {
-        if (m_pid > 0) {
+        if (m_pid > 0)
             kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-        close(m_numberPipe);
+        if (m_pipe)
+            pclose(m_pipe);
     }
     bool ready = false;
 
 private:
+    FILE* m_pipe;
     pid_t m_pid = -1;
-    int m_numberPipe = -1;
 };
 
 // Runs xdotool with args to its end; its standard output, or nullopt when it failed (or found no window).
