@@ -20,11 +20,7 @@
 #include "ui/providers_dlg.h"
 #include "ui/tabs_dlg.h"
 
-#include <QAbstractSpinBox>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QFileDialog>
-#include <QRadioButton>
 #include <QSpinBox>
 #include <QTreeWidget>
 #include <climits>
@@ -65,7 +61,6 @@ private slots:
         server = std::make_unique<lan::NetServer>(console(), timings);
     }
     void cleanup() {
-        server->Stop();
         server.reset();
         h.reset();
     }
@@ -365,12 +360,11 @@ private slots:
         console().serverRole = onServer;
         QCOMPARE(h->Open().windowTitle(), onServer ? "Brimlow Server - Quillfen Labs" : "Brimlow - Quillfen Labs");
         qunsetenv(lan::kLanPortEnv);
-        auto monitor = [] {
-            CNetworkMonitorDlg* shown = nullptr;
+        auto monitor = []() -> CNetworkMonitorDlg* {
             for (QWidget* window : QApplication::topLevelWidgets())
-                if (window->isVisible() && qobject_cast<CNetworkMonitorDlg*>(window))
-                    shown = qobject_cast<CNetworkMonitorDlg*>(window);
-            return shown;
+                if (auto* shown = qobject_cast<CNetworkMonitorDlg*>(window); shown && shown->isVisible())
+                    return shown;
+            return nullptr;
         };
         CNetworkMonitorDlg* started = monitor();
         QCOMPARE(started != nullptr, onServer);
