@@ -27,7 +27,6 @@
 
 namespace brimlow {
 
-using test::Button;
 using test::Field;
 using test::WhenModal;
 using DialogFactory = std::function<QDialog*(Console&, lan::NetServer&)>;
@@ -79,7 +78,7 @@ private slots:
                         Field<QLineEdit>(*tabs, "Tab 2")->setText("Night Shift");
                     dialog.accept();
                 });
-                Button(launcher, button)->click();
+                Field<QPushButton>(launcher, button)->click();
             }
             launcher.accept();
         });
@@ -169,7 +168,7 @@ private slots:
         if (close == "Escape")
             QTest::keyClick(dialog.get(), Qt::Key_Escape);
         else
-            Button(*dialog, close)->click();
+            Field<QPushButton>(*dialog, close)->click();
         QVERIFY(!dialog->isVisible());
         Settings s = console().settings.Get();
         QStringList now{QString::number(s.ModemPort), QString(console().modem.InitString),
@@ -200,7 +199,7 @@ private slots:
                 list->item(row)->setSelected(true);
             if (rows.size() == 1)
                 h->op.QueueAnswer(yes);
-            Button(dialog, "Delete")->click();
+            Field<QPushButton>(dialog, "Delete")->click();
         }
         QCOMPARE(h->TakeShown(),
                  QStringList({"Morrow SNPP: Only one provider can be deleted at a time!",
@@ -215,7 +214,7 @@ private slots:
             QTest::keyClicks(Field<QLineEdit>(editor, "Name"), "Harbor");
             editor.accept();
         });
-        Button(dialog, "New")->click();
+        Field<QPushButton>(dialog, "New")->click();
         QCOMPARE(shown, QStringList({"", "444", "COM1", "9600", "one-way"}));
         QCOMPARE(state(), "P0 P1 P3 P4 Harbor | 0 1 0 2 3 -1");
 
@@ -263,7 +262,7 @@ private slots:
                 {"Company file", c}, {"Subscriber file", s}, {"Group file", g}};
             for (const auto& [field, name] : files)
                 Field<QLineEdit>(dialog, field)->setText(QString::fromStdString(DataFile(name)));
-            Button(dialog, button)->click();
+            Field<QPushButton>(dialog, button)->click();
         };
         run("Export", "c1", "s1", "g1");
         QCOMPARE(Field<QLineEdit>(dialog, "Exported subscribers")->text(), "6");
@@ -369,16 +368,16 @@ private slots:
         CNetworkMonitorDlg* started = monitor();
         QCOMPARE(started != nullptr, onServer);
         if (started) {
-            Button(*started, "Close")->click();
+            Field<QPushButton>(*started, "Close")->click();
             QVERIFY(!monitor() && !started->Refreshing());
         }
         CNetworkDlg dialog(console(), onServer ? ServerAdmin{server.get(), started} : ServerAdmin{});
         for (const char* serverButton : {"Clients", "View"})
-            QCOMPARE(Button(dialog, serverButton)->isEnabled(), onServer);
+            QCOMPARE(Field<QPushButton>(dialog, serverButton)->isEnabled(), onServer);
         for (const char* clientField : {"Enabled", "Server address, number 1 of 4", "Username", "Password",
                                         "Send Via Server", "Send All Via Server"})
             QCOMPARE(Field(dialog, clientField)->isEnabled(), !onServer);
-        Button(dialog, "View")->click();
+        Field<QPushButton>(dialog, "View")->click();
         QCOMPARE(monitor() == started && started && started->Refreshing(), onServer);
         h->window.reset();
         QVERIFY(!monitor());
@@ -393,16 +392,16 @@ private slots:
         const std::string password = "abcdefghij0123456789ABCDEFGHIJ";
         CClientsDlg dialog(console(), operators());
         dialog.findChild<QListWidget*>()->setCurrentRow(3);
-        Button(dialog, "Delete")->click();
+        Field<QPushButton>(dialog, "Delete")->click();
         QVERIFY(h->TakeShown().isEmpty());
         WhenModal<CEditClientDlg>([&](CEditClientDlg& editor) {
             QCOMPARE(Field<QLineEdit>(editor, "Password")->echoMode(), QLineEdit::Password);
             QTest::keyClicks(Field<QLineEdit>(editor, "Name"), "night desk"); // no blank: it ends a name on the wire
             QTest::keyClicks(Field<QLineEdit>(editor, "Password"), QString::fromStdString(password) + "KLMNO");
             Field<QRadioButton>(editor, "Read / Write")->setChecked(true);
-            Button(editor, "Save")->click();
+            Field<QPushButton>(editor, "Save")->click();
         });
-        Button(dialog, "Add")->click();
+        Field<QPushButton>(dialog, "Add")->click();
         QCOMPARE(test::Rows(*dialog.findChild<QListWidget*>()).join(" "),
                  "nightdesk op0 op1 op2 op4 op5 op6 op7 op8 op9");
         test::TestConsole client(false);
@@ -416,7 +415,7 @@ private slots:
         QCOMPARE(link.SyncWithServer(), 1);
         QCOMPARE(link.GetSecurityLevel(), int(kReadWrite));
         QVERIFY(test::ReadFile(DataFile(kOperatorsFile)).empty()); // written at OK only
-        Button(dialog, "OK")->click();
+        Field<QPushButton>(dialog, "OK")->click();
         OperatorTable reloaded;
         QCOMPARE(reloaded.LoadOperators(console().dataDir), 1);
         QCOMPARE(GetText(reloaded.Get(0).Password), password);

@@ -153,7 +153,7 @@ private slots:
         QStringList seen;
         WhenModal<CAboutDlg>([&](CAboutDlg& about) {
             QApplication::setActiveWindow(&about);
-            if (QTest::qWaitForWindowActive(&about) && QApplication::focusWidget() == test::Button(about, "OK"))
+            if (QTest::qWaitForWindowActive(&about) && QApplication::focusWidget() == Field<QPushButton>(about, "OK"))
                 seen << "OK focused";
             for (CLinkStatic* link : about.findChildren<CLinkStatic*>()) {
                 QImage image = link->grab().toImage().convertToFormat(QImage::Format_RGB32);

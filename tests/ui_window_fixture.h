@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QListWidget>
@@ -23,19 +24,11 @@
 
 namespace brimlow::test {
 
-// The control of parent that a screen reader announces as name.
+// The control of parent that a screen reader announces as name (a button's is its caption).
 template <typename T = QWidget> T* Field(const QWidget& parent, const QString& name) {
     for (T* control : parent.findChildren<T*>())
         if (control->accessibleName() == name)
             return control;
-    return nullptr;
-}
-
-// The push button whose caption reads caption, mnemonic marker ignored.
-inline QPushButton* Button(const QWidget& parent, const QString& caption) {
-    for (QPushButton* button : parent.findChildren<QPushButton*>())
-        if (button->text().remove('&') == caption)
-            return button;
     return nullptr;
 }
 
@@ -55,10 +48,9 @@ inline void Select(QListWidget& list, const QStringList& names) {
 // Runs answer on the next modal dialog of type T that the code under test opens with exec() within ten seconds.
 template <typename T> void WhenModal(std::function<void(T&)> answer) {
     auto* poll = new QTimer;
-    auto tries = std::make_shared<int>(1000);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, tries] {
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, deadline = QDeadlineTimer(10000)] {
         auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (dialog || --*tries == 0) {
+        if (dialog || deadline.hasExpired()) {
             poll->stop();
             poll->deleteLater();
         }
@@ -72,21 +64,19 @@ template <typename T> void WhenModal(std::function<void(T&)> answer) {
 class UrlCatcher final : public QObject {
     Q_OBJECT
 public:
-    explicit UrlCatcher(const QStringList& schemes = {"file"}) : m_schemes(schemes) {
-        for (const QString& scheme : m_schemes)
+    explicit UrlCatcher(const QStringList& schemes = {"file"}) : schemes(schemes) {
+        for (const QString& scheme : schemes)
             QDesktopServices::setUrlHandler(scheme, this, "Open");
     }
     ~UrlCatcher() override {
-        for (const QString& scheme : m_schemes)
+        for (const QString& scheme : schemes)
             QDesktopServices::unsetUrlHandler(scheme);
     }
+    const QStringList schemes;
     QStringList opened;
 
 public slots:
     void Open(const QUrl& url) { opened << url.toString(); }
-
-private:
-    QStringList m_schemes;
 };
 
 struct WindowHarness {
