@@ -64,8 +64,7 @@ private slots:
         h.reset();
     }
 
-    // The main window's Configure opens the launcher, whose buttons open their dialogs; a Tab 2 renamed there
-    // shows when the launcher closes, with the same tab selected.
+    // Configure's buttons open their dialogs; a Tab 2 renamed there shows when it closes, the same tab selected.
     void configureFromTheMainWindow() {
         CMainDlg& window = h->Open();
         h->SelectTab(1);
@@ -179,8 +178,7 @@ private slots:
         QTEST(now.join('|'), "stored");
     }
 
-    // Delete: one at a time, asked, every subscriber's Company renumbered (a group's stays). New: first free slot,
-    // its defaults. Edit: baud 0 shows and stores 9600, Socket digits up to 65535, unshown fields kept, Cancel keeps.
+    // Delete renumbers every subscriber's Company (a group's stays); the editor hands back the fields it hides.
     void providers() {
         FiveProviders();
         CProvidersDlg dialog(console());
@@ -247,8 +245,7 @@ private slots:
         }
     }
 
-    // Export and import leave the bytes of "brimlow export"; an existing file is overwritten after Yes only, errors
-    // show with the caption "Database Export", Browse takes the file dialog's choice with the default extension.
+    // Export and import leave the bytes of "brimlow export"; an existing file is overwritten after Yes only.
     void databaseUtilities() {
         FiveProviders();
         QVERIFY(SaveDirectoryFiles(console().dataDir, local(), console().modem));
@@ -296,8 +293,7 @@ private slots:
         QCOMPARE(Field<QLineEdit>(dialog, "Subscriber file")->text(), chosen + ".brw");
     }
 
-    // A client's connection settings (Clients and View serve the server): the address shows and is stored as four
-    // numbers (0.0.0.0 for a text that is not), only the connection needs a restart, the send-via checks do not.
+    // A client's settings: the address as four numbers (0.0.0.0 for a host name); only the connection restarts.
     void networkSettings_data() {
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("change");
@@ -346,8 +342,7 @@ private slots:
                          : QStringList{});
     }
 
-    // The server's window shows the monitor from start-up to exit; its Network dialog serves Clients and View, not
-    // the connection. Close hides the monitor and stops its refresh; View starts both again.
+    // The server's window shows the monitor from start-up to exit; Close stops its refresh and View starts it.
     void serverWindowAndItsMonitor() {
         QVERIFY(server->Start(0)); // takes the port, so the window's own server only notes it cannot listen
         qputenv(lan::kLanPortEnv, QByteArray::number(server->Port()));
@@ -375,8 +370,7 @@ private slots:
         QVERIFY(!monitor());
     }
 
-    // Delete takes row 3 of 10 without a question; Add fills the first free record, and the account logs in
-    // through a real session at once with all 30 characters of its password; OK then writes Operators.dat.
+    // An account added here logs in through a real session at once, with all 30 characters of its password.
     void clientsDeleteAndAdd() {
         for (int k = 0; k < 10; ++k)
             operators().Set(k, "op" + std::to_string(k), "pw", kReadOnly);
@@ -413,8 +407,7 @@ private slots:
         QCOMPARE(GetText(reloaded.Get(0).Password), password);
     }
 
-    // Two real sessions: their times past 24 hours, their byte counts, the Total row that stays last however the
-    // list is sorted, the last request and the counters.
+    // Two real sessions: times past 24 hours, byte counts, and the Total row that stays last however it sorts.
     void monitorShowsTheSessions() {
         console().clock = &clock;
         QVERIFY(server->Start(0));

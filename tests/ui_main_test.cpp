@@ -49,9 +49,7 @@ private slots:
         snpp.reset();
     }
 
-    // Every named control stays whole inside the window from its smallest size up (BRIMLOW_SCREENSHOT names a PNG
-    // for the full-size look); Log, Help and the logo go to the desktop; Enter outside the message does nothing;
-    // Escape asks before the window ends (Yes: the window process test); the Result list keeps 1,000 lines.
+    // Named controls stay whole at every size (BRIMLOW_SCREENSHOT keeps a PNG); Escape's Yes: the process test.
     void startsAsInitialisedAndAnswersItsKeys() {
         h->tc.console.settings.Update([](Settings& s) { s.SendViaServer = 1; }); // cleared without networking
         h->tc.console.signature.Attach = 1;
@@ -101,10 +99,7 @@ private slots:
         QVERIFY(!result->visualItemRect(result->item(kResultLineLimit - 1)).isEmpty());
     }
 
-    // Length counts the message as sent: with the signature, when attached, only once there is a message; at
-    // most 999. Edit opens the signature editor on the console's signature, which keeps what OK hands back: typing
-    // stops at 100 characters and 99 are kept; Cancel keeps the text given; a paste keeps what fits and the text
-    // after it.
+    // Length counts the signature only with a message; the editor takes 100, keeps 99 and pastes without loss.
     void lengthAndSignature() {
         SetText(h->tc.console.signature.Text, " --sig");
         h->Open();
@@ -145,8 +140,7 @@ private slots:
         QCOMPARE(pasted.Text(), x.left(93) + "Regard");
     }
 
-    // The About box hangs off the window's menu. OK has the focus, so Enter closes it rather than opening a link;
-    // its three links, drawn pure blue, open their targets on a click and on Space.
+    // OK has the focus, so Enter closes the box rather than opening a link; the links open on click and Space.
     void aboutBoxOpensFromTheMenu() {
         CMainDlg& window = h->Open();
         test::UrlCatcher urls({"https", "mailto"});
@@ -176,9 +170,7 @@ private slots:
         QCOMPARE(urls.opened, QStringList({web, web, sales, sales, support, support}));
     }
 
-    // The mode button steps Net Page, Page, Email (the only mode with a Subject) and round again. Send in each
-    // mode, and Queue, hand the selection to the transports off the user-interface thread: the window
-    // keeps answering and the list keeps its first selected row. The counters show what was sent and what waits.
+    // Send and Queue hand the selection to the transports off the user-interface thread, keeping the selection.
     void sendInEachMode_data() {
         QTest::addColumn<int>("modeSteps");
         QTest::addColumn<QStringList>("buttons");
@@ -230,10 +222,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(now(), counts, 20000);
     }
 
-    // The list's editors in an operator's order. Add asks whether the entry is a group; a cancelled new group names
-    // no entry, so its slot keeps none of the members it was given. An entry open in an editor holds the lock byte
-    // that refuses the LAN clients' Lock Record (their Lock Owner then reads "*SERVER*"). A group edited down to
-    // nobody is deleted, whether its editor ends with OK or Cancel. Delete asks about one entry at a time.
+    // A cancelled new group keeps none of its members; an open entry holds the lock byte the LAN clients meet.
     void editingTheDirectory() {
         h->Open();
         const int crew = AllocateGroupNumber(Local());
@@ -302,8 +291,7 @@ private slots:
         QVERIFY(IsEmptyText(Local().groups[nobody].Members[0]));
     }
 
-    // Each field takes what it may hold while typing (the PIN digits only) and stores one character less, the
-    // Name two; the providers and the tab buttons come from the record's directory; Cancel hands back no record.
+    // Each field stores one character less than it takes (the Name two); lists come from the record's directory.
     void subscriberDialog() {
         Console& console = h->tc.console;
         CEditSubscriberDlg dialog(console, test::MakeSubscriber("Ann", 1, "1", 0));

@@ -33,8 +33,7 @@ class NetworkWindowTest : public QObject {
             return -1;
         });
     }
-    // A client window logged in as user, showing the Network tab once the start-up download is done; false when
-    // the download did not end.
+    // A client window logged in as user, on the Network tab once its start-up download has ended.
     bool OpenClient(const std::string& user, const std::function<void(Settings&)>& more = {}) {
         h->tc.console.settings.Update([&](Settings& s) {
             s.NetworkEnabled = 1;
@@ -75,8 +74,7 @@ private slots:
         qunsetenv(lan::kLanPortEnv);
     }
 
-    // The Network tab lists the server's directory; with SendAllViaServer no page is queued locally, on either tab,
-    // and a Net Page to a Network-tab entry is delivered by the server.
+    // With SendAllViaServer no page is queued locally, on either tab; the server delivers the Net Page.
     void networkTabAndPagesViaTheServer() {
         QVERIFY(OpenClient("bob", [](Settings& s) { s.SendViaServer = s.SendAllViaServer = 1; }));
         QTabBar* tabs = h->window->findChild<QTabBar*>();
@@ -137,8 +135,7 @@ private slots:
         QCOMPARE(ServerSlot("Beta"), 1);
     }
 
-    // An edit locks the server's record, writes it back and unlocks it; a new group goes through the scratch
-    // slot into a free group of the server's; a delete asks and reaches the server.
+    // An edit holds the server's lock while open; a new group goes through the scratch slot into a free one.
     void editsReachTheServer() {
         QVERIFY(OpenClient("ann"));
         const int beta = ServerSlot("Beta");

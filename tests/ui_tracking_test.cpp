@@ -100,9 +100,7 @@ private slots:
         QCOMPARE(test::ListDir(h->tc.dir.File(kTrackingFolder)).size(), files);
     }
 
-    // A double-click opens the ticket and clears its mark. The message ends at a 960 line, whose text from the
-    // 40th character is the first reply; later replies skip a blank there, short ones add nothing; lines (CR LF
-    // or LF) longer than 199 characters show in pieces.
+    // The message ends at a 960 line whose text from the 40th character is the first reply; long lines split.
     void doubleClickViewsTheTicket_data() {
         QTest::addColumn<std::string>("body");
         QTest::addColumn<QString>("message");
@@ -136,8 +134,7 @@ private slots:
         QCOMPARE(Rows(), QStringList({"Desk 4.31337.5.0 Recent"}));
     }
 
-    // The Result list is filled by the same thread that acknowledges, so a status line already waiting for it must
-    // not hold up the report of a mark that could not be cleared. The Delete key shreds the selection.
+    // A status line waiting for the Result list must not hold up the report of a mark that could not be cleared.
     void acknowledgeEvenWithAStatusLineWaitingAndDelete() {
         Start(false);
         const time_t before = time(nullptr);
