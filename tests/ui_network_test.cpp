@@ -11,8 +11,6 @@
 
 namespace brimlow {
 
-using test::WhenModal;
-
 class NetworkWindowTest : public QObject {
     Q_OBJECT
 
@@ -34,14 +32,12 @@ class NetworkWindowTest : public QObject {
         });
     }
     // A client window logged in as user, on the Network tab once its start-up download has ended.
-    bool OpenClient(const std::string& user, const std::function<void(Settings&)>& more = {}) {
+    bool OpenClient(const std::string& user) {
         h->tc.console.settings.Update([&](Settings& s) {
             s.NetworkEnabled = 1;
             s.Server = "127.0.0.1";
             s.Username = user;
             s.Password = "pw";
-            if (more)
-                more(s);
         });
         h->Open();
         if (!QTest::qWaitFor([&] { return h->tc.console.networkBusy == 0 && h->tc.console.netClient->Connected(); }))
@@ -76,7 +72,8 @@ private slots:
 
     // With SendAllViaServer no page is queued locally, on either tab; the server delivers the Net Page.
     void networkTabAndPagesViaTheServer() {
-        QVERIFY(OpenClient("bob", [](Settings& s) { s.SendViaServer = s.SendAllViaServer = 1; }));
+        h->tc.console.settings.Update([](Settings& s) { s.SendViaServer = s.SendAllViaServer = 1; });
+        QVERIFY(OpenClient("bob"));
         QTabBar* tabs = h->window->findChild<QTabBar*>();
         QCOMPARE(tabs->tabText(tabs->count() - 1) + " " + QString::number(tabs->count()), "Network 4");
         QCOMPARE(h->Rows(), QStringList({"Alpha", "Beta", "Team"}));
@@ -140,7 +137,7 @@ private slots:
         QVERIFY(OpenClient("ann"));
         const int beta = ServerSlot("Beta");
         int lockWhileOpen = 0;
-        WhenModal<CEditSubscriberDlg>([&](CEditSubscriberDlg& dialog) {
+        test::WhenModal<CEditSubscriberDlg>([&](CEditSubscriberDlg& dialog) {
             lockWhileOpen = OnServer([&](Directory& dir) { return dir.subscribers[beta].LockByte; });
             test::Field<QLineEdit>(dialog, "PIN")->setText("7272");
             dialog.accept();
@@ -151,7 +148,7 @@ private slots:
         SubscriberRecord written = OnServer([&](Directory& dir) { return dir.subscribers[beta]; });
         QCOMPARE(GetText(written.PIN) + " unlocked " + std::to_string(written.LockByte == 0), "7272 unlocked 1");
         h->op.QueueAnswer(true);
-        WhenModal<CGroupDlg>([](CGroupDlg& dialog) {
+        test::WhenModal<CGroupDlg>([](CGroupDlg& dialog) {
             test::Field<QLineEdit>(dialog, "Group Name")->setText("Crew");
             test::Field<QListWidget>(dialog, "Subscribers")->item(1)->setSelected(true);
             dialog.AddMember();
