@@ -2,7 +2,6 @@
 // Cancel keeps, accounts that log in at once, the monitor of live sessions, names for screen readers.
 #include "directory/csv.h"
 #include "directory/data_files.h"
-#include "network/net_client.h"
 #include "network/protocol.h"
 #include "network/server.h"
 #include "tests/lan_raw_client.h"
@@ -330,16 +329,11 @@ private slots:
         else if (change == "Server")
             Field<QSpinBox>(dialog, "Server address, number 4 of 4")->setValue(6);
         dialog.accept();
-        Settings s = console().settings.Get();
-        QTEST(QString("%1 %2 %3 %4 %5")
-                  .arg(s.NetworkEnabled)
-                  .arg(s.Server.c_str(), s.Password.c_str())
-                  .arg(s.SendViaServer)
-                  .arg(s.SendAllViaServer),
-              "stored");
-        QCOMPARE(h->TakeShown(),
-                 restart ? QStringList{"Brimlow: These settings will take effect after you exit and restart Brimlow."}
-                         : QStringList{});
+        const Settings s = console().settings.Get();
+        const QString stored = QString("%1 %2 %3 ").arg(s.NetworkEnabled).arg(s.Server.c_str(), s.Password.c_str());
+        QTEST(stored + QString("%1 %2").arg(s.SendViaServer).arg(s.SendAllViaServer), "stored");
+        const QString restartText = "Brimlow: These settings will take effect after you exit and restart Brimlow.";
+        QCOMPARE(h->TakeShown().join(""), restart ? restartText : "");
     }
 
     // The server's window shows the monitor from start-up to exit; Close stops its refresh and View starts it.
@@ -390,17 +384,10 @@ private slots:
         Field<QPushButton>(dialog, "Add")->click();
         QCOMPARE(test::Rows(*dialog.findChild<QListWidget*>()).join(" "),
                  "nightdesk op0 op1 op2 op4 op5 op6 op7 op8 op9");
-        test::TestConsole client(false);
-        client.console.settings.Update([&](Settings& s) {
-            s.Server = "127.0.0.1";
-            s.Username = "NIGHTDESK";
-            s.Password = password;
-        });
-        NetClient link(client.console);
-        link.SetPort(server->Port());
-        QCOMPARE(link.SyncWithServer(), 1);
-        QCOMPARE(link.GetSecurityLevel(), int(kReadWrite));
-        QVERIFY(test::ReadFile(DataFile(kOperatorsFile)).empty()); // written at OK only
+        test::RawClient session(server->Port());
+        QCOMPARE(session.Request(lan::EncodeLogin("NIGHTDESK", password), 3), "1\r\n");
+        QCOMPARE(session.Request(lan::EncodeEmpty(lan::Request::SecurityLevel), 3), "1\r\n"); // Read / Write
+        QVERIFY(test::ReadFile(DataFile(kOperatorsFile)).empty());                            // written at OK only
         Field<QPushButton>(dialog, "OK")->click();
         OperatorTable reloaded;
         QCOMPARE(reloaded.LoadOperators(console().dataDir), 1);
