@@ -88,25 +88,45 @@ private slots:
         QCOMPARE(console().currentTab.load(), 1);
     }
 
-    void everyControlIsNamedAndF1OpensTheManual_data() {
+    // Every dialog is named for screen readers and opens the manual on F1. The settings dialogs store their fields
+    // on OK, cut to what they hold, and nothing on Cancel or Escape.
+    void dialogs_data() {
         QTest::addColumn<DialogFactory>("make");
-        auto row = [](const char* name, DialogFactory make) { QTest::newRow(name) << make; };
+        QTest::addColumn<int>("storedPort");
+        QTest::addColumn<QString>("close");
+        QTest::addColumn<QString>("stored"); // port|init|dial|server|name|address|tab1|tab2|tab3
+        auto row = [](const char* name, DialogFactory make, int port = 0, const char* close = "",
+                      const QString& stored = "") { QTest::newRow(name) << make << port << QString(close) << stored; };
+        DialogFactory modem = [](Console& c, lan::NetServer&) { return new CModemSettingsDlg(c); };
+        DialogFactory email = [](Console& c, lan::NetServer&) { return new CEmailSettingsDlg(c); };
+        DialogFactory tabs = [](Console& c, lan::NetServer&) { return new CTabsDlg(c); };
         row("Configure", [](Console& c, lan::NetServer&) { return new CConfigureDlg(c, {}); });
         row("Providers", [](Console& c, lan::NetServer&) { return new CProvidersDlg(c); });
         row("Edit Company", [](Console& c, lan::NetServer&) { return new CEditCompanyDlg(c, CompanyRecord{}, 0); });
-        row("Modem Settings", [](Console& c, lan::NetServer&) { return new CModemSettingsDlg(c); });
-        row("Email Settings", [](Console& c, lan::NetServer&) { return new CEmailSettingsDlg(c); });
-        row("Tabs", [](Console& c, lan::NetServer&) { return new CTabsDlg(c); });
         row("Database Utilities", [](Console& c, lan::NetServer&) { return new CDatabaseDlg(c, nullptr); });
         row("Network", [](Console& c, lan::NetServer&) { return new CNetworkDlg(c, {}); });
         row("Clients", [](Console& c, lan::NetServer& s) { return new CClientsDlg(c, s.Operators()); });
         row("Edit Client", [](Console& c, lan::NetServer& s) { return new CEditClientDlg(c, s.Operators(), 0); });
         row("Network Monitor", [](Console& c, lan::NetServer& s) { return new CNetworkMonitorDlg(c, s); });
+        const QString unchanged = "0|ATE0M0|ATDT||||Tab1|Tab2|Tab3", x79 = QString(79, 'x');
+        const QString x29 = QString(29, 'x'), x80 = QString(80, 'x'), x100 = QString(100, 'x');
+        row("Modem OK", modem, 0, "OK", "2|" + x79 + "|" + x29 + "||||Tab1|Tab2|Tab3");
+        row("Modem Cancel", modem, 0, "Cancel", unchanged);
+        row("Modem port 7", modem, 7, "OK", "-1|" + x79 + "|" + x29 + "||||Tab1|Tab2|Tab3");
+        row("Email OK", email, 0, "OK", "0|ATE0M0|ATDT|" + x80 + "|" + x80 + "|" + x80 + "|Tab1|Tab2|Tab3");
+        row("Email Escape", email, 0, "Escape", unchanged);
+        row("Tabs OK", tabs, 0, "OK", "0|ATE0M0|ATDT||||" + x100 + "|" + x100 + "|" + x100);
+        row("Tabs Escape", tabs, 0, "Escape", unchanged);
     }
-    void everyControlIsNamedAndF1OpensTheManual() {
+    void dialogs() {
         QFETCH(DialogFactory, make);
+        QFETCH(int, storedPort);
+        QFETCH(QString, close);
         local().companies[0] = test::MakeCompany("P0");
         operators().Set(0, "ann", "pw", kReadOnly);
+        SetText(console().modem.InitString, kDefaultInitString);
+        SetText(console().modem.DialPrefix, kDefaultDialPrefix);
+        console().settings.Update([&](Settings& s) { s.ModemPort = storedPort; });
         std::unique_ptr<QDialog> dialog(make(console(), *server));
         dialog->show();
         QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
@@ -121,39 +141,9 @@ private slots:
         QTest::keyClick(dialog.get(), Qt::Key_F1);
         QCOMPARE(urls.opened,
                  QStringList{QUrl::fromLocalFile(QString::fromStdString(DataFile("Brimlow.PDF"))).toString()});
-    }
+        if (close.isEmpty())
+            return;
 
-    // Each settings dialog stores its fields on OK (cut to what they store) and nothing on Cancel or Escape.
-    void settingsDialogs_data() {
-        QTest::addColumn<DialogFactory>("make");
-        QTest::addColumn<int>("storedPort");
-        QTest::addColumn<QString>("close");
-        QTest::addColumn<QString>("stored"); // port|init|dial|server|name|address|tab1|tab2|tab3
-        DialogFactory modem = [](Console& c, lan::NetServer&) { return new CModemSettingsDlg(c); };
-        DialogFactory email = [](Console& c, lan::NetServer&) { return new CEmailSettingsDlg(c); };
-        DialogFactory tabs = [](Console& c, lan::NetServer&) { return new CTabsDlg(c); };
-        const QString unchanged = "0|ATE0M0|ATDT||||Tab1|Tab2|Tab3", x79 = QString(79, 'x');
-        const QString x29 = QString(29, 'x'), x80 = QString(80, 'x'), x100 = QString(100, 'x');
-        auto row = [](const char* name, DialogFactory make, int port, const char* close, const QString& stored) {
-            QTest::newRow(name) << make << port << QString(close) << stored;
-        };
-        row("Modem OK", modem, 0, "OK", "2|" + x79 + "|" + x29 + "||||Tab1|Tab2|Tab3");
-        row("Modem Cancel", modem, 0, "Cancel", unchanged);
-        row("Modem port 7", modem, 7, "OK", "-1|" + x79 + "|" + x29 + "||||Tab1|Tab2|Tab3");
-        row("Email OK", email, 0, "OK", "0|ATE0M0|ATDT|" + x80 + "|" + x80 + "|" + x80 + "|Tab1|Tab2|Tab3");
-        row("Email Escape", email, 0, "Escape", unchanged);
-        row("Tabs OK", tabs, 0, "OK", "0|ATE0M0|ATDT||||" + x100 + "|" + x100 + "|" + x100);
-        row("Tabs Escape", tabs, 0, "Escape", unchanged);
-    }
-    void settingsDialogs() {
-        QFETCH(DialogFactory, make);
-        QFETCH(int, storedPort);
-        QFETCH(QString, close);
-        SetText(console().modem.InitString, kDefaultInitString);
-        SetText(console().modem.DialPrefix, kDefaultDialPrefix);
-        console().settings.Update([&](Settings& s) { s.ModemPort = storedPort; });
-        std::unique_ptr<QDialog> dialog(make(console(), *server));
-        dialog->show();
         if (auto* port = dialog->findChild<QComboBox*>()) {
             QCOMPARE(port->currentIndex(), storedPort < 4 ? storedPort : -1);
             if (storedPort < 4)
