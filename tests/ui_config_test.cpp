@@ -85,7 +85,6 @@ private slots:
                                       "Tabs"}));
         auto* tabs = window.findChild<QTabBar*>();
         QCOMPARE(tabs->tabText(1) + " " + QString::number(tabs->currentIndex()), "Night Shift 1");
-        QCOMPARE(console().currentTab.load(), 1);
     }
 
     // Every dialog is named for screen readers and opens the manual on F1. The settings dialogs store their fields
@@ -239,32 +238,28 @@ private slots:
                                                 "--subscribers", DataFile("s"), "--groups", DataFile("g")});
         QCOMPARE(cli.status, 0);
         CDatabaseDlg dialog(console(), nullptr);
-        auto run = [&](const QString& button, const std::string& c, const std::string& s, const std::string& g) {
-            const std::pair<const char*, std::string> files[] = {
-                {"Company file", c}, {"Subscriber file", s}, {"Group file", g}};
-            for (const auto& [field, name] : files)
-                Field<QLineEdit>(dialog, field)->setText(QString::fromStdString(DataFile(name)));
+        // Names the files folder + c, s and g + suffix in the three fields and presses button.
+        auto run = [&](const QString& button, const std::string& folder, const std::string& suffix = "") {
+            for (auto [field, letter] : {std::pair{"Company file", 'c'}, {"Subscriber file", 's'}, {"Group file", 'g'}})
+                Field<QLineEdit>(dialog, field)->setText(QString::fromStdString(DataFile(folder + letter + suffix)));
             Field<QPushButton>(dialog, button)->click();
         };
-        run("Export", "c1", "s1", "g1");
+        test::WriteFile(DataFile("c1"), "old");
+        for (bool yes : {false, true}) {
+            h->op.QueueAnswer(yes);
+            run("Export", "", "1");
+            QCOMPARE(test::ReadFile(DataFile("c1")) != "old", yes);
+        }
         QCOMPARE(Field<QLineEdit>(dialog, "Exported subscribers")->text(), "6");
         local().Clear();
-        run("Import", "c", "s", "g");
+        run("Import", "");
         QCOMPARE(Field<QLineEdit>(dialog, "Imported companies")->text(), "5");
-        run("Export", "c2", "s2", "g2");
+        run("Export", "", "2");
         for (const char* file : {"c", "s", "g"})
             for (const char* copy : {"1", "2"})
                 QCOMPARE(test::ReadFile(DataFile(file + std::string(copy))), test::ReadFile(DataFile(file)));
-        QVERIFY(h->TakeShown().isEmpty());
-
-        test::WriteFile(DataFile("old"), "old");
-        for (bool yes : {false, true}) {
-            h->op.QueueAnswer(yes);
-            run("Export", "old", "old", "old");
-            QCOMPARE(test::ReadFile(DataFile("old")) != "old", yes);
-        }
-        run("Export", "none/c", "none/s", "none/g");
-        run("Import", "none/c", "none/s", "none/g");
+        run("Export", "none/");
+        run("Import", "none/");
         const QString caption = "Database Export: ";
         QCOMPARE(h->TakeShown(), QStringList({caption + kExportOverwriteQuestion, caption + kExportOverwriteQuestion,
                                               caption + kExportOpenError, caption + kImportOpenError}));
@@ -417,7 +412,6 @@ private slots:
         QCOMPARE(rows(), QStringList({annRow, bobRow, totalRow}));
         QCOMPARE(Field<QLineEdit>(monitor, "Command")->text(), "Read Group");
         QCOMPARE(Field<QLineEdit>(monitor, "Group reads")->text(), "1");
-        QCOMPARE(Field<QLineEdit>(monitor, "Subscriber reads")->text(), "0");
     }
 };
 
