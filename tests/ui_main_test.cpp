@@ -64,11 +64,35 @@ private slots:
         if (QString path = qEnvironmentVariable("BRIMLOW_SCREENSHOT"); !path.isEmpty())
             QVERIFY(window.grab().save(path));
 
-        test::UrlCatcher urls({"file", "https"});
+        test::UrlCatcher urls({"file", "https", "mailto"});
         for (const char* button : {"Log", "Help", "Brimlow web page"})
             h->Click(button);
-        QString data = QUrl::fromLocalFile(QString::fromStdString(h->tc.dir.Path())).toString();
-        QCOMPARE(urls.opened, QStringList({data + "/Messages.LOG", data + "/Brimlow.PDF", QString(kProductWebPage)}));
+        // In the About box OK has the focus, so Enter closes it rather than opening a link; links open on Space too.
+        QStringList seen;
+        WhenModal<CAboutDlg>([&](CAboutDlg& about) {
+            QApplication::setActiveWindow(&about);
+            if (QTest::qWaitForWindowActive(&about) && QApplication::focusWidget() == Field<QPushButton>(about, "OK"))
+                seen << "OK focused";
+            for (CLinkStatic* link : about.findChildren<CLinkStatic*>()) {
+                QImage image = link->grab().toImage().convertToFormat(QImage::Format_RGB32);
+                const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
+                if (std::count(pixels, pixels + image.sizeInBytes() / 4, qRgb(0, 0, 255)) > 0)
+                    seen << "blue " + link->Target().toString();
+                QTest::mouseClick(link, Qt::LeftButton);
+                link->setFocus();
+                QTest::keyClick(link, Qt::Key_Space);
+            }
+            about.accept();
+        });
+        for (QAction* action : window.findChildren<QAction*>())
+            if (action->text() == "&About Brimlow")
+                action->trigger();
+        const QString data = QUrl::fromLocalFile(QString::fromStdString(h->tc.dir.Path())).toString();
+        const QString web = kProductWebPage, sales = QString("mailto:") + kSalesAddress;
+        const QString support = QString("mailto:") + kSupportAddress;
+        QCOMPARE(seen, QStringList({"OK focused", "blue " + web, "blue " + sales, "blue " + support}));
+        QCOMPARE(urls.opened, QStringList({data + "/Messages.LOG", data + "/Brimlow.PDF", web, web, web, sales, sales,
+                                           support, support}));
 
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -120,35 +144,6 @@ private slots:
         }
         QCOMPARE(fields, QStringList({"Edit Signature: " + x.left(93) + "Regards", x.left(93) + "Regard",
                                       "Edit Signature: Desk\n555more", "Desk\r\n555"}));
-    }
-
-    // OK has the focus, so Enter closes the box rather than opening a link; the links open on click and Space.
-    void aboutBoxOpensFromTheMenu() {
-        CMainDlg& window = h->Open();
-        test::UrlCatcher urls({"https", "mailto"});
-        QStringList seen;
-        WhenModal<CAboutDlg>([&](CAboutDlg& about) {
-            QApplication::setActiveWindow(&about);
-            if (QTest::qWaitForWindowActive(&about) && QApplication::focusWidget() == Field<QPushButton>(about, "OK"))
-                seen << "OK focused";
-            for (CLinkStatic* link : about.findChildren<CLinkStatic*>()) {
-                QImage image = link->grab().toImage().convertToFormat(QImage::Format_RGB32);
-                const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
-                if (std::count(pixels, pixels + image.sizeInBytes() / 4, qRgb(0, 0, 255)) > 0)
-                    seen << "blue " + link->Target().toString();
-                QTest::mouseClick(link, Qt::LeftButton);
-                link->setFocus();
-                QTest::keyClick(link, Qt::Key_Space);
-            }
-            about.accept();
-        });
-        for (QAction* action : window.findChildren<QAction*>())
-            if (action->text() == "&About Brimlow")
-                action->trigger();
-        const QString web = kProductWebPage, sales = QString("mailto:") + kSalesAddress;
-        const QString support = QString("mailto:") + kSupportAddress;
-        QCOMPARE(seen, QStringList({"OK focused", "blue " + web, "blue " + sales, "blue " + support}));
-        QCOMPARE(urls.opened, QStringList({web, web, sales, sales, support, support}));
     }
 
     // Send and Queue hand the selection to the transports off the user-interface thread, keeping the selection.
