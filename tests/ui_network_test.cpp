@@ -137,14 +137,19 @@ private slots:
         QVERIFY(OpenClient("ann"));
         const int beta = ServerSlot("Beta");
         int lockWhileOpen = 0;
+        QString shown; // the server's providers, and no tab to move a network record to
         test::WhenModal<CEditSubscriberDlg>([&](CEditSubscriberDlg& dialog) {
             lockWhileOpen = OnServer([&](Directory& dir) { return dir.subscribers[beta].LockByte; });
+            shown = test::Field<QComboBox>(dialog, "Paging company")->currentText();
+            for (QRadioButton* tab : dialog.findChildren<QRadioButton*>())
+                shown += tab->isEnabled() ? " enabled" : "";
             test::Field<QLineEdit>(dialog, "PIN")->setText("7272");
             dialog.accept();
         });
         h->Select({"Beta"});
         h->DoubleClickSelected();
         QVERIFY(lockWhileOpen != 0);
+        QCOMPARE(shown, "Metro");
         SubscriberRecord written = OnServer([&](Directory& dir) { return dir.subscribers[beta]; });
         QCOMPARE(GetText(written.PIN) + " unlocked " + std::to_string(written.LockByte == 0), "7272 unlocked 1");
         h->op.QueueAnswer(true);
