@@ -1,5 +1,4 @@
-// The tracking list and the Tracking dialog on the real widgets against a real data directory and a simulated
-// SNPP server.
+// The tracking list and the Tracking dialog on the real widgets, a real data directory and an SNPP simulator.
 #include "directory/data_files.h"
 #include "queue/file_listing.h"
 #include "tests/snpp_simulator.h"
@@ -19,12 +18,6 @@ const std::string kHead = "0001\r\n960 31337 5 OK\r\nThu Dec  4 09:05:00 2025\r\
 // A status reply whose own text begins at the 40th character, after a blank there when blank is set.
 std::string Reply(const std::string& text, bool blank) {
     return std::string("889 31337 Thu Dec  4 09:10:00 2025").append(5, '.') + (blank ? " " : "") + text;
-}
-
-// The text of the dialog's field that a screen reader announces as name.
-QString FieldText(const QWidget& dialog, const QString& name) {
-    QWidget* field = test::Field(dialog, name);
-    return field->property(qobject_cast<QPlainTextEdit*>(field) ? "plainText" : "text").toString();
 }
 
 class UiTrackingTest : public QObject {
@@ -117,8 +110,10 @@ private slots:
         QStringList shown;
         test::WhenModal<CTrackingDlg>([&](CTrackingDlg& dialog) {
             shown << dialog.windowTitle();
-            for (const char* field : {"Name", "PIN", "Date", "Message", "Replies"})
-                shown << FieldText(dialog, field);
+            for (const char* name : {"Name", "PIN", "Date", "Message", "Replies"}) {
+                QWidget* field = test::Field(dialog, name);
+                shown << field->property(qobject_cast<QPlainTextEdit*>(field) ? "plainText" : "text").toString();
+            }
             dialog.accept();
         });
         QPoint at = List()->visualItemRect(List()->item(0)).center();
