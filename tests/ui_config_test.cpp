@@ -1,5 +1,4 @@
-// The configuration dialogs on a real data directory and a real LAN server on loopback: what each stores and what
-// Cancel keeps, accounts that log in at once, the monitor of live sessions, names for screen readers.
+// The configuration dialogs on a real data directory and a real LAN server on loopback.
 #include "directory/csv.h"
 #include "directory/data_files.h"
 #include "network/protocol.h"

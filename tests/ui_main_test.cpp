@@ -1,5 +1,4 @@
-// The real main window on a local data directory: start-up, the page controls, Send in each mode against real
-// peers, the list and its editors, Edit Signature, the About box and the window's keys.
+// The real main window on a local data directory, sending to real peers, with its editors and its About box.
 #include "tests/snpp_simulator.h"
 #include "tests/support/peer_process.h"
 #include "tests/ui_window_fixture.h"
@@ -310,9 +309,6 @@ private slots:
         dialog.AddMember();
         test::Select(*subscribers, {"Desks"});
         dialog.AddMember();
-        QCOMPARE(h->TakeShown(), QStringList({"Morrow SNPP: You must select a subscriber to add!",
-                                              "Morrow SNPP: Only one subscriber can be deleted at a time!",
-                                              "Error: A group cannot be a member of a group!"}));
         for (const char* name : {"bob", "Ann"}) {
             test::Select(*subscribers, {name});
             emit subscribers->itemDoubleClicked(subscribers->selectedItems().first());
@@ -320,7 +316,6 @@ private slots:
         QCOMPARE(test::Rows(*members), QStringList({"Ann", "bob", "Zed"}));
         test::Select(*members, {"Ann", "bob"});
         dialog.RemoveMember();
-        QCOMPARE(h->TakeShown(), QStringList({"Morrow SNPP: Only one subscriber can be deleted at a time!"}));
         test::Select(*members, {"bob"});
         emit members->itemDoubleClicked(members->item(1));
         QCOMPARE(test::Rows(*members), QStringList({"Ann", "Zed"}));
@@ -328,11 +323,13 @@ private slots:
             SetText(Local().groups[nobody].Members[m], "x");
         test::Select(*subscribers, {"bob"});
         dialog.AddMember();
-        QCOMPARE(h->TakeShown(), QStringList({"Error: Group is full!"}));
+        const QString oneAtATime = "Morrow SNPP: Only one subscriber can be deleted at a time!";
+        QCOMPARE(h->TakeShown(),
+                 QStringList({"Morrow SNPP: You must select a subscriber to add!", oneAtATime,
+                              "Error: A group cannot be a member of a group!", oneAtATime, "Error: Group is full!"}));
         dialog.findChildren<QRadioButton*>()[2]->setChecked(true);
         dialog.accept();
-        QCOMPARE(dialog.Name(), "Nobody");
-        QCOMPARE(dialog.Tab(), 2);
+        QCOMPARE(dialog.Name() + " " + QString::number(dialog.Tab()), "Nobody 2");
     }
 };
 

@@ -1,6 +1,5 @@
 #pragma once
-// What the window tests share: the real main window on a test console with scripted message boxes, controls found
-// by their accessible name or caption, answers to modal dialogs, and the addresses given to the desktop.
+// The window tests' fixture: the real main window, its controls by name, modal dialogs answered, URLs caught.
 #include "tests/support/test_console.h"
 #include "ui/main_dlg.h"
 #include "ui/qt_operator.h"
