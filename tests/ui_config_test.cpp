@@ -106,14 +106,14 @@ private slots:
         row("Clients", [](Console& c, lan::NetServer& s) { return new CClientsDlg(c, s.Operators()); });
         row("Edit Client", [](Console& c, lan::NetServer& s) { return new CEditClientDlg(c, s.Operators(), 0); });
         row("Network Monitor", [](Console& c, lan::NetServer& s) { return new CNetworkMonitorDlg(c, s); });
-        const QString unchanged = "0|ATE0M0|ATDT||||Tab1|Tab2|Tab3", x79 = QString(79, 'x');
+        const QString unchanged = "0||||||Tab1|Tab2|Tab3", x79 = QString(79, 'x');
         const QString x29 = QString(29, 'x'), x80 = QString(80, 'x'), x100 = QString(100, 'x');
         row("Modem OK", modem, 0, "OK", "2|" + x79 + "|" + x29 + "||||Tab1|Tab2|Tab3");
         row("Modem Cancel", modem, 0, "Cancel", unchanged);
         row("Modem port 7", modem, 7, "OK", "-1|" + x79 + "|" + x29 + "||||Tab1|Tab2|Tab3");
-        row("Email OK", email, 0, "OK", "0|ATE0M0|ATDT|" + x80 + "|" + x80 + "|" + x80 + "|Tab1|Tab2|Tab3");
+        row("Email OK", email, 0, "OK", "0|||" + x80 + "|" + x80 + "|" + x80 + "|Tab1|Tab2|Tab3");
         row("Email Escape", email, 0, "Escape", unchanged);
-        row("Tabs OK", tabs, 0, "OK", "0|ATE0M0|ATDT||||" + x100 + "|" + x100 + "|" + x100);
+        row("Tabs OK", tabs, 0, "OK", "0||||||" + x100 + "|" + x100 + "|" + x100);
         row("Tabs Escape", tabs, 0, "Escape", unchanged);
     }
     void dialogs() {
@@ -122,8 +122,6 @@ private slots:
         QFETCH(QString, close);
         local().companies[0] = test::MakeCompany("P0");
         operators().Set(0, "ann", "pw", kReadOnly);
-        SetText(console().modem.InitString, kDefaultInitString);
-        SetText(console().modem.DialPrefix, kDefaultDialPrefix);
         console().settings.Update([&](Settings& s) { s.ModemPort = storedPort; });
         std::unique_ptr<QDialog> dialog(make(console(), *server));
         dialog->show();
