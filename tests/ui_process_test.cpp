@@ -63,10 +63,9 @@ TEST(WindowProcess, AnOperatorSendsAPageAndExits) {
 
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     setenv("LSAN_OPTIONS", ("suppressions=" + test::SourceDir() + "/tests/lsan.supp").c_str(), 1);
-    const std::vector<std::string> env{"XDG_CONFIG_HOME=" + config.Path(),
-                                       "BRIMLOW_LAN_PORT=" + std::to_string(test::UnusedPort())};
     test::BrimlowProcess console;
-    ASSERT_TRUE(console.Start({"--data", data.Path()}, env));
+    ASSERT_TRUE(console.Start({"--data", data.Path()}, {"XDG_CONFIG_HOME=" + config.Path(),
+                                                        "BRIMLOW_LAN_PORT=" + std::to_string(test::UnusedPort())}));
     ASSERT_TRUE(FocusWindow("Brimlow - Quillfen Labs")) << console.Output();
     // The message has the focus first; Tab leads to the list, whose first row Space selects.
     ASSERT_TRUE(Xdotool("type --delay 20 'Drill at noon'"));
