@@ -264,8 +264,7 @@ private slots:
 
     // Each field stores one character less than it takes (the Name two); the tab buttons carry the tab names.
     void subscriberDialog() {
-        Console& console = h->tc.console;
-        CEditSubscriberDlg dialog(console, test::MakeSubscriber("Ann", 1, "1", 0));
+        CEditSubscriberDlg dialog(h->tc.console, test::MakeSubscriber("Ann", 1, "1", 0));
         QCOMPARE(dialog.windowTitle(), "Edit Subsciber");
         for (QLineEdit* edit : dialog.findChildren<QLineEdit*>()) {
             edit->clear();
@@ -276,7 +275,7 @@ private slots:
         company->setCurrentIndex(0);
         dialog.findChildren<QRadioButton*>()[2]->setChecked(true);
         dialog.accept();
-        CEditSubscriberDlg reopened(console, dialog.Record());
+        CEditSubscriberDlg reopened(h->tc.console, dialog.Record());
         QStringList seen{QString("company %1 tab %2").arg(dialog.Record().Company).arg(dialog.Record().Tab)};
         for (const char* field : {"Name", "Company", "Email", "City", "ZIP", "PIN"})
             seen << QString("%1 %2 %3")
@@ -288,7 +287,7 @@ private slots:
                                     "ZIP " + x80.left(20) + " 19", "PIN " + QString(20, '7') + " 19"}));
         QCOMPARE(dialog.findChildren<QRadioButton*>()[2]->text(), "Night");
 
-        CEditSubscriberDlg cancelled(console, test::MakeSubscriber("Ann", 1));
+        CEditSubscriberDlg cancelled(h->tc.console, test::MakeSubscriber("Ann", 1));
         cancelled.reject();
         QVERIFY(IsEmptyText(cancelled.Record().Name));
     }
