@@ -9,7 +9,6 @@
 #include "ui/group_dlg.h"
 #include "ui/link_static.h"
 
-#include <QSignalSpy>
 #include <algorithm>
 
 namespace brimlow {
@@ -96,13 +95,11 @@ private slots:
         QApplication::setActiveWindow(&window);
         QVERIFY(QTest::qWaitForWindowActive(&window));
         h->Select({"Ann"});
-        QTest::keyClick(h->List(), Qt::Key_Return);
-        QVERIFY(h->TakeShown().isEmpty());
-        QSignalSpy finished(&window, &QDialog::finished);
+        QTest::keyClick(h->List(), Qt::Key_Return); // does nothing: the next box shown is Escape's
         h->op.QueueAnswer(false);
         QTest::keyClick(h->List(), Qt::Key_Escape);
         QCOMPARE(h->TakeShown(), QStringList{"Brimlow: Do you wish to exit?"});
-        QCOMPARE(finished.size(), 0);
+        QVERIFY(window.isVisible());
 
         for (int n = 0; n < 1005; ++n)
             window.AddResultLine(QString("line %1").arg(n));

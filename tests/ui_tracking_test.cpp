@@ -27,7 +27,6 @@ class UiTrackingTest : public QObject {
     std::unique_ptr<TrackingPanel> panel;
     QStringList results;
 
-    // The panel on a fresh data directory; drainStatus as in the harness.
     void Start(bool drainStatus) {
         panel.reset();
         h = std::make_unique<test::WindowHarness>(drainStatus);
