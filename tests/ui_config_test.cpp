@@ -120,8 +120,6 @@ private slots:
         QFETCH(DialogFactory, make);
         QFETCH(int, storedPort);
         QFETCH(QString, close);
-        local().companies[0] = test::MakeCompany("P0");
-        operators().Set(0, "ann", "pw", kReadOnly);
         console().settings.Update([&](Settings& s) { s.ModemPort = storedPort; });
         std::unique_ptr<QDialog> dialog(make(console(), *server));
         dialog->show();

@@ -283,7 +283,6 @@ private slots:
                                     "Email " + x80 + " 79", "City " + x80.left(40) + " 39",
                                     "ZIP " + x80.left(20) + " 19", "PIN " + QString(20, '7') + " 19"}));
         QCOMPARE(dialog.findChildren<QRadioButton*>()[2]->text(), "Night");
-
         CEditSubscriberDlg cancelled(h->tc.console, test::MakeSubscriber("Ann", 1));
         cancelled.reject();
         QVERIFY(IsEmptyText(cancelled.Record().Name));
