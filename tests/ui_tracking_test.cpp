@@ -1,5 +1,4 @@
-// The tracking list and the Tracking dialog on the real widgets against a real data directory and a simulated
-// SNPP server.
+// The tracking list and the Tracking dialog on the real widgets, a real data directory and an SNPP simulator.
 #include "directory/data_files.h"
 #include "queue/file_listing.h"
 #include "tests/snpp_simulator.h"
@@ -21,12 +20,6 @@ std::string Reply(const std::string& text, bool blank) {
     return std::string("889 31337 Thu Dec  4 09:10:00 2025").append(5, '.') + (blank ? " " : "") + text;
 }
 
-// The text of the dialog's field that a screen reader announces as name.
-QString FieldText(const QWidget& dialog, const QString& name) {
-    QWidget* field = test::Field(dialog, name);
-    return field->property(qobject_cast<QPlainTextEdit*>(field) ? "plainText" : "text").toString();
-}
-
 class UiTrackingTest : public QObject {
     Q_OBJECT
 
@@ -34,11 +27,10 @@ class UiTrackingTest : public QObject {
     std::unique_ptr<TrackingPanel> panel;
     QStringList results;
 
-    // The panel on a fresh data directory; with drainStatus a thread empties the status mailbox as the window's
-    // timer would.
     void Start(bool drainStatus) {
         panel.reset();
         h = std::make_unique<test::WindowHarness>(drainStatus);
+        results.clear();
         h->op.SetResultSink([this](const QString& line) { results << line; });
         MakeFolder(h->tc.dir.File(kTrackingFolder));
         panel = std::make_unique<TrackingPanel>(h->tc.console);
@@ -62,18 +54,9 @@ class UiTrackingTest : public QObject {
             rows << List()->item(i)->text() + " " + List()->item(i)->data(Qt::AccessibleDescriptionRole).toString();
         return rows;
     }
-    void Select(const QStringList& names) {
-        for (int i = 0; i < List()->count(); ++i)
-            List()->item(i)->setSelected(names.contains(List()->item(i)->text()));
-    }
 
 private slots:
     void init() { Start(true); }
-    void cleanup() {
-        panel.reset();
-        h.reset();
-        results.clear();
-    }
 
     void listShowsStatesNewestFirstAndShredsAfterTwoDays() {
         test::FakeClock clock(1765000000);
@@ -91,43 +74,21 @@ private slots:
         QCOMPARE(h->tc.console.trackingRefresh.load(), 0);
         clock.Set(now + 1); // the ticket at exactly 48 hours goes too
         panel->RefreshTracking();
-        QCOMPARE(List()->count(), 2);
         QVERIFY(!test::FileExists(Path("Unread.1.1.0")));
-    }
 
-    void listKeepsAtMost500NewestFirst() {
-        const time_t now = time(nullptr);
-        for (int i = 0; i < 501; ++i)
-            Ticket("T." + std::to_string(i) + ".1.0", now - i, false);
+        for (int i = 0; i < 499; ++i) // 501 tickets: the first 500 listed are kept, and none is shredded
+            Ticket("T." + std::to_string(i) + ".1.0", now - 7200 - i, false);
+        const size_t files = test::ListDir(h->tc.dir.File(kTrackingFolder)).size();
         panel->RefreshTracking();
         QCOMPARE(List()->count(), 500);
-        auto age = [&](int row) { return List()->item(row)->text().section('.', 1, 1).toInt(); };
-        for (int row = 1; row < 500; ++row)
-            QVERIFY(age(row - 1) < age(row));
-        QCOMPARE(test::ListDir(h->tc.dir.File(kTrackingFolder)).size(), size_t(501));
+        const QStringList older = Rows().filter(QRegularExpression("^T\\."));
+        for (int row = 1; row < older.size(); ++row)
+            QVERIFY(older[row - 1].section('.', 1, 1).toInt() < older[row].section('.', 1, 1).toInt());
+        QCOMPARE(test::ListDir(h->tc.dir.File(kTrackingFolder)).size(), files);
     }
 
-    void doubleClickViewsAndClearsTheMark() {
-        Ticket("Desk 4.31337.5.0", time(nullptr), true, kHead + "Hello\r\n");
-        panel->RefreshTracking();
-        QStringList shown;
-        test::WhenModal<CTrackingDlg>([&](CTrackingDlg& dialog) {
-            shown << dialog.windowTitle();
-            for (const char* field : {"Name", "PIN", "Date", "Message"})
-                shown << FieldText(dialog, field);
-            dialog.accept();
-        });
-        QPoint at = List()->visualItemRect(List()->item(0)).center();
-        QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, at);
-        QCOMPARE(shown, QStringList({"Tracking", "Desk 4", "5551234", "Thu Dec  4 09:05:00 2025", "Hello\n"}));
-        QVERIFY(!HasUnreadMark(Path("Desk 4.31337.5.0")));
-        QCOMPARE(Rows(), QStringList({"Desk 4.31337.5.0 Recent"}));
-    }
-
-    // The message ends at a 960 line, whose text from the 40th character is the first reply; later replies skip
-    // a blank there, short ones add nothing; lines (CR LF or LF) longer than 199 characters show in pieces.
-    void dialogReadsTheTicket_data() {
+    // The message ends at a 960 line whose text from the 40th character is the first reply; long lines split.
+    void doubleClickViewsTheTicket_data() {
         QTest::addColumn<std::string>("body");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("replies");
@@ -140,45 +101,53 @@ private slots:
             << Reply("Read", true) + "\r\n"
             << QString::fromStdString(Reply("Read", true) + "\n") << "";
     }
-    void dialogReadsTheTicket() {
+    void doubleClickViewsTheTicket() {
         QFETCH(std::string, body);
-        Ticket("Desk 4.31337.5.0", time(nullptr), false, kHead + body);
-        std::optional<TicketView> ticket = ReadTicketView(Path("Desk 4.31337.5.0"));
-        QVERIFY(ticket);
-        CTrackingDlg dialog(*ticket, h->tc.console);
-        QTEST(FieldText(dialog, "Message"), "message");
-        QTEST(FieldText(dialog, "Replies"), "replies");
+        Ticket("Desk 4.31337.5.0", time(nullptr), true, kHead + body);
+        panel->RefreshTracking();
+        QStringList shown;
+        test::WhenModal<CTrackingDlg>([&](CTrackingDlg& dialog) {
+            shown << dialog.windowTitle();
+            for (const char* name : {"Name", "PIN", "Date", "Message", "Replies"}) {
+                QWidget* field = test::Field(dialog, name);
+                shown << field->property(qobject_cast<QPlainTextEdit*>(field) ? "plainText" : "text").toString();
+            }
+            dialog.accept();
+        });
+        QPoint at = List()->visualItemRect(List()->item(0)).center();
+        QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, at);
+        QFETCH(QString, message);
+        QFETCH(QString, replies);
+        QCOMPARE(shown, QStringList({"Tracking", "Desk 4", "5551234", "Thu Dec  4 09:05:00 2025", message, replies}));
+        QCOMPARE(Rows(), QStringList({"Desk 4.31337.5.0 Recent"}));
     }
 
-    // The Result list is filled by the same thread that acknowledges, so a status line already waiting for it must
-    // not hold up the report of a mark that could not be cleared.
-    void acknowledgeTouchesAndClearsEvenWithAStatusLineWaiting() {
+    // A status line waiting for the Result list must not hold up the report of a mark that could not be cleared.
+    void acknowledgeEvenWithAStatusLineWaitingAndDelete() {
         Start(false);
         const time_t before = time(nullptr);
         Ticket("Old.1.1.0", before - 7200, true, kHead + "Hi\r\n");
         Ticket("Vanishing.2.2.0", before - 7201, true);
+        Ticket("Kept.3.3.0", before - 7202, false);
+        Ticket("Gone.4.4.0", before - 7203, false);
         panel->RefreshTracking();
-        QCOMPARE(Rows(), QStringList({"Old.1.1.0 New replies", "Vanishing.2.2.0 New replies"}));
+        QCOMPARE(Rows()[0], "Old.1.1.0 New replies");
         h->tc.console.mailbox.line = "a line still waiting";
-        Select({"Old.1.1.0", "Vanishing.2.2.0"});
+        test::Select(*List(), {"Old.1.1.0", "Vanishing.2.2.0"});
         ShredFile(Path("Vanishing.2.2.0"));
         test::Field<QPushButton>(*panel, "Acknowledge")->click();
-        QCOMPARE(Rows(), QStringList({"Old.1.1.0 Recent"}));
+        QCOMPARE(Rows(), QStringList({"Old.1.1.0 Recent", "Kept.3.3.0 Older", "Gone.4.4.0 Older"}));
         QCOMPARE(test::ReadFile(Path("Old.1.1.0")), kHead + "Hi\r\n");
         QCOMPARE(results, QStringList({kMarkNotCleared}));
         QVERIFY(test::ReadFile(h->tc.DataFile("MSNPP.LOG")).find(kMarkNotCleared) != std::string::npos);
         QVERIFY(List()->item(0)->isSelected());
-    }
 
-    void deleteKeyShredsTheSelection() {
-        for (const char* name : {"A.1.1.0", "B.2.2.0", "C.3.3.0"})
-            Ticket(name, time(nullptr), false);
-        panel->RefreshTracking();
-        Select({"A.1.1.0", "C.3.3.0"});
+        test::Select(*List(), {"Old.1.1.0", "Gone.4.4.0"});
         List()->setFocus();
         QTest::keyClick(List(), Qt::Key_Delete);
-        QCOMPARE(Rows(), QStringList({"B.2.2.0 Recent"}));
-        QCOMPARE(test::ListDir(h->tc.dir.File(kTrackingFolder)), std::vector<std::string>{"B.2.2.0"});
+        QCOMPARE(test::ListDir(h->tc.dir.File(kTrackingFolder)), std::vector<std::string>{"Kept.3.3.0"});
+        QCOMPARE(Rows(), QStringList({"Kept.3.3.0 Older"}));
     }
 
     void checkRefusesNetworkTicketsAndAsksForTheOthers() {
@@ -188,7 +157,7 @@ private slots:
         Ticket("Desk.31337.5.0-ann", time(nullptr), false);
         Ticket("Desk.31337.5.0", time(nullptr), false);
         panel->RefreshTracking();
-        Select({"Desk.31337.5.0-ann", "Desk.31337.5.0"});
+        test::Select(*List(), {"Desk.31337.5.0-ann", "Desk.31337.5.0"});
         test::Field<QPushButton>(*panel, "Check")->click();
         QCOMPARE(h->TakeShown(), QStringList{QString("Brimlow: ") + kNetworkTicketRefusal});
         QCOMPARE(h->tc.console.trackingPause.load(), 0);

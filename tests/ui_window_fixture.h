@@ -1,7 +1,5 @@
 #pragma once
-// What every window test shares: the real main window over a test console on its own data directory with its
-// message boxes scripted, controls found by the name a screen reader announces or by their caption, answers to
-// the modal dialogs the code under test opens, and the addresses the desktop is asked to open.
+// The window tests' fixture: the real main window, its controls by name, modal dialogs answered, URLs caught.
 #include "tests/support/test_console.h"
 #include "ui/main_dlg.h"
 #include "ui/qt_operator.h"
@@ -9,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QListWidget>
@@ -24,19 +23,11 @@
 
 namespace brimlow::test {
 
-// The control of parent that a screen reader announces as name.
+// The control of parent that a screen reader announces as name (a button's is its caption).
 template <typename T = QWidget> T* Field(const QWidget& parent, const QString& name) {
     for (T* control : parent.findChildren<T*>())
         if (control->accessibleName() == name)
             return control;
-    return nullptr;
-}
-
-// The push button whose caption reads caption, mnemonic marker ignored.
-inline QPushButton* Button(const QWidget& parent, const QString& caption) {
-    for (QPushButton* button : parent.findChildren<QPushButton*>())
-        if (button->text().remove('&') == caption)
-            return button;
     return nullptr;
 }
 
@@ -47,13 +38,18 @@ inline QStringList Rows(const QListWidget& list) {
     return rows;
 }
 
+// Selects exactly the rows of list whose text is in names.
+inline void Select(QListWidget& list, const QStringList& names) {
+    for (int row = 0; row < list.count(); ++row)
+        list.item(row)->setSelected(names.contains(list.item(row)->text()));
+}
+
 // Runs answer on the next modal dialog of type T that the code under test opens with exec() within ten seconds.
 template <typename T> void WhenModal(std::function<void(T&)> answer) {
     auto* poll = new QTimer;
-    auto tries = std::make_shared<int>(1000);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, tries] {
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, deadline = QDeadlineTimer(10000)] {
         auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (dialog || --*tries == 0) {
+        if (dialog || deadline.hasExpired()) {
             poll->stop();
             poll->deleteLater();
         }
@@ -67,21 +63,19 @@ template <typename T> void WhenModal(std::function<void(T&)> answer) {
 class UrlCatcher final : public QObject {
     Q_OBJECT
 public:
-    explicit UrlCatcher(const QStringList& schemes = {"file"}) : m_schemes(schemes) {
-        for (const QString& scheme : m_schemes)
+    explicit UrlCatcher(const QStringList& schemes = {"file"}) : schemes(schemes) {
+        for (const QString& scheme : schemes)
             QDesktopServices::setUrlHandler(scheme, this, "Open");
     }
     ~UrlCatcher() override {
-        for (const QString& scheme : m_schemes)
+        for (const QString& scheme : schemes)
             QDesktopServices::unsetUrlHandler(scheme);
     }
+    const QStringList schemes;
     QStringList opened;
 
 public slots:
     void Open(const QUrl& url) { opened << url.toString(); }
-
-private:
-    QStringList m_schemes;
 };
 
 struct WindowHarness {
@@ -99,10 +93,7 @@ struct WindowHarness {
     void Click(const QString& name) const { Find<QAbstractButton>(name)->click(); }
     QListWidget* List() const { return Find<QListWidget>("Subscribers"); }
     QStringList Rows() const { return test::Rows(*List()); }
-    void Select(const QStringList& names) const {
-        for (int row = 0; row < List()->count(); ++row)
-            List()->item(row)->setSelected(names.contains(List()->item(row)->text()));
-    }
+    void Select(const QStringList& names) const { test::Select(*List(), names); }
     void DoubleClickSelected() const { emit List()->itemDoubleClicked(List()->selectedItems().first()); }
     void Type(const QString& message) const { Find<QPlainTextEdit>("Message")->setPlainText(message); }
     QString Counter(const QString& name) const { return Find<QLineEdit>(name)->text(); }

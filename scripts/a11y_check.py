@@ -3,7 +3,7 @@
 named controls are there and that the counters and list rows read as values. A manual check, not part of CTest:
 an accessibility bus is too easily upset to gate a build on.
 
-    dbus-run-session -- tests/a11y_check.py build-test/brimlow
+    dbus-run-session -- scripts/a11y_check.py build-test/brimlow
 """
 import os
 import subprocess
@@ -39,9 +39,13 @@ def main():
     work = tempfile.mkdtemp(prefix="brimlow-a11y-")
     env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb",
                XDG_CONFIG_HOME=os.path.join(work, "config"), BRIMLOW_LAN_PORT="47777")
-    xvfb = subprocess.Popen(["Xvfb", ":77", "-noreset", "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
-    env["DISPLAY"] = ":77"
-    time.sleep(1)
+    # Xvfb picks a free display and writes its number once it accepts clients.
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp"],
+                            pass_fds=[write_end], stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as numbers:
+        env["DISPLAY"] = ":" + numbers.readline().strip()
     console = subprocess.Popen([binary, "--data", os.path.join(work, "data")], env=env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
