@@ -407,6 +407,5 @@ private slots:
 
 } // namespace brimlow
 
-Q_DECLARE_METATYPE(brimlow::DialogFactory)
 QTEST_MAIN(brimlow::UiConfigTest)
 #include "ui_config_test.moc"

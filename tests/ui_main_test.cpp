@@ -59,6 +59,9 @@ private slots:
         for (const char* name : {"Subject", "Message", "Length", "Sent", "Rejected", "Queue", "Subscribers", "Result"})
             QVERIFY2(h->Find(name), name);
         QTRY_COMPARE(h->Counter("Sent"), "0");
+        window.showMinimized();
+        window.BringToFront(); // a second console's request
+        QVERIFY(!window.isMinimized());
         if (QString path = qEnvironmentVariable("BRIMLOW_SCREENSHOT"); !path.isEmpty())
             QVERIFY(window.grab().save(path));
 

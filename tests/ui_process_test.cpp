@@ -63,15 +63,22 @@ TEST(WindowProcess, AnOperatorSendsAPageAndExits) {
 
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     setenv("LSAN_OPTIONS", ("suppressions=" + test::SourceDir() + "/tests/lsan.supp").c_str(), 1);
+    const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + config.Path(),
+                                          "BRIMLOW_LAN_PORT=" + std::to_string(test::UnusedPort())};
     test::BrimlowProcess console;
-    ASSERT_TRUE(console.Start({"--data", data.Path()}, {"XDG_CONFIG_HOME=" + config.Path(),
-                                                        "BRIMLOW_LAN_PORT=" + std::to_string(test::UnusedPort())}));
+    ASSERT_TRUE(console.Start({"--data", data.Path()}, env));
     ASSERT_TRUE(FocusWindow("Brimlow - Quillfen Labs")) << console.Output();
     // The message has the focus first; Tab leads to the list, whose first row Space selects.
     ASSERT_TRUE(Xdotool("type --delay 20 'Drill at noon'"));
     ASSERT_TRUE(Xdotool("key --delay 50 Tab space ctrl+Return"));
     EXPECT_TRUE(test::WaitFor([&] { return test::ReadFile(log) == "5551234\tDrill at noon\\n\n"; }, 20000))
         << test::ReadFile(log);
+
+    // A second console on this desktop hands over to this window and ends without creating its data directory.
+    test::BrimlowProcess second;
+    ASSERT_TRUE(second.Start({"--data", peerDir.File("second")}, env));
+    EXPECT_EQ(second.Wait(), 0) << second.Output();
+    EXPECT_FALSE(std::filesystem::exists(peerDir.File("second")));
 
     // A folder in GROUP.DAT's place makes the save at exit fail, even for root, until it is gone.
     std::filesystem::remove(data.File("GROUP.DAT"));

@@ -167,6 +167,5 @@ private slots:
 
 } // namespace brimlow
 
-Q_DECLARE_METATYPE(std::string)
 QTEST_MAIN(brimlow::UiTrackingTest)
 #include "ui_tracking_test.moc"
