@@ -27,12 +27,12 @@ TEST_F(EditsTest, TheSessionsLearnWhatTheLocalOperatorChanged) {
     // bob renames "Name 0000" to sort after the open entry, which moves it up a slot meanwhile.
     ASSERT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 0), 3), "1\r\n");
     ASSERT_EQ(bob->Request(EncodeWriteCustomer(0, test::MakeSubscriber("Name 0001b", 0)), 3), "1\r\n");
-    ASSERT_EQ(Read([](Directory& d) { return d.subscribers[0].LockByte; }), kLockedByLocalEditor);
+    ASSERT_EQ(Local([](Directory& d) { return d.subscribers[0].LockByte; }), kLockedByLocalEditor);
     SetText(open.PIN, "999");
     EXPECT_TRUE(CloseLocalEntry(tc.console, &server, EditEnd::Store, open));
-    EXPECT_EQ(Read([](Directory& d) { return GetText(d.subscribers[0].PIN); }), "999");
-    EXPECT_EQ(Read([](Directory& d) { return GetText(d.subscribers[1].Name); }), "Name 0001b");
-    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[0].LockByte; }), 0);
+    EXPECT_EQ(Local([](Directory& d) { return GetText(d.subscribers[0].PIN); }), "999");
+    EXPECT_EQ(Local([](Directory& d) { return GetText(d.subscribers[1].Name); }), "Name 0001b");
+    EXPECT_EQ(Local([](Directory& d) { return d.subscribers[0].LockByte; }), 0);
     EXPECT_FALSE(CloseLocalEntry(tc.console, &server, EditEnd::Keep)) << "nothing is open any more";
     server.MarkAllSubscribersChanged(kSubscriberSlots + 1);
     EXPECT_THAT(test::ReadFile(tc.DataFile("Network.log")), ::testing::HasSubstr("Error in AllSubscribersChanged!"));

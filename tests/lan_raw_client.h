@@ -1,11 +1,10 @@
 #pragma once
-// A LAN client for server tests that speaks frames with plain POSIX calls and nothing of the console's own
-// client: it sends the bytes it is given and reads exactly what the test expects back.
+// A LAN client of plain POSIX calls, none of the console's own: it sends the bytes it is given and reads back
+// exactly what the test expects.
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <functional>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
@@ -35,12 +34,8 @@ public:
         setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         if (connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
             Reset();
-        while (readGreeting && !m_greeting.ends_with("\r\n")) {
-            std::string byte = Recv(1);
-            if (byte.empty())
-                break;
-            m_greeting += byte;
-        }
+        for (std::string byte = "-"; readGreeting && !byte.empty() && !m_greeting.ends_with("\r\n");)
+            m_greeting += byte = Recv(1);
     }
     ~RawClient() {
         if (m_fd >= 0)
@@ -50,14 +45,9 @@ public:
     RawClient& operator=(const RawClient&) = delete;
     int Fd() const { return m_fd; }
     const std::string& Greeting() const { return m_greeting; }
-    bool Send(const std::string& bytes) {
-        for (size_t done = 0; done < bytes.size();) {
-            ssize_t n = m_fd < 0 ? -1 : send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0)
-                return false;
-            done += static_cast<size_t>(n);
-        }
-        return m_fd >= 0;
+    void Send(const std::string& bytes) {
+        for (ssize_t done = 0, n = 0; m_fd >= 0 && n >= 0 && done < std::ssize(bytes); done += n)
+            n = send(m_fd, bytes.data() + done, bytes.size() - static_cast<size_t>(done), MSG_NOSIGNAL);
     }
     // Exactly size bytes, or fewer when the connection closed or timeoutMs passed.
     std::string Recv(size_t size, int timeoutMs = 10000) {
@@ -75,8 +65,6 @@ public:
         Send(frame);
         return Recv(replySize);
     }
-    // Everything that arrives within ms (a reply that should not come).
-    std::string RecvFor(int ms) { return Recv(100000, ms); }
     // True when the server closed the connection within timeoutMs; SawReset tells whether by a reset.
     bool WaitClosed(int timeoutMs = 10000) {
         Recv(SIZE_MAX, timeoutMs);

@@ -387,7 +387,7 @@ TEST_F(LanClientTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhatChang
     auto before = Directory::Create();
     for (int step = 0; step < 90; ++step) {
         SCOPED_TRACE(step);
-        Read([&](Directory& d) { *before = d; });
+        Local([&](Directory& d) { *before = d; });
         int64_t reads = server.Counters().subscriberReads.load(), groupReads = server.Counters().groupReads.load();
         ClientConsole& editor = *clients[random() % 2]; // carl only reads
         Directory& net = editor.Net();
@@ -418,7 +418,7 @@ TEST_F(LanClientTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhatChang
             heldGroups = group != 0;
             break;
         case 4: // the server's own operator
-            Edit([&](Directory& d) {
+            Local([&](Directory& d) {
                 SetText(d.subscribers[slot].Name, name());
                 if (group)
                     members(d.groups[group]);
@@ -430,7 +430,7 @@ TEST_F(LanClientTest, RandomEditsReachEveryCopyThroughPollsThatReadOnlyWhatChang
         for (auto& client : clients)
             PollServer(client->tc.console, *client->client);
         int changed = 0, changedGroups = 0;
-        Read([&](Directory& d) {
+        Local([&](Directory& d) {
             for (int s = 0; s < kSubscriberSlots; ++s) {
                 before->subscribers[s].LockByte = d.subscribers[s].LockByte;
                 changed += memcmp(&before->subscribers[s], &d.subscribers[s], sizeof(SubscriberRecord)) != 0;

@@ -5,7 +5,6 @@
 #include "tests/support/test_console.h"
 
 #include <cstdio>
-#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -14,7 +13,7 @@ namespace brimlow::lan {
 using test::WaitFor;
 
 inline ServerTimings FastTimings() {
-    return {.receiveTimeoutMs = 50, .sendTimeoutMs = 5000, .idleLimitMs = 60000, .handoffPollMs = 5};
+    return {.receiveTimeoutMs = 50, .sendTimeoutMs = 5000, .idleLimitMs = 60000, .handoffPollMs = 5, .pageJobs = {}};
 }
 
 class ServerTest : public ::testing::Test {
@@ -30,15 +29,14 @@ protected:
         EXPECT_EQ(client->Request(EncodeLogin(user, "pw"), 3), "1\r\n") << user;
         return client;
     }
-    // The local operator's edits and reads take "DatabaseLock", as the window does.
-    template <typename F> auto Read(F read) {
+    // The local operator's reads and edits take "DatabaseLock", as the window does.
+    template <typename F> auto Local(F use) {
         std::lock_guard lock(tc.console.databaseLock);
-        return read(*tc.console.local);
+        return use(*tc.console.local);
     }
-    void Edit(const std::function<void(Directory&)>& change) { Read(change); }
     // Slots 0..n-1 hold "Name 0000".. in sorted order, the rest is free.
     void Fill(int n) {
-        Edit([n](Directory& d) {
+        Local([n](Directory& d) {
             d.subscribers.fill({});
             for (int k = 0; k < n; ++k) {
                 char name[16];

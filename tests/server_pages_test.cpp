@@ -20,7 +20,7 @@ protected:
     void SetUp() override {
         ServerTest::SetUp();
         MakeFolder(tc.dir.File("Tracking"));
-        Edit([](Directory& d) {
+        Local([](Directory& d) {
             d.subscribers[0] = test::MakeSubscriber("Duty Desk", 0, "5551234");
             SetText(d.subscribers[0].Email, "pager@example.net");
         });

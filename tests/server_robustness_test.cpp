@@ -37,7 +37,7 @@ TEST_F(ServerTest, FramesAreTakenWholeOrNotAtAll) {
     for (char c : EncodeWriteCustomer(1, record))
         bob->Send(std::string(1, c));
     EXPECT_EQ(bob->Recv(3), "1\r\n");
-    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[1].Company; }), 0x03030303);
+    EXPECT_EQ(Local([](Directory& d) { return d.subscribers[1].Company; }), 0x03030303);
     for (int slot : {3, 4})
         ASSERT_EQ(ann->Request(EncodeIndex(Request::LockRecord, slot), 3), "1\r\n");
     ASSERT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 1), 3), "1\r\n");
@@ -46,9 +46,9 @@ TEST_F(ServerTest, FramesAreTakenWholeOrNotAtAll) {
     ann->Send(EncodeWriteGroup(1, *group).substr(0, 9000));
     ann->Reset();
     ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() == 1; }));
-    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[3].LockByte + d.subscribers[4].LockByte; }), 0);
-    EXPECT_NE(Read([](Directory& d) { return d.subscribers[1].LockByte; }), 0); // bob's stays
-    EXPECT_TRUE(Read([](Directory& d) { return IsEmptyText(d.groups[1].Members[0]); }));
+    EXPECT_EQ(Local([](Directory& d) { return d.subscribers[3].LockByte + d.subscribers[4].LockByte; }), 0);
+    EXPECT_NE(Local([](Directory& d) { return d.subscribers[1].LockByte; }), 0); // bob's stays
+    EXPECT_TRUE(Local([](Directory& d) { return IsEmptyText(d.groups[1].Members[0]); }));
 }
 
 class LimitedServerTest : public ServerTest {
@@ -79,7 +79,7 @@ TEST_F(LimitedServerTest, SilenceAndPagesHaveTheirLimits) {
     EXPECT_TRUE(stranger.WaitClosed(100));
     EXPECT_TRUE(silent->WaitClosed(5000));
     ASSERT_TRUE(WaitFor([&] { return server.Counters().locksHeld.load() == 0; }));
-    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[2].LockByte; }), 0);
+    EXPECT_EQ(Local([](Directory& d) { return d.subscribers[2].LockByte; }), 0);
 
     auto provider = std::make_unique<test::LinePeer>([](test::PeerSession& s) { s.WaitClosed(); }); // never answers
     CompanyRecord company = test::MakeCompany("Silent", "127.0.0.1", provider->Port());
