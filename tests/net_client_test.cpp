@@ -1,12 +1,10 @@
 // The console's LAN client against a real server in the same process, on loopback. A relay in between shows the
 // request bytes and plays a server that misbehaves: junk, short replies, a close in mid-reply, silence.
 #include "app/send_page.h"
-#include "directory/data_files.h"
 #include "network/net_client_scan.h"
 #include "queue/file_listing.h"
 #include "queue/logs.h"
 #include "queue/message_file.h"
-#include "queue/queue_writer.h"
 #include "tests/server_fixture.h"
 #include "tests/snpp_simulator.h"
 #include "tests/support/line_peer.h"
@@ -16,6 +14,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 #include <random>
 #include <sys/resource.h>
 #include <thread>
@@ -46,32 +45,29 @@ struct ClientConsole {
     std::shared_ptr<NetClient> client;
 };
 
-// Passes a client's requests to the server on serverPort and the replies back; it records each request whole,
-// and a test may answer any request in the server's place: junk, a short reply, a close in mid-reply.
+// Passes a client's requests to the server on serverPort and the replies back, recording each request whole; a
+// test may answer the requests of a code in the server's place: junk, a short reply, a close in mid-reply.
 class Relay {
 public:
     struct Reply {
         std::string bytes;
-        bool close = false; // close the connection after sending bytes
+        bool close = false; // after the bytes
     };
     explicit Relay(int serverPort) : m_serverPort(serverPort), m_peer([this](test::PeerSession& s) { Serve(s); }) {}
     int Port() const { return m_peer.Port(); }
     int Connections() const { return m_peer.Connections(); }
-    // Every request of code gets reply instead of the server's, until ClearAnswers.
-    void Answer(char code, const Reply& reply) {
+    // Without a reply the server answers again.
+    void Answer(char code, std::optional<Reply> reply) {
         std::lock_guard lock(m_mutex);
-        m_answers[code] = reply;
-    }
-    void ClearAnswers() {
-        std::lock_guard lock(m_mutex);
-        m_answers.clear();
+        m_answers.erase(code);
+        if (reply)
+            m_answers[code] = *reply;
     }
     // The requests since the last call.
     std::vector<std::string> Take() {
         std::lock_guard lock(m_mutex);
         return std::exchange(m_requests, {});
     }
-    // Their codes, one character each.
     std::string TakeCodes() {
         std::string codes;
         for (const std::string& r : Take())
@@ -191,16 +187,13 @@ TEST_F(LanClientTest, TwoSyncsAtOnceLogInOnceDownloadEverythingAndThenOnlyPoll) 
 TEST_F(LanClientTest, AnUnreachableServerIsTriedAgainAndARefusedLoginIsNot) {
     auto ann = Client("ann");
     EXPECT_EQ(ann->client->WriteNetSubscriber(0), 0);
-    EXPECT_EQ(ann->client->WriteNetGroup(1), kGroupNotConnected);
     EXPECT_EQ(ann->client->AddNetGroup("x", 0), kGroupNotConnected);
-    EXPECT_EQ(ann->client->AbortConnection(), 0);
     test::LinePeer closing([](test::PeerSession&) {});
     for (int port : {test::UnusedPort(), closing.Port()}) {
         ann->client->SetPort(port);
         ann->tc.console.reconnectWanted = 0;
         EXPECT_EQ(ann->client->SyncWithServer(), 0);
-        EXPECT_FALSE(ann->client->GaveUp());
-        EXPECT_FALSE(ann->client->Connected());
+        EXPECT_FALSE(ann->client->GaveUp() || ann->client->Connected());
         EXPECT_EQ(ann->tc.console.reconnectWanted, 1);
     }
     ann->client->SetPort(server.Port());
@@ -245,8 +238,7 @@ TEST_F(LanClientTest, AFetchedTicketThatCannotBeWrittenWholeLeavesTheEarlierCopy
     const std::string path = ann->tc.dir.File("Tracking/T-ann");
     test::WriteFile(path, "earlier status");
     relay->Answer('F', Relay::Reply{"4000" + std::string(4000, 'n')});
-    // A full disk, as the file-size limit gives it: every write beyond 1,000 bytes fails.
-    rlimit saved{};
+    rlimit saved{}; // a full disk, as the file-size limit gives it
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     auto oldHandler = signal(SIGXFSZ, SIG_IGN);
     rlimit small{1000, saved.rlim_max};
@@ -293,7 +285,7 @@ TEST_F(LanClientTest, BrokenRepliesNeverCorruptTheCopy) {
         EXPECT_EQ(ann->tc.console.reconnectWanted, 1);
         EXPECT_TRUE(test::RecordBytes(ann->Net()) == before);
         EXPECT_FALSE(test::FileExists(ann->tc.dir.File("Tracking/T-ann")));
-        relay->ClearAnswers();
+        relay->Answer(c.code, std::nullopt);
         PollServer(ann->tc.console, client); // reconnects and reloads
         ASSERT_TRUE(client.Connected());
         ExpectCopyMatches(*ann);
@@ -302,8 +294,8 @@ TEST_F(LanClientTest, BrokenRepliesNeverCorruptTheCopy) {
 }
 
 // With SendAllViaServer local entries go as Client Pages carrying their records; the server delivers them by SNPP
-// (two-way tickets name the carried company's address) or into Queue/<user>/<company>. With only SendViaServer
-// they go by the console's own transports; a lost server shows the send error.
+// (two-way tickets name the carried company's address) or into Queue/<user>/<company> (net_end_to_end_test reads
+// it). With only SendViaServer they go by the console's own transports; a lost server shows the send error.
 TEST_F(LanClientTest, LocalEntriesGoToTheServerAsClientPagesCarryingTheirRecords) {
     auto ann = Relayed();
     Directory& local = *ann->tc.console.local;
@@ -336,10 +328,7 @@ TEST_F(LanClientTest, LocalEntriesGoToTheServerAsClientPagesCarryingTheirRecords
     EXPECT_THAT(snpp.Commands(), ::testing::IsSupersetOf({"PAGE 33", "PAGE 44"}));
     const std::string at = "-127.0.0.1-" + std::to_string(snpp.Port()) + "-ann";
     EXPECT_THAT(test::ListDir(tc.dir.File(kTrackingFolder)), ElementsAre("Cy.31337.5" + at, "Dee.31337.5" + at));
-    std::vector<std::string> intake = test::ListDir(tc.dir.File("Queue/ann/3"));
-    ASSERT_EQ(intake.size(), 3u);
-    EXPECT_EQ(test::ReadFile(tc.dir.File("Queue/ann/3/Company.dat")), test::RecordBytes(local.companies[3]));
-    EXPECT_EQ(test::ReadFile(tc.dir.File("Queue/ann/3/" + intake[1])).substr(sizeof(SubscriberRecord)), "Gas leak");
+    EXPECT_EQ(test::ListDir(tc.dir.File("Queue/ann/3")).size(), 3u);
     ann->tc.console.settings.Update([](Settings& s) { s.SendAllViaServer = 0, s.SendViaServer = 1; });
     send(SendMode::Page, 0, 0);
     EXPECT_THAT(relay->Take(), IsEmpty());
@@ -362,8 +351,7 @@ TEST_F(LanClientTest, TheConnectJobHoldsTheScanOffUntilItsDownloadIsDone) {
     EXPECT_EQ(console.networkBusy, 1);
     PollServer(console, *console.netClient); // skipped while busy
     ASSERT_TRUE(console.workers.WaitIdle(10000));
-    EXPECT_EQ(console.networkBusy, 0);
-    EXPECT_THAT(played, IsEmpty());
+    EXPECT_TRUE(console.networkBusy == 0 && played.empty());
     ExpectCopyMatches(*ann);
     console.networkScanStep();
     EXPECT_THAT(played, ElementsAre(ann->tc.dir.File("click.wav")));
