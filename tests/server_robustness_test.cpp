@@ -10,19 +10,16 @@ namespace brimlow::lan {
 namespace {
 
 using test::RawClient;
-
-std::string Pong(RawClient& client) {
-    return client.Request(EncodeEmpty(Request::Ping), 6);
-}
+const std::string kPing = EncodeEmpty(Request::Ping);
 
 // Junk before a request, a fixed-size frame whose last byte is no ETX, a variable one without ETX within its
 // limit or abandoned for a new request: dropped, and the request that follows is served.
 TEST_F(ServerTest, JunkIsDroppedAndTheSessionServesOn) {
     auto ann = LoggedIn("ann");
-    const std::string soh(1, kSoh), ping = EncodeEmpty(Request::Ping);
+    const std::string soh(1, kSoh);
     for (const std::string& junk : {std::string("garbage\x03\x03"), std::string(20000, 'j'), soh + "8X",
                                     soh + "F" + std::string(400, 'n'), soh + "212"})
-        EXPECT_EQ(ann->Request(junk + ping, 6), "PONG\r\n") << junk.substr(0, 5);
+        EXPECT_EQ(ann->Request(junk + kPing, 6), "PONG\r\n") << junk.substr(0, 5);
 }
 
 // A frame sent byte by byte (ETX bytes everywhere in its binary part) is taken whole; a client that vanishes in
@@ -73,7 +70,7 @@ TEST_F(LimitedServerTest, SilenceAndPagesHaveTheirLimits) {
     RawClient stranger(server.Port()); // never logs in: gone at its deadline, while the busy one stays
     for (auto start = std::chrono::steady_clock::now();
          std::chrono::steady_clock::now() - start < std::chrono::milliseconds(900);) {
-        ASSERT_EQ(Pong(*busy), "PONG\r\n");
+        ASSERT_EQ(busy->Request(kPing, 6), "PONG\r\n");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     EXPECT_TRUE(stranger.WaitClosed(100));
@@ -85,10 +82,12 @@ TEST_F(LimitedServerTest, SilenceAndPagesHaveTheirLimits) {
     CompanyRecord company = test::MakeCompany("Silent", "127.0.0.1", provider->Port());
     std::string page = EncodeClientPage(kPageSnpp, "bob", "", "x", company, test::MakeSubscriber("Far", 0, "1"));
     auto ann = LoggedIn("ann");
-    for (const char* reply : {"1\r\n", "1\r\n", "0\r\n", "0\r\n"})
-        EXPECT_EQ(busy->Request(page, 3), reply);
-    EXPECT_EQ(ann->Request(page, 3), "1\r\n");
-    EXPECT_EQ(ann->Request(page, 3), "0\r\n"); // three pages in all
+    for (auto [client, reply] : {std::pair{busy.get(), "1\r\n"},
+                                 {busy.get(), "1\r\n"},
+                                 {busy.get(), "0\r\n"},
+                                 {ann.get(), "1\r\n"},
+                                 {ann.get(), "0\r\n"}}) // two per session, three in all
+        EXPECT_EQ(client->Request(page, 3), reply);
     EXPECT_EQ(server.PagesInFlight(), 3u);
     auto start = std::chrono::steady_clock::now();
     server.Stop();
@@ -115,7 +114,7 @@ TEST_F(ServerTest, AnOperatorLogsInAmongHostileConnections) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     for (int i = 0; i < 5; ++i) {
         auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(Pong(*LoggedIn("ann")), "PONG\r\n");
+        EXPECT_EQ(LoggedIn("ann")->Request(kPing, 6), "PONG\r\n");
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << i;
     }
     stop = true;
