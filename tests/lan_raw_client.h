@@ -34,8 +34,8 @@ public:
         setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         if (connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
             Reset();
-        for (std::string byte = "-"; readGreeting && !byte.empty() && !m_greeting.ends_with("\r\n");)
-            m_greeting += byte = Recv(1);
+        for (std::string line, byte = "-"; readGreeting && !byte.empty() && !line.ends_with("\r\n");)
+            line += byte = Recv(1);
     }
     ~RawClient() {
         if (m_fd >= 0)
@@ -44,7 +44,6 @@ public:
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
     int Fd() const { return m_fd; }
-    const std::string& Greeting() const { return m_greeting; }
     void Send(const std::string& bytes) {
         for (ssize_t done = 0, n = 0; m_fd >= 0 && n >= 0 && done < std::ssize(bytes); done += n)
             n = send(m_fd, bytes.data() + done, bytes.size() - static_cast<size_t>(done), MSG_NOSIGNAL);
@@ -88,7 +87,6 @@ private:
     }
 
     int m_fd;
-    std::string m_greeting;
     bool m_closed = false;
     bool m_reset = false;
 };

@@ -14,8 +14,8 @@ using ::testing::HasSubstr;
 // replaces the user and level, and a refused one ends the connection, also after a first.
 TEST_F(ServerTest, LoginsBeforeAndDuringASession) {
     server.SetMonitorCommand("before");
-    RawClient client(server.Port());
-    EXPECT_EQ(client.Greeting(), "Network Session Started for 127.0.0.1\r\n");
+    RawClient client(server.Port(), false);
+    EXPECT_EQ(client.Recv(39), "Network Session Started for 127.0.0.1\r\n");
     EXPECT_EQ(server.MonitorCommand(), "before"); // a loopback client leaves the monitor alone
     EXPECT_EQ(client.Request(EncodeIndex(Request::ReadCustomer, 0), 5), "-10\r\n");
     EXPECT_THAT(server.MonitorCommand(), HasSubstr("Connection is not authenticated!  2"));
