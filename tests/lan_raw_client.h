@@ -17,12 +17,9 @@ namespace brimlow::test {
 // Polls cond every few milliseconds for up to timeoutMs.
 inline bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 10000) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
+    while (!cond() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return cond();
 }
 
 class RawClient {
@@ -50,9 +47,14 @@ public:
     }
     // Exactly size bytes, or fewer when the connection closed or timeoutMs passed.
     std::string Recv(size_t size, int timeoutMs = 10000) {
+        using namespace std::chrono;
         std::string bytes;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (char buffer[20000]; bytes.size() < size && !m_closed && WaitReadable(deadline);) {
+        pollfd p{m_fd, POLLIN, 0};
+        for (auto deadline = steady_clock::now() + milliseconds(timeoutMs); bytes.size() < size && !m_closed;) {
+            auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+            if (m_fd < 0 || left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
+                break;
+            char buffer[20000];
             ssize_t n = recv(m_fd, buffer, std::min(sizeof buffer, size - bytes.size()), 0);
             m_reset = m_reset || (n < 0 && errno == ECONNRESET);
             m_closed = n <= 0;
@@ -80,12 +82,6 @@ public:
     }
 
 private:
-    bool WaitReadable(std::chrono::steady_clock::time_point deadline) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd p{m_fd, POLLIN, 0};
-        return m_fd >= 0 && left.count() > 0 && poll(&p, 1, static_cast<int>(left.count())) > 0;
-    }
-
     int m_fd;
     bool m_closed = false;
     bool m_reset = false;
