@@ -14,9 +14,9 @@ std::string Pad(const std::string& text, size_t size) {
     return text + std::string(size - text.size(), '\0');
 }
 
-// Every kind of request frame, with ETX's value all through its binary and text fields, and the bytes it must
-// put on the wire.
-std::vector<std::pair<std::string, std::string>> Frames() {
+// Every kind of request frame, with ETX's value all through its binary and text fields, and the bytes it must put on
+// the wire. (How a session takes frames however TCP cuts them: server_robustness_test and fuzz_lan_requests.)
+TEST(ProtocolRequests, EveryFrameByteForByte) {
     SubscriberRecord bob = test::MakeSubscriber("Bob", 4, "", 3);
     bob.LockByte = 3;
     auto group = std::make_unique<GroupRecord>();
@@ -26,43 +26,25 @@ std::vector<std::pair<std::string, std::string>> Frames() {
     memset(&acme, 3, sizeof acme);
     const std::string groupBytes = test::RecordBytes(*group), bobBytes = test::RecordBytes(bob), u30(30, 'u');
     const std::string etx99(99, kEtx), etx999(999, kEtx);
-    return {{EncodeLogin("ann", "secret123456"),
-             kSohS + "0ann" + std::string(27, ' ') + "secret123456" + std::string(18, ' ') + kEtxS},
-            {EncodeLogin(u30 + "overflow", "p"), kSohS + "0" + u30 + "p" + std::string(29, ' ') + kEtxS},
-            {EncodeIndex(Request::LockRecord, 12), std::string("\x01\x34\x31\x32\x03", 5)},
-            {EncodeIndex(Request::ReadCompany, 0), kSohS + "?0" + kEtxS},
-            {EncodeEmpty(Request::CheckCust), kSohS + "8" + kEtxS},
-            {EncodeWriteCustomer(7, bob), kSohS + "10007" + bobBytes + kEtxS},
-            {EncodeAddCustomer(bob), kSohS + "<0000" + bobBytes + kEtxS},
-            {EncodeWriteGroup(5, *group), kSohS + ":0005" + groupBytes + kEtxS},
-            {EncodeAddGroup(12, "Night shift", *group),
-             kSohS + "=0012Night shift" + std::string(69, ' ') + groupBytes + kEtxS},
-            {EncodeServerPage(1999, kPageEmail, etx99 + "s", etx999 + "m"),
-             kSohS + "B" + std::string("\xCF\x07\0\0\x02\0\0\0", 8) + Pad(etx99, 100) + Pad(etx999, 1000) + kEtxS},
-            {EncodeClientPage(kPageModem, "ann", "subj", "hello", acme, bob),
-             kSohS + "C" + std::string("\0\0\x01\0\0\0", 6) + Pad("ann", 31) + Pad("subj", 100) + Pad("hello", 1001) +
-                 test::RecordBytes(acme) + bobBytes + kEtxS},
-            {EncodeFetchTicket("00001234-ann"), kSohS + "F00001234-ann" + kEtxS}};
-}
-
-TEST(ProtocolRequests, EveryFrameByteForByte) {
-    for (const auto& [frame, bytes] : Frames())
+    for (const auto& [frame, bytes] : std::vector<std::pair<std::string, std::string>>{
+             {EncodeLogin("ann", "secret123456"),
+              kSohS + "0ann" + std::string(27, ' ') + "secret123456" + std::string(18, ' ') + kEtxS},
+             {EncodeLogin(u30 + "overflow", "p"), kSohS + "0" + u30 + "p" + std::string(29, ' ') + kEtxS},
+             {EncodeIndex(Request::LockRecord, 12), std::string("\x01\x34\x31\x32\x03", 5)},
+             {EncodeIndex(Request::ReadCompany, 0), kSohS + "?0" + kEtxS},
+             {EncodeEmpty(Request::CheckCust), kSohS + "8" + kEtxS},
+             {EncodeWriteCustomer(7, bob), kSohS + "10007" + bobBytes + kEtxS},
+             {EncodeAddCustomer(bob), kSohS + "<0000" + bobBytes + kEtxS},
+             {EncodeWriteGroup(5, *group), kSohS + ":0005" + groupBytes + kEtxS},
+             {EncodeAddGroup(12, "Night shift", *group),
+              kSohS + "=0012Night shift" + std::string(69, ' ') + groupBytes + kEtxS},
+             {EncodeServerPage(1999, kPageEmail, etx99 + "s", etx999 + "m"),
+              kSohS + "B" + std::string("\xCF\x07\0\0\x02\0\0\0", 8) + Pad(etx99, 100) + Pad(etx999, 1000) + kEtxS},
+             {EncodeClientPage(kPageModem, "ann", "subj", "hello", acme, bob),
+              kSohS + "C" + std::string("\0\0\x01\0\0\0", 6) + Pad("ann", 31) + Pad("subj", 100) + Pad("hello", 1001) +
+                  test::RecordBytes(acme) + bobBytes + kEtxS},
+             {EncodeFetchTicket("00001234-ann"), kSohS + "F00001234-ann" + kEtxS}})
         EXPECT_EQ(frame, bytes);
-}
-
-// Complete exactly at its last byte, wherever TCP cuts it, and taken alone when the next request follows.
-TEST(ProtocolFraming, EveryFrameIsCompleteExactlyAtItsLastByte) {
-    for (const auto& [frame, bytes] : Frames()) {
-        for (size_t cut = 0; cut < frame.size(); ++cut) {
-            FrameScan scan = ScanFrame(frame.data(), cut);
-            ASSERT_FALSE(scan.complete || scan.skip) << "code " << frame[1] << " cut at " << cut;
-        }
-        std::string twice = frame + EncodeEmpty(Request::Ping);
-        FrameScan scan = ScanFrame(twice.data(), twice.size());
-        ASSERT_TRUE(scan.complete) << "code " << frame[1];
-        EXPECT_EQ(scan.skip, 0u);
-        EXPECT_EQ(scan.length, frame.size());
-    }
 }
 
 // A name cut at its first NUL, numbers that are no numbers (fuzz_lan_requests checks the decoded texts' ends).
