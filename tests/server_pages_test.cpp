@@ -15,25 +15,10 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-class ServerPageTest : public ServerTest {
-protected:
-    void SetUp() override {
-        ServerTest::SetUp();
-        MakeFolder(tc.dir.File("Tracking"));
-        Local([](Directory& d) {
-            d.subscribers[0] = test::MakeSubscriber("Duty Desk", 0, "5551234");
-            SetText(d.subscribers[0].Email, "pager@example.net");
-        });
-    }
-    std::string Page(test::RawClient& client, const std::string& frame) {
-        std::string reply = client.Request(frame, 3);
-        EXPECT_TRUE(PagesDone());
-        return reply;
-    }
-};
-
 // aiosmtpd as the mail server: a Server Page goes to the server's subscriber, a Client Page to the one it carries.
-TEST_F(ServerPageTest, PagesByEmailAreDeliveredThroughTheMailServer) {
+TEST_F(ServerTest, PagesByEmailAreDeliveredThroughTheMailServer) {
+    Fill(1);
+    Local([](Directory& d) { SetText(d.subscribers[0].Email, "pager@example.net"); });
     std::string mail = tc.dir.File("mail");
     test::PeerProcess smtp(test::SmtpSinkCommand(mail));
     ASSERT_GT(smtp.Port(), 0);
@@ -41,10 +26,12 @@ TEST_F(ServerPageTest, PagesByEmailAreDeliveredThroughTheMailServer) {
     tc.console.settings.Update(
         [](Settings& s) { s.ReturnAddress = "desk@example.com", s.OutboundMailServer = "127.0.0.1"; });
     auto ann = LoggedIn("ann");
-    EXPECT_EQ(Page(*ann, EncodeServerPage(0, kPageEmail, "Drill", "Mail text")), "1\r\n");
+    EXPECT_EQ(ann->Request(EncodeServerPage(0, kPageEmail, "Drill", "Mail text"), 3), "1\r\n");
+    ASSERT_TRUE(PagesDone());
     SubscriberRecord carried = test::MakeSubscriber("Remote", 4, "8889");
     SetText(carried.Email, "remote@example.org");
-    EXPECT_EQ(Page(*ann, EncodeClientPage(kPageEmail, "ann", "Subj", "Body", CompanyRecord{}, carried)), "1\r\n");
+    EXPECT_EQ(ann->Request(EncodeClientPage(kPageEmail, "ann", "Subj", "Body", CompanyRecord{}, carried), 3), "1\r\n");
+    ASSERT_TRUE(PagesDone());
     EXPECT_EQ(test::ReadFile(mail + "/1.env"), "FROM desk@example.com\nTO pager@example.net\n");
     EXPECT_THAT(test::ReadFile(mail + "/1.eml"), ::testing::ContainsRegex("Subject: Drill\r\n(.|\r|\n)*Mail text"));
     EXPECT_EQ(test::ReadFile(mail + "/2.env"), "FROM desk@example.com\nTO remote@example.org\n");
@@ -53,18 +40,20 @@ TEST_F(ServerPageTest, PagesByEmailAreDeliveredThroughTheMailServer) {
 
 // Every page is answered and needs no write level; user names that would leave the Queue folder are refused or made
 // harmless, and nothing goes for a company without a folder, a slot out of range or free, or an unknown type.
-TEST_F(ServerPageTest, PagesThatPointOutsideDeliverNothingThere) {
+TEST_F(ServerTest, PagesThatPointOutsideDeliverNothingThere) {
+    Fill(1);
     CompanyRecord company = test::MakeCompany("Client Co", "", 444);
     SubscriberRecord sub = test::MakeSubscriber("Remote", 4, "8889");
     auto carl = LoggedIn("carl");
     for (const char* user : {"..", ".", "", "../../etc"})
-        EXPECT_EQ(Page(*carl, EncodeClientPage(kPageModem, user, "", "x", company, sub)), "1\r\n") << user;
+        EXPECT_EQ(carl->Request(EncodeClientPage(kPageModem, user, "", "x", company, sub), 3), "1\r\n") << user;
     for (int number : {100, -3}) {
         sub.Company = number;
-        EXPECT_EQ(Page(*carl, EncodeClientPage(kPageModem, "carl", "", "x", company, sub)), "1\r\n") << number;
+        EXPECT_EQ(carl->Request(EncodeClientPage(kPageModem, "carl", "", "x", company, sub), 3), "1\r\n") << number;
     }
     for (auto [slot, type] : {std::pair{2000, kPageModem}, {-5, kPageModem}, {1, kPageModem}, {0, 9}})
-        EXPECT_EQ(Page(*carl, EncodeServerPage(slot, type, "", "x")), "1\r\n") << slot;
+        EXPECT_EQ(carl->Request(EncodeServerPage(slot, type, "", "x"), 3), "1\r\n") << slot;
+    ASSERT_TRUE(PagesDone());
     EXPECT_THAT(test::ListDir(tc.dir.File("Queue")), ElementsAre(".. .. etc"));
     EXPECT_FALSE(test::FileExists(tc.dir.File("4")));
     EXPECT_TRUE(test::ListDir(tc.dir.File("0")).empty());
@@ -72,7 +61,8 @@ TEST_F(ServerPageTest, PagesThatPointOutsideDeliverNothingThere) {
 
 // First Ticket offers the user's uncollected tickets; wildcards in a user name match only themselves; Fetch refuses
 // names outside the folder and other users' tickets.
-TEST_F(ServerPageTest, TicketsGoOnlyToTheirOwnUser) {
+TEST_F(ServerTest, TicketsGoOnlyToTheirOwnUser) {
+    MakeFolder(tc.dir.File("Tracking"));
     auto ticket = [&](const std::string& name, const std::string& content) {
         test::WriteFile(tc.dir.File("Tracking/" + name), content);
         SetUnreadMark(tc.dir.File("Tracking/" + name));
