@@ -12,8 +12,14 @@ namespace brimlow::lan {
 
 using test::WaitFor;
 
-inline ServerTimings FastTimings() {
-    return {.receiveTimeoutMs = 50, .sendTimeoutMs = 5000, .idleLimitMs = 60000, .handoffPollMs = 5, .pageJobs = {}};
+// Short waits; idleMs ends a silent session, and a connection that has not logged in, after so long.
+inline ServerTimings FastTimings(int idleMs = 60000, PageJobLimits jobs = {}) {
+    return {.receiveTimeoutMs = 50,
+            .sendTimeoutMs = 5000,
+            .idleLimitMs = idleMs,
+            .handoffPollMs = 5,
+            .loginDeadlineMs = std::min(idleMs, 5000),
+            .pageJobs = jobs};
 }
 
 class ServerTest : public ::testing::Test {

@@ -47,13 +47,7 @@ TEST_F(ServerTest, FramesAreTakenWholeOrNotAtAll) {
 
 class LimitedServerTest : public ServerTest {
 protected:
-    static ServerTimings Limited() {
-        ServerTimings t = FastTimings();
-        t.idleLimitMs = t.loginDeadlineMs = 300;
-        t.pageJobs = {1, 3, 2}; // one worker, three pages in all, two per session
-        return t;
-    }
-    LimitedServerTest() : ServerTest(Limited()) {}
+    LimitedServerTest() : ServerTest(FastTimings(300, {1, 3, 2})) {} // one worker, three pages, two per session
 };
 
 // A silent client loses its session and its locks, a stranger its connection at its login deadline, while a
