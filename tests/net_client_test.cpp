@@ -58,7 +58,6 @@ public:
     explicit Relay(int serverPort) : m_serverPort(serverPort), m_peer([this](test::PeerSession& s) { Serve(s); }) {}
     int Port() const { return m_peer.Port(); }
     int Connections() const { return m_peer.Connections(); }
-    // Without a reply the server answers again.
     void Answer(char code, std::optional<Reply> reply) {
         std::lock_guard lock(m_mutex);
         m_answers.erase(code);
@@ -150,8 +149,7 @@ protected:
         relay->Take();
         return ann;
     }
-    // The copy holds every record of the server's directory; its entries belong to the Network tab (a free
-    // slot's tab means nothing) and no lock travels.
+    // Every record of the server's, its entries on the Network tab (a free slot's tab means nothing), no lock.
     void ExpectCopyMatches(ClientConsole& c) {
         auto want = Local([](Directory& d) { return std::make_unique<Directory>(d); });
         for (int s = 0; s < kSubscriberSlots; ++s) {
@@ -166,8 +164,8 @@ protected:
     std::unique_ptr<Relay> relay;
 };
 
-// Two syncs at once log in and download once: every used slot and the first free one, every group and company;
-// the other then finds the connection and only polls, as later syncs do.
+// Two syncs at once download once (every used slot and the first free one, every group and company); the other
+// finds the connection and only polls, as later syncs do.
 TEST_F(LanClientTest, TwoSyncsAtOnceLogInOnceDownloadEverythingAndThenOnlyPoll) {
     auto ann = std::make_unique<ClientConsole>(relay->Port(), "ann", "pw");
     std::thread other([&] { ann->client->SyncWithServer(); });
@@ -244,8 +242,7 @@ TEST_F(LanClientTest, TicketsWithoutEndUnsafeNamesOrAFullDiskHarmNothing) {
     EXPECT_EQ(test::ReadFile(path), std::string(4000, 'n'));
 }
 
-// Every way a reply can go wrong: the copy keeps what it had, the connection is given up, the next scan
-// reconnects and reloads.
+// A reply gone wrong keeps the copy as it was and gives the connection up; the next scan reconnects and reloads.
 TEST_F(LanClientTest, BrokenRepliesNeverCorruptTheCopy) {
     auto ann = Relayed();
     NetClient& client = *ann->client;
@@ -284,9 +281,8 @@ TEST_F(LanClientTest, BrokenRepliesNeverCorruptTheCopy) {
     EXPECT_THAT(test::ReadFile(ann->tc.dir.File(kNetworkLog)), ::testing::HasSubstr(kConnectionAbortedText));
 }
 
-// With SendAllViaServer local entries go as Client Pages carrying their records; the server delivers them by SNPP
-// (two-way tickets name the carried company's address) or into Queue/<user>/<company> (net_end_to_end_test reads
-// it). With only SendViaServer they go by the console's own transports; a lost server shows the send error.
+// With SendAllViaServer local entries go as Client Pages carrying their records (by SNPP, two-way tickets name the
+// carried company's address); with only SendViaServer by the console's own transports. A lost server is an error.
 TEST_F(LanClientTest, LocalEntriesGoToTheServerAsClientPagesCarryingTheirRecords) {
     auto ann = Relayed();
     Directory& local = *ann->tc.console.local;
@@ -325,8 +321,7 @@ TEST_F(LanClientTest, LocalEntriesGoToTheServerAsClientPagesCarryingTheirRecords
     EXPECT_THAT(ann->tc.op.MessageTexts(), ::testing::Contains(kSendError));
 }
 
-// The connect job keeps the scan's network step off until its download is done; its click is played by the
-// next step, on the scan's thread.
+// The connect job keeps the scan's network step off until its download is done; the next step plays its click.
 TEST_F(LanClientTest, TheConnectJobHoldsTheScanOffUntilItsDownloadIsDone) {
     auto ann = Client("ann");
     Console& console = ann->tc.console;
@@ -406,9 +401,8 @@ TEST_F(LanClientTest, RandomEditsReachEveryCopyThroughOnePoll) {
     }
 }
 
-// Operators take the slots, strangers cannot. With all taken, a newcomer's refusal line arrives whole, even
-// after its Login (a close with unread bytes would reset the connection and lose it), and the others are
-// served; the client is tried again by the next scan.
+// With every slot taken a newcomer's refusal line arrives whole, even after its Login (a close with unread bytes
+// would reset the connection), the others are served, and the client is tried again by the next scan.
 TEST_F(LanClientTest, AFullServerRefusesWithALineAndIsTriedAgainByTheNextScan) {
     std::vector<std::unique_ptr<test::RawClient>> others;
     for (int k = 0; k < lan::kSessionSlots; ++k)
@@ -429,9 +423,8 @@ TEST_F(LanClientTest, AFullServerRefusesWithALineAndIsTriedAgainByTheNextScan) {
     EXPECT_EQ(UsedSubscriberSlots(ann->Net()), 49);
 }
 
-// Server Pages go by the server's transports to its own subscribers: one of a two-way company leaves a ticket that
-// ann's client collects, with her other uncollected ones (her name in any case; the first 4,000 bytes of a long
-// one), once, until one is marked again; a modem page is filed for dialling.
+// A Server Page to a two-way company leaves a ticket that ann's client collects with her other uncollected ones
+// (her name in any case; 4,000 bytes of a long one), once until marked again; a modem page is filed for dialling.
 TEST_F(LanClientTest, ServerPagesAndTheTicketsTheyLeave) {
     auto ann = Relayed();
     ann->tc.console.settings.Update([](Settings& s) { s.SendViaServer = 1; });

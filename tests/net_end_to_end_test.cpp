@@ -71,8 +71,7 @@ TEST(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
     ASSERT_TRUE(test::WaitFor([&] { return HasUnreadMark(client.data + "/" + ticket); })); // shown before written
     EXPECT_EQ(test::ReadFile(client.data + "/" + ticket), ticketText);
     EXPECT_FALSE(HasUnreadMark(server.data + "/" + ticket)); // collected: not offered again
-    // The command line as a client: it exports the network copy (its own directory holds one entry), and pages a
-    // local entry via the server.
+    // The command line as a client exports the network copy (its own holds one entry) and pages via the server.
     test::RunResult exported = test::RunBrimlow(
         {"--data", client.data, "export", "--network", "--subscribers", root.File("s.csv")}, client.Env(port));
     EXPECT_EQ(exported.status, 0) << exported.err;
@@ -88,8 +87,7 @@ TEST(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
     EXPECT_EQ(test::ReadFile(server.data + "/Queue/ann/2/Company.dat"), test::RecordBytes(own->companies[2]));
     EXPECT_EQ(test::ReadFile(server.data + "/Queue/ann/2/" + intake[1]).substr(sizeof(SubscriberRecord)), "Gas leak");
     clientProcess.Signal(SIGKILL); // without a word: the server carries on
-    // Pages in delivery to a provider that never answers, and more waiting: on SIGTERM the tables are saved
-    // first, the jobs get the grace, and the console ends however they fare.
+    // SIGTERM with pages in delivery to a provider that never answers: saved, and ended however they fare.
     test::RawClient raw(port);
     EXPECT_EQ(raw.Request(lan::EncodeLogin("ANN", "pw"), 3), "1\r\n");
     EXPECT_EQ(raw.Request(lan::EncodeIndex(lan::Request::LockRecord, 1), 3), "1\r\n");

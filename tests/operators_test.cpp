@@ -28,9 +28,8 @@ TEST_F(OperatorsTest, TheFileIsTheTableByteForByte) {
     EXPECT_EQ(test::RecordBytes(loaded.Snapshot()), expected);
 }
 
-// A missing file is created empty for the owner only. A short or hand-edited file gives what it holds: a name
-// without its NUL is cut at 30, a level outside the three logs in read-only. A file that cannot be opened leaves
-// the table empty.
+// A missing file is created empty for the owner only; a short or hand-edited one gives what it holds (a name
+// without its NUL cut at 30, a level outside the three read-only); one that cannot be opened an empty table.
 TEST_F(OperatorsTest, LoadingCreatesMissingFilesAndToleratesDamagedOnes) {
     table.Set(0, "stale", "x", 1); // zeroed by the load
     ASSERT_EQ(table.LoadOperators(dir.Path()), 1);

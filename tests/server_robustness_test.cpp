@@ -1,5 +1,4 @@
-// The server against clients that misbehave: junk, split frames, silence, sudden ends. (An operator's login among
-// hostile crowds is timed by bench/server_attack_bench.)
+// The server against clients that misbehave (a login among hostile crowds: bench/server_attack_bench).
 #include "tests/server_fixture.h"
 #include "tests/support/line_peer.h"
 
@@ -50,9 +49,8 @@ protected:
     LimitedServerTest() : ServerTest(FastTimings(300, {1, 3, 2})) {} // one worker, three pages, two per session
 };
 
-// A silent client loses its session and its locks, a stranger its connection at its login deadline, while a
-// busy one stays. Pages wait for one worker in a bounded queue: a session past its share is answered "0", and so
-// is everyone once the pool holds its limit; a stop does not wait for the pages still in delivery.
+// A silent client loses its session and locks, a stranger its connection at its login deadline, a busy one stays.
+// Pages past a session's share or the pool's limit are answered "0"; a stop does not wait for pages in delivery.
 TEST_F(LimitedServerTest, SilenceAndPagesHaveTheirLimits) {
     Fill(3);
     auto silent = LoggedIn("ann");

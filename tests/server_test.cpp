@@ -103,9 +103,8 @@ TEST_F(ServerTest, LocksAndWrites) {
     EXPECT_EQ(CheckCust(*ann), std::string(250, '\0')); // cleared by the check
 }
 
-// A group write tells the other sessions, a deleted group entry everyone, and the group goes with its entry (the
-// client suite's random edits show the rest reaching every copy). An added subscriber gets tab 0 and no lock; an
-// added group no entry while the subscriber table is full.
+// A group write tells the other sessions, a deleted group entry everyone, and the group goes with its entry. An
+// added subscriber gets tab 0 and no lock; an added group no entry while the subscriber table is full.
 TEST_F(ServerTest, GroupWritesAddsAndDeletes) {
     Fill(2);
     int g = Local([&](Directory& d) { return test::AddGroup(d, "Night", {"a"}); });
