@@ -135,10 +135,10 @@ TEST_F(ServerTest, GroupWritesAddsAndDeletes) {
 // Read-only sessions change nothing, not even a lock; deleting needs the highest level.
 TEST_F(ServerTest, SecurityLevelsAreEnforcedByTheServer) {
     Fill(4);
-    int g = 0;
-    Local([&](Directory& d) {
-        g = test::AddGroup(d, "Group", {"x"});
+    int g = Local([&](Directory& d) {
+        int group = test::AddGroup(d, "Group", {"x"});
         d.subscribers[1].LockByte = kLockedByLocalEditor; // so that only the level can refuse the write
+        return group;
     });
     std::string before = Local([](Directory& d) { return test::RecordBytes(d); });
     auto group = std::make_unique<GroupRecord>();
