@@ -1,5 +1,4 @@
-// The console operator's own edits of the local directory on a server console: the LAN sessions are told what
-// changed and only that, and an entry open in the editor is found again after a session's write has moved it.
+// A server console's own edits: the sessions learn only what changed; an open entry is found again after a move.
 #include "app/directory_edits.h"
 #include "tests/server_fixture.h"
 

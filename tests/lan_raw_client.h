@@ -1,6 +1,5 @@
 #pragma once
-// A LAN client of plain POSIX calls, none of the console's own: it sends the bytes it is given and reads back
-// exactly what the test expects.
+// A LAN client of plain POSIX calls, none of the console's own: the bytes it is given, and exactly what comes back.
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>

@@ -1,5 +1,4 @@
-// The console's LAN client against a real server in the same process, on loopback. A relay in between shows the
-// request bytes and plays a server that misbehaves: junk, short replies, a close in mid-reply, silence.
+// The console's LAN client against the real server on loopback, through a relay that can play a broken server.
 #include "app/send_page.h"
 #include "directory/data_files.h"
 #include "network/net_client_scan.h"
@@ -47,8 +46,7 @@ struct ClientConsole {
     std::shared_ptr<NetClient> client;
 };
 
-// Passes a client's requests to the server on serverPort and the replies back, recording each request whole; a
-// test may answer the requests of a code in the server's place: junk, a short reply, a close in mid-reply.
+// Records each request whole; answers the requests of a code in the server's place when a test asks it to.
 class Relay {
 public:
     struct Reply {
@@ -164,8 +162,7 @@ protected:
     std::unique_ptr<Relay> relay;
 };
 
-// Two syncs at once download once (every used slot and the first free one, every group and company); the other
-// finds the connection and only polls, as later syncs do.
+// Two syncs at once download once (the used slots and the first free one); the other, like later ones, polls.
 TEST_F(LanClientTest, TwoSyncsAtOnceLogInOnceDownloadEverythingAndThenOnlyPoll) {
     auto ann = std::make_unique<ClientConsole>(relay->Port(), "ann", "pw");
     std::thread other([&] { ann->client->SyncWithServer(); });
@@ -179,13 +176,11 @@ TEST_F(LanClientTest, TwoSyncsAtOnceLogInOnceDownloadEverythingAndThenOnlyPoll) 
     EXPECT_EQ(relay->Connections(), 1);
 }
 
-// Nobody listening, a server that closes before its greeting (it is going down) or one with every slot taken is
-// tried again by the next scan; a refused login is not, not even once the password is right. A full server's
-// refusal line arrives whole, even after a Login (a close with unread bytes would reset the connection).
+// A server that cannot take the client now is tried again by the next scan, a refused login never again.
 TEST_F(LanClientTest, AServerThatCannotTakeTheClientIsTriedAgainARefusedLoginIsNot) {
     auto ann = Client("ann");
     test::LinePeer closing([](test::PeerSession&) {});
-    for (int port : {test::UnusedPort(), closing.Port()}) {
+    for (int port : {test::UnusedPort(), closing.Port()}) { // nobody listening; closed before the greeting
         ann->client->SetPort(port);
         ann->tc.console.reconnectWanted = 0;
         EXPECT_EQ(ann->client->SyncWithServer(), 0);
@@ -199,7 +194,7 @@ TEST_F(LanClientTest, AServerThatCannotTakeTheClientIsTriedAgainARefusedLoginIsN
     refused.Send(lan::EncodeLogin("carl", "pw"));
     EXPECT_EQ(refused.Recv(100), "Network Connection refused for 127.0.0.1\r\n");
     EXPECT_TRUE(refused.WaitClosed());
-    EXPECT_FALSE(refused.SawReset());
+    EXPECT_FALSE(refused.SawReset()); // a close with the Login unread would have reset it
     ann->client->SetPort(server.Port());
     EXPECT_EQ(ann->client->SyncWithServer(), 0);
     EXPECT_FALSE(ann->client->GaveUp());
@@ -220,8 +215,7 @@ TEST_F(LanClientTest, AServerThatCannotTakeTheClientIsTriedAgainARefusedLoginIsN
     EXPECT_FALSE(ann->client->Connected());
 }
 
-// A server that offers the same ticket for ever cannot hold the scan; a name that can never be a file here is
-// neither asked for nor shown; a ticket that cannot be written whole (a full disk) leaves the earlier copy.
+// Endless offers, names that can never be a file here, and a full disk harm neither the scan nor the tickets.
 TEST_F(LanClientTest, TicketsWithoutEndUnsafeNamesOrAFullDiskHarmNothing) {
     auto ann = Relayed();
     auto offerForEver = [&](const std::string& name) {
@@ -297,8 +291,7 @@ TEST_F(LanClientTest, BrokenRepliesNeverCorruptTheCopy) {
     EXPECT_THAT(test::ReadFile(ann->tc.dir.File(kNetworkLog)), ::testing::HasSubstr(kConnectionAbortedText));
 }
 
-// With SendAllViaServer local entries go as Client Pages carrying their records (by SNPP, two-way tickets name the
-// carried company's address); with only SendViaServer by the console's own transports. A lost server is an error.
+// SendAllViaServer sends local entries as Client Pages; with only SendViaServer they go by the console's own way.
 TEST_F(LanClientTest, LocalEntriesGoToTheServerAsClientPagesCarryingTheirRecords) {
     auto ann = Relayed();
     Directory& local = *ann->tc.console.local;
@@ -352,8 +345,7 @@ TEST_F(LanClientTest, TheConnectJobHoldsTheScanOffUntilItsDownloadIsDone) {
     EXPECT_THAT(played, ElementsAre(ann->tc.dir.File("click.wav")));
 }
 
-// Random edits of every kind by two clients: after each, one poll by every client leaves its copy a full download's
-// (the server's marks, also for its own operator's edits: server_test, directory_edits_test).
+// After each random edit one poll leaves every copy a full download's (the marks: server and directory edit tests).
 TEST_F(LanClientTest, RandomEditsReachEveryCopyThroughOnePoll) {
     std::vector<std::unique_ptr<ClientConsole>> clients;
     for (const char* user : {"ann", "bob", "carl"}) {
@@ -402,8 +394,7 @@ TEST_F(LanClientTest, RandomEditsReachEveryCopyThroughOnePoll) {
     }
 }
 
-// A Server Page to a two-way company leaves a ticket that ann's client collects with her other uncollected ones
-// (her name in any case; 4,000 bytes of a long one), once until marked again; a modem page is filed for dialling.
+// Server Pages: a modem one is filed; a two-way one leaves a ticket, collected with the user's others once per mark.
 TEST_F(LanClientTest, ServerPagesAndTheTicketsTheyLeave) {
     auto ann = Relayed();
     ann->tc.console.settings.Update([](Settings& s) { s.SendViaServer = 1; });

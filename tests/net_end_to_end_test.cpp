@@ -1,5 +1,4 @@
-// brimlow processes on loopback: `--server --headless`, a headless client console and the command line as a
-// client; then the server's orderly end on SIGTERM with a raw client attached and pages in delivery.
+// brimlow processes on loopback: a server, a headless client and the command line as a client, then SIGTERM.
 #include "directory/data_files.h"
 #include "network/operators.h"
 #include "network/protocol.h"

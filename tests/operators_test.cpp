@@ -25,8 +25,7 @@ TEST_F(OperatorsTest, TheFileIsTheTableByteForByte) {
     EXPECT_EQ(test::ReadFile(dir.File("Operators.dat")), expected);
 }
 
-// A missing file is created empty for the owner only; a short or hand-edited one gives what it holds (a name
-// without its NUL cut at 30, a level outside the three read-only); one that cannot be opened an empty table.
+// A missing file is created for the owner only; a damaged one gives what it holds, an unknown level read-only.
 TEST_F(OperatorsTest, LoadingCreatesMissingFilesAndToleratesDamagedOnes) {
     table.Set(0, "stale", "x", 1); // zeroed by the load
     ASSERT_EQ(table.LoadOperators(dir.Path()), 1);
@@ -49,8 +48,7 @@ TEST_F(OperatorsTest, LoadingCreatesMissingFilesAndToleratesDamagedOnes) {
     EXPECT_EQ(table.SaveOperators(dir.Path()), 0);
 }
 
-// Names and passwords match without case; the login takes the level of the account that matched, not of the
-// first of the same name; an empty login matches only while no account exists.
+// Without case; the level of the account that matched; an empty login only while no account exists.
 TEST_F(OperatorsTest, Authenticate) {
     EXPECT_EQ(table.Authenticate("", ""), std::optional<int16_t>(kReadOnly));
     EXPECT_EQ(table.Authenticate("ann", ""), std::nullopt);

@@ -14,8 +14,7 @@ std::string Pad(const std::string& text, size_t size) {
     return text + std::string(size - text.size(), '\0');
 }
 
-// Every kind of request frame, with ETX's value all through its binary and text fields, and the bytes it must put on
-// the wire. (How a session takes frames however TCP cuts them: server_robustness_test and fuzz_lan_requests.)
+// Every kind of request frame, with ETX's value all through its binary and text fields, byte for byte.
 TEST(ProtocolRequests, EveryFrameByteForByte) {
     SubscriberRecord bob = test::MakeSubscriber("Bob", 4, "", 3);
     bob.LockByte = 3;
@@ -60,9 +59,7 @@ TEST(ProtocolRequests, DecodingRefusesNumbersThatAreNoNumbers) {
     EXPECT_FALSE(DecodeCustomerFrame(frame, slot, record));
 }
 
-// Every reply byte for byte, and back where the client reads it: the Read Customer text in its field order (a 15th
-// piece is ignored), the count of a group's leading members, the group bitmap least significant bit first, the
-// little-endian file-find record, and a Lock Owner text cut to the 100 bytes the client takes in one receive.
+// Every reply byte for byte (a Lock Owner text fits the client's one receive), and back where the client reads it.
 TEST(ProtocolReplies, EveryReplyByteForByte) {
     SubscriberRecord r = test::MakeSubscriber("Ann Lee", -4, "12345", 3);
     int k = 0;
@@ -87,7 +84,7 @@ TEST(ProtocolReplies, EveryReplyByteForByte) {
         EXPECT_EQ(reply, bytes);
 
     SubscriberRecord back{};
-    DecodeQuotedSubscriberText(QuotedSubscriberText(r) + ",\"extra\"", back);
+    DecodeQuotedSubscriberText(QuotedSubscriberText(r) + ",\"extra\"", back); // a 15th piece is ignored
     r.LockByte = 0;
     EXPECT_EQ(test::RecordBytes(back), test::RecordBytes(r));
     FileFindRecord decoded;

@@ -38,8 +38,7 @@ TEST_F(ServerTest, PagesByEmailAreDeliveredThroughTheMailServer) {
     unsetenv(kSmtpPortVariable);
 }
 
-// Every page is answered and needs no write level; user names that would leave the Queue folder are refused or made
-// harmless, and nothing goes for a company without a folder, a slot out of range or free, or an unknown type.
+// Pages need no write level; names, companies, slots and types that point nowhere deliver nothing anywhere.
 TEST_F(ServerTest, PagesThatPointOutsideDeliverNothingThere) {
     Fill(1);
     CompanyRecord company = test::MakeCompany("Client Co", "", 444);
@@ -59,8 +58,7 @@ TEST_F(ServerTest, PagesThatPointOutsideDeliverNothingThere) {
     EXPECT_TRUE(test::ListDir(tc.dir.File("0")).empty());
 }
 
-// First Ticket offers the user's uncollected tickets; wildcards in a user name match only themselves; Fetch refuses
-// names outside the folder and other users' tickets.
+// A user is offered and fetches only its own tickets, whatever wildcards its name holds.
 TEST_F(ServerTest, TicketsGoOnlyToTheirOwnUser) {
     MakeFolder(tc.dir.File("Tracking"));
     auto ticket = [&](const std::string& name, const std::string& content) {

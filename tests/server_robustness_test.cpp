@@ -11,8 +11,7 @@ namespace {
 using test::RawClient;
 const std::string kPing = EncodeEmpty(Request::Ping);
 
-// Junk before a request, a fixed-size frame whose last byte is no ETX, a variable one without ETX within its
-// limit or abandoned for a new request: dropped, and the request that follows is served.
+// Junk and frames without their ETX are dropped, and the request that follows is served.
 TEST_F(ServerTest, JunkIsDroppedAndTheSessionServesOn) {
     auto ann = LoggedIn("ann");
     const std::string soh(1, kSoh);
@@ -21,8 +20,7 @@ TEST_F(ServerTest, JunkIsDroppedAndTheSessionServesOn) {
         EXPECT_EQ(ann->Request(junk + kPing, 6), "PONG\r\n") << junk.substr(0, 5);
 }
 
-// A frame sent byte by byte (ETX bytes everywhere in its binary part) is taken whole; a client that vanishes in
-// mid-frame ends its session (and only its locks), and the frame is never applied.
+// A frame sent byte by byte is taken whole; one cut off by a vanishing client is never applied.
 TEST_F(ServerTest, FramesAreTakenWholeOrNotAtAll) {
     Fill(5);
     auto ann = LoggedIn("ann");
@@ -49,8 +47,7 @@ protected:
     LimitedServerTest() : ServerTest(FastTimings(300, {1, 3, 2})) {} // one worker, three pages, two per session
 };
 
-// A silent client loses its session and locks, a stranger its connection at its login deadline, a busy one stays.
-// Pages past a session's share or the pool's limit are answered "0" (an end with pages in delivery: net_end_to_end).
+// Silent sessions and strangers are ended; pages past a session's share or the pool's limit are answered "0".
 TEST_F(LimitedServerTest, SilenceAndPagesHaveTheirLimits) {
     Fill(3);
     auto silent = LoggedIn("ann");

@@ -10,8 +10,7 @@ namespace {
 using test::RawClient;
 using ::testing::HasSubstr;
 
-// Before its Login a connection gets "-10" for every request; a Login matches without case, a second one
-// replaces the user and level, and a refused one ends the connection, also after a first.
+// "-10" before a Login; a second Login replaces the user and level, a refused one ends the connection.
 TEST_F(ServerTest, LoginsBeforeAndDuringASession) {
     server.SetMonitorCommand("before");
     RawClient client(server.Port(), false);
@@ -61,8 +60,7 @@ TEST_F(ServerTest, ReadsSendTheRecordsAndIndexesOutOfRangeLookFree) {
     EXPECT_EQ(client->Recv(1, 50), ""); // and not a byte more
 }
 
-// A lock is granted once (its owner's name: ui_network_test); any session may unlock. A write needs a lock (anyone's),
-// keeps the stored tab and ends the lock whatever lock byte it carries; only the writer's session is not told of it.
+// A write needs anyone's lock, keeps the stored tab, ends the lock, and is told to every session but the writer's.
 TEST_F(ServerTest, LocksAndWrites) {
     Fill(12);
     Local([](Directory& d) {
@@ -103,8 +101,7 @@ TEST_F(ServerTest, LocksAndWrites) {
     EXPECT_EQ(CheckCust(*ann), std::string(250, '\0')); // cleared by the check
 }
 
-// A group write tells the other sessions, a deleted group entry everyone, and the group goes with its entry. An
-// added subscriber gets tab 0 and no lock; an added group no entry while the subscriber table is full.
+// A deleted group entry takes its group and is told to everyone; an added subscriber gets tab 0 and no lock.
 TEST_F(ServerTest, GroupWritesAddsAndDeletes) {
     Fill(2);
     int g = Local([&](Directory& d) { return test::AddGroup(d, "Night", {"a"}); });
