@@ -279,10 +279,8 @@ TEST_F(LanClientTest, BrokenRepliesNeverCorruptTheCopy) {
         relay->Answer(c.code, c.reply);
         ann->tc.console.reconnectWanted = 0;
         EXPECT_EQ(c.request(), 0);
-        EXPECT_FALSE(client.Connected());
-        EXPECT_EQ(ann->tc.console.reconnectWanted, 1);
-        EXPECT_TRUE(test::RecordBytes(ann->Net()) == before);
-        EXPECT_FALSE(test::FileExists(ann->tc.dir.File("Tracking/T-ann")));
+        EXPECT_TRUE(!client.Connected() && ann->tc.console.reconnectWanted == 1);
+        EXPECT_TRUE(test::RecordBytes(ann->Net()) == before && !test::FileExists(ann->tc.dir.File("Tracking/T-ann")));
         relay->Answer(c.code, std::nullopt);
         PollServer(ann->tc.console, client); // reconnects and reloads
         ASSERT_TRUE(client.Connected());
@@ -417,8 +415,7 @@ TEST_F(LanClientTest, ServerPagesAndTheTicketsTheyLeave) {
     for (auto [name, text] : {std::pair{"C.3.3.0-ANN", "three"},
                               {"Big.1.1.0-ann", big.c_str()},
                               {"D.4.4.0-ann", ""},
-                              {"B.2.2.0-anna", "anna's"},
-                              {"E.5.5.0", "nobody's"}}) {
+                              {"B.2.2.0-anna", "anna's"}}) {
         test::WriteFile(tracked(name), text);
         *text ? SetUnreadMark(tracked(name)) : ClearUnreadMark(tracked(name)); // the empty one was read
     }
