@@ -14,12 +14,12 @@ using test::WaitFor;
 
 // Short waits; idleMs ends a silent session, and a connection that has not logged in, after so long.
 inline ServerTimings FastTimings(int idleMs = 60000, PageJobLimits jobs = {}) {
-    return {.receiveTimeoutMs = 50,
-            .sendTimeoutMs = 5000,
-            .idleLimitMs = idleMs,
-            .handoffPollMs = 5,
-            .loginDeadlineMs = std::min(idleMs, 5000),
-            .pageJobs = jobs};
+    ServerTimings t;
+    t.receiveTimeoutMs = 50;
+    t.idleLimitMs = t.loginDeadlineMs = idleMs;
+    t.handoffPollMs = 5;
+    t.pageJobs = jobs;
+    return t;
 }
 
 class ServerTest : public ::testing::Test {
