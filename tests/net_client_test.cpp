@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
-#include <random>
 #include <sys/resource.h>
 #include <thread>
 

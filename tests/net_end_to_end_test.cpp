@@ -86,24 +86,17 @@ TEST(LanEndToEndTest, AHeadlessClientKeepsItsCopyOfTheServersDirectory) {
     // SIGTERM with pages in delivery to a provider that never answers: saved, and ended however they fare.
     test::RawClient raw(port);
     EXPECT_EQ(raw.Request(lan::EncodeLogin("ANN", "pw"), 3), "1\r\n");
-    EXPECT_EQ(raw.Request(lan::EncodeIndex(lan::Request::LockRecord, 0), 3), "1\r\n");
-    SubscriberRecord edited = test::MakeSubscriber("Unit 00", 0, "1");
-    SetText(edited.City, "Edited over the LAN");
-    EXPECT_EQ(raw.Request(lan::EncodeWriteCustomer(0, edited), 3), "1\r\n");
     test::LinePeer silent([](test::PeerSession& s) { s.WaitClosed(); });
     CompanyRecord company = test::MakeCompany("Silent", "127.0.0.1", silent.Port());
+    const std::string page = lan::EncodeClientPage(lan::kPageSnpp, "ann", "", "x", company, own->subscribers[0]);
     for (int k = 0; k < 6; ++k)
-        EXPECT_EQ(raw.Request(lan::EncodeClientPage(lan::kPageSnpp, "ann", "", "x", company, edited), 3), "1\r\n");
+        EXPECT_EQ(raw.Request(page, 3), "1\r\n");
     auto start = std::chrono::steady_clock::now();
     serverProcess.Signal(SIGTERM);
     EXPECT_TRUE(raw.WaitClosed());
     EXPECT_EQ(serverProcess.Wait(), 0) << serverProcess.Output();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
-    EXPECT_EQ(test::ReadFile(server.data + "/Operators.dat").size(), 6400u);
-    auto saved = Directory::Create();
-    ModemSettings modem{};
-    LoadDirectoryFiles(server.data, *saved, modem);
-    EXPECT_EQ(GetText(saved->subscribers[0].City), "Edited over the LAN");
+    EXPECT_EQ(test::ReadFile(server.data + "/Operators.dat").size(), 6400u); // saved at the end, as the tables are
 }
 
 } // namespace
