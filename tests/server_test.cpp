@@ -101,13 +101,26 @@ TEST_F(ServerTest, LocksAndWrites) {
     EXPECT_EQ(CheckCust(*ann), std::string(250, '\0')); // cleared by the check
 }
 
-// A deleted group entry takes its group and is told to everyone; an added subscriber gets tab 0 and no lock.
-TEST_F(ServerTest, GroupWritesAddsAndDeletes) {
+// Read-only sessions change nothing, not even a lock, and deleting needs the highest level. A deleted group entry
+// takes its group and is told to everyone; an added subscriber gets tab 0 and no lock.
+TEST_F(ServerTest, LevelsAndGroupWritesAddsAndDeletes) {
     Fill(2);
-    int g = Local([&](Directory& d) { return test::AddGroup(d, "Night", {"a"}); });
+    int g = Local([&](Directory& d) {
+        d.subscribers[1].LockByte = kLockedByLocalEditor; // so that only the level can refuse carl's write
+        return test::AddGroup(d, "Night", {"a"});
+    });
+    const std::string before = Local([](Directory& d) { return test::RecordBytes(d); });
+    auto group = std::make_unique<GroupRecord>();
+    auto carl = LoggedIn("carl");
+    for (const std::string& frame :
+         {EncodeIndex(Request::LockRecord, 0), EncodeWriteCustomer(1, test::MakeSubscriber("Changed", 0)),
+          EncodeIndex(Request::UnlockRecord, 1), EncodeAddCustomer(test::MakeSubscriber("New", 0)),
+          EncodeIndex(Request::DeleteCust, 1), EncodeWriteGroup(g, *group), EncodeAddGroup(9, "New group", *group)})
+        EXPECT_EQ(carl->Request(frame, 3), "0\r\n") << frame[1];
     auto ann = LoggedIn("ann");
     auto bob = LoggedIn("bob");
-    auto group = std::make_unique<GroupRecord>();
+    EXPECT_EQ(bob->Request(EncodeIndex(Request::DeleteCust, 1), 3), "0\r\n");
+    EXPECT_TRUE(Local([](Directory& d) { return test::RecordBytes(d); }) == before);
     SetText(group->Members[0], "Name 0000");
     EXPECT_EQ(bob->Request(EncodeWriteGroup(g, *group), 3), "1\r\n");
     EXPECT_FALSE(TestBit(CheckGroup(*bob), g));
@@ -125,29 +138,8 @@ TEST_F(ServerTest, GroupWritesAddsAndDeletes) {
     EXPECT_EQ(Local([](Directory& d) { return test::RecordBytes(d.subscribers[1]); }), test::RecordBytes(added));
     Fill(2000);
     EXPECT_EQ(ann->Request(EncodeAddCustomer(added), 3), "0\r\n");
-    EXPECT_EQ(ann->Request(EncodeAddGroup(77, "Second", *group), 3), "1\r\n");
+    EXPECT_EQ(ann->Request(EncodeAddGroup(77, "Second", *group), 3), "1\r\n"); // no entry, but the group
     EXPECT_EQ(Local([&](Directory& d) { return GetText(d.groups[g].Members[0]); }), "Name 0000");
-}
-
-// Read-only sessions change nothing, not even a lock; deleting needs the highest level.
-TEST_F(ServerTest, SecurityLevelsAreEnforcedByTheServer) {
-    Fill(4);
-    int g = Local([&](Directory& d) {
-        int group = test::AddGroup(d, "Group", {"x"});
-        d.subscribers[1].LockByte = kLockedByLocalEditor; // so that only the level can refuse the write
-        return group;
-    });
-    std::string before = Local([](Directory& d) { return test::RecordBytes(d); });
-    auto group = std::make_unique<GroupRecord>();
-    auto carl = LoggedIn("carl");
-    for (const std::string& frame :
-         {EncodeIndex(Request::LockRecord, 2), EncodeWriteCustomer(1, test::MakeSubscriber("Changed", 0)),
-          EncodeIndex(Request::UnlockRecord, 1), EncodeAddCustomer(test::MakeSubscriber("New", 0)),
-          EncodeIndex(Request::DeleteCust, 1), EncodeWriteGroup(g, *group), EncodeAddGroup(9, "New group", *group)})
-        EXPECT_EQ(carl->Request(frame, 3), "0\r\n") << frame[1];
-    auto bob = LoggedIn("bob");
-    EXPECT_EQ(bob->Request(EncodeIndex(Request::DeleteCust, 1), 3), "0\r\n");
-    EXPECT_TRUE(Local([](Directory& d) { return test::RecordBytes(d); }) == before);
 }
 
 } // namespace
