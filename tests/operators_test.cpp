@@ -48,8 +48,9 @@ TEST_F(OperatorsTest, LoadingCreatesMissingFilesAndToleratesDamagedOnes) {
     EXPECT_EQ(table.SaveOperators(dir.Path()), 0);
 }
 
-// Without case; the level of the account that matched; an empty login only while no account exists.
-TEST_F(OperatorsTest, Authenticate) {
+// Logins without case, with the level of the account that matched, empty only while no account exists; a delete
+// frees the last record (the Clients dialog's test deletes and sorts among a few).
+TEST_F(OperatorsTest, AuthenticateAndDelete) {
     EXPECT_EQ(table.Authenticate("", ""), std::optional<int16_t>(kReadOnly));
     EXPECT_EQ(table.Authenticate("ann", ""), std::nullopt);
     table.Set(0, "Ann", "one", kReadWriteDelete);
@@ -60,11 +61,7 @@ TEST_F(OperatorsTest, Authenticate) {
     EXPECT_EQ(table.Authenticate("", ""), std::nullopt);
     table.Set(0, "x", "y", 7); // a level outside the three choices keeps the record's level
     EXPECT_EQ(table.Get(0).Level, kReadWriteDelete);
-}
-
-// A delete frees the last record of a full table (the Clients dialog's test deletes and sorts among a few).
-TEST_F(OperatorsTest, ADeleteFreesTheLastRecord) {
-    for (int k = 0; k < kOperatorSlots; ++k)
+    for (int k = 0; k < kOperatorSlots; ++k) // a delete frees the last record of a full table
         table.Set(k, "op" + std::to_string(k), "pw", 0);
     EXPECT_TRUE(table.DeleteOperator(3));
     EXPECT_EQ(table.FirstFreeOperator(), kOperatorSlots - 1);

@@ -46,21 +46,9 @@ TEST(ProtocolRequests, EveryFrameByteForByte) {
         EXPECT_EQ(frame, bytes);
 }
 
-// A name cut at its first NUL, numbers that are no numbers (fuzz_lan_requests checks the decoded texts' ends).
-TEST(ProtocolRequests, DecodingRefusesNumbersThatAreNoNumbers) {
-    for (auto [body, index] :
-         {std::pair{"21999", 1999}, {"20", 0}, {"2", -1}, {"2-1", -1}, {"212a", -1}, {"29999999999", -1}})
-        EXPECT_EQ(DecodeIndex(kSohS + body + kEtxS), index) << body;
-    EXPECT_EQ(DecodeFetchTicketName(kSohS + "Fab" + std::string(1, '\0') + "cd" + kEtxS), "ab");
-    SubscriberRecord record{};
-    int slot = -1;
-    std::string frame = EncodeAddCustomer(record);
-    frame[3] = 'x';
-    EXPECT_FALSE(DecodeCustomerFrame(frame, slot, record));
-}
-
-// Every reply byte for byte (a Lock Owner text fits the client's one receive), and back where the client reads it.
-TEST(ProtocolReplies, EveryReplyByteForByte) {
+// Every reply byte for byte (a Lock Owner text fits the client's one receive) and back where the client reads it;
+// request decoders cut a name at its first NUL and refuse numbers that are no numbers.
+TEST(ProtocolReplies, EveryReplyByteForByteAndTheDecoders) {
     SubscriberRecord r = test::MakeSubscriber("Ann Lee", -4, "12345", 3);
     int k = 0;
     for (char* field : {r.CompanyName, r.Address, r.City, r.State, r.ZIP, r.WorkPhone, r.HomePhone, r.FAX, r.Cell})
@@ -82,7 +70,6 @@ TEST(ProtocolReplies, EveryReplyByteForByte) {
              {LockOwnerText(std::string(30, 'u'), std::string(100, 'h')),
               std::string(30, 'u') + " / " + std::string(67, 'h')}})
         EXPECT_EQ(reply, bytes);
-
     SubscriberRecord back{};
     DecodeQuotedSubscriberText(QuotedSubscriberText(r) + ",\"extra\"", back); // a 15th piece is ignored
     r.LockByte = 0;
@@ -90,6 +77,14 @@ TEST(ProtocolReplies, EveryReplyByteForByte) {
     FileFindRecord decoded;
     EXPECT_FALSE(DecodeFileFind(EncodeFileFind(found).substr(0, 279), decoded));
     EXPECT_EQ(decoded.name[0], '\0');
+    for (auto [body, index] :
+         {std::pair{"21999", 1999}, {"20", 0}, {"2", -1}, {"2-1", -1}, {"212a", -1}, {"29999999999", -1}})
+        EXPECT_EQ(DecodeIndex(kSohS + body + kEtxS), index) << body;
+    EXPECT_EQ(DecodeFetchTicketName(kSohS + "Fab" + std::string(1, '\0') + "cd" + kEtxS), "ab");
+    int slot = -1;
+    std::string frame = EncodeAddCustomer(back);
+    frame[3] = 'x';
+    EXPECT_FALSE(DecodeCustomerFrame(frame, slot, back));
 }
 
 } // namespace

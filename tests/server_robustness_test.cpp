@@ -11,20 +11,16 @@ namespace {
 using test::RawClient;
 const std::string kPing = EncodeEmpty(Request::Ping);
 
-// Junk and frames without their ETX are dropped, and the request that follows is served.
-TEST_F(ServerTest, JunkIsDroppedAndTheSessionServesOn) {
+// Junk and frames without their ETX are dropped and the next request served; a frame sent byte by byte is taken
+// whole, one cut off by a vanishing client never applied.
+TEST_F(ServerTest, JunkIsDroppedAndFramesAreTakenWholeOrNotAtAll) {
+    Fill(5);
     auto ann = LoggedIn("ann");
+    auto bob = LoggedIn("bob");
     const std::string soh(1, kSoh);
     for (const std::string& junk : {std::string("garbage\x03\x03"), std::string(20000, 'j'), soh + "8X",
                                     soh + "F" + std::string(400, 'n'), soh + "212"})
         EXPECT_EQ(ann->Request(junk + kPing, 6), "PONG\r\n") << junk.substr(0, 5);
-}
-
-// A frame sent byte by byte is taken whole; one cut off by a vanishing client is never applied.
-TEST_F(ServerTest, FramesAreTakenWholeOrNotAtAll) {
-    Fill(5);
-    auto ann = LoggedIn("ann");
-    auto bob = LoggedIn("bob");
     SubscriberRecord record = test::MakeSubscriber("Name 0001", 0, "3333", 3);
     record.Company = 0x03030303;
     ASSERT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 1), 3), "1\r\n");
