@@ -38,8 +38,9 @@ TEST_F(ServerTest, PagesByEmailAreDeliveredThroughTheMailServer) {
     unsetenv(kSmtpPortVariable);
 }
 
-// Pages need no write level; names, companies, slots and types that point nowhere deliver nothing anywhere.
-TEST_F(ServerTest, PagesThatPointOutsideDeliverNothingThere) {
+// Pages need no write level; names, companies, slots and types that point nowhere deliver nothing anywhere. A user
+// is offered and fetches only its own tickets, whatever wildcards its name holds.
+TEST_F(ServerTest, PagesAndTicketsThatPointOutsideReachNothingThere) {
     Fill(1);
     CompanyRecord company = test::MakeCompany("Client Co", "", 444);
     SubscriberRecord sub = test::MakeSubscriber("Remote", 4, "8889");
@@ -56,18 +57,11 @@ TEST_F(ServerTest, PagesThatPointOutsideDeliverNothingThere) {
     EXPECT_THAT(test::ListDir(tc.dir.File("Queue")), ElementsAre(".. .. etc"));
     EXPECT_FALSE(test::FileExists(tc.dir.File("4")));
     EXPECT_TRUE(test::ListDir(tc.dir.File("0")).empty());
-}
-
-// A user is offered and fetches only its own tickets, whatever wildcards its name holds.
-TEST_F(ServerTest, TicketsGoOnlyToTheirOwnUser) {
     MakeFolder(tc.dir.File("Tracking"));
-    auto ticket = [&](const std::string& name, const std::string& content) {
-        test::WriteFile(tc.dir.File("Tracking/" + name), content);
+    for (const std::string name : {"A.1.1.0-ann", "T.1.1.0-bob", "B.1.1.0-*"}) {
+        test::WriteFile(tc.dir.File("Tracking/" + name), name);
         SetUnreadMark(tc.dir.File("Tracking/" + name));
-    };
-    ticket("A.1.1.0-ann", "one");
-    ticket("T.1.1.0-bob", "bob's");
-    ticket("B.1.1.0-*", "star");
+    }
     test::WriteFile(tc.dir.File("secret-ann"), "outside");
     ASSERT_EQ(symlink(tc.dir.File("secret-ann").c_str(), tc.dir.File("Tracking/L-ann").c_str()), 0);
     server.Operators().Set(3, "*", "pw", kReadOnly);

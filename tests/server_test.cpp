@@ -10,8 +10,15 @@ namespace {
 using test::RawClient;
 using ::testing::HasSubstr;
 
-// "-10" before a Login; a second Login replaces the user and level, a refused one ends the connection.
-TEST_F(ServerTest, LoginsBeforeAndDuringASession) {
+// "-10" before a Login; a second Login replaces the user and level, a refused one ends the connection. Reads send
+// the records, and indexes out of range look free.
+TEST_F(ServerTest, LoginsAndReads) {
+    std::vector<std::string> members(kGroupMembers, "m");
+    auto [full, fullGroup] = Local([&](Directory& d) {
+        int g = test::AddGroup(d, "All", members);
+        d.subscribers[0] = test::MakeSubscriber("Ann", 2, ""); // in the group entry's place
+        return std::pair{g, "200" + test::RecordBytes(d.groups[g])};
+    });
     server.SetMonitorCommand("before");
     RawClient client(server.Port(), false);
     EXPECT_EQ(client.Recv(39), "Network Session Started for 127.0.0.1\r\n");
@@ -24,24 +31,6 @@ TEST_F(ServerTest, LoginsBeforeAndDuringASession) {
     ASSERT_TRUE(WaitFor([&] { return !server.Sessions().empty() && server.Sessions()[0].userName == "ANN"; }));
     EXPECT_EQ(client.Request(EncodeLogin("carl", "pw"), 3), "1\r\n");
     EXPECT_EQ(client.Request(EncodeEmpty(Request::SecurityLevel), 3), "0\r\n");
-    auto ann = LoggedIn("ann");
-    EXPECT_EQ(ann->Request(EncodeLogin("ann", "bad"), 3), "0\r\n");
-    EXPECT_TRUE(ann->WaitClosed());
-    EXPECT_TRUE(WaitFor([&] { return server.MonitorCommand() == "Connection closed..."; }));
-    RawClient refused(server.Port()); // an empty login, with accounts
-    EXPECT_EQ(refused.Request(EncodeLogin("", ""), 3), "0\r\n");
-    EXPECT_TRUE(refused.WaitClosed());
-    EXPECT_FALSE(refused.SawReset()) << "the refusal arrives whole";
-}
-
-TEST_F(ServerTest, ReadsSendTheRecordsAndIndexesOutOfRangeLookFree) {
-    std::vector<std::string> members(kGroupMembers, "m");
-    auto [full, fullGroup] = Local([&](Directory& d) {
-        int g = test::AddGroup(d, "All", members);
-        d.subscribers[0] = test::MakeSubscriber("Ann", 2, ""); // in the group entry's place
-        return std::pair{g, "200" + test::RecordBytes(d.groups[g])};
-    });
-    auto client = LoggedIn("carl");
     const std::string freeCustomer = EncodeReadCustomerReply(SubscriberRecord{});
     for (const auto& [frame, reply] : std::vector<std::pair<std::string, std::string>>{
              {EncodeIndex(Request::ReadCustomer, 0), R"(046"Ann","","2","0","","","","","","","","","","")"},
@@ -53,11 +42,19 @@ TEST_F(ServerTest, ReadsSendTheRecordsAndIndexesOutOfRangeLookFree) {
              {EncodeIndex(Request::IsGroup, 5000), "0\r\n"},
              {EncodeIndex(Request::ReadCompany, 100), std::string(758, '\0')}}) {
         SCOPED_TRACE(frame.substr(1, frame.size() - 2));
-        EXPECT_EQ(client->Request(frame, reply.size()), reply);
+        EXPECT_EQ(client.Request(frame, reply.size()), reply);
     }
     for (const char* body : {"@", "Z12", "/"}) // unknown codes and the unused one: no reply
-        client->Send(std::string(1, kSoh) + body + std::string(1, kEtx));
-    EXPECT_EQ(client->Recv(1, 50), ""); // and not a byte more
+        client.Send(std::string(1, kSoh) + body + std::string(1, kEtx));
+    EXPECT_EQ(client.Recv(1, 50), ""); // and not a byte more
+    auto ann = LoggedIn("ann");
+    EXPECT_EQ(ann->Request(EncodeLogin("ann", "bad"), 3), "0\r\n");
+    EXPECT_TRUE(ann->WaitClosed());
+    EXPECT_TRUE(WaitFor([&] { return server.MonitorCommand() == "Connection closed..."; }));
+    RawClient refused(server.Port()); // an empty login, with accounts
+    EXPECT_EQ(refused.Request(EncodeLogin("", ""), 3), "0\r\n");
+    EXPECT_TRUE(refused.WaitClosed());
+    EXPECT_FALSE(refused.SawReset()) << "the refusal arrives whole";
 }
 
 // A write needs anyone's lock, keeps the stored tab, ends the lock, and is told to every session but the writer's.
