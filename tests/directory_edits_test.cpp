@@ -14,7 +14,6 @@ TEST_F(EditsTest, TheSessionsLearnWhatTheLocalOperatorChanged) {
     server.MarkAllSubscribersChanged(kSubscriberSlots); // the sessions' starting point
     auto ann = LoggedIn("ann");
     auto bob = LoggedIn("bob");
-    ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() == 2; }));
     SubscriberRecord open;
     ASSERT_TRUE(OpenLocalEntry(tc.console, 0, 1, open)); // locked as server_test's slot 7
     // A new entry that sorts last: its slot is marked, and not the open entry's lock byte, which is no change.

@@ -13,7 +13,6 @@
 
 #include <csignal>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <map>
 #include <optional>
 #include <sys/resource.h>
@@ -61,7 +60,6 @@ public:
         if (reply)
             m_answers[code] = *reply;
     }
-    // The requests since the last call.
     std::vector<std::string> Take() {
         std::lock_guard lock(m_mutex);
         return std::exchange(m_requests, {});
@@ -121,12 +119,9 @@ protected:
         d.companies[0] = test::MakeCompany("Metro", "127.0.0.1", snpp.Port());
         d.companies[1] = test::MakeCompany("TwoWay", "127.0.0.1", snpp.Port());
         d.companies[1].TwoWay = 1;
-        for (int k = 0; k < 48; ++k) {
-            SubscriberRecord r = test::MakeSubscriber((k < 10 ? "Unit 0" : "Unit ") + std::to_string(k), k % 2,
-                                                      std::to_string(1000 + k));
-            SetText(r.City, "City " + std::to_string(k));
-            AddSubscriber(d, r);
-        }
+        for (int k = 0; k < 48; ++k)
+            AddSubscriber(
+                d, test::MakeSubscriber("Unit " + std::to_string(100 + k).substr(1), k % 2, std::to_string(1000 + k)));
         test::AddGroup(d, "All odd", {"Unit 01", "Unit 03", "Unit 05"});
         SortSubscribers(d); // 49 entries
     }
@@ -183,7 +178,6 @@ TEST_F(LanClientTest, AServerThatCannotTakeTheClientIsTriedAgainARefusedLoginIsN
     ann->client->SetPort(server.Port());
     EXPECT_EQ(ann->client->SyncWithServer(), 0);
     EXPECT_FALSE(ann->client->GaveUp());
-    EXPECT_EQ(others[0]->Request(lan::EncodeEmpty(lan::Request::Ping), 6), "PONG\r\n");
     others[42]->Reset();
     ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() < lan::kSessionSlots; }));
     PollServer(ann->tc.console, *ann->client);

@@ -11,7 +11,6 @@
 #include <csignal>
 #include <filesystem>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 namespace brimlow {
 namespace {

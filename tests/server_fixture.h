@@ -4,7 +4,6 @@
 #include "tests/lan_raw_client.h"
 #include "tests/support/test_console.h"
 
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -44,11 +43,8 @@ protected:
     void Fill(int n) {
         Local([n](Directory& d) {
             d.subscribers.fill({});
-            for (int k = 0; k < n; ++k) {
-                char name[16];
-                snprintf(name, sizeof name, "Name %04d", k);
-                d.subscribers[k] = test::MakeSubscriber(name, 0);
-            }
+            for (int k = 0; k < n; ++k)
+                d.subscribers[k] = test::MakeSubscriber("Name " + std::to_string(10000 + k).substr(1), 0);
         });
     }
     bool PagesDone() {

@@ -6,7 +6,6 @@
 #include "transports/smtp.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace brimlow::lan {
@@ -21,7 +20,6 @@ TEST_F(ServerTest, PagesByEmailAreDeliveredThroughTheMailServer) {
     Local([](Directory& d) { SetText(d.subscribers[0].Email, "pager@example.net"); });
     std::string mail = tc.dir.File("mail");
     test::PeerProcess smtp(test::SmtpSinkCommand(mail));
-    ASSERT_GT(smtp.Port(), 0);
     setenv(kSmtpPortVariable, std::to_string(smtp.Port()).c_str(), 1);
     tc.console.settings.Update(
         [](Settings& s) { s.ReturnAddress = "desk@example.com", s.OutboundMailServer = "127.0.0.1"; });

@@ -2,7 +2,6 @@
 #include "tests/server_fixture.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 namespace brimlow::lan {
 namespace {
