@@ -11,9 +11,6 @@
 namespace brimlow::lan {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-
 // aiosmtpd as the mail server: a Server Page goes to the server's subscriber, a Client Page to the one it carries.
 TEST_F(ServerTest, PagesByEmailAreDeliveredThroughTheMailServer) {
     Fill(1);
@@ -52,7 +49,7 @@ TEST_F(ServerTest, PagesAndTicketsThatPointOutsideReachNothingThere) {
     for (auto [slot, type] : {std::pair{2000, kPageModem}, {-5, kPageModem}, {1, kPageModem}, {0, 9}})
         EXPECT_EQ(carl->Request(EncodeServerPage(slot, type, "", "x"), 3), "1\r\n") << slot;
     ASSERT_TRUE(PagesDone());
-    EXPECT_THAT(test::ListDir(tc.dir.File("Queue")), ElementsAre(".. .. etc"));
+    EXPECT_THAT(test::ListDir(tc.dir.File("Queue")), ::testing::ElementsAre(".. .. etc"));
     EXPECT_FALSE(test::FileExists(tc.dir.File("4")));
     EXPECT_TRUE(test::ListDir(tc.dir.File("0")).empty());
     MakeFolder(tc.dir.File("Tracking"));

@@ -8,7 +8,6 @@
 namespace brimlow::lan {
 namespace {
 
-using test::RawClient;
 const std::string kPing = EncodeEmpty(Request::Ping);
 
 // Junk and frames without their ETX are dropped and the next request served; a frame sent byte by byte is taken
@@ -49,7 +48,7 @@ TEST_F(LimitedServerTest, SilenceAndPagesHaveTheirLimits) {
     auto silent = LoggedIn("ann");
     ASSERT_EQ(silent->Request(EncodeIndex(Request::LockRecord, 2), 3), "1\r\n");
     auto busy = LoggedIn("bob");
-    RawClient stranger(server.Port()); // never logs in: gone at its deadline, while the busy one stays
+    test::RawClient stranger(server.Port()); // never logs in: gone at its deadline, while the busy one stays
     for (auto start = std::chrono::steady_clock::now();
          std::chrono::steady_clock::now() - start < std::chrono::milliseconds(900);) {
         ASSERT_EQ(busy->Request(kPing, 6), "PONG\r\n");

@@ -6,9 +6,6 @@
 namespace brimlow::lan {
 namespace {
 
-using test::RawClient;
-using ::testing::HasSubstr;
-
 // "-10" before a Login; a second Login replaces the user and level, a refused one ends the connection. Reads send
 // the records, and indexes out of range look free.
 TEST_F(ServerTest, LoginsAndReads) {
@@ -19,11 +16,11 @@ TEST_F(ServerTest, LoginsAndReads) {
         return std::pair{g, "200" + test::RecordBytes(d.groups[g])};
     });
     server.SetMonitorCommand("before");
-    RawClient client(server.Port(), false);
+    test::RawClient client(server.Port(), false);
     EXPECT_EQ(client.Recv(39), "Network Session Started for 127.0.0.1\r\n");
     EXPECT_EQ(server.MonitorCommand(), "before"); // a loopback client leaves the monitor alone
     EXPECT_EQ(client.Request(EncodeIndex(Request::ReadCustomer, 0), 5), "-10\r\n");
-    EXPECT_THAT(server.MonitorCommand(), HasSubstr("Connection is not authenticated!  2"));
+    EXPECT_THAT(server.MonitorCommand(), ::testing::HasSubstr("Connection is not authenticated!  2"));
     EXPECT_TRUE(server.Sessions().empty());                                // no slot before the Login
     EXPECT_EQ(client.Request(EncodeLogin("ANN smith", "PW"), 3), "1\r\n"); // cut at the space
     EXPECT_EQ(server.MonitorCommand(), "Login Successful");
@@ -50,7 +47,7 @@ TEST_F(ServerTest, LoginsAndReads) {
     EXPECT_EQ(ann->Request(EncodeLogin("ann", "bad"), 3), "0\r\n");
     EXPECT_TRUE(ann->WaitClosed());
     EXPECT_TRUE(WaitFor([&] { return server.MonitorCommand() == "Connection closed..."; }));
-    RawClient refused(server.Port()); // an empty login, with accounts
+    test::RawClient refused(server.Port()); // an empty login, with accounts
     EXPECT_EQ(refused.Request(EncodeLogin("", ""), 3), "0\r\n");
     EXPECT_TRUE(refused.WaitClosed());
     EXPECT_FALSE(refused.SawReset()) << "the refusal arrives whole";
