@@ -89,9 +89,9 @@ const std::vector<CommandSpec>& Commands() {
 }
 
 const CommandSpec* FindCommand(const std::string& name) {
-    for (const CommandSpec& spec : Commands())
-        if (name == spec.name)
-            return &spec;
+    for (const CommandSpec& command : Commands())
+        if (name == command.name)
+            return &command;
     return nullptr;
 }
 
@@ -106,20 +106,20 @@ std::string Usage() {
                        "               a command needs it to exist\n"
                        "  --server     the console serves its directory to the LAN's client consoles\n\n"
                        "commands:\n";
-    for (const CommandSpec& spec : Commands()) {
+    for (const CommandSpec& command : Commands()) {
         char line[160];
-        snprintf(line, sizeof line, "  %-8s %s\n", spec.name, spec.summary);
+        snprintf(line, sizeof line, "  %-8s %s\n", command.name, command.summary);
         text += line;
     }
     return text + "\n" + kExitStatusHelp;
 }
 
-std::string CommandUsage(const CommandSpec& spec) {
-    std::string text = std::string("usage: brimlow [--data DIR] ") + spec.name +
-                       (spec.options.empty() ? "" : " [OPTION ...]") + "\n" + spec.summary + "\n";
-    if (!spec.options.empty())
+std::string CommandUsage(const CommandSpec& command) {
+    std::string text = std::string("usage: brimlow [--data DIR] ") + command.name +
+                       (command.options.empty() ? "" : " [OPTION ...]") + "\n" + command.summary + "\n";
+    if (!command.options.empty())
         text += "\noptions:\n";
-    for (const OptionSpec& option : spec.options) {
+    for (const OptionSpec& option : command.options) {
         std::string left = std::string(option.name) + (option.value ? std::string(" ") + option.value : "");
         char line[200];
         snprintf(line, sizeof line, "  %-18s %s\n", left.c_str(), option.help);
@@ -170,10 +170,10 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     return true;
 }
 
-bool ParseCommandOptions(const CommandSpec& spec, const std::vector<std::string>& args,
+bool ParseCommandOptions(const CommandSpec& command, const std::vector<std::string>& args,
                          std::map<std::string, std::vector<std::string>>& values, bool& help, std::string& error) {
     std::vector<std::string> known;
-    for (const OptionSpec& option : spec.options)
+    for (const OptionSpec& option : command.options)
         known.push_back(option.name);
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -181,11 +181,12 @@ bool ParseCommandOptions(const CommandSpec& spec, const std::vector<std::string>
             help = true;
             continue;
         }
-        auto option =
-            std::find_if(spec.options.begin(), spec.options.end(), [&](const OptionSpec& o) { return arg == o.name; });
-        if (option == spec.options.end()) {
-            error = arg.rfind("-", 0) == 0 ? UnknownOption(arg, known, std::string("brimlow ") + spec.name + " --help")
-                                           : "unexpected argument \"" + arg + "\"";
+        auto option = std::find_if(command.options.begin(), command.options.end(),
+                                   [&](const OptionSpec& o) { return arg == o.name; });
+        if (option == command.options.end()) {
+            error = arg.rfind("-", 0) == 0
+                        ? UnknownOption(arg, known, std::string("brimlow ") + command.name + " --help")
+                        : "unexpected argument \"" + arg + "\"";
             return false;
         }
         if (!option->value) {
@@ -367,10 +368,10 @@ int RunCommandLine(int argc, char** argv, const WindowFrontEnd* window) {
         return PrintError(error, kExitUsage);
     if (options.help || options.command == "help") {
         std::string topic = options.command != "help" ? options.command : options.args.empty() ? "" : options.args[0];
-        const CommandSpec* spec = FindCommand(topic);
-        if (!topic.empty() && !spec)
+        const CommandSpec* command = FindCommand(topic);
+        if (!topic.empty() && !command)
             return PrintError("no command " + topic + " (brimlow --help lists the commands)", kExitUsage);
-        fputs(spec ? CommandUsage(*spec).c_str() : Usage().c_str(), stdout);
+        fputs(command ? CommandUsage(*command).c_str() : Usage().c_str(), stdout);
         return kExitDone;
     }
     if (options.command.empty()) {
@@ -378,23 +379,23 @@ int RunCommandLine(int argc, char** argv, const WindowFrontEnd* window) {
             return PrintError("the main window is not available in this build; start with --headless", kExitUsage);
         return RunConsole(options, argc, argv, window);
     }
-    const CommandSpec* spec = FindCommand(options.command);
-    if (!spec)
+    const CommandSpec* command = FindCommand(options.command);
+    if (!command)
         return PrintError("no command " + options.command + " (brimlow --help lists the commands)", kExitUsage);
     if (options.headless)
         return PrintError("--headless starts the console, which takes no command", kExitUsage);
 
     std::map<std::string, std::vector<std::string>> values;
     bool help = false;
-    if (!ParseCommandOptions(*spec, options.args, values, help, error))
+    if (!ParseCommandOptions(*command, options.args, values, help, error))
         return PrintError(options.command + ": " + error, kExitUsage);
     if (help) {
-        fputs(CommandUsage(*spec).c_str(), stdout);
+        fputs(CommandUsage(*command).c_str(), stdout);
         return kExitDone;
     }
     Console console;
     TextOperator op(values.count("--yes") > 0);
-    CommandContext context{console, op, spec->name, std::move(values), CurrentDataDirectory(), ""};
+    CommandContext context{console, op, command->name, std::move(values), CurrentDataDirectory(), ""};
     // A command works on an existing data directory: a mistyped --data must not start an empty one.
     std::error_code fsError;
     if (!options.dataDir.empty() && !std::filesystem::is_directory(options.dataDir, fsError))
@@ -409,7 +410,7 @@ int RunCommandLine(int argc, char** argv, const WindowFrontEnd* window) {
     context.settingsFile = store.FileName().toStdString();
     LoadConsole(console, store);
     ApplyRoleSettings(console);
-    return spec->run(context);
+    return command->run(context);
 }
 
 } // namespace brimlow

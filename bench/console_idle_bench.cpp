@@ -1,19 +1,21 @@
 // The CPU a headless console uses while it has nothing to do, over 10 s, beside its floor of none: the console
 // runs as a process of its own on a fresh data directory, and its user and system time and its threads' wake-ups
 // (voluntary context switches) are read from /proc before and after.
+#include "bench/process_stats.h"
+
+#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
-#include <sys/socket.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -30,15 +32,7 @@ struct Usage {
 
 Usage ReadUsage(pid_t pid) {
     Usage usage;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    unsigned long ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i)
-        if (i == 14 || i == 15)
-            ticks += std::stoul(field);
-    usage.cpuSeconds = static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    usage.cpuSeconds = bench::ProcessCpuSeconds(pid);
     std::string tasks = "/proc/" + std::to_string(pid) + "/task";
     for (const auto& task : std::filesystem::directory_iterator(tasks)) {
         std::ifstream status(task.path() / "status");
@@ -128,7 +122,12 @@ void BM_IdleHeadlessConsole(benchmark::State& state) {
     close(out[0]);
     std::filesystem::remove_all(dir);
 }
-BENCHMARK(BM_IdleHeadlessConsole)->Args({10000, 0})->Args({10000, 1})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_IdleHeadlessConsole)
+    ->Args({10000, 0})
+    ->Args({10000, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 } // namespace
 } // namespace brimlow

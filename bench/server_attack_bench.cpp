@@ -4,9 +4,10 @@
 //  - a server process that is handed 1,000 pages for a provider that never answers: its threads and memory
 //    stay bounded, and the pages past the session's share are answered "0";
 //  - a session's CPU for a stream of 3-byte requests against a stream of junk.
-#include "network/server.h"
+#include "bench/server_process.h"
 #include "tests/lan_raw_client.h"
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -15,7 +16,9 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <netinet/in.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -25,34 +28,7 @@ namespace brimlow {
 namespace {
 
 using namespace std::chrono;
-
-std::string MakeDataDir() {
-    char templ[] = "/tmp/brimlow-bench-XXXXXX";
-    return mkdtemp(templ) ? templ : "/tmp";
-}
-
-// A field of /proc/PID/status ("Threads", "VmRSS"), as its number.
-long StatusField(pid_t pid, const std::string& name) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(name + ":", 0) == 0)
-            return std::stol(line.substr(name.size() + 1));
-    return -1;
-}
-
-// user + system time of a process, in seconds.
-double ProcessCpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    unsigned long ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i)
-        if (i == 14 || i == 15)
-            ticks += std::stoul(field);
-    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
+using namespace bench;
 
 void BM_OperatorLoginAmong150HostileConnections(benchmark::State& state) {
     Console console;
@@ -110,30 +86,29 @@ void BM_OperatorLoginAmong150HostileConnections(benchmark::State& state) {
 }
 BENCHMARK(BM_OperatorLoginAmong150HostileConnections)->Iterations(50)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// The server runs in a child process of its own, so that its threads and memory are its alone.
-pid_t StartServerProcess(const std::string& dataDir, int& port) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(pipeFds[0]);
-        Console console;
-        console.dataDir = dataDir;
-        lan::NetServer server(console);
-        server.Operators().Set(0, "desk", "pw", kReadWrite);
-        int bound = server.Start(0) ? server.Port() : 0;
-        (void)!write(pipeFds[1], &bound, sizeof bound);
-        close(pipeFds[1]);
-        for (;;)
-            pause(); // until the benchmark kills it
+// A provider that never answers: it listens with a long backlog and never accepts, so every connection waits
+// for its reply time-out.
+class SilentPort {
+public:
+    SilentPort() : m_fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(m_fd, 1000);
+        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
     }
-    close(pipeFds[1]);
-    if (read(pipeFds[0], &port, sizeof port) != sizeof port)
-        port = 0;
-    close(pipeFds[0]);
-    return pid;
-}
+    ~SilentPort() { close(m_fd); }
+    SilentPort(const SilentPort&) = delete;
+    SilentPort& operator=(const SilentPort&) = delete;
+    int Port() const { return m_port; }
+
+private:
+    int m_fd;
+    int m_port = 0;
+};
 
 void BM_ThousandPagesToASilentProvider(benchmark::State& state) {
     std::string dataDir = MakeDataDir();
@@ -143,7 +118,7 @@ void BM_ThousandPagesToASilentProvider(benchmark::State& state) {
         state.SkipWithError("server did not start");
         return;
     }
-    test::SilentPort silent;
+    SilentPort silent;
     CompanyRecord company{};
     SetText(company.Name, "Silent");
     SetText(company.Address, "127.0.0.1");

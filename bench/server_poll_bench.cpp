@@ -1,6 +1,6 @@
 // Server load: 100 clients that poll with Check Cust and Check Group every 2 seconds, as every client console
 // does while it runs (target: below 5% of one core), and the round trip of one Read Customer.
-#include "network/server.h"
+#include "bench/server_process.h"
 #include "tests/lan_raw_client.h"
 
 #include <benchmark/benchmark.h>
@@ -21,14 +21,10 @@ namespace brimlow {
 namespace {
 
 using namespace std::chrono;
+using namespace bench;
 
 constexpr int kClients = 100;
 constexpr int kPollPeriodMs = 2000;
-
-std::string MakeDataDir() {
-    char templ[] = "/tmp/brimlow-bench-XXXXXX";
-    return mkdtemp(templ) ? templ : "/tmp";
-}
 
 void FillDirectory(Directory& d) {
     char name[32];
@@ -39,52 +35,10 @@ void FillDirectory(Directory& d) {
     }
 }
 
-// user + system time of a process, in seconds.
-double ProcessCpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    unsigned long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14)
-            utime = std::stoul(field);
-        if (i == 15)
-            stime = std::stoul(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-// The server runs in a child process of its own, so that its CPU time is measured apart from the clients'.
-pid_t StartServerProcess(const std::string& dataDir, int& port) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(pipeFds[0]);
-        Console console;
-        console.dataDir = dataDir;
-        FillDirectory(*console.local);
-        lan::NetServer server(console);
-        server.Operators().Set(0, "desk", "pw", kReadWrite);
-        int bound = server.Start(0) ? server.Port() : 0;
-        (void)!write(pipeFds[1], &bound, sizeof bound);
-        close(pipeFds[1]);
-        for (;;)
-            pause(); // until the benchmark kills it
-    }
-    close(pipeFds[1]);
-    if (read(pipeFds[0], &port, sizeof port) != sizeof port)
-        port = 0;
-    close(pipeFds[0]);
-    return pid;
-}
-
 void BM_ServerCpuWith100PollingClients(benchmark::State& state) {
     int port = 0;
     std::string dataDir = MakeDataDir();
-    pid_t server = StartServerProcess(dataDir, port);
+    pid_t server = StartServerProcess(dataDir, port, FillDirectory);
     if (server <= 0 || port == 0) {
         state.SkipWithError("server did not start");
         return;

@@ -116,12 +116,11 @@ int WriteEmailPacket(Console& console, SubscriberRecord record, const std::strin
         Discard(fd, staging);
         return 0;
     }
-    if (!WriteAll(fd, EmailPacketText(text))) {
+    if (!WriteAll(fd, EmailPacketText(text) + "\n")) {
         PostStatus(console, "Error writting packet file!");
         Discard(fd, staging);
         return 0;
     }
-    WriteAll(fd, "\n");
     close(fd);
     if (!PublishUniqueFile(console, staging, path)) {
         ReportUncreated(console);

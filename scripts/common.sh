@@ -1,4 +1,4 @@
-# Shared by run.sh and test.sh: installs the Debian packages the build and the tests need, when missing.
+# Shared by the scripts: installs the Debian packages the build and the tests need, when missing, and builds.
 BRIMLOW_PACKAGES=(cmake g++ ninja-build qt6-base-dev qt6-multimedia-dev qt6-svg-dev googletest libgtest-dev libgmock-dev
                   libbenchmark-dev python3-aiosmtpd libnet-snpp-perl xvfb xdotool)
 
@@ -19,4 +19,11 @@ brimlow_install_packages() {
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}
+
+# The release build without tests in build-release, of the given targets or of everything; sets $build.
+brimlow_release_build() {
+    build="$root/build-release"
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRIMLOW_TESTS=OFF >/dev/null
+    cmake --build "$build" ${1:+--target "$@"}
 }

@@ -6,8 +6,6 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/scripts/common.sh"
 brimlow_install_packages
 
-build="$root/build-release"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRIMLOW_TESTS=OFF >/dev/null
-cmake --build "$build" --target dialog_screenshots
+brimlow_release_build dialog_screenshots
 mkdir -p "$root/docs/screenshots"
 xvfb-run -a "$build/ui/dialog_screenshots" "$root/docs/screenshots"

@@ -7,9 +7,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/scripts/common.sh"
 brimlow_install_packages
 
-build="$root/build-release"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRIMLOW_TESTS=OFF >/dev/null
-cmake --build "$build"
+brimlow_release_build
 
 args=("$@")
 data_given=0 command_given=0 headless_given=0

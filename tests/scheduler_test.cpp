@@ -1,25 +1,19 @@
-// The queue scan's decisions on prepared folder layouts and the dial runs it starts, the headless loop, the
-// send-queue worker's phases, a provider's purge, and an exit in the middle of a headless call.
+// The queue scan and the headless loop, the send-queue worker and a provider's purge, the sound player.
 #include "app/headless.h"
 #include "app/qt_sound.h"
 #include "app/queue_scan.h"
 #include "app/send_queue_worker.h"
-#include "directory/data_files.h"
 #include "queue/email_packet.h"
 #include "queue/message_file.h"
 #include "queue/purge.h"
 #include "queue/status.h"
 #include "tests/lan_raw_client.h"
 #include "tests/snpp_simulator.h"
-#include "tests/support/fake_clock.h"
 #include "tests/support/peer_process.h"
 #include "tests/support/test_console.h"
-#include "tests/tap_terminal_sim.h"
 #include "transports/smtp.h"
 
 #include <QCoreApplication>
-#include <QSettings>
-#include <csignal>
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -32,8 +26,12 @@ namespace {
 
 using test::FileExists;
 using test::ListDir;
+using ::testing::AllOf;
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::SizeIs;
+using ::testing::StartsWith;
 
 void Touch(const std::string& path) {
     test::WriteFile(path, std::string(kMessageFileSize, '\0'));
@@ -42,9 +40,7 @@ void Touch(const std::string& path) {
 class QueueScanTest : public ::testing::Test {
 protected:
     QueueScanTest() {
-        tc.console.clock = &clock;
-        // Every COM port is missing, so a dial run ends at once and says which port it tried: company n
-        // dials from port n (COM n+1), a queue entry from the ModemPort setting.
+        // Every COM port is missing, so a dial run ends at once and names its port: COM n+1 for company n.
         tc.console.settings.Update([](Settings& s) {
             s.ComDevice.fill("/dev/brimlow-missing");
             s.ModemPort = 6;
@@ -54,15 +50,11 @@ protected:
     }
     std::string D(const std::string& relative) const { return tc.dir.File(relative); }
 
-    test::FakeClock clock{1765000000, 50};
     test::TestConsole tc{false};
 };
 
-// What one scan counts and which folder it dials (each dial run names its port): the highest company folder
-// with ready pages, company folders before network queue entries (whose port is the ModemPort setting). Held
-// pages count but start no dial, nor steer one, or a folder of held pages would be dialled for nothing on every
-// scan while a lower one waited. An entry without its company file waits; one whose name the server could not
-// have made is not looked at.
+// A scan dials the highest company folder with ready pages, before network queue entries (on the ModemPort). Held
+// pages neither start nor steer a dial; an entry without its company file waits, one with an unsafe name is ignored.
 TEST_F(QueueScanTest, EachScanCountsTheQueueAndDialsTheHighestReadyFolder) {
     struct Case {
         std::vector<std::string> files;
@@ -78,8 +70,11 @@ TEST_F(QueueScanTest, EachScanCountsTheQueueAndDialsTheHighestReadyFolder) {
         {{"Queue/north/5/MSGAAAAA.AAA", "EMGAAAAA.AAA"}, 2, 1, {"Failed to open port 7.  Status = -14"}},
         {{"Queue/south/1/MSGAAAAA.AAA", "Queue/" + longEntry + "/5/MSGAAAAA.AAA"}, 1, 1, {}},
     };
+    int networkSteps = 0; // the window's tests see the scan's other steps
+    tc.console.networkScanStep = [&] { ++networkSteps; };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.files.back());
+        tc.console.networkBusy = !tc.console.networkBusy; // no network step while the client is still connecting
         for (const std::string& name : ListDir(tc.dir.Path()))
             std::filesystem::remove_all(D(name));
         for (const std::string& entry : {std::string("north"), longEntry})
@@ -102,35 +97,22 @@ TEST_F(QueueScanTest, EachScanCountsTheQueueAndDialsTheHighestReadyFolder) {
         EXPECT_EQ(outcome.counts.queueCount, c.queue);
         EXPECT_EQ(outcome.counts.pendingModem, c.pending);
         EXPECT_EQ(outcome.dialStarted, !c.lines.empty());
-        EXPECT_EQ(outcome.nextPeriodMs, kScanPeriodMs);
         EXPECT_EQ(lines, c.lines);
     }
     EXPECT_TRUE(IsSafeQueueEntryName(std::string(31, 'n')));
-}
-
-// The network step waits while the client is still connecting (the window's tests see every other step of a scan).
-TEST_F(QueueScanTest, TheNetworkStepWaitsWhileTheNetworkIsBusy) {
-    int steps = 0;
-    tc.console.networkScanStep = [&] { ++steps; };
-    for (int busy : {1, 0}) {
-        tc.console.networkBusy = busy;
-        QueueScan(tc.console);
-    }
-    EXPECT_EQ(steps, 1);
+    EXPECT_EQ(networkSteps, 3);
 }
 
 // Between scans the headless loop sleeps for the whole period: a status line, or the stop, wakes it at once.
 TEST_F(QueueScanTest, TheHeadlessLoopSleepsUntilAScanIsDueOrSomethingWakesIt) {
-    tc.console.clock = &SystemClock::Instance();
     std::atomic<bool> stop{false}, sleeping{false};
-    std::mutex mutex;
-    std::vector<std::pair<int, bool>> waits; // how long each wait could last, and whether a wake-up ended it
+    std::atomic<int> waits{0}, sleptToTheEnd{0}; // the waits, and the long ones that no wake-up ended
     std::thread loop([&] {
         RunHeadlessLoop(tc.console, stop, [&](int timeoutMs) {
             sleeping = timeoutMs > kStatusScanMs;
             bool woken = tc.console.wake.Wait(timeoutMs);
-            std::lock_guard lock(mutex);
-            waits.emplace_back(timeoutMs, woken);
+            ++waits;
+            sleptToTheEnd += !woken && timeoutMs > kFirstScanMs;
         });
     });
     ASSERT_TRUE(test::WaitFor([&] { return sleeping.load(); }));
@@ -139,10 +121,8 @@ TEST_F(QueueScanTest, TheHeadlessLoopSleepsUntilAScanIsDueOrSomethingWakesIt) {
     stop = true;
     tc.console.wake.Notify();
     loop.join();
-    std::lock_guard lock(mutex);
-    EXPECT_LE(waits.size(), 4u);
-    for (auto [timeoutMs, woken] : waits)
-        EXPECT_TRUE(woken || timeoutMs <= kFirstScanMs) << timeoutMs;
+    EXPECT_LE(waits.load(), 4);
+    EXPECT_EQ(sleptToTheEnd.load(), 0);
 }
 
 class SendQueueWorkerTest : public ::testing::Test {
@@ -157,80 +137,50 @@ protected:
     test::TestConsole tc;
 };
 
-TEST_F(SendQueueWorkerTest, TwoWorkersNeverSendTheSameFile) {
+// Two workers send each page once and release held pages over none; unreadable and out-of-range pages stay unsent.
+// A provider without a queue folder of its own (flag 0) purges the data directory's SNPP pages.
+TEST_F(SendQueueWorkerTest, TwoWorkersSendEachPageOnceAndAPurgeTakesWhatIsLeft) {
+    test::WriteFile(tc.dir.File("MSGAAAAA.AAA"), "short");
+    mkdir(tc.dir.File("4").c_str(), 0700);
+    test::WriteFile(tc.dir.File("4/MSGAAAAA.AAA"), "direct");
+    test::WriteFile(tc.dir.File("4/MSQAAAAA.AAA"), "held");
     for (int i = 0; i < 24; ++i)
         Page(tc.dir.Path(), kReadyPrefix, std::to_string(1000 + i));
+    for (int company : {250, -7})
+        Page(tc.dir.Path(), kReadyPrefix, "9", company);
     for (int i = 0; i < 12; ++i)
         Page(tc.dir.File("4"), kHeldPrefix, "9", 4);
     StartSendQueueWorker(tc.console);
     StartSendQueueWorker(tc.console);
     ASSERT_TRUE(tc.console.workers.WaitIdle(60000));
     std::vector<std::string> messages = snpp.Messages();
-    EXPECT_EQ(messages.size(), 24u);
     EXPECT_EQ(std::set<std::string>(messages.begin(), messages.end()).size(), 24u);
-    EXPECT_EQ(tc.console.sentPages.load(), 24);
-    std::vector<std::string> released = ListDir(tc.dir.File("4"));
-    EXPECT_EQ(released.size(), 12u);
-    for (const std::string& name : released)
-        EXPECT_EQ(name.substr(0, 3), kReadyPrefix);
-}
-
-TEST_F(SendQueueWorkerTest, ReleasingAHeldPageNeverReplacesAReadyPageOfTheSameLetters) {
-    mkdir(tc.dir.File("4").c_str(), 0700);
-    test::WriteFile(tc.dir.File("4/MSGAAAAA.AAA"), "direct");
-    test::WriteFile(tc.dir.File("4/MSQAAAAA.AAA"), "held");
-    RunSendQueueWorker(tc.console);
-    std::set<std::string> contents;
-    for (const std::string& name : ListDir(tc.dir.File("4")))
-        contents.insert(name.substr(0, 3) + " " + test::ReadFile(tc.dir.File("4/" + name)));
-    EXPECT_EQ(contents, (std::set<std::string>{"MSG direct", "MSG held"}));
-    EXPECT_FALSE(ReleaseHeldPage(tc.console, tc.dir.File("4"), "MSQAAAAA.AAA")); // gone: taken already
-}
-
-// A root file too short for its record is left; a company number out of range in a page indexes no table.
-TEST_F(SendQueueWorkerTest, PagesThatCannotBeSentAreSkippedAndTheOthersGo) {
-    test::WriteFile(tc.dir.File("MSGAAAAA.AAA"), "short");
-    Page(tc.dir.Path(), kReadyPrefix, "9", 250);
-    Page(tc.dir.Path(), kReadyPrefix, "8", -7);
-    Page(tc.dir.Path(), kReadyPrefix, "77");
-    RunSendQueueWorker(tc.console);
-    EXPECT_THAT(snpp.Messages(), ElementsAre("page 77\n"));
-    EXPECT_EQ(tc.console.sentPages.load(), 1);
+    EXPECT_EQ(tc.console.sentPages.load(), 24); // a page sent twice would count twice
     EXPECT_TRUE(FileExists(tc.dir.File("MSGAAAAA.AAA")));
+    EXPECT_THAT(ListDir(tc.dir.File("4")), AllOf(SizeIs(14), Each(StartsWith(kReadyPrefix))));
+    EXPECT_EQ(test::ReadFile(tc.dir.File("4/MSGAAAAA.AAA")), "direct");
+    EXPECT_FALSE(ReleaseHeldPage(tc.console, tc.dir.File("4"), "MSQAAAAA.AAA")); // gone: taken already
+    EXPECT_EQ(PurgeCompany(tc.console, 100) + PurgeCompany(tc.console, -1), 0);
+    EXPECT_EQ(PurgeCompany(tc.console, 4), 1);
+    EXPECT_THAT(ListDir(tc.dir.File("4")), SizeIs(14));
 }
 
-// Each run hands every e-mail packet to a daemon of its own: one the server could not take for the moment is
-// delivered by the next run.
-TEST_F(SendQueueWorkerTest, AnEmailPacketKeptForLaterIsDeliveredByTheNextRun) {
+// A page failing for the moment waits for the next run, for a day: an SNPP page renamed, an e-mail packet as it is.
+TEST_F(SendQueueWorkerTest, PagesFailingForTheMomentWaitForTheNextRunForADay) {
     std::string mail = tc.dir.File("mail");
     test::PeerProcess smtp(test::SmtpSinkCommand(mail, {"DATA=451 4.3.0 temporary failure", "refusals=1"}));
     ASSERT_GT(smtp.Port(), 0);
     setenv(kSmtpPortVariable, std::to_string(smtp.Port()).c_str(), 1);
     tc.console.settings.Update([](Settings& s) { s.OutboundMailServer = "127.0.0.1"; });
-    ASSERT_EQ(WriteEmailPacket(tc.console, test::MakeSubscriber("Desk E", 0), "", "Drill"), 1);
-    for (int run = 1; run <= 2; ++run) {
-        RunSendQueueWorker(tc.console);
-        ASSERT_TRUE(tc.console.workers.WaitIdle(30000));
-        EXPECT_EQ(FileExists(tc.dir.File("EMGAAAAA.AAA")), run == 1) << run;
-    }
-    unsetenv(kSmtpPortVariable);
-    EXPECT_TRUE(FileExists(mail + "/1.eml"));
-    EXPECT_EQ(std::pair(tc.console.sentPages.load(), tc.console.failedPages.load()), std::pair(1, 1));
-    EXPECT_TRUE(tc.WaitForStatus("SMTP Daemon started..."));
-}
-
-// An SNPP page failing for the moment goes back into the queue under a name of its own (no worker listed it
-// before), keeps its time of writing, and goes with the next run; a day after its writing it is given up.
-TEST_F(SendQueueWorkerTest, AnSnppPageFailingForTheMomentWaitsForTheNextRunForADay) {
+    test::SnppSimulator closing(
+        test::With(&test::SnppScript::replies, std::map<std::string, std::string>{{"PAGE", "421 Too busy, closing"}}));
     auto runWorker = [&](int port) {
         tc.console.local->companies[0].Socket = static_cast<int16_t>(port);
         RunSendQueueWorker(tc.console);
-        ASSERT_TRUE(tc.console.workers.WaitIdle(30000));
-    };
-    auto pages = [&] {
-        std::vector<std::string> names = ListDir(tc.dir.Path());
-        std::erase_if(names, [](const std::string& name) { return name.rfind(kReadyPrefix, 0) != 0; });
-        return names;
+        EXPECT_TRUE(tc.console.workers.WaitIdle(30000));
+        std::vector<std::string> queued = ListDir(tc.dir.Path());
+        std::erase_if(queued, [](const std::string& name) { return !name.starts_with(kReadyPrefix); });
+        return queued;
     };
     auto writePage = [&](time_t when) {
         std::string path = Page(tc.dir.Path(), kReadyPrefix, "21");
@@ -238,99 +188,39 @@ TEST_F(SendQueueWorkerTest, AnSnppPageFailingForTheMomentWaitsForTheNextRunForAD
         utimes(path.c_str(), times);
         return path;
     };
-    test::SnppSimulator closing(
-        test::With(&test::SnppScript::replies, std::map<std::string, std::string>{{"PAGE", "421 Too busy, closing"}}));
     const time_t queuedAt = time(nullptr) - 3600;
     std::string first = writePage(queuedAt);
-    runWorker(closing.Port());
-    std::vector<std::string> queued = pages();
+    test::FolderWatch watch({tc.dir.Path()});
+    ASSERT_EQ(WriteEmailPacket(tc.console, test::MakeSubscriber("Desk E", 0), "", "Drill"), 1);
+    for (const std::string& name : watch.Take().writtenAs) // a daemon could mail a packet's head without its text
+        EXPECT_FALSE(name.starts_with(kEmailPrefix)) << name << " was written under its packet name";
+    std::vector<std::string> queued = runWorker(closing.Port());
     ASSERT_EQ(queued.size(), 1u);
     EXPECT_NE(tc.dir.File(queued[0]), first);
     struct stat st {};
-    EXPECT_EQ(stat(tc.dir.File(queued[0]).c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtime, queuedAt);
+    EXPECT_TRUE(stat(tc.dir.File(queued[0]).c_str(), &st) == 0 && st.st_mtime == queuedAt);
     EXPECT_TRUE(tc.WaitForStatus("Page for Desk 21 kept for a later try"));
+    EXPECT_TRUE(FileExists(tc.dir.File("EMGAAAAA.AAA")));
 
-    runWorker(snpp.Port());
-    EXPECT_THAT(pages(), IsEmpty());
+    EXPECT_THAT(runWorker(snpp.Port()), IsEmpty());
+    unsetenv(kSmtpPortVariable);
     EXPECT_THAT(snpp.Messages(), ElementsAre("page 21\n"));
-    EXPECT_EQ(std::pair(tc.console.sentPages.load(), tc.console.failedPages.load()), std::pair(1, 1));
+    EXPECT_TRUE(FileExists(mail + "/1.eml") && !FileExists(tc.dir.File("EMGAAAAA.AAA")));
+    EXPECT_EQ(std::pair(tc.console.sentPages.load(), tc.console.failedPages.load()), std::pair(2, 2));
 
     writePage(time(nullptr) - kRetryPeriodSeconds - 1);
-    runWorker(closing.Port());
-    EXPECT_THAT(pages(), IsEmpty());
+    EXPECT_THAT(runWorker(closing.Port()), IsEmpty());
     EXPECT_TRUE(tc.WaitForStatus("Page for Desk 21 given up after 24 hours"));
 }
 
-// A worker lists the packets while the window may be writing one: a packet is never written under its name, or
-// its daemon could mail the head without the text and delete it.
-TEST_F(SendQueueWorkerTest, AnEmailPacketAppearsUnderItsNameOnlyWhole) {
-    test::FolderWatch watch({tc.dir.Path()});
-    ASSERT_EQ(WriteEmailPacket(tc.console, test::MakeSubscriber("Desk E", 0), "subject", "the text"), 1);
-    test::FolderWatch::Seen seen = watch.Take();
-    for (const std::string& name : seen.writtenAs)
-        EXPECT_NE(name.rfind(kEmailPrefix, 0), 0u) << name << " was written under its packet name";
-    EXPECT_THAT(seen.renamedTo, ElementsAre("EMGAAAAA.AAA"));
-    EXPECT_THAT(ListDir(tc.dir.Path()), ::testing::Contains("EMGAAAAA.AAA"));
-}
-
-// A provider's Purge Queue takes the SNPP pages of the data directory while its queue folder flag is 0 (the
-// window's test sees the flag set); a company out of range purges nothing.
-TEST(PurgeTest, APurgeOfAProviderWithoutItsOwnFolderTakesTheSnppPages) {
-    test::TestConsole tc;
-    mkdir(tc.dir.File("3").c_str(), 0700);
-    for (const char* file : {"MSGAAAAA.AAA", "EMGAAAAA.AAA", "3/MSQAAAAA.AAA"})
-        Touch(tc.dir.File(file));
-    EXPECT_EQ(PurgeCompany(tc.console, 100) + PurgeCompany(tc.console, -1), 0);
-    EXPECT_EQ(PurgeCompany(tc.console, 3), 1);
-    EXPECT_THAT(ListDir(tc.dir.Path()), ElementsAre("3", "EMGAAAAA.AAA"));
-    EXPECT_THAT(ListDir(tc.dir.File("3")), ElementsAre("MSQAAAAA.AAA"));
-}
-
-TEST(SoundTest, AMachineWithoutAudioOrAFileMissingPlaysNothingAndDoesNotWait) {
-    auto start = std::chrono::steady_clock::now();
-    PlayWavToEnd("/nonexistent/receive.wav"); // no Qt application yet
+// The test machines have no audio output: a sound then returns at once instead of holding the call for its length.
+TEST(SoundTest, AMachineWithoutAudioPlaysNothingAndDoesNotWait) {
     int argc = 1;
     char name[] = "scheduler_test", *argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    for (const std::string& path :
-         {std::string("/nonexistent/receive.wav"), test::SourceDir() + "/app/resources/receive.wav"})
-        PlayWavToEnd(path);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(11));
-}
-
-// The headless console dials a ready page; an exit in the middle of the call ends it at once (far sooner than the
-// modem's 60-second result wait or the terminal's time-outs) and the page stays queued for the next start.
-TEST(SchedulerCommandTest, AnExitInTheMiddleOfAHeadlessCallEndsItAndKeepsThePage) {
-    using Script = test::TapTerminalScript;
-    const struct {
-        Script script;
-        const char* waitFor;
-    } cases[] = {{test::With(&Script::dial, test::DialAnswer::Silent), "Calling Valley Paging..."},
-                 {test::With(&Script::blockAnswers, std::vector(3, test::BlockAnswer::Silent)), "Sending message..."}};
-    auto dir = Directory::Create();
-    dir->companies[0] = test::MakeCompany("Valley Paging");
-    SetText(dir->companies[0].Phone, "5550100");
-    AddSubscriber(*dir, test::MakeSubscriber("Valley Desk", 0, "800"));
-    ModemSettings modem{};
-    SetText(modem.InitString, "ATE0M0");
-    SetText(modem.DialPrefix, "ATDT");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.waitFor);
-        test::TempDir data, config;
-        test::TapTerminalSim sim(c.script);
-        QSettings(QString::fromStdString(config.File("Quillfen Labs/Brimlow.conf")), QSettings::IniFormat)
-            .setValue("Options/Com1Device", QString::fromStdString(sim.Device()));
-        ASSERT_TRUE(SaveDirectoryFiles(data.Path(), *dir, modem) && SaveCompanyFile(data.Path(), *dir));
-        Console writer;
-        test::WritePage(writer, data.File("0"), kReadyPrefix, dir->subscribers[0], "Road closed");
-        test::BrimlowProcess console;
-        ASSERT_TRUE(console.Start({"--data", data.Path(), "--headless"}, {"XDG_CONFIG_HOME=" + config.Path()}));
-        ASSERT_TRUE(console.WaitForOutput(c.waitFor, 40000)) << console.Output();
-        console.Signal(SIGTERM);
-        EXPECT_EQ(console.Wait(9000), 0) << console.Output();
-        EXPECT_EQ(ListDir(data.File("0")).size(), 1u);
-    }
+    auto start = std::chrono::steady_clock::now();
+    PlayWavToEnd(test::SourceDir() + "/app/resources/receive.wav");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 } // namespace

@@ -6,87 +6,41 @@
 #include <QSettings>
 #include <csignal>
 #include <gtest/gtest.h>
-#include <map>
 #include <sys/resource.h>
 
 namespace brimlow {
 namespace {
 
-struct MemoryStore final : SettingsStore {
-    std::map<std::string, std::string> values;
-    int GetInt(const std::string& n, int d) override { return values.contains(n) ? std::stoi(values[n]) : d; }
-    std::string GetString(const std::string& n, const std::string& d) override {
-        return values.contains(n) ? values[n] : d;
-    }
-    void SetInt(const std::string& n, int v) override { values[n] = std::to_string(v); }
-    void SetString(const std::string& n, const std::string& v) override { values[n] = v; }
-};
-
-// The LAN login fields are cut to what a login holds, whatever the settings file says.
-TEST(Settings, LoginFieldsAreCutToTheirLimits) {
-    MemoryStore store;
-    store.values = {{"Server", std::string(30, 's')}, {"Username", std::string(40, 'u')}};
-    Settings s;
-    LoadSettings(store, s);
-    EXPECT_EQ(s.Server, std::string(19, 's'));
-    EXPECT_EQ(s.Username, std::string(31, 'u'));
-}
-
-// A server is never a client; a console without networking sends nothing via a server; a client keeps its choices.
-TEST(Settings, ServerRoleAndDisabledNetworkForceTheirValues) {
-    for (auto [server, network, via] : {std::tuple{false, 1, 1}, {true, 1, 0}, {false, 0, 0}}) {
-        Settings s;
-        s.NetworkEnabled = network;
-        s.SendViaServer = s.SendAllViaServer = 1;
-        s.Username = s.Password = "ann";
-        if (server)
-            ApplyServerRole(s);
-        ApplyNetworkEnabled(s);
-        EXPECT_EQ(s.NetworkEnabled, server ? 0 : network);
-        EXPECT_EQ(s.SendViaServer + s.SendAllViaServer, 2 * via);
-        EXPECT_EQ(s.Username.empty() && s.Password.empty(), server);
-    }
-}
-
-TEST(Settings, QtStoreKeepsEveryByteInGroupOptions) {
-    test::TempDir config;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(config.Path()));
-    const QString file = QString::fromStdString(config.File("Quillfen Labs/Brimlow.conf"));
-    Settings s, loaded;
-    s.UserName = "Caf\xE9 Desk"; // Latin-1
-    s.Tab2 = "North";
-    {
-        QtSettingsStore store;
-        EXPECT_EQ(store.FileName(), file);
-        SaveSettings(store, s);
-    }
-    EXPECT_EQ(QSettings(file, QSettings::IniFormat).value("Options/Tab2").toString(), "North");
-    QtSettingsStore again;
-    LoadSettings(again, loaded);
-    EXPECT_EQ(loaded.UserName, "Caf\xE9 Desk");
-}
-
-// Start-up applies the role to the settings; shut-down saves settings and data files and waits for running workers
-// only as long as they run.
+// Settings are read as Latin-1 with the login fields cut; shut-down saves and waits only for running workers.
 TEST(StartUp, LoadsAndSavesAndWaitsOnlyForRunningWorkers) {
     test::TestConsole t(false);
-    MemoryStore store;
-    store.values = {{"NetworkEnabled", "0"}, {"SendAllViaServer", "1"}};
+    test::TempDir config;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(config.Path()));
+    QSettings file(QString::fromStdString(config.File("Quillfen Labs/Brimlow.conf")), QSettings::IniFormat);
+    file.setValue("Options/NetworkEnabled", 0);
+    file.setValue("Options/SendAllViaServer", 1);
+    file.setValue("Options/Server", QString(30, 's'));
+    file.setValue("Options/Username", QString(40, 'u'));
+    file.setValue("Options/User Name", "Caf\u00e9 Desk");
+    file.sync();
+    QtSettingsStore store;
     LoadConsole(t.console, store);
     ApplyRoleSettings(t.console);
-    EXPECT_EQ(GetText(t.console.modem.InitString), "ATE0M0");
+    const Settings loaded = t.console.settings.Get();
+    EXPECT_EQ(loaded.Server + loaded.Username, std::string(19, 's') + std::string(31, 'u'));
+    EXPECT_EQ(loaded.UserName, "Caf\xE9 Desk");
     AddSubscriber(*t.console.local, test::MakeSubscriber("Saved", 0));
     auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(t.console.StartWorker([] { std::this_thread::sleep_for(std::chrono::milliseconds(200)); }));
     ShutDownConsole(t.console, store);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "the grace ends with the worker";
-    EXPECT_EQ(t.console.exiting.load(), 1);
-    EXPECT_EQ(store.values["SendAllViaServer"], "0");
     EXPECT_EQ(test::ReadFile(t.DataFile(kSubscriberFile)).substr(0, 5), "Saved");
+    file.sync();
+    EXPECT_EQ(file.value("Options/SendAllViaServer").toInt(), 0);
+    EXPECT_EQ(file.value("Options/User Name").toString(), "Caf\u00e9 Desk");
 }
 
-// A temporary that cannot be written (a file too large for what the process may write) replaces nothing, so the
-// files on disk stay of one generation, and leaves nothing behind.
+// A temporary that cannot be written whole replaces nothing and leaves nothing behind.
 TEST(StartUp, AFailedSaveReplacesNoFileAndIsSaidFileByFile) {
     test::TestConsole t(false);
     ASSERT_TRUE(SaveConsoleFiles(t.console).empty());
@@ -105,20 +59,6 @@ TEST(StartUp, AFailedSaveReplacesNoFileAndIsSaidFileByFile) {
               "Unable to save SUBSCRIBER.DAT, GROUP.DAT in " + t.console.dataDir);
     for (const std::string& name : test::ListDir(t.dir.Path()))
         EXPECT_NE(name[0], '.') << name << " left behind";
-}
-
-TEST(DataDirectoryLock, OneHolderAtATimeWhoRemovesStaleTemporaries) {
-    test::TempDir d;
-    for (const char* name :
-         {".GROUP.DAT.a1B2c3", ".COMPANY.DAT.XXXXXX", ".GROUP.DAT.short", ".other.DAT.abcdef", "GROUP.DAT"})
-        test::WriteFile(d.File(name), "x");
-    DataDirectoryLock first, second;
-    EXPECT_TRUE(first.Acquire(d.Path()));
-    EXPECT_EQ(test::ListDir(d.Path()),
-              (std::vector<std::string>{".GROUP.DAT.short", ".brimlow.lock", ".other.DAT.abcdef", "GROUP.DAT"}));
-    EXPECT_FALSE(second.Acquire(d.Path()));
-    first.Release();
-    EXPECT_TRUE(second.Acquire(d.Path()));
 }
 
 } // namespace

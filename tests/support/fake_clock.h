@@ -1,6 +1,5 @@
 #pragma once
-// Virtual time for time-outs and periods: SleepMs moves the clock on at once (and yields), Now is set by the test
-// and moves with the sleeps.
+// Virtual time: SleepMs moves the clock on at once (and yields); the test sets Now.
 #include "console/clock.h"
 
 #include <atomic>
@@ -10,8 +9,7 @@ namespace brimlow::test {
 
 class FakeClock final : public Clock {
 public:
-    // realMicrosPerMs > 0 lets each virtual millisecond take that many real microseconds, for sessions whose
-    // peer is a real process or thread that must get a word in before a virtual time-out.
+    // realMicrosPerMs lets a real peer get a word in before a virtual time-out.
     explicit FakeClock(time_t start = 1700000000, int realMicrosPerMs = 0)
         : m_ms(static_cast<int64_t>(start) * 1000), m_realMicrosPerMs(realMicrosPerMs) {}
     time_t Now() override { return static_cast<time_t>(m_ms.load() / 1000); }

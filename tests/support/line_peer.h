@@ -1,6 +1,5 @@
 #pragma once
-// A loopback TCP peer for protocol tests: it accepts connections one after another and runs a script per
-// connection on its own thread, with plain POSIX calls (nothing of the code under test).
+// A loopback TCP peer on plain POSIX calls: it runs a script for each connection, one after another.
 #include <atomic>
 #include <functional>
 #include <string>

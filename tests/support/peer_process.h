@@ -1,6 +1,5 @@
 #pragma once
-// A real protocol peer run as a child process (Perl's Net::SNPP::Server, aiosmtpd). The child prints the port it
-// listens on as its first line; the peer is stopped when this object goes away.
+// A real protocol peer as a child process, which prints the port it listens on as its first line.
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -24,8 +23,7 @@ private:
 
 // tests/peers/<name> in the source tree.
 std::string PeerScript(const std::string& name);
-// The command for aiosmtpd on loopback, storing each message in folder (made here) as <n>.eml, its envelope as
-// <n>.env and what Python's e-mail parser reads in it as <n>.parsed; options as tests/peers/smtp_sink.py says.
+// aiosmtpd on loopback, keeping each message in folder (made here) as tests/peers/smtp_sink.py describes.
 std::vector<std::string> SmtpSinkCommand(const std::string& folder, const std::vector<std::string>& options = {});
 
 } // namespace brimlow::test

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sstream>
 #include <sys/inotify.h>
 #include <sys/wait.h>
@@ -180,11 +179,6 @@ std::string WriteQueueEntry(const std::string& dataDir, const std::string& entry
     return folder;
 }
 
-std::string BrimlowBinary() {
-    const char* binary = getenv("BRIMLOW_BINARY");
-    return binary ? binary : "brimlow";
-}
-
 std::string SourceDir() {
     const char* dir = getenv("BRIMLOW_SOURCE_DIR");
     return dir ? dir : ".";
@@ -192,10 +186,9 @@ std::string SourceDir() {
 
 int SpawnProcess(pid_t& pid, const posix_spawn_file_actions_t& actions, std::vector<std::string> args,
                  const std::vector<std::string>& env) {
-    std::vector<std::string> environment;
+    std::vector<std::string> environment = env; // first, since a child's getenv takes the first of a name
     for (char** e = environ; *e; ++e)
         environment.push_back(*e);
-    environment.insert(environment.end(), env.begin(), env.end());
     std::vector<char*> argv, envp;
     for (auto [from, to] : {std::pair{&args, &argv}, {&environment, &envp}}) {
         for (std::string& s : *from)
@@ -216,81 +209,51 @@ BrimlowProcess::~BrimlowProcess() {
     Signal(SIGKILL);
     if (m_pid > 0)
         waitpid(m_pid, nullptr, 0);
-    for (int fd : {m_out, m_err})
-        if (fd >= 0)
-            close(fd);
 }
 
 bool BrimlowProcess::Launch(const std::vector<std::string>& args, const std::vector<std::string>& env,
                             const std::string* input) {
-    int out[2], err[2] = {-1, -1}, in[2] = {-1, -1};
-    if (pipe2(out, O_CLOEXEC) != 0 || (input && (pipe2(err, O_CLOEXEC) != 0 || pipe2(in, O_CLOEXEC) != 0)))
-        return false;
+    const std::string in = m_files.File("in"), out = m_files.File("out"), err = m_files.File("err");
+    WriteFile(in, input ? *input : "");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (input)
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, input ? err[1] : out[1], 2);
-    std::vector<std::string> argv{BrimlowBinary()};
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    else
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    const char* binary = getenv("BRIMLOW_BINARY");
+    std::vector<std::string> argv{binary ? binary : "brimlow"};
     argv.insert(argv.end(), args.begin(), args.end());
-    bool started = SpawnProcess(m_pid, actions, argv, env) == 0;
+    if (SpawnProcess(m_pid, actions, argv, env) != 0)
+        m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
-    for (int fd : {out[1], err[1], in[0]})
-        if (fd >= 0)
-            close(fd);
-    m_out = out[0];
-    m_err = err[0];
-    m_pid = started ? m_pid : -1;
-    if (input) {
-        // A child that ends without reading gets what fits in the pipe; the rest is not its concern.
-        [[maybe_unused]] ssize_t written = started ? write(in[1], input->data(), input->size()) : 0;
-        close(in[1]);
-    }
-    return started;
+    return m_pid > 0;
 }
 
-void BrimlowProcess::Pump(int timeoutMs) {
-    pollfd fds[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}}; // poll passes over the one that is -1
-    if ((m_out < 0 && m_err < 0) || poll(fds, 2, timeoutMs) <= 0)
-        return;
-    for (auto [fd, text, ready] :
-         {std::tuple{&m_out, &m_output, fds[0].revents}, {&m_err, &m_errors, fds[1].revents}}) {
-        if (*fd < 0 || !ready)
-            continue;
-        char buffer[4096];
-        ssize_t n = read(*fd, buffer, sizeof buffer);
-        if (n > 0)
-            text->append(buffer, static_cast<size_t>(n));
-        else
-            close(std::exchange(*fd, -1));
+bool BrimlowProcess::Ended() {
+    int status = 0;
+    if (m_pid > 0 && waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        m_pid = -1;
     }
+    return m_pid <= 0;
 }
 
 bool BrimlowProcess::WaitForOutput(const std::string& text, int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (m_output.find(text) == m_output.npos && m_out >= 0 && Clock::now() < deadline)
-        Pump(50);
-    return m_output.find(text) != m_output.npos;
+    auto shown = [&] { return Output().find(text) != std::string::npos; };
+    Poll([&] { return shown() || Ended(); }, timeoutMs);
+    return shown();
 }
 
 int BrimlowProcess::Wait(int timeoutMs) {
-    for (auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs); m_pid > 0; Pump(20)) {
-        int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            m_pid = -1;
-        } else if (Clock::now() >= deadline) {
-            Signal(SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-            m_pid = -1;
-            return -1;
-        }
-    }
-    while (m_out >= 0 || m_err >= 0)
-        Pump(100);
-    return m_status;
+    if (Poll([&] { return Ended(); }, timeoutMs))
+        return m_status;
+    Signal(SIGKILL);
+    waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+    return -1;
 }
 
 } // namespace brimlow::test

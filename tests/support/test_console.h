@@ -1,6 +1,5 @@
 #pragma once
-// What the engine tests share: a console on a fresh temporary data directory, an operator that records what it
-// was shown, files, records and the brimlow executable run as a child.
+// What the engine tests share: a console on a temporary data directory, files, records, brimlow run as a child.
 #include "console/console.h"
 
 #include <atomic>
@@ -40,8 +39,7 @@ private:
     std::vector<std::string> m_texts, m_resultLines;
 };
 
-// A console on its own temporary data directory. With drainStatus, a thread empties the status mailbox into
-// StatusLines() the way the window's timer would.
+// With drainStatus, a thread empties the status mailbox into StatusLines() as the window's timer would.
 class TestConsole {
 public:
     explicit TestConsole(bool drainStatus = true);
@@ -87,15 +85,13 @@ template <typename Record> std::string RecordBytes(const Record& record) {
 // A page file in folder (made if missing) as the queue writers lay it down, prefix "MSG" or "MSQ"; returns its path.
 std::string WritePage(Console& console, const std::string& folder, const std::string& prefix,
                       const SubscriberRecord& record, const std::string& text);
-// The names under which files were written (created, modified or closed after writing) in the given folders
-// since the watch began, and the names that files were renamed to: what a reader listing them could have met.
+// The names that files in the folders were written under, and renamed to, since the watch began.
 class FolderWatch {
 public:
     explicit FolderWatch(const std::vector<std::string>& folders);
     ~FolderWatch();
     struct Seen {
-        std::vector<std::string> writtenAs;
-        std::vector<std::string> renamedTo;
+        std::vector<std::string> writtenAs, renamedTo;
     };
     Seen Take();
 
@@ -108,13 +104,11 @@ std::string WriteQueueEntry(const std::string& dataDir, const std::string& entry
 
 struct RunResult {
     int status = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 // Runs the brimlow executable with args to its end.
 RunResult RunBrimlow(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                      const std::string& stdinText = "");
-std::string BrimlowBinary();
 std::string SourceDir();
 // Starts argv[0] with argv, this process's environment plus env, and actions; 0 or the error number.
 int SpawnProcess(pid_t& pid, const posix_spawn_file_actions_t& actions, std::vector<std::string> argv,
@@ -140,18 +134,15 @@ public:
     }
     // Waits for the end; the exit status, or -1 after timeoutMs (the process is then killed).
     int Wait(int timeoutMs = 30000);
-    std::string Output() {
-        Pump(0);
-        return m_output;
-    }
-    std::string Errors() const { return m_errors; }
+    std::string Output() { return ReadFile(m_files.File("out")); }
+    std::string Errors() const { return ReadFile(m_files.File("err")); }
 
 private:
     bool Launch(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string* input);
-    void Pump(int timeoutMs);
+    bool Ended();    // keeps the exit status once the process has ended
+    TempDir m_files; // what the process reads and writes, in files that outlive it
     pid_t m_pid = -1;
-    int m_out = -1, m_err = -1, m_status = -1;
-    std::string m_output, m_errors;
+    int m_status = -1;
 };
 
 } // namespace brimlow::test
