@@ -1,5 +1,4 @@
-// The console operator's own edits of the local directory on a server console: the LAN sessions are told what
-// changed and only that, and an entry open in the editor is found again after a session's write has moved it.
+// A server console's own edits: the sessions learn only what changed; an open entry is found again after a move.
 #include "app/directory_edits.h"
 #include "tests/server_fixture.h"
 
@@ -15,10 +14,8 @@ TEST_F(EditsTest, TheSessionsLearnWhatTheLocalOperatorChanged) {
     server.MarkAllSubscribersChanged(kSubscriberSlots); // the sessions' starting point
     auto ann = LoggedIn("ann");
     auto bob = LoggedIn("bob");
-    ASSERT_TRUE(WaitFor([&] { return server.Sessions().size() == 2; }));
     SubscriberRecord open;
-    ASSERT_TRUE(OpenLocalEntry(tc.console, 0, 1, open));
-    EXPECT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 1), 3), "0\r\n");
+    ASSERT_TRUE(OpenLocalEntry(tc.console, 0, 1, open)); // locked as server_test's slot 7
     // A new entry that sorts last: its slot is marked, and not the open entry's lock byte, which is no change.
     EXPECT_EQ(AddLocalEntry(tc.console, &server, test::MakeSubscriber("Zed", 0)), 3);
     std::string bits(250, '\0');
@@ -27,12 +24,12 @@ TEST_F(EditsTest, TheSessionsLearnWhatTheLocalOperatorChanged) {
     // bob renames "Name 0000" to sort after the open entry, which moves it up a slot meanwhile.
     ASSERT_EQ(bob->Request(EncodeIndex(Request::LockRecord, 0), 3), "1\r\n");
     ASSERT_EQ(bob->Request(EncodeWriteCustomer(0, test::MakeSubscriber("Name 0001b", 0)), 3), "1\r\n");
-    ASSERT_EQ(Read([](Directory& d) { return d.subscribers[0].LockByte; }), kLockedByLocalEditor);
+    ASSERT_EQ(Local([](Directory& d) { return d.subscribers[0].LockByte; }), kLockedByLocalEditor);
     SetText(open.PIN, "999");
     EXPECT_TRUE(CloseLocalEntry(tc.console, &server, EditEnd::Store, open));
-    EXPECT_EQ(Read([](Directory& d) { return GetText(d.subscribers[0].PIN); }), "999");
-    EXPECT_EQ(Read([](Directory& d) { return GetText(d.subscribers[1].Name); }), "Name 0001b");
-    EXPECT_EQ(Read([](Directory& d) { return d.subscribers[0].LockByte; }), 0);
+    EXPECT_EQ(Local([](Directory& d) { return GetText(d.subscribers[0].PIN); }), "999");
+    EXPECT_EQ(Local([](Directory& d) { return GetText(d.subscribers[1].Name); }), "Name 0001b");
+    EXPECT_EQ(Local([](Directory& d) { return d.subscribers[0].LockByte; }), 0);
     EXPECT_FALSE(CloseLocalEntry(tc.console, &server, EditEnd::Keep)) << "nothing is open any more";
     server.MarkAllSubscribersChanged(kSubscriberSlots + 1);
     EXPECT_THAT(test::ReadFile(tc.DataFile("Network.log")), ::testing::HasSubstr("Error in AllSubscribersChanged!"));

@@ -1,11 +1,9 @@
 #pragma once
-// A LAN client for server tests that speaks frames with plain POSIX calls and nothing of the console's own
-// client: it sends the bytes it is given and reads exactly what the test expects back.
+// A LAN client of plain POSIX calls, none of the console's own: the bytes it is given, and exactly what comes back.
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <functional>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <string>
@@ -18,12 +16,9 @@ namespace brimlow::test {
 // Polls cond every few milliseconds for up to timeoutMs.
 inline bool WaitFor(const std::function<bool()>& cond, int timeoutMs = 10000) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
+    while (!cond() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return cond();
 }
 
 class RawClient {
@@ -35,12 +30,8 @@ public:
         setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         if (connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
             Reset();
-        while (readGreeting && !m_greeting.ends_with("\r\n")) {
-            std::string byte = Recv(1);
-            if (byte.empty())
-                break;
-            m_greeting += byte;
-        }
+        for (std::string line, byte = "-"; readGreeting && !byte.empty() && !line.ends_with("\r\n");)
+            line += byte = Recv(1);
     }
     ~RawClient() {
         if (m_fd >= 0)
@@ -49,21 +40,20 @@ public:
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
     int Fd() const { return m_fd; }
-    const std::string& Greeting() const { return m_greeting; }
-    bool Send(const std::string& bytes) {
-        for (size_t done = 0; done < bytes.size();) {
-            ssize_t n = m_fd < 0 ? -1 : send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0)
-                return false;
-            done += static_cast<size_t>(n);
-        }
-        return m_fd >= 0;
+    void Send(const std::string& bytes) {
+        for (ssize_t done = 0, n = 0; m_fd >= 0 && n >= 0 && done < std::ssize(bytes); done += n)
+            n = send(m_fd, bytes.data() + done, bytes.size() - static_cast<size_t>(done), MSG_NOSIGNAL);
     }
     // Exactly size bytes, or fewer when the connection closed or timeoutMs passed.
     std::string Recv(size_t size, int timeoutMs = 10000) {
+        using namespace std::chrono;
         std::string bytes;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (char buffer[20000]; bytes.size() < size && !m_closed && WaitReadable(deadline);) {
+        pollfd p{m_fd, POLLIN, 0};
+        for (auto deadline = steady_clock::now() + milliseconds(timeoutMs); bytes.size() < size && !m_closed;) {
+            auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+            if (m_fd < 0 || left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
+                break;
+            char buffer[20000];
             ssize_t n = recv(m_fd, buffer, std::min(sizeof buffer, size - bytes.size()), 0);
             m_reset = m_reset || (n < 0 && errno == ECONNRESET);
             m_closed = n <= 0;
@@ -75,8 +65,6 @@ public:
         Send(frame);
         return Recv(replySize);
     }
-    // Everything that arrives within ms (a reply that should not come).
-    std::string RecvFor(int ms) { return Recv(100000, ms); }
     // True when the server closed the connection within timeoutMs; SawReset tells whether by a reset.
     bool WaitClosed(int timeoutMs = 10000) {
         Recv(SIZE_MAX, timeoutMs);
@@ -93,14 +81,7 @@ public:
     }
 
 private:
-    bool WaitReadable(std::chrono::steady_clock::time_point deadline) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd p{m_fd, POLLIN, 0};
-        return m_fd >= 0 && left.count() > 0 && poll(&p, 1, static_cast<int>(left.count())) > 0;
-    }
-
     int m_fd;
-    std::string m_greeting;
     bool m_closed = false;
     bool m_reset = false;
 };

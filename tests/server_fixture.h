@@ -4,8 +4,6 @@
 #include "tests/lan_raw_client.h"
 #include "tests/support/test_console.h"
 
-#include <cstdio>
-#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -13,8 +11,14 @@ namespace brimlow::lan {
 
 using test::WaitFor;
 
-inline ServerTimings FastTimings() {
-    return {.receiveTimeoutMs = 50, .sendTimeoutMs = 5000, .idleLimitMs = 60000, .handoffPollMs = 5};
+// Short waits; idleMs ends a silent session, and a connection that has not logged in, after so long.
+inline ServerTimings FastTimings(int idleMs = 60000, PageJobLimits jobs = {}) {
+    ServerTimings t;
+    t.receiveTimeoutMs = 50;
+    t.idleLimitMs = t.loginDeadlineMs = idleMs;
+    t.handoffPollMs = 5;
+    t.pageJobs = jobs;
+    return t;
 }
 
 class ServerTest : public ::testing::Test {
@@ -30,21 +34,17 @@ protected:
         EXPECT_EQ(client->Request(EncodeLogin(user, "pw"), 3), "1\r\n") << user;
         return client;
     }
-    // The local operator's edits and reads take "DatabaseLock", as the window does.
-    template <typename F> auto Read(F read) {
+    // The local operator's reads and edits take "DatabaseLock", as the window does.
+    template <typename F> auto Local(F use) {
         std::lock_guard lock(tc.console.databaseLock);
-        return read(*tc.console.local);
+        return use(*tc.console.local);
     }
-    void Edit(const std::function<void(Directory&)>& change) { Read(change); }
     // Slots 0..n-1 hold "Name 0000".. in sorted order, the rest is free.
     void Fill(int n) {
-        Edit([n](Directory& d) {
+        Local([n](Directory& d) {
             d.subscribers.fill({});
-            for (int k = 0; k < n; ++k) {
-                char name[16];
-                snprintf(name, sizeof name, "Name %04d", k);
-                d.subscribers[k] = test::MakeSubscriber(name, 0);
-            }
+            for (int k = 0; k < n; ++k)
+                d.subscribers[k] = test::MakeSubscriber("Name " + std::to_string(10000 + k).substr(1), 0);
         });
     }
     bool PagesDone() {
