@@ -1,6 +1,4 @@
-// E-mail packets and their delivery by SMTP to aiosmtpd: the packet byte for byte, texts as a mail reader decodes
-// them, and what each answer of the mail server does with the packet.
-#include "directory/data_files.h"
+// E-mail packets and their delivery by SMTP to aiosmtpd.
 #include "queue/email_packet.h"
 #include "queue/file_listing.h"
 #include "queue/logs.h"
@@ -15,8 +13,8 @@
 #include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -25,56 +23,22 @@ namespace brimlow {
 namespace {
 
 using test::ReadFile;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-// Every date here is written in EST5EDT, a zone with daylight saving; the binary runs these tests alone.
-void UseZone(const char* zone) {
-    setenv("TZ", zone, 1);
-    tzset();
-}
-const bool kEastern = (UseZone("EST5EDT"), true);
-constexpr time_t kSummer = 1751500000; // Wed Jul  2 19:46:40 2025 EDT
+// Dates are written in Adelaide: an offset with minutes, daylight saving from October to April (not in force in
+// July); the binary runs these tests alone.
+[[maybe_unused]] const int kZone = setenv("TZ", "Australia/Adelaide", 1);
+constexpr time_t kJuly = 1751401000; // Wed Jul  2 05:46:40 2025 +0930
 
 std::string WithCrLf(const std::string& text) {
-    std::string out;
-    for (char c : text)
-        out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    return out;
+    return std::regex_replace(text, std::regex("\n"), "\r\n");
 }
 
-TEST(EmailDate, TwoDigitHoursAndTheOffsetInForceAtThatMoment) {
-    const struct {
-        const char* zone;
-        time_t when;
-        const char* date;
-    } cases[] = {{"EST5EDT", 1765000000, "Sat, 6 Dec 2025 00:46:00 -0500"},
-                 {"EST5EDT", kSummer, "Wed, 2 Jul 2025 19:46:00 -0400"},
-                 {"Australia/Sydney", kSummer, "Thu, 3 Jul 2025 09:46:00 +1000"},
-                 {"Asia/Kolkata", 1007456741, "Tue, 4 Dec 2001 14:35:00 +0530"}};
-    for (const auto& c : cases) {
-        UseZone(c.zone);
-        struct tm local {};
-        localtime_r(&c.when, &local);
-        EXPECT_EQ(FormatEmailDate(local), c.date) << c.zone;
-    }
-    UseZone("EST5EDT");
-    EXPECT_TRUE(kEastern);
-}
-
-// The whole head is checked byte for byte with the packet below; here the forms without name or subject, and
-// line breaks in the values, which would start header lines or SMTP commands of their own.
-TEST(EmailPacket, HeadLinesWithoutNameOrSubjectAndWithLineBreaks) {
+// Line breaks in the values would start header lines or SMTP commands of their own.
+TEST(EmailPacket, LineBreaksInHeadValuesStartNoLinesOfTheirOwn) {
     Settings settings;
     settings.ReturnAddress = "desk@example.com";
-    settings.UserName = "Duty Desk";
-    SubscriberRecord nameless = test::MakeSubscriber("", 0);
-    SetText(nameless.Email, "pager@example.net");
-    std::string head = EmailPacketHead(settings, nameless, "", "x", "D", "<M>");
-    EXPECT_THAT(head, HasSubstr("\nTo: <pager@example.net>\nFrom: Duty Desk <desk@example.com>\nMime-Version: 1.0\n"));
-    EXPECT_THAT(head, ::testing::Not(HasSubstr("Subject")));
-
     settings.UserName = "Desk\r\nBcc: all@example.com";
     SubscriberRecord ann = test::MakeSubscriber("Ann\nX-Evil: 1", 0);
     SetText(ann.Email, "pager@example.net>\r\nRCPT TO: <other@example.net");
@@ -110,26 +74,21 @@ protected:
         StartSmtpDaemonsForPackets(tc.console, 10);
         ASSERT_TRUE(tc.console.workers.WaitIdle(30000));
     }
-    std::vector<std::string> Named(const std::string& folder, const std::string& prefix, const std::string& suffix) {
-        std::vector<std::string> names;
-        for (const std::string& name : test::ListDir(folder))
-            if (name.starts_with(prefix) && name.ends_with(suffix))
-                names.push_back(name);
+    std::vector<std::string> Packets() {
+        std::vector<std::string> names = test::ListDir(tc.dir.Path());
+        std::erase_if(names, [](const std::string& name) { return !name.starts_with("EMG"); });
         return names;
     }
-    std::vector<std::string> Packets() { return Named(tc.dir.Path(), "EMG", ""); }
-    std::vector<std::string> Delivered() { return Named(mail, "", ".eml"); }
 
-    test::FakeClock clock{kSummer};
+    test::FakeClock clock{kJuly};
     test::TestConsole tc;
     SubscriberRecord ann = test::MakeSubscriber("Ann Smith", 0);
     std::string mail = tc.dir.File("mail");
     std::unique_ptr<test::PeerProcess> server;
 };
 
-// Writes beyond a file-size limit fail as on a full disk (SIGXFSZ, which would end the process, is ignored): a
-// packet that cannot be written whole is reported, and nothing is left to be mailed.
-TEST_F(EmailTest, APacketThatCannotBeWrittenWholeLeavesNothing) {
+// A packet that cannot be written whole (SIGXFSZ ignored) leaves nothing; a torn or vanished one is reported.
+TEST_F(EmailTest, BrokenPacketsLeaveNothing) {
     ASSERT_EQ(WriteEmailPacket(tc.console, ann, "", "x"), 1);
     const rlim_t headSize = ReadFile(tc.dir.File("EMGAAAAA.AAA")).size() - 2;
     ShredFile(tc.dir.File("EMGAAAAA.AAA"));
@@ -145,37 +104,46 @@ TEST_F(EmailTest, APacketThatCannotBeWrittenWholeLeavesNothing) {
         EXPECT_TRUE(tc.WaitForStatus(status));
         EXPECT_THAT(Packets(), IsEmpty());
     }
+    test::WriteFile(tc.dir.File("EMGAAAAA.AAA"), "<desk@example.com>\n");
+    Deliver();
+    EXPECT_TRUE(tc.WaitForStatus("Error reading packet file!"));
+    EXPECT_THAT(Packets(), IsEmpty());
+    PathHandoff handoff;
+    handoff.Put(tc.dir.File("EMGZZZZZ.ZZZ"));
+    StartSmtpDaemon(tc.console, handoff);
+    handoff.WaitTaken(10);
+    EXPECT_TRUE(tc.WaitForStatus("Unable to open message packet!"));
 }
 
-TEST_F(EmailTest, AShortAsciiPageIsDeliveredByteForByteAndItsPacketIsGone) {
+// As Send does after each recipient, the packet is handed out again while its daemon runs: it goes once.
+TEST_F(EmailTest, AShortAsciiPageIsDeliveredOnceByteForByteAndItsPacketIsGone) {
     Start();
     ASSERT_EQ(WriteEmailPacket(tc.console, ann, "Drill", "first\n.\n.hidden\nlast"), 1);
     std::string packet = ReadFile(tc.dir.File("EMGAAAAA.AAA"));
     EXPECT_THAT(packet,
                 ::testing::MatchesRegex("<desk@example.com>\n<pager@example.net>\nX-Sender: desk@example.com\n"
-                                        "X-Mailer: Morrow Relay 3.5\nDate: Wed, 2 Jul 2025 19:46:00 -0400\n"
-                                        "Message-ID: <20250702194640\\.[0-9a-f]{16}@example\\.com>\n"
+                                        "X-Mailer: Morrow Relay 3.5\nDate: Wed, 2 Jul 2025 05:46:00 \\+0930\n"
+                                        "Message-ID: <20250702054640\\.[0-9a-f]{16}@example\\.com>\n"
                                         "To: Ann Smith <pager@example.net>\nFrom: Duty Desk <desk@example.com>\n"
                                         "Subject: Drill\nMime-Version: 1.0\n"
                                         "Content-Type: text/plain; charset=\"us-ascii\"\n\nfirst\n.\n.hidden\nlast\n"));
+    StartSmtpDaemonsForPackets(tc.console, 10);
     Deliver();
     EXPECT_THAT(Packets(), IsEmpty());
-    ASSERT_THAT(Delivered(), ElementsAre("1.eml"));
-    EXPECT_EQ(ReadFile(mail + "/1.env"), "FROM desk@example.com\nTO pager@example.net\n");
+    EXPECT_FALSE(test::FileExists(mail + "/2.eml"));
     EXPECT_EQ(ReadFile(mail + "/1.eml"), WithCrLf(packet.substr(packet.find("X-Sender")) + "\n"));
-    EXPECT_EQ(tc.console.sentPages, 1);
-    EXPECT_EQ(tc.console.failedPages, 0);
+    EXPECT_EQ(std::pair(tc.console.sentPages.load(), tc.console.failedPages.load()), std::pair(1, 0));
     ASSERT_TRUE(tc.WaitForStatus("250 Message accepted for delivery"));
-    std::vector<std::string> lines = tc.StatusLines();
-    for (const char* command :
-         {"HELO brimlow.local  ", "MAIL FROM:<desk@example.com>  ", "RCPT TO:<pager@example.net>  "})
-        EXPECT_THAT(lines, ::testing::Contains(command));
+    EXPECT_THAT(tc.StatusLines(), ::testing::IsSupersetOf({"HELO brimlow.local  ", "MAIL FROM:<desk@example.com>  ",
+                                                           "RCPT TO:<pager@example.net>  "}));
     // Every body line is in the status log too.
     EXPECT_THAT(ReadFile(tc.dir.File(kStatusLog)), HasSubstr(" ..hidden\r\n"));
-    // Each packet has a Message-ID of its own; without a domain in the return address, the console's own.
+    // Without a domain in the return address the Message-ID has the console's own; no subject, no Subject line.
     tc.console.settings.Update([](Settings& s) { s.ReturnAddress = "desk"; });
-    ASSERT_EQ(WriteEmailPacket(tc.console, ann, "Drill", "x"), 1);
-    EXPECT_THAT(ReadFile(tc.dir.File(Packets().at(0))), HasSubstr("@brimlow.local>\n"));
+    ASSERT_EQ(WriteEmailPacket(tc.console, ann, "", "x"), 1);
+    packet = ReadFile(tc.dir.File(Packets().at(0)));
+    EXPECT_THAT(packet, HasSubstr("@brimlow.local>\n"));
+    EXPECT_THAT(packet, ::testing::Not(HasSubstr("Subject")));
 }
 
 // Texts as typed (the records hold Latin-1) reach a mail reader as typed, on lines SMTP can carry, dated right.
@@ -193,64 +161,52 @@ TEST_F(EmailTest, MessageTextsDecodeToWhatWasTyped) {
         {"LongDotLine", "Dots", "." + std::string(998, '.') + "\nshort", false, true},
         {"LongLatin1Line", "Drill", std::string(1009, '\xfc'), true, true},
     };
-    auto hex = [](const std::string& bytes) {
-        std::string out;
-        for (unsigned char c : bytes)
-            out += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
-        return out;
-    };
     Start();
     int n = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_EQ(WriteEmailPacket(tc.console, ann, c.subject, c.text), 1);
         Deliver();
-        ASSERT_EQ(Delivered().size(), static_cast<size_t>(++n));
-        // What Python's e-mail parser read: "subject", "text", "date", "longest".
-        std::map<std::string, std::string> parsed;
-        std::istringstream in(ReadFile(mail + "/" + std::to_string(n) + ".parsed"));
-        for (std::string key, value; in >> key >> value;)
-            parsed[key] = value;
-        EXPECT_EQ(parsed["subject"], hex(c.subject));
-        EXPECT_EQ(parsed["text"], hex(WithCrLf(c.text + "\n\n"))); // the end of data adds a line end
-        EXPECT_LE(std::stoi(parsed["longest"]), 998);
-        EXPECT_LT(std::abs(std::stol(parsed["date"]) - clock.Now()), 60);
-        std::string message = ReadFile(mail + "/" + std::to_string(n) + ".eml");
+        const std::string base = mail + "/" + std::to_string(++n);
+        ASSERT_TRUE(test::FileExists(base + ".eml"));
+        EXPECT_EQ(ReadFile(base + ".subject"), c.subject);
+        EXPECT_EQ(ReadFile(base + ".text"), WithCrLf(c.text + "\n\n")); // the end of data adds a line end
+        long date = 0, longest = 999;
+        std::istringstream(ReadFile(base + ".parsed")) >> date >> longest;
+        EXPECT_LE(longest, 998);
+        EXPECT_LT(std::abs(date - clock.Now()), 60);
+        std::string message = ReadFile(base + ".eml");
         EXPECT_THAT(message, HasSubstr(c.latin1 ? "charset=\"ISO-8859-1\"" : "charset=\"us-ascii\""));
         EXPECT_EQ(message.find("Content-Transfer-Encoding: quoted-printable\r\n") != std::string::npos, c.quoted);
     }
 }
 
-// One page against a mail server that answers as the row says. A temporary failure (4xx, no connection) keeps the
-// packet for a later run, a day at most; a refusal (5xx) shreds it; a refused greeting is no page tried. QUIT goes
-// out after the last command the server answered. A reply of several lines is read whole.
+// 4xx or no connection keeps the packet for a day, 5xx shreds it; QUIT follows the last command answered.
 TEST_F(EmailTest, ServerBehaviours) {
     const std::vector<std::string> kDialogue = {"HELO brimlow.local", "MAIL desk@example.com", "RCPT pager@example.net",
                                                 "DATA"};
     const std::string kGreeting = "greeting=220-mail.example ESMTP|220-no UCE|220 ready";
     const struct {
-        const char* name;
         std::vector<std::string> options;
-        int sent, failed;
+        int failed;
         bool kept;
         int commands; // how many of the dialogue's commands the server saw before QUIT; -1: no connection
         const char* status;
     } cases[] = {
         // clang-format off
-        {"MultiLineGreeting", {kGreeting}, 1, 0, false, 4, "220 ready"},
-        {"RefusedAfterData", {kGreeting, "DATA=550 5.7.1 rejected after DATA"}, 0, 1, false, 4,
+        {{kGreeting, "DATA=550 5.7.1 rejected after DATA"}, 1, false, 4,
          "550 5.7.1 rejected after DATA"},
-        {"TemporaryToRcpt", {"RCPT=451 4.3.0 try later"}, 0, 1, true, 3,
+        {{"RCPT=451 4.3.0 try later"}, 1, true, 3,
          "Page for <pager@example.net> kept for a later try"},
-        {"RefusedToMail", {"MAIL=550 no such sender"}, 0, 1, false, 2, "550 no such sender"},
-        {"RefusedToHelo", {"HELO=554 go away"}, 0, 1, false, 1, "554 go away"},
-        {"GreetingRefused", {"greeting=554 no service"}, 0, 0, false, 0, "554 no service"},
-        {"GreetingClosing", {"greeting=421 closing"}, 0, 0, true, 0, "421 closing"},
-        {"UnreachableForADay", {}, 0, 0, false, -1, "Page for <pager@example.net> given up after 24 hours"},
+        {{"MAIL=550 no such sender"}, 1, false, 2, "550 no such sender"},
+        {{"HELO=554 go away"}, 1, false, 1, "554 go away"},
+        {{"greeting=554 no service"}, 0, false, 0, "554 no service"},
+        {{"greeting=421 closing"}, 0, true, 0, "421 closing"},
+        {{}, 0, false, -1, "Page for <pager@example.net> given up after 24 hours"},
     }; // clang-format on
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        int sentBefore = tc.console.sentPages, failedBefore = tc.console.failedPages;
+        SCOPED_TRACE(c.status);
+        tc.console.sentPages = tc.console.failedPages = 0;
         Start(c.options);
         ASSERT_EQ(WriteEmailPacket(tc.console, ann, "", "x"), 1);
         std::string packet = tc.dir.File(Packets().at(0));
@@ -261,8 +217,7 @@ TEST_F(EmailTest, ServerBehaviours) {
             utimes(packet.c_str(), times);
         }
         Deliver();
-        EXPECT_EQ(tc.console.sentPages - sentBefore, c.sent);
-        EXPECT_EQ(tc.console.failedPages - failedBefore, c.failed);
+        EXPECT_EQ(std::pair(tc.console.sentPages.load(), tc.console.failedPages.load()), std::pair(0, c.failed));
         EXPECT_EQ(Packets().size(), c.kept ? 1u : 0u);
         std::string commands;
         for (int i = 0; i < c.commands; ++i)
@@ -270,34 +225,10 @@ TEST_F(EmailTest, ServerBehaviours) {
         std::string log = mail + "/commands.log";
         EXPECT_EQ(test::FileExists(log) ? ReadFile(log) : "", c.commands < 0 ? "" : commands + "QUIT\n");
         EXPECT_TRUE(tc.WaitForStatus(c.status));
-        EXPECT_TRUE(c.sent == 1 || tc.WaitForStatus(kSendError));
+        EXPECT_TRUE(tc.WaitForStatus(kSendError));
         ShredFile(packet);
         ShredFile(log);
     }
-}
-
-// As Send does after each recipient, every packet present is handed out again: each is still delivered once.
-TEST_F(EmailTest, APacketListedTwiceIsDeliveredOnce) {
-    Start();
-    ASSERT_EQ(WriteEmailPacket(tc.console, ann, "One", "first page"), 1);
-    ASSERT_EQ(WriteEmailPacket(tc.console, ann, "Two", "second page"), 1);
-    StartSmtpDaemonsForPackets(tc.console, 10);
-    Deliver();
-    EXPECT_THAT(Delivered(), ElementsAre("1.eml", "2.eml"));
-    EXPECT_EQ(tc.console.sentPages, 2);
-    EXPECT_THAT(Packets(), IsEmpty());
-}
-
-TEST_F(EmailTest, BrokenPacketsAreReportedAndShredded) {
-    test::WriteFile(tc.dir.File("EMGAAAAA.AAA"), "<desk@example.com>\n");
-    Deliver();
-    EXPECT_TRUE(tc.WaitForStatus("Error reading packet file!"));
-    EXPECT_THAT(Packets(), IsEmpty());
-    PathHandoff handoff;
-    handoff.Put(tc.dir.File("EMGZZZZZ.ZZZ"));
-    StartSmtpDaemon(tc.console, handoff);
-    handoff.WaitTaken(10);
-    EXPECT_TRUE(tc.WaitForStatus("Unable to open message packet!"));
 }
 
 } // namespace

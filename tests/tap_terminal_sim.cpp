@@ -19,14 +19,6 @@ bool EvenParity(unsigned char byte) {
     return std::popcount(unsigned{byte}) % 2 == 0;
 }
 
-// The sum of the characters from STX through ETX, ETB or US: its low 12 bits as three characters '0' + nibble.
-std::string Checksum(const std::string& block) {
-    unsigned sum = 0;
-    for (unsigned char c : block)
-        sum += c;
-    return {char('0' + (sum >> 8 & 0xF)), char('0' + (sum >> 4 & 0xF)), char('0' + (sum & 0xF))};
-}
-
 } // namespace
 
 struct TapTerminalSim::Terminal {
@@ -132,11 +124,16 @@ struct TapTerminalSim::Terminal {
         Answer(std::string("110 1.8\r") + ACK + CR + (script.goAhead ? "\x1b[p\r" : ""));
     }
 
-    // STX body terminator c c c CR, the terminator at end.
+    // STX body terminator c c c CR, the terminator at end; the checksum is the low 12 bits of the sum of the
+    // characters from STX through the terminator, as three characters '0' + nibble.
     void OnBlock(const std::string& received, size_t end) {
         phase = Phase::Ready;
         ++log.blocks;
-        if (received.back() != CR || Checksum(received.substr(0, end + 1)) != received.substr(end + 1, 3)) {
+        unsigned sum = 0;
+        for (size_t i = 0; i <= end; ++i)
+            sum += static_cast<unsigned char>(received[i]);
+        const std::string checksum{char('0' + (sum >> 8 & 0xF)), char('0' + (sum >> 4 & 0xF)), char('0' + (sum & 0xF))};
+        if (received.back() != CR || received.substr(end + 1, 3) != checksum) {
             ++log.checksumErrors;
             return Answer({NAK, CR});
         }
@@ -159,12 +156,15 @@ struct TapTerminalSim::Terminal {
             return;
         }
         transaction += received.substr(1, end - 1);
-        if (received[end] == ETX) { // fields end in CR, the last one followed by ETX
+        // Fields (the PIN, then the text) end in CR. US splits a field across blocks; ETB and ETX end a block on a
+        // field's CR, ETX after the transaction's last field. A transaction that breaks this is refused.
+        if (received[end] != US && !transaction.ends_with(CR)) {
+            transaction.clear();
+            return Answer({RS, CR});
+        }
+        if (received[end] == ETX) {
             size_t cr = transaction.find(CR);
-            TapPage page{transaction.substr(0, cr), cr == std::string::npos ? "" : transaction.substr(cr + 1)};
-            if (page.text.ends_with(CR))
-                page.text.pop_back();
-            log.pages.push_back(page);
+            log.pages.push_back({transaction.substr(0, cr), transaction.substr(cr + 1, transaction.size() - cr - 2)});
             transaction.clear();
         }
         Answer({ACK, CR});

@@ -1,8 +1,6 @@
 #pragma once
-// The far end of a serial line for the dialer's tests, on the master side of a pseudo-terminal: a Hayes modem
-// that takes AT commands and dials, and behind it a TAP paging terminal that prompts "ID=", takes the automatic
-// login, checks every block's checksum and puts the blocks of each transaction back together. Every byte is
-// checked for 7 data bits with even parity and sent the same way. Written from the protocol descriptions alone.
+// The far end of a serial line, on a pseudo-terminal's master side: a Hayes modem and behind it a TAP paging
+// terminal, written from the protocol descriptions alone. Every byte is 7 data bits with even parity.
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -17,11 +15,10 @@ enum class BlockAnswer { Ack, Nak, Rs, Silent, HangUp };
 
 struct TapTerminalScript {
     DialAnswer dial = DialAnswer::Connect;
-    bool promptId = true;    // answer CR with "ID="
-    bool acceptLogin = true; // false: ESC EOT
-    bool goAhead = true;     // false: say nothing after the login
-    // The answers to the blocks whose checksum is right, in order, then ACK; a wrong checksum is answered NAK.
-    std::vector<BlockAnswer> blockAnswers;
+    bool promptId = true;                   // answer CR with "ID="
+    bool acceptLogin = true;                // false: ESC EOT
+    bool goAhead = true;                    // false: say nothing after the login
+    std::vector<BlockAnswer> blockAnswers;  // for the blocks with a right checksum, in order, then ACK (else NAK)
     std::function<void(int block)> onBlock; // called with the number of each right block before its answer
 };
 
@@ -44,7 +41,6 @@ public:
     ~TapTerminalSim();
     const std::string& Device() const; // the device the dialer opens
     TapTerminalLog Log() const;
-    std::vector<TapPage> Pages() const { return Log().pages; }
 
 private:
     struct Terminal;

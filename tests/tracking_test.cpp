@@ -3,7 +3,6 @@
 #include "queue/file_listing.h"
 #include "tests/snpp_simulator.h"
 #include "tests/support/fake_clock.h"
-#include "tests/support/line_peer.h"
 #include "tests/support/test_console.h"
 #include "tracking/ticket.h"
 #include "tracking/ticket_check.h"
@@ -31,15 +30,12 @@ std::string Described(const std::optional<TicketTarget>& t) {
            (t->owner.empty() ? "" : " -" + t->owner);
 }
 
-// Every name the console writes reads back as the parts it was written from (fuzz_ticket_names tries any parts).
+// Names as the installed base writes them, and names that are not tickets (fuzz_ticket_names round-trips any parts).
 TEST(TicketNames, AreParsedByTheirForm) {
     // clang-format off
     const std::pair<const char*, const char*> cases[] = {
-        {"Duty Desk.4242.77.3", "local 4242 77 3"}, {"Duty Desk.4242.77.3N", "network 4242 77 3"},
-        {"Duty Desk.4242.77.3-ann", "local 4242 77 3 -ann"},
         {"Desk.18446744073709551615.-5.99", "local 18446744073709551615 -5 99"},
         {"Desk.1.2-pager.example-444-ann", "host 1 2 pager.example:444 -ann"},
-        {"Desk.1.2-127.0.0.1-444", "host 1 2 127.0.0.1:444"},
         // Dashes in the subscriber name and the owner, and the address's, written as blanks.
         {"Smith-Jones-Lee.4242.77.3-ann", "local 4242 77 3 -ann"},
         {"Desk.4242.77-snpp gw.example.com-444-ann-b", "host 4242 77 snpp-gw.example.com:444 -ann-b"},
@@ -69,8 +65,6 @@ TEST(TicketNames, AreBuiltInTheFiveFormsAndStayInTheTrackingFolder) {
                  {"..", {Form::LocalIndex, 3, "", 0, ""}, "  .4242.77.3"}};
     for (const auto& c : cases)
         EXPECT_EQ(TicketFileName(c.subscriber, {4242, 77}, c.source), c.name);
-    TicketNumbers full = ParseSendReply("960 18446744073709551615 -3 OK, Message queued");
-    EXPECT_EQ(std::pair(full.tag, full.pass), std::pair(uint64_t{18446744073709551615ull}, -3));
     for (const char* reply : {"250 Message sent", "960 12", "", "960 x 4"}) {
         TicketNumbers none = ParseSendReply(reply);
         EXPECT_EQ(std::pair(none.tag, none.pass), std::pair(uint64_t{0}, 0)) << reply;
@@ -103,106 +97,84 @@ protected:
 
 const std::string kHead = "960 31337 5 OK\r\nThu Dec  4 09:05:00 2025\r\nDesk\r\n12\r\nHi\r\n";
 
-// The stored count says how many replies the ticket holds: only those beyond it are appended, posted and marked
-// unread; the 259 line is never stored; with nothing new the ticket, its mark and the flags stay as they are.
-TEST_F(TicketCheckTest, OnlyRepliesBeyondTheStoredCountAreAppendedAndPosted) {
+// Only new replies are appended, posted and marked unread; each name form asks its own server; gone tickets restart.
+TEST_F(TicketCheckTest, NewRepliesAreAppendedFromTheServerOfEachNameForm) {
     const std::vector<std::string> three = {"889 one", "889 two", "889 three"};
-    test::SnppSimulator server(test::With(&test::SnppScript::statusLists, Lists{three, three}));
-    SetCompany(2, server.Port());
-    WriteTicket("Desk.31337.5.2", "0002\r\n" + kHead + "889 one\r\n889 two\r\n");
-    EXPECT_TRUE(CheckTicket(tc.console, "Desk.31337.5.2"));
-    const std::string checked = "0003\r\n" + kHead + "889 one\r\n889 two\r\n889 three\r\n";
-    EXPECT_EQ(ReadFile(Path("Desk.31337.5.2")), checked);
-    EXPECT_THAT(tc.WaitForLines(2),
-                ElementsAre("Checking status of PIN: 31337  Tracking: 5  Company: Metro", "889 three"));
-    EXPECT_TRUE(HasUnreadMark(Path("Desk.31337.5.2")));
-    EXPECT_EQ(
-        std::tuple(tc.console.trackingRefresh.load(), tc.console.secondRefresh.load(), tc.console.received.load()),
-        std::tuple(1, 1, 1));
-
-    ClearUnreadMark(Path("Desk.31337.5.2"));
-    tc.console.received = 0;
-    EXPECT_TRUE(CheckTicket(tc.console, "Desk.31337.5.2"));
-    EXPECT_EQ(ReadFile(Path("Desk.31337.5.2")), checked);
-    EXPECT_FALSE(HasUnreadMark(Path("Desk.31337.5.2")));
-    EXPECT_EQ(tc.console.received, 0);
-    EXPECT_THAT(server.Commands(), ElementsAre("MSTA 31337.5", "QUIT", "MSTA 31337.5", "QUIT"));
-}
-
-// The index form asks the local company of its index, the N form the network directory's, the host form the host in
-// its name; a ticket that vanished starts again with its count line.
-TEST_F(TicketCheckTest, EachNameFormAsksItsOwnServer) {
-    test::SnppSimulator local(test::With(&test::SnppScript::statusLists, Lists{{"889 a", "889 b"}}));
+    test::SnppSimulator local(test::With(&test::SnppScript::statusLists, Lists{three, {"889 a", "889 b"}, three}));
     test::SnppSimulator network(test::With(&test::SnppScript::statusLists, Lists{{"889 ok"}}));
     test::SnppSimulator host(test::With(&test::SnppScript::statusLists, Lists{{"889 7 delivered"}}));
     SetCompany(0, local.Port());
     SetCompany(4, test::UnusedPort());
     tc.console.network->companies[4] = test::MakeCompany("Server's", "127.0.0.1", network.Port());
+    WriteTicket("Desk.31337.5.0", "0002\r\n" + kHead + "889 one\r\n889 two\r\n");
+    EXPECT_TRUE(CheckTicket(tc.console, "Desk.31337.5.0"));
+    const std::string checked = "0003\r\n" + kHead + "889 one\r\n889 two\r\n889 three\r\n";
+    EXPECT_EQ(ReadFile(Path("Desk.31337.5.0")), checked);
+    EXPECT_THAT(tc.WaitForLines(2),
+                ElementsAre("Checking status of PIN: 31337  Tracking: 5  Company: Metro", "889 three"));
+    EXPECT_TRUE(HasUnreadMark(Path("Desk.31337.5.0")));
+    EXPECT_EQ(
+        std::tuple(tc.console.trackingRefresh.load(), tc.console.secondRefresh.load(), tc.console.received.load()),
+        std::tuple(1, 1, 1));
+    EXPECT_TRUE(CheckTicket(tc.console, "Gone.1.2.0"));
+    EXPECT_EQ(ReadFile(Path("Gone.1.2.0")), "0002\r\n889 a\r\n889 b\r\n");
+
+    ClearUnreadMark(Path("Desk.31337.5.0"));
+    tc.console.received = 0;
+    EXPECT_TRUE(CheckTicket(tc.console, "Desk.31337.5.0"));
+    EXPECT_EQ(ReadFile(Path("Desk.31337.5.0")), checked);
+    EXPECT_FALSE(HasUnreadMark(Path("Desk.31337.5.0")));
+    EXPECT_EQ(tc.console.received, 0);
+    EXPECT_THAT(local.Commands(), ElementsAre("MSTA 31337.5", "QUIT", "MSTA 1.2", "QUIT", "MSTA 31337.5", "QUIT"));
+
     std::string hostForm = "Desk.7.8-127.0.0.1-" + std::to_string(host.Port()) + "-ann";
     WriteTicket(hostForm, "0000\r\n" + kHead);
     WriteTicket("Desk.1.2.4N", "0000\r\n" + kHead);
-    EXPECT_TRUE(CheckTicket(tc.console, "Gone.1.2.0"));
     EXPECT_TRUE(CheckTicket(tc.console, hostForm));
-    // The check button's job takes the name out of its buffer, emptying it, then checks.
-    HandoffBuffer buffer;
-    buffer.Put("Desk.1.2.4N");
-    StartCheckTicketJob(tc.console, buffer);
-    buffer.WaitTaken(100);
-    EXPECT_TRUE(tc.console.workers.WaitIdle(10000));
-    EXPECT_EQ(ReadFile(Path("Gone.1.2.0")), "0002\r\n889 a\r\n889 b\r\n");
+    EXPECT_TRUE(CheckTicket(tc.console, "Desk.1.2.4N"));
     EXPECT_THAT(network.Commands(), ElementsAre("MSTA 1.2", "QUIT"));
-    EXPECT_THAT(host.Commands(), ElementsAre("MSTA 7.8", "QUIT"));
     EXPECT_EQ(ReadFile(Path(hostForm)), "0001\r\n" + kHead + "889 7 delivered\r\n");
     EXPECT_TRUE(tc.WaitForStatus("Checking status of PIN: 7  Tracking: 8  Company: 127.0.0.1"));
 }
 
-// A pass checks the tickets written within the hour except the console's own (the lower-cased user name ends
-// them); a ticket whose server cannot be reached or refuses its greeting (QUIT then) stays as it is and is reported.
-TEST_F(TicketCheckTest, APassChecksRecentTicketsSkipsOwnAndReportsFailures) {
+// Hourly tickets but not the console's own, after the check jobs; unreachable or refusing servers are reported.
+TEST_F(TicketCheckTest, TheThreadChecksRecentTicketsSkipsOwnAndReportsFailures) {
     test::SnppSimulator server(test::With(&test::SnppScript::statusLists, Lists{{"889 fresh"}}));
     test::SnppSimulator refusing(test::With(&test::SnppScript::greeting, "421 Not now"));
     SetCompany(0, server.Port());
     SetCompany(1, test::UnusedPort());
     SetCompany(2, refusing.Port());
-    const time_t now = clock.Now();
+    const time_t start = clock.Now();
     const std::string content = "0000\r\n" + kHead;
-    WriteTicket("Fresh.1.1.0", content, now - 3600);
-    WriteTicket("Stale.2.2.0", content, now - 3601);
-    WriteTicket("Own.3.3.0-ann", content, now);
-    WriteTicket("Lost.4.4.1", content, now);
-    WriteTicket("Refused.5.5.2", content, now);
-    WriteTicket("Odd.6.6-127.0.0.1-1", content, now); // the host form: nobody listens on port 1
+    WriteTicket("Fresh.1.1.0", content, start);
+    WriteTicket("Stale.2.2.0", content, start - 3500); // over an hour old once the period has passed
+    WriteTicket("Own.3.3.0-ann", content, start);
+    WriteTicket("Lost.4.4.1", content, start);
+    WriteTicket("Refused.5.5.2", content, start);
     tc.console.settings.Update([](Settings& s) { s.Username = "Ann"; });
-    RunTrackingCheckPass(tc.console, OwnSuffix(tc.console.settings.Get()), TrackingCheckTiming{});
-    EXPECT_THAT(server.Commands(), ElementsAre("MSTA 1.1", "QUIT"));
-    EXPECT_THAT(refusing.Commands(), ElementsAre("QUIT"));
-    for (const char* name : {"Lost.4.4.1", "Refused.5.5.2", "Odd.6.6-127.0.0.1-1"})
-        EXPECT_EQ(ReadFile(Path(name)), content) << name;
-    std::vector<std::string> lines = tc.WaitForLines(10);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Error checking tracking number!"), 3);
-    EXPECT_THAT(lines, ::testing::Contains("Unable to connect to 127.0.0.1"));
-    EXPECT_EQ(OwnSuffix(Settings{}), ""); // without a user name no ticket is the console's own
-    ListedFile dots;
-    dots.name = "..";
-    EXPECT_FALSE(TicketDue(dots, 0, "", 3600));
-}
-
-TEST_F(TicketCheckTest, TheThreadWaitsItsPeriodAndWhileChecksArePaused) {
-    test::SnppSimulator server(test::With(&test::SnppScript::statusLists, Lists{{"889 fresh"}}));
-    SetCompany(0, server.Port());
-    WriteTicket("Fresh.1.1.0", "0000\r\n" + kHead, clock.Now());
     tc.console.trackingPause = 1;
     StartTrackingCheckThread(tc.console, TrackingCheckTiming{});
-    // A whole period passes in virtual time; the thread then waits for the pause to end.
-    while (clock.NowMs() < 1765000000ll * 1000 + 190000)
+    while (clock.Now() < start + 190)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_TRUE(server.Commands().empty());
     tc.console.trackingPause = 0;
-    for (int i = 0; i < 2000 && server.Commands().size() < 2; ++i)
+    // The second pass has begun once the fresh ticket is checked again: the first one is done.
+    for (int i = 0; i < 4000 && server.Commands().size() < 4; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_THAT(server.Commands(), ElementsAre("MSTA 1.1", "QUIT"));
     tc.console.exiting = 1;
     EXPECT_TRUE(tc.console.workers.WaitIdle(5000));
+    std::vector<std::string> asked = server.Commands();
+    asked.resize(4);
+    EXPECT_THAT(asked, ElementsAre("MSTA 1.1", "QUIT", "MSTA 1.1", "QUIT"));
+    EXPECT_THAT(refusing.Commands(), ::testing::AllOf(::testing::Contains("QUIT"), ::testing::Each("QUIT")));
+    std::vector<std::string> lines = tc.StatusLines();
+    EXPECT_GE(std::count(lines.begin(), lines.end(), kCheckError), 2);
+    EXPECT_THAT(lines, ::testing::Contains("Unable to connect to 127.0.0.1"));
+    for (const char* name : {"Lost.4.4.1", "Refused.5.5.2"})
+        EXPECT_EQ(ReadFile(Path(name)), content) << name;
+    for (auto [name, age, due] :
+         {std::tuple{"Fresh.1.1.0", 3600, true}, {"Stale.2.2.0", 3601, false}, {"..", 0, false}})
+        EXPECT_EQ(TicketDue({name, start - age}, start, "", 3600), due) << name;
 }
 
 } // namespace

@@ -1,15 +1,15 @@
 """aiosmtpd on a free loopback port for the e-mail tests: prints the port, then stores every message it accepts in
-the folder given as the first argument: N.eml as received, N.env ("FROM sender", "TO recipient" lines) and N.parsed
-as Python's e-mail parser reads it ("subject" and "text" as Latin-1 in hex, "date" in seconds since the epoch,
-"longest" line in octets). commands.log gets every HELO, MAIL, RCPT, DATA and QUIT. Further arguments:
-"greeting=LINE|LINE" replaces the greeting, "HELO=REPLY", "MAIL=REPLY", "RCPT=REPLY", "DATA=REPLY" (after the
-data) refuse, the first "refusals=N" times (every time without it)."""
+the folder given as the first argument: N.eml as received, N.env ("FROM sender", "TO recipient"), N.subject and
+N.text as Python's e-mail parser decodes them (Latin-1), N.parsed ("DATE LONGEST": epoch seconds, longest line).
+commands.log gets every HELO, MAIL, RCPT, DATA and QUIT. "greeting=LINE|LINE" replaces the greeting; "HELO=REPLY",
+"MAIL=...", "RCPT=...", "DATA=..." (after the data) refuse, the first "refusals=N" times (every time without it)."""
 import email
 import email.policy
 import os
 import socket
 import sys
-import time
+import threading
+from pathlib import Path
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import MISSING, SMTP
@@ -28,36 +28,30 @@ def seen(command, *args):
     return OPTIONS[command]
 
 
+def hook(command):
+    async def handle(self, server, session, envelope, *args):
+        return seen(command, *args)
+
+    return handle
+
+
 class Sink:
     count = 0
-
-    async def handle_HELO(self, server, session, envelope, *args):
-        return seen("HELO", *args)
-
-    async def handle_MAIL(self, server, session, envelope, *args):
-        return seen("MAIL", *args)
-
-    async def handle_RCPT(self, server, session, envelope, *args):
-        return seen("RCPT", *args)
-
-    async def handle_QUIT(self, server, session, envelope):
-        return seen("QUIT")
+    handle_HELO, handle_MAIL, handle_RCPT, handle_QUIT = map(hook, ("HELO", "MAIL", "RCPT", "QUIT"))
 
     async def handle_DATA(self, server, session, envelope):
         if (reply := seen("DATA")) is not MISSING:
             return reply
         Sink.count += 1
         base, content = os.path.join(FOLDER, str(Sink.count)), envelope.original_content
-        with open(base + ".eml", "wb") as out:
-            out.write(content)
-        with open(base + ".env", "w", encoding="latin-1") as out:
-            out.write("".join(["FROM " + envelope.mail_from + "\n"] + ["TO " + r + "\n" for r in envelope.rcpt_tos]))
+        Path(base + ".eml").write_bytes(content)
+        envelope_lines = ["FROM " + envelope.mail_from + "\n"] + ["TO " + r + "\n" for r in envelope.rcpt_tos]
+        Path(base + ".env").write_text("".join(envelope_lines), encoding="latin-1")
         message = email.message_from_bytes(content, policy=email.policy.default)
-        with open(base + ".parsed", "w", encoding="ascii") as out:
-            out.write("subject " + str(message["subject"] or "").encode("latin-1").hex() + "\n")
-            out.write("text " + message.get_content().encode("latin-1").hex() + "\n")
-            out.write("date %d\n" % message["date"].datetime.timestamp())
-            out.write("longest %d\n" % max(len(line) for line in content.split(b"\r\n")))
+        Path(base + ".subject").write_bytes(str(message["subject"] or "").encode("latin-1"))
+        Path(base + ".text").write_bytes(message.get_content().encode("latin-1"))
+        longest = max(len(line) for line in content.split(b"\r\n"))
+        Path(base + ".parsed").write_text("%d %d\n" % (message["date"].datetime.timestamp(), longest))
         return "250 Message accepted for delivery"
 
 
@@ -81,5 +75,4 @@ with socket.socket() as s:
     port = s.getsockname()[1]
 SinkController(Sink(), hostname="127.0.0.1", port=port).start()
 print(port, flush=True)
-while True:
-    time.sleep(1)
+threading.Event().wait()

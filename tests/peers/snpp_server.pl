@@ -1,20 +1,17 @@
 #!/usr/bin/perl
-# Net::SNPP::Server on a free loopback port for the SNPP tests. Prints the port, then serves one client at a
-# time. Every page is appended to LOG as "pager-id TAB message" (line ends of the message as \n). MSTA answers
-# with the lines of STATUS (one reply each) and a closing 259 line. Two-way SEND replies carry tag 4242 and
-# pass code 77.
+# Net::SNPP::Server on a free port for the SNPP tests: prints the port, serves one client at a time, appends every
+# page to LOG as "pager-id TAB message" (line ends as \n). Two-way SEND replies carry tag 4242 and pass code 77.
 use strict;
 use warnings;
 use Net::SNPP::Server;
 use Socket;
 
-my ($log, $status) = @ARGV;
+my ($log) = @ARGV;
 $| = 1;
 my $server = Net::SNPP::Server->new(Port => 0);
 my ($port) = sockaddr_in(getsockname($server->socket()));
 print "$port\n";
 
-my $client;
 $server->callback('write_log', sub { });
 $server->callback('create_id_and_pin', sub { return (4242, 77); });
 $server->callback('process_page', sub {
@@ -27,19 +24,8 @@ $server->callback('process_page', sub {
     push(@$results, [$pager, $page]);
     return 1;
 });
-$server->custom_command('MSTA', sub {
-    my ($id) = @_;
-    if (open(my $fh, '<', $status)) {
-        while (my $line = <$fh>) {
-            $line =~ s/[\r\n]+//g;
-            syswrite($client, "$line\r\n");
-        }
-        close($fh);
-    }
-    return ("259 End of status for $id", 1);
-});
 
-while ($client = $server->client()) {
+while (my $client = $server->client()) {
     $server->handle_client($client);
     close($client);
 }
