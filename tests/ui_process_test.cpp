@@ -54,7 +54,7 @@ TEST(WindowProcess, AnOperatorSendsAPageAndExits) {
     ASSERT_TRUE(display.ready);
     test::TempDir data, config, peerDir;
     std::string log = peerDir.File("pages.log");
-    test::PeerProcess snpp({"/usr/bin/perl", test::PeerScript("snpp_server.pl"), log, peerDir.File("status")});
+    test::PeerProcess snpp({"/usr/bin/perl", test::PeerScript("snpp_server.pl"), log});
     ASSERT_GT(snpp.Port(), 0);
     auto dir = Directory::Create();
     dir->companies[0] = test::MakeCompany("Metro", "127.0.0.1", snpp.Port());
