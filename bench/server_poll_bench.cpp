@@ -36,10 +36,9 @@ void FillDirectory(Directory& d) {
 }
 
 void BM_ServerCpuWith100PollingClients(benchmark::State& state) {
-    int port = 0;
-    std::string dataDir = MakeDataDir();
-    pid_t server = StartServerProcess(dataDir, port, FillDirectory);
-    if (server <= 0 || port == 0) {
+    ServerProcess server(FillDirectory);
+    const int port = server.Port();
+    if (!server.Started()) {
         state.SkipWithError("server did not start");
         return;
     }
@@ -58,7 +57,7 @@ void BM_ServerCpuWith100PollingClients(benchmark::State& state) {
     double cpu = 0, wall = 0;
     int64_t polls = 0;
     for (auto _ : state) {
-        double cpuStart = ProcessCpuSeconds(server);
+        double cpuStart = ProcessCpuSeconds(server.Pid());
         auto start = steady_clock::now();
         // Each client polls every 2 s; the clients are spread evenly over the period.
         for (int elapsed = 0; elapsed < windowMs; elapsed += kPollPeriodMs) {
@@ -74,14 +73,11 @@ void BM_ServerCpuWith100PollingClients(benchmark::State& state) {
             }
         }
         wall += duration<double>(steady_clock::now() - start).count();
-        cpu += ProcessCpuSeconds(server) - cpuStart;
+        cpu += ProcessCpuSeconds(server.Pid()) - cpuStart;
     }
     state.counters["server_cpu_percent"] = wall > 0 ? 100.0 * cpu / wall : 0;
     state.counters["polls"] = static_cast<double>(polls);
     clients.clear();
-    kill(server, SIGKILL);
-    waitpid(server, nullptr, 0);
-    std::filesystem::remove_all(dataDir);
 }
 BENCHMARK(BM_ServerCpuWith100PollingClients)->Arg(10000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
