@@ -11,6 +11,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/time.h>
 #include <thread>
 
@@ -30,7 +31,7 @@ std::string Described(const std::optional<TicketTarget>& t) {
            (t->owner.empty() ? "" : " -" + t->owner);
 }
 
-// Names as the installed base writes them, and names that are not tickets (fuzz_ticket_names round-trips any parts).
+// Names as the installed base writes them, and names that are not tickets.
 TEST(TicketNames, AreParsedByTheirForm) {
     // clang-format off
     const std::pair<const char*, const char*> cases[] = {
@@ -68,6 +69,35 @@ TEST(TicketNames, AreBuiltInTheFiveFormsAndStayInTheTrackingFolder) {
     for (const char* reply : {"250 Message sent", "960 12", "", "960 x 4"}) {
         TicketNumbers none = ParseSendReply(reply);
         EXPECT_EQ(std::pair(none.tag, none.pass), std::pair(uint64_t{0}, 0)) << reply;
+    }
+}
+
+// Every name the console writes reads back as the parts it was written from, whatever its texts hold.
+TEST(TicketNames, ReadBackAsWrittenOverRandomParts) {
+    std::mt19937_64 random(20261207);
+    auto text = [&](const char* never) {
+        std::string s(random() % 12, ' ');
+        for (char& c : s)
+            do
+                c = static_cast<char>(random() % 255 + 1);
+            while (strchr(never, c));
+        return s;
+    };
+    for (int i = 0; i < 5000; ++i) {
+        const TicketNumbers numbers{random(), static_cast<int>(random())};
+        const auto form = static_cast<TicketSource::Form>(random() % 3);
+        // An address a connection was made to holds no blank and no "/".
+        const TicketSource source{form, static_cast<int>(random() % kCompanySlots), text(" /"),
+                                  static_cast<int>(random() % 65536), text("")};
+        const std::string name = TicketFileName(text(""), numbers, source);
+        const std::string owner = form == TicketSource::Form::NetworkIndex ? "" : OwnerSuffix(source.owner);
+        const std::string head = std::to_string(numbers.tag) + " " + std::to_string(numbers.pass) + " ";
+        const std::string expected =
+            (form == TicketSource::Form::Host ? "host " + head + source.address + ":" + std::to_string(source.port)
+             : form == TicketSource::Form::NetworkIndex ? "network " + head + std::to_string(source.companyIndex)
+                                                        : "local " + head + std::to_string(source.companyIndex)) +
+            (owner.empty() ? "" : " " + owner);
+        ASSERT_EQ(Described(ParseTicketName(name)), expected) << name;
     }
 }
 
