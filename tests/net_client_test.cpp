@@ -15,6 +15,7 @@
 #include <gmock/gmock.h>
 #include <map>
 #include <optional>
+#include <random>
 #include <sys/resource.h>
 #include <thread>
 
@@ -316,8 +317,8 @@ TEST_F(LanClientTest, LocalEntriesGoToTheServerAsClientPagesCarryingTheirRecords
 }
 
 // The connect job downloads with the scan's network step held off (the next step plays its click); then each kind
-// of edit reaches every copy through one poll (what the server marks: server and directory edit tests).
-TEST_F(LanClientTest, TheConnectJobDownloadsAndEveryKindOfEditReachesEveryCopy) {
+// of edit, and a random run of them, reaches every copy through one poll (the marks: server and edit tests).
+TEST_F(LanClientTest, TheConnectJobDownloadsAndEveryEditReachesEveryCopy) {
     auto ann = Client("ann"), carl = Client("carl");
     Console& console = ann->tc.console;
     std::vector<std::string> played;
@@ -343,6 +344,12 @@ TEST_F(LanClientTest, TheConnectJobDownloadsAndEveryKindOfEditReachesEveryCopy) 
             SetText(net.groups[group].Members[m], names[m]);
         return group;
     };
+    auto pollAll = [&] {
+        for (ClientConsole* client : {ann.get(), carl.get()}) {
+            PollServer(client->tc.console, *client->client);
+            ExpectCopyMatches(*client);
+        }
+    };
     for (const auto& [what, edit] : std::vector<std::pair<const char*, std::function<bool()>>>{
              {"the last entry renamed to the front", [&] { return rename(48, "Aaron"); }},
              {"the first entry renamed to the end", [&] { return rename(0, "Zed"); }},
@@ -356,11 +363,32 @@ TEST_F(LanClientTest, TheConnectJobDownloadsAndEveryKindOfEditReachesEveryCopy) 
              {"a group's entry deleted", [&] { return editor.DeleteNetSubscriber(0) == 1; }}}) {
         SCOPED_TRACE(what);
         ASSERT_TRUE(edit());
-        for (ClientConsole* client : {ann.get(), carl.get()}) {
-            PollServer(client->tc.console, *client->client);
-            ExpectCopyMatches(*client);
-        }
+        pollAll();
         EXPECT_EQ(carl->tc.console.secondRefresh.exchange(0), 1);
+    }
+    // Then random edits of every kind, to new names and old ones again.
+    std::mt19937 random(4242);
+    auto name = [&] { return "Unit " + std::to_string(random() % 60); };
+    for (int step = 0; step < 60; ++step) {
+        SCOPED_TRACE(step);
+        const int slot = static_cast<int>(random() % std::max(1, UsedSubscriberSlots(net)));
+        const int group = GroupNumberOf(net.subscribers[slot]);
+        switch (random() % 4) {
+        case 0:
+            ASSERT_TRUE(rename(slot, name().c_str()));
+            break;
+        case 1:
+            ASSERT_EQ(editor.AddNetSubscriber(test::MakeSubscriber(name(), 1, std::to_string(step))), 1);
+            break;
+        case 2:
+            ASSERT_EQ(editor.DeleteNetSubscriber(slot), 1);
+            break;
+        default:
+            ASSERT_EQ(group ? editor.WriteNetGroup(members(group, {"Unit 01", name().c_str()}))
+                            : editor.AddNetGroup(name() + "s", members(0, {name().c_str()})),
+                      1);
+        }
+        pollAll();
     }
 }
 
