@@ -102,6 +102,8 @@ private slots:
         row("delete, read and write", "bob", "Delete", low.arg("delete"));
         row("edit, read only", "carl", "Edit", low.arg("edit"));
         row("edit, locked by ann", "bob", "Edit", "Brimlow: This record is locked by ann / HOST and cannot be edited!");
+        row("edit, open on the server", "bob", "Edit",
+            "Brimlow: This record is locked by *SERVER* and cannot be edited!");
         row("while connecting", "ann", "Add", "Brimlow: Network busy, please wait...");
     }
     void refusalsOfTheNetworkTab() {
@@ -110,7 +112,10 @@ private slots:
         QFETCH(QString, shown);
         QVERIFY(OpenClient(user.toStdString()));
         test::RawClient ann(server->Port());
-        if (shown.contains("locked")) {
+        if (shown.contains("*SERVER*")) // the server's operator has it open
+            OnServer(
+                [beta = ServerSlot("Beta")](Directory& dir) { dir.subscribers[beta].LockByte = kLockedByLocalEditor; });
+        else if (shown.contains("locked")) {
             QCOMPARE(ann.Request(lan::EncodeLogin("ann", "pw"), 3), "1\r\n");
             QCOMPARE(ann.Request(lan::EncodeIndex(lan::Request::LockRecord, ServerSlot("Beta")), 3), "1\r\n");
             for (const lan::SessionView& session : server->Sessions())
