@@ -281,7 +281,8 @@ int RunConsole(const Options& options, int argc, char** argv, const WindowFrontE
             result.unsaved.empty() ? kExitDone : PrintError(UnsavedFilesText(console, result.unsaved), kExitFailed);
         if (!result.workersEnded) {
             // Workers still running hold the console: the process ends under them instead of destroying it
-            // under them. Everything they would lose is on disk already or was never accepted.
+            // under them. Handed-over pages no worker had taken were filed when the server stopped; one still
+            // on the line to a provider that does not answer ends with it.
             fflush(nullptr);
             _exit(status);
         }

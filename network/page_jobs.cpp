@@ -1,6 +1,7 @@
 #include "network/page_jobs.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace brimlow::lan {
 
@@ -8,12 +9,8 @@ PageJobPool::PageJobPool(Console& console, int sessions, PageJobLimits limits)
     : m_console(console), m_limits(limits), m_sessions(static_cast<size_t>(sessions)) {}
 
 PageJobPool::~PageJobPool() {
+    Close();
     std::unique_lock lock(m_mutex);
-    m_closed = true;
-    for (Session& session : m_sessions)
-        session.queued.clear();
-    m_queued = 0;
-    m_changed.notify_all();
     m_changed.wait(lock, [this] { return m_workers == 0; });
 }
 
@@ -35,7 +32,7 @@ int PageJobPool::Start() {
     return started;
 }
 
-bool PageJobPool::Submit(int session, std::function<void()> job) {
+bool PageJobPool::Submit(int session, PageJob job) {
     std::lock_guard lock(m_mutex);
     if (session < 0 || static_cast<size_t>(session) >= m_sessions.size())
         return false;
@@ -54,20 +51,30 @@ size_t PageJobPool::InFlight() const {
     return m_queued + m_running;
 }
 
-void PageJobPool::Close() {
-    std::lock_guard lock(m_mutex);
-    m_closed = true;
-    m_changed.notify_all();
+size_t PageJobPool::Close() {
+    std::vector<PageJob> untaken;
+    {
+        std::lock_guard lock(m_mutex);
+        m_closed = true;
+        for (Session& session : m_sessions) {
+            std::move(session.queued.begin(), session.queued.end(), std::back_inserter(untaken));
+            session.queued.clear();
+        }
+        m_queued = 0;
+        m_changed.notify_all();
+    }
+    for (PageJob& job : untaken)
+        job.keep();
+    return untaken.size();
 }
 
-// The next session in turn with a page queued and fewer than half the workers busy with its pages; once the
-// pool is closed, whatever is queued.
-bool PageJobPool::TakeLocked(std::function<void()>& job, int& session) {
+// The next session in turn with a page queued and fewer than half the workers busy with its pages.
+bool PageJobPool::TakeLocked(PageJob& job, int& session) {
     const int busyLimit = std::max(1, m_limits.workers / 2);
     for (size_t k = 0; k < m_sessions.size(); ++k) {
         size_t s = (m_next + k) % m_sessions.size();
         Session& candidate = m_sessions[s];
-        if (candidate.queued.empty() || (!m_closed && candidate.running >= busyLimit))
+        if (candidate.queued.empty() || candidate.running >= busyLimit)
             continue;
         job = std::move(candidate.queued.front());
         candidate.queued.pop_front();
@@ -84,14 +91,14 @@ bool PageJobPool::TakeLocked(std::function<void()>& job, int& session) {
 void PageJobPool::Work() {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        std::function<void()> job;
+        PageJob job;
         int session = 0;
-        m_changed.wait(lock, [&] { return TakeLocked(job, session) || (m_closed && m_queued == 0); });
-        if (!job)
+        m_changed.wait(lock, [&] { return TakeLocked(job, session) || m_closed; });
+        if (!job.deliver)
             break;
         lock.unlock();
-        job();
-        job = nullptr; // what the job holds goes before the next one is taken
+        job.deliver();
+        job = {}; // what the job holds goes before the next one is taken
         lock.lock();
         --m_sessions[static_cast<size_t>(session)].running;
         --m_running;

@@ -3,7 +3,8 @@
 // over for delivery (SNPP, e-mail). A session may have at most its share of pages queued or running; more are
 // refused, so no client can make the server start threads or hold memory without limit. The workers take the
 // sessions' pages in turn, and one session never holds more than half of them, so that one client's pages to a
-// silent provider do not hold back everyone else's.
+// silent provider do not hold back everyone else's. When the pool closes, the pages not yet started are filed on
+// disk (or noted, where a page cannot be filed) instead of waiting for a worker the shut-down may never give them.
 #include "console/console.h"
 
 #include <condition_variable>
@@ -20,10 +21,17 @@ struct PageJobLimits {
     int sessionShare = 200;  // pages of one session queued or running: a whole group sent at once
 };
 
+// A handed-over page: deliver sends it; keep files it for a later run when the pool closes before a worker
+// has taken it.
+struct PageJob {
+    std::function<void()> deliver;
+    std::function<void()> keep;
+};
+
 class PageJobPool {
 public:
     PageJobPool(Console& console, int sessions, PageJobLimits limits);
-    // Drops the pages still queued and waits for the running ones.
+    // Closes the pool and waits for the pages being delivered.
     ~PageJobPool();
     PageJobPool(const PageJobPool&) = delete;
     PageJobPool& operator=(const PageJobPool&) = delete;
@@ -33,19 +41,20 @@ public:
     int Start();
     // Queues job for the session; false when its share is used, the pool holds its limit, no worker runs or the pool
     // is closed. The job did not run and will not then.
-    bool Submit(int session, std::function<void()> job);
-    // Takes no more jobs; the workers run what is queued and end.
-    void Close();
+    bool Submit(int session, PageJob job);
+    // Takes no more pages and keeps those not yet taken (on the calling thread); the workers end once the pages they
+    // deliver are done. Returns how many pages were kept.
+    size_t Close();
     // Pages queued or being delivered.
     size_t InFlight() const;
 
 private:
     struct Session {
-        std::deque<std::function<void()>> queued;
+        std::deque<PageJob> queued;
         int running = 0;
     };
     void Work();
-    bool TakeLocked(std::function<void()>& job, int& session);
+    bool TakeLocked(PageJob& job, int& session);
 
     Console& m_console;
     const PageJobLimits m_limits;

@@ -32,6 +32,25 @@ namespace brimlow::lan {
 
 namespace {
 
+// A handed-over page the server stopped before sending: whether it waits for the next Send Q or is lost.
+void NoteStoppedPage(Console& console, const std::string& recipient, const std::string& user, bool filed) {
+    WriteNetworkLog(console, "Page for " + recipient + " from " + user +
+                                 (filed ? " filed for the next Send Q" : " not sent") +
+                                 ": the server stopped before sending it");
+}
+
+// An e-mail page: its packet is written when a worker takes it, or when the server stops before one does.
+PageJob EmailJob(Console& console, const SubscriberRecord& record, const std::string& subject,
+                 const std::string& message, const std::string& user) {
+    return {[&console, record, subject, message] {
+                WriteEmailPacket(console, record, subject, message);
+                DeliverEmailPackets(console);
+            },
+            [&console, record, subject, message, user] {
+                NoteStoppedPage(console, GetText(record.Name), user, WriteEmailPacket(console, record, subject, message));
+            }};
+}
+
 std::string Lower(std::string text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z')
@@ -488,9 +507,15 @@ void NetServer::Session::ServerPage(std::string_view frame) {
     bool taken = true;
     switch (page.pageType) {
     case kPageSnpp:
-        taken = m_server.m_pageJobs.Submit(m_slot, [&console, record, message = page.message, owner = m_userName] {
-            SendSnppByIndex(console, GetText(record.Name), GetText(record.PIN), record.Company, message, owner);
-        });
+        taken = m_server.m_pageJobs.Submit(
+            m_slot, {[&console, record, message = page.message, owner = m_userName] {
+                         SendSnppByIndex(console, GetText(record.Name), GetText(record.PIN), record.Company, message,
+                                         owner);
+                     },
+                     [&console, record, message = page.message, owner = m_userName] {
+                         NoteStoppedPage(console, GetText(record.Name), owner,
+                                         WriteSnppQueuePage(console, record, message));
+                     }});
         break;
     case kPageModem: {
         std::lock_guard lock(m_console.databaseLock);
@@ -498,10 +523,7 @@ void NetServer::Session::ServerPage(std::string_view frame) {
         break;
     }
     case kPageEmail:
-        taken = m_server.m_pageJobs.Submit(m_slot, [&console, record, page] {
-            WriteEmailPacket(console, record, page.subject, page.message);
-            DeliverEmailPackets(console);
-        });
+        taken = m_server.m_pageJobs.Submit(m_slot, EmailJob(console, record, page.subject, page.message, m_userName));
         break;
     default: break;
     }
@@ -518,10 +540,15 @@ void NetServer::Session::ClientPage(std::string_view frame) {
     bool taken = true;
     switch (page->pageType) {
     case kPageSnpp:
-        taken = m_server.m_pageJobs.Submit(m_slot, [&console, page] {
-            SendSnppByRecord(console, page->company, GetText(page->subscriber.Name), GetText(page->subscriber.PIN),
-                             page->message, page->userName);
-        });
+        // The provider comes with the request, so there is no queue to file the page in once the server stops.
+        taken = m_server.m_pageJobs.Submit(
+            m_slot, {[&console, page] {
+                         SendSnppByRecord(console, page->company, GetText(page->subscriber.Name),
+                                          GetText(page->subscriber.PIN), page->message, page->userName);
+                     },
+                     [&console, page] {
+                         NoteStoppedPage(console, GetText(page->subscriber.Name), page->userName, false);
+                     }});
         break;
     case kPageModem:
         m_server.m_processServer.acquire();
@@ -529,10 +556,8 @@ void NetServer::Session::ClientPage(std::string_view frame) {
         m_server.m_processServer.release();
         break;
     case kPageEmail:
-        taken = m_server.m_pageJobs.Submit(m_slot, [&console, page] {
-            WriteEmailPacket(console, page->subscriber, page->subject, page->message);
-            DeliverEmailPackets(console);
-        });
+        taken = m_server.m_pageJobs.Submit(
+            m_slot, EmailJob(console, page->subscriber, page->subject, page->message, page->userName));
         break;
     default: break;
     }

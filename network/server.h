@@ -16,7 +16,7 @@
 //     server.Operators().LoadOperators(console.dataDir);
 //     server.Start(0);          // 0: any free port; server.Port() tells which
 //     ...
-//     server.Stop();            // ends every session; page jobs already taken still run
+//     server.Stop();            // ends every session; pages being delivered still run, the rest are filed
 #include "console/console.h"
 #include "network/operators.h"
 #include "network/page_jobs.h"
@@ -86,8 +86,9 @@ public:
     // The port bound by Start; 0 when not listening.
     int Port() const { return m_port.load(); }
     // Closes the listener, every connection and every session (their locks are released) and waits for the
-    // listener and the sessions, not for page jobs: those already taken are delivered by the pool's workers,
-    // which the console's grace at exit covers (and the destructor waits for).
+    // listener and the sessions, not for page jobs: those being delivered finish on the pool's workers, which the
+    // console's grace at exit covers (and the destructor waits for); those not yet taken are filed for the next
+    // Send Q, or noted in Network.log where a client's provider leaves no queue to file them in.
     void Stop();
 
     // Mark operations: the changed bits that tell each session's client what to re-read. Changes are found by

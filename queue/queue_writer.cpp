@@ -154,6 +154,10 @@ int WriteDirectPage(Console& console, int slot, const std::string& text) {
     return WriteQueueFile(console, folder, kReadyPrefix, record, text) ? 1 : 0;
 }
 
+int WriteSnppQueuePage(Console& console, const SubscriberRecord& record, const std::string& text) {
+    return WriteQueueFile(console, console.dataDir, kReadyPrefix, record, text) ? 1 : 0;
+}
+
 std::string SafePathComponent(const std::string& name) {
     std::string safe = name.substr(0, strnlen(name.c_str(), name.size()));
     for (char& c : safe)

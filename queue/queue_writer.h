@@ -45,6 +45,9 @@ int Queue(Console& console, const ComposedPage& page, const std::vector<int>& se
 // A page for a subscriber of the local directory, ready to dial at once. Returns 1 or 0.
 int WriteDirectPage(Console& console, int slot, const std::string& text);
 
+// An SNPP page for a subscriber of the local directory, for the next send-queue worker run. Returns 1 or 0.
+int WriteSnppQueuePage(Console& console, const SubscriberRecord& record, const std::string& text);
+
 // A client's modem page: D/Queue/user/n/Company.dat and one network message file. The user name becomes a
 // folder name, so it is refused when it could leave the Queue folder. Returns 1 or 0.
 int WriteServerIntake(Console& console, const std::string& userName, const CompanyRecord& company,

@@ -1,5 +1,9 @@
 // The server against clients that misbehave (a login among hostile crowds: bench/server_attack_bench).
 #include "tests/server_fixture.h"
+#include "directory/data_files.h"
+#include "queue/file_listing.h"
+#include "queue/logs.h"
+#include "queue/message_file.h"
 #include "tests/support/line_peer.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +46,8 @@ protected:
     LimitedServerTest() : ServerTest(FastTimings(300, {1, 3, 2})) {} // one worker, three pages, two per session
 };
 
-// Silent sessions and strangers are ended; pages past a session's share or the pool's limit are answered "0".
+// Silent sessions and strangers are ended; pages past a session's share or the pool's limit are answered "0";
+// when the server stops, the pages no worker has taken are filed where they can be and noted either way.
 TEST_F(LimitedServerTest, SilenceAndPagesHaveTheirLimits) {
     Fill(3);
     auto silent = LoggedIn("ann");
@@ -64,9 +69,21 @@ TEST_F(LimitedServerTest, SilenceAndPagesHaveTheirLimits) {
     auto ann = LoggedIn("ann");
     for (const char* reply : {"1\r\n", "1\r\n", "0\r\n"}) // two per session
         EXPECT_EQ(busy->Request(page, 3), reply);
-    EXPECT_EQ(ann->Request(page, 3), "1\r\n");
-    EXPECT_EQ(ann->Request(page, 3), "0\r\n"); // three in all
+    const std::string serverPage = EncodeServerPage(1, kPageSnpp, "", "to the queue");
+    EXPECT_EQ(ann->Request(serverPage, 3), "1\r\n");
+    EXPECT_EQ(ann->Request(serverPage, 3), "0\r\n"); // three in all
     EXPECT_EQ(server.PagesInFlight(), 3u);
+
+    server.Stop(); // bob's first page is on the line; his second and ann's wait for the one worker
+    std::vector<std::string> filed = ListNames(tc.console.dataDir, std::string(kReadyPrefix) + "*.*");
+    ASSERT_EQ(filed.size(), 1u);
+    std::optional<MessageFile> kept = ReadMessageFile(JoinPath(tc.console.dataDir, filed[0]));
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(GetText(kept->record.Name), "Name 0001");
+    EXPECT_EQ(kept->text, "to the queue");
+    std::string log = test::ReadFile(JoinPath(tc.console.dataDir, kNetworkLog));
+    EXPECT_NE(log.find("Page for Far from bob not sent: the server stopped before sending it"), std::string::npos);
+    EXPECT_NE(log.find("Page for Name 0001 from ann filed for the next Send Q"), std::string::npos);
 }
 
 } // namespace
