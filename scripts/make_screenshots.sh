@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Pictures the configuration dialogs for the manual into docs/screenshots/, on a virtual X display. Run it after
-# changing a dialog; the next build puts the pictures into Brimlow.PDF.
+# Pictures the main window and the configuration dialogs into docs/screenshots/, on a virtual X display, for the
+# README and the manual. Run it after changing a dialog; the next build puts the pictures into Brimlow.PDF.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/scripts/common.sh"

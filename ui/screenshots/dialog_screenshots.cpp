@@ -1,14 +1,17 @@
-// Pictures of the configuration dialogs for the operator's manual: each dialog is filled with sample settings,
-// shown and grabbed to docs/screenshots/<name>.png. Run through scripts/make_screenshots.sh.
+// Pictures of the main window and the configuration dialogs for the README and the operator's manual: each is
+// filled with sample data, shown and grabbed to docs/screenshots/<name>.png. Run through scripts/make_screenshots.sh.
 #include "directory/data_files.h"
+#include "directory/directory.h"
 #include "network/net_client.h"
 #include "network/server.h"
+#include "tracking/ticket.h"
 #include "ui/clients_dlg.h"
 #include "ui/configure_dlg.h"
 #include "ui/database_dlg.h"
 #include "ui/edit_client_dlg.h"
 #include "ui/edit_company_dlg.h"
 #include "ui/email_settings_dlg.h"
+#include "ui/main_dlg.h"
 #include "ui/modem_settings_dlg.h"
 #include "ui/network_dlg.h"
 #include "ui/network_monitor_dlg.h"
@@ -19,6 +22,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QThread>
 #include <cstdio>
@@ -37,6 +42,15 @@ CompanyRecord Company(const char* name, const char* address, const char* phone, 
     c.MaxChars = kDefaultMaxChars;
     c.TwoWay = static_cast<uint8_t>(twoWay);
     return c;
+}
+
+SubscriberRecord Subscriber(const char* name, int company, int tab) {
+    SubscriberRecord r{};
+    SetText(r.Name, name);
+    SetText(r.PIN, "5550100");
+    r.Company = company;
+    r.Tab = static_cast<int8_t>(tab);
+    return r;
 }
 
 bool Shoot(QWidget& widget, const QString& folder, const QString& name) {
@@ -114,6 +128,47 @@ int main(int argc, char** argv) {
     }
 
     bool ok = true;
+    {
+        // A desk console of its own (no LAN), with a page being written to a group and a subscriber.
+        QTemporaryDir deskData;
+        QtOperator deskOp;
+        deskOp.SetScripted(true);
+        Console desk;
+        desk.dataDir = deskData.path().toStdString();
+        desk.op = &deskOp;
+        desk.settings.Update([](Settings& s) {
+            s.Tab1 = "Day Shift";
+            s.Tab2 = "Night Shift";
+            s.Tab3 = "Managers";
+        });
+        desk.local->companies[0] = console.local->companies[0];
+        desk.local->companies[1] = console.local->companies[1];
+        for (const char* name : {"Ana Ortiz", "Ben Carter", "Chloe Park", "Dev Patel", "Eli Brooks", "Fay Moreno"})
+            AddSubscriber(*desk.local, Subscriber(name, name[0] < 'D' ? 0 : 1, 0));
+        int group = AllocateGroupNumber(*desk.local);
+        SetText(desk.local->groups[group].Members[0], "Ana Ortiz");
+        SetText(desk.local->groups[group].Members[1], "Dev Patel");
+        AddSubscriber(*desk.local, Subscriber("Fire Crew", -group, 0));
+        SortSubscribers(*desk.local);
+        // A two-way page to Ana Ortiz, not yet read.
+        CreateTicket(desk, TicketFileName("Ana Ortiz", {4242, 77}, {}), "960 4242 77 Message queued", "Ana Ortiz",
+                     "5550100", "Gas leak reported at 12 Elm St. Confirm.");
+        auto window = std::make_unique<CMainDlg>(desk, deskOp);
+        desk.sentPages = 1; // the counters start at 0 with the window
+        window->show(); // fills the lists
+        QApplication::processEvents();
+        window->findChild<QPlainTextEdit*>()->setPlainText("Water main break at 5th and Pine. Report to the yard.");
+        for (QListWidget* list : window->findChildren<QListWidget*>())
+            if (list->accessibleName() == "Subscribers")
+                for (int row = 0; row < list->count(); ++row)
+                    list->item(row)->setSelected(list->item(row)->text() == "Fire Crew" ||
+                                                 list->item(row)->text() == "Eli Brooks");
+        for (const char* line : {"Connecting to snpp.metropaging.example...", "220 SNPP server ready",
+                                 "250 Pager ID Accepted", "250 Message OK", "960 4242 77 Message queued"})
+            window->AddResultLine(line);
+        ok &= Shoot(*window, folder, "console");
+        window.reset(); // its workers use the desk console
+    }
     {
         CConfigureDlg d(console, {});
         ok &= Shoot(d, folder, "configure");
