@@ -44,6 +44,18 @@ CompanyRecord Company(const char* name, const char* address, const char* phone, 
     return c;
 }
 
+// A console over a data directory of its own, whose message boxes are recorded instead of shown.
+struct SampleConsole {
+    SampleConsole() {
+        op.SetScripted(true);
+        console.dataDir = data.path().toStdString();
+        console.op = &op;
+    }
+    QTemporaryDir data;
+    QtOperator op;
+    Console console;
+};
+
 SubscriberRecord Subscriber(const char* name, int company, int tab) {
     SubscriberRecord r{};
     SetText(r.Name, name);
@@ -79,12 +91,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString folder = argv[1];
-    QTemporaryDir data;
-    QtOperator op;
-    op.SetScripted(true);
-    Console console;
-    console.dataDir = data.path().toStdString();
-    console.op = &op;
+    SampleConsole sample;
+    Console& console = sample.console;
     SetText(console.modem.InitString, kDefaultInitString);
     SetText(console.modem.DialPrefix, kDefaultDialPrefix);
     console.local->companies[0] = Company("Metro Paging", "snpp.metropaging.example", "5551234", 1);
@@ -130,12 +138,8 @@ int main(int argc, char** argv) {
     bool ok = true;
     {
         // A desk console of its own (no LAN), with a page being written to a group and a subscriber.
-        QTemporaryDir deskData;
-        QtOperator deskOp;
-        deskOp.SetScripted(true);
-        Console desk;
-        desk.dataDir = deskData.path().toStdString();
-        desk.op = &deskOp;
+        SampleConsole deskSample;
+        Console& desk = deskSample.console;
         desk.settings.Update([](Settings& s) {
             s.Tab1 = "Day Shift";
             s.Tab2 = "Night Shift";
@@ -153,7 +157,7 @@ int main(int argc, char** argv) {
         // A two-way page to Ana Ortiz, not yet read.
         CreateTicket(desk, TicketFileName("Ana Ortiz", {4242, 77}, {}), "960 4242 77 Message queued", "Ana Ortiz",
                      "5550100", "Gas leak reported at 12 Elm St. Confirm.");
-        auto window = std::make_unique<CMainDlg>(desk, deskOp);
+        auto window = std::make_unique<CMainDlg>(desk, deskSample.op);
         desk.sentPages = 1; // the counters start at 0 with the window
         window->show(); // fills the lists
         QApplication::processEvents();
