@@ -51,7 +51,7 @@ size_t PageJobPool::InFlight() const {
     return m_queued + m_running;
 }
 
-size_t PageJobPool::Close() {
+void PageJobPool::Close() {
     std::vector<PageJob> untaken;
     {
         std::lock_guard lock(m_mutex);
@@ -65,7 +65,6 @@ size_t PageJobPool::Close() {
     }
     for (PageJob& job : untaken)
         job.keep();
-    return untaken.size();
 }
 
 // The next session in turn with a page queued and fewer than half the workers busy with its pages.

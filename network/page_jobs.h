@@ -43,8 +43,8 @@ public:
     // is closed. The job did not run and will not then.
     bool Submit(int session, PageJob job);
     // Takes no more pages and keeps those not yet taken (on the calling thread); the workers end once the pages they
-    // deliver are done. Returns how many pages were kept.
-    size_t Close();
+    // deliver are done.
+    void Close();
     // Pages queued or being delivered.
     size_t InFlight() const;
 

@@ -47,7 +47,8 @@ PageJob EmailJob(Console& console, const SubscriberRecord& record, const std::st
                 DeliverEmailPackets(console);
             },
             [&console, record, subject, message, user] {
-                NoteStoppedPage(console, GetText(record.Name), user, WriteEmailPacket(console, record, subject, message));
+                NoteStoppedPage(console, GetText(record.Name), user,
+                                WriteEmailPacket(console, record, subject, message));
             }};
 }
 

@@ -157,21 +157,20 @@ int main(int argc, char** argv) {
         // A two-way page to Ana Ortiz, not yet read.
         CreateTicket(desk, TicketFileName("Ana Ortiz", {4242, 77}, {}), "960 4242 77 Message queued", "Ana Ortiz",
                      "5550100", "Gas leak reported at 12 Elm St. Confirm.");
-        auto window = std::make_unique<CMainDlg>(desk, deskSample.op);
-        desk.sentPages = 1; // the counters start at 0 with the window
-        window->show(); // fills the lists
+        CMainDlg window(desk, deskSample.op); // goes before the desk console: its workers use it
+        desk.sentPages = 1;                   // the counters start at 0 with the window
+        window.show();                        // fills the lists
         QApplication::processEvents();
-        window->findChild<QPlainTextEdit*>()->setPlainText("Water main break at 5th and Pine. Report to the yard.");
-        for (QListWidget* list : window->findChildren<QListWidget*>())
+        window.findChild<QPlainTextEdit*>()->setPlainText("Water main break at 5th and Pine. Report to the yard.");
+        for (QListWidget* list : window.findChildren<QListWidget*>())
             if (list->accessibleName() == "Subscribers")
                 for (int row = 0; row < list->count(); ++row)
                     list->item(row)->setSelected(list->item(row)->text() == "Fire Crew" ||
                                                  list->item(row)->text() == "Eli Brooks");
         for (const char* line : {"Connecting to snpp.metropaging.example...", "220 SNPP server ready",
                                  "250 Pager ID Accepted", "250 Message OK", "960 4242 77 Message queued"})
-            window->AddResultLine(line);
-        ok &= Shoot(*window, folder, "console");
-        window.reset(); // its workers use the desk console
+            window.AddResultLine(line);
+        ok &= Shoot(window, folder, "console");
     }
     {
         CConfigureDlg d(console, {});
