@@ -199,10 +199,12 @@ private slots:
 
     // A cancelled new group keeps none of its members; an open entry holds the lock byte the LAN clients meet.
     void editingTheDirectory() {
-        h->Open();
+        QCOMPARE(test::UnnamedControls(h->Open()), QStringList());
         const int crew = AllocateGroupNumber(Local());
-        auto edit = [](bool ok, std::function<void(QDialog&)> change) {
-            WhenModal<QDialog>([ok, change](QDialog& dialog) {
+        QStringList unnamed; // in the Edit Subscriber and Group dialogs
+        auto edit = [&unnamed](bool ok, std::function<void(QDialog&)> change) {
+            WhenModal<QDialog>([ok, change, &unnamed](QDialog& dialog) {
+                unnamed << test::UnnamedControls(dialog);
                 change(dialog);
                 ok ? dialog.accept() : dialog.reject();
             });
@@ -223,6 +225,7 @@ private slots:
         add(false, true, [](QDialog& dialog) { Field<QLineEdit>(dialog, "Name")->setText("aaron"); });
         add(true, true, fillGroup);
         QCOMPARE(h->Rows(), QStringList({"aaron", "Ann", "bob", "Crew", "Desks", "Nobody"}));
+        QCOMPARE(unnamed, QStringList());
         QVERIFY(h->List()->item(3)->icon().cacheKey() != h->List()->item(0)->icon().cacheKey());
         QCOMPARE(GetText(Local().groups[crew].Members[0]), "aaron");
 

@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDesktopServices>
@@ -29,6 +31,22 @@ template <typename T = QWidget> T* Field(const QWidget& parent, const QString& n
         if (control->accessibleName() == name)
             return control;
     return nullptr;
+}
+
+// The controls of window that take the focus and that a screen reader finds no name for (its own, a button's
+// caption or its label's text), by class. A spin box's or combo box's own line edit is announced through its owner.
+inline QStringList UnnamedControls(const QWidget& window) {
+    QStringList unnamed;
+    for (QWidget* control : window.findChildren<QWidget*>()) {
+        bool inner = qobject_cast<QAbstractSpinBox*>(control->parentWidget()) ||
+                     qobject_cast<QComboBox*>(control->parentWidget());
+        if (control->focusPolicy() == Qt::NoFocus || inner || !control->isVisibleTo(&window))
+            continue;
+        QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(control);
+        if (!reader || reader->text(QAccessible::Name).trimmed().isEmpty())
+            unnamed << control->metaObject()->className();
+    }
+    return unnamed;
 }
 
 inline QStringList Rows(const QListWidget& list) {
